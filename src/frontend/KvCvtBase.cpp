@@ -1,0 +1,2 @@
+// Output helpers shared by every extractor.
+#include "frontend/KvCvtBase.h"

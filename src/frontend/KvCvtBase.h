@@ -1,0 +1,91 @@
+// Output helpers shared by every extractor: code pages, line ends, control characters and the
+// ConversionResult buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/LocaleInfo.h"
+
+namespace scv {
+
+// The converted text of one run: a byte buffer that is null until an extractor stores text.
+// The buffer may be one byte longer than the count the extractor returns; only counted bytes
+// are output.
+class TConversionResult {
+public:
+  bool IsNull() const { return !allocated_; }
+  // Resizes the buffer to n bytes, keeping its contents (a null buffer is allocated afresh).
+  void Resize(std::size_t n) {
+    bytes_.resize(n);
+    allocated_ = true;
+  }
+  std::uint8_t* Data() { return bytes_.data(); }
+  const std::uint8_t* Data() const { return bytes_.data(); }
+  std::size_t Capacity() const { return bytes_.size(); }
+  // The first count bytes (clamped to the buffer).
+  std::span<const std::uint8_t> Bytes(std::size_t count) const {
+    return {bytes_.data(), count < bytes_.size() ? count : bytes_.size()};
+  }
+  void Free() {
+    std::vector<std::uint8_t>().swap(bytes_);
+    allocated_ = false;
+  }
+
+private:
+  std::vector<std::uint8_t> bytes_;
+  bool allocated_ = false;
+};
+
+// Result codes of the extractor entries.
+inline constexpr std::int32_t kResultLibraryMissing = -1;
+inline constexpr std::int32_t kResultNotFound = -2;
+inline constexpr std::int32_t kResultOpenError = -4;
+inline constexpr std::int32_t kResultBadFormat = -5;
+inline constexpr std::int32_t kResultEncrypted = -11;
+inline constexpr std::int32_t kResultBadUtf8 = -15;
+
+// The common extractor entry: file name, byte limit (0 = none), output, target code page.
+// Extractors with type-specific options take them after these four.
+using TExtractorEntry = std::int32_t (*)(const std::u16string& fileName, std::int32_t byteLimit,
+                                         TConversionResult& result, std::int32_t codePage);
+
+// LineEndStyle: 0 = LF, 1 = CR LF, 2 = CR.
+enum TLineEndStyle : std::int32_t {
+  kLineEndLf = 0,
+  kLineEndCrLf = 1,
+  kLineEndCr = 2,
+};
+
+// The mapping every extractor applies to its line-end option: 1 -> CR, 2 -> LF, else CR LF.
+TLineEndStyle LineEndStyleFromOption(std::int32_t option);
+
+// Default ANSI code page of a locale (text read as an integer; the system's on failure).
+std::int32_t LocaleCodePage(platform::TLocaleId locale);
+// LocaleCodePage of the calling thread's locale.
+std::int32_t DefaultCodePage();
+
+// Converts wide text to a code page; the result ends with one zero byte that counts.
+std::string ToCodePage(std::int32_t codePage, std::u16string_view text);
+
+// Stores text at the start of the ConversionResult in 65,536-byte chunks; returns its length.
+std::int32_t AppendToResult(std::string_view text, TConversionResult& result);
+
+std::string AdjustLineEnds(std::string_view text, TLineEndStyle style);
+std::u16string AdjustLineEndsW(std::u16string_view text, TLineEndStyle style);
+
+void CleanControlChars(std::string& text);
+void CleanControlCharsW(std::u16string& text);
+
+// The closing encoding step for UTF-8 intermediate text shared by several extractors:
+// 65001 -> EF BB BF + the bytes; 1200 -> FF FE + UTF-16LE + 00 00; other pages -> ToCodePage of
+// the UTF-16 text plus one terminating zero unit. withTerminator = false leaves out the zero
+// unit (the text-filter variant). Invalid UTF-8 decodes to U+FFFD.
+std::string EncodeUtf8ForCodePage(std::string_view utf8, std::int32_t codePage,
+                                  bool withTerminator);
+
+} // namespace scv

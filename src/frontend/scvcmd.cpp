@@ -1,0 +1,2 @@
+// The program body.
+int main() { return 2; }

@@ -1,0 +1,17 @@
+// Word 97-2003 binary documents to text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "frontend/KvCvtBase.h"
+
+namespace scv::wordppt {
+
+// Extractor entry for DOC: the four common parameters, the line-end option and the special
+// format (1 keeps raw characters).
+std::int32_t DocToText(const std::u16string& fileName, std::int32_t byteLimit,
+                       TConversionResult& result, std::int32_t codePage,
+                       std::int32_t lineEndOption, std::int32_t specialFormat);
+
+} // namespace scv::wordppt
