@@ -1,0 +1,421 @@
+// Code page conversions: UTF-8 and UTF-16LE natively, single-byte pages from built-in tables,
+// multi-byte pages through iconv.
+#include "platform/CodePage.h"
+
+#include <iconv.h>
+
+#include <array>
+#include <cerrno>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/LocaleInfo.h"
+
+namespace scv::platform {
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+constexpr std::uint16_t kUndefined = 0xFFFF;
+
+struct TSingleBytePage {
+  std::int32_t codePage;
+  std::array<std::uint16_t, 128> upper;
+};
+
+constexpr TSingleBytePage kSingleBytePages[] = {
+#include "platform/CodePageTables.inc"
+};
+
+const TSingleBytePage* FindSingleBytePage(std::int32_t codePage) {
+  for (const auto& page : kSingleBytePages) {
+    if (page.codePage == codePage) {
+      return &page;
+    }
+  }
+  return nullptr;
+}
+
+// Reverse table of one single-byte page: UTF-16 unit -> byte, 0 for "no mapping" (byte 0
+// itself is U+0000, handled before the lookup). Built on first use.
+const std::vector<std::uint8_t>& ReverseTable(const TSingleBytePage& page) {
+  static std::mutex mutex;
+  static std::map<std::int32_t, std::unique_ptr<std::vector<std::uint8_t>>> tables;
+  std::lock_guard lock(mutex);
+  auto& slot = tables[page.codePage];
+  if (!slot) {
+    slot = std::make_unique<std::vector<std::uint8_t>>(65536, 0);
+    auto& table = *slot;
+    for (unsigned b = 1; b < 0x80; ++b) {
+      table[b] = static_cast<std::uint8_t>(b);
+    }
+    for (unsigned b = 0x80; b < 0x100; ++b) {
+      const std::uint16_t u = page.upper[b - 0x80];
+      if (u != kUndefined && table[u] == 0) {
+        table[u] = static_cast<std::uint8_t>(b);
+      }
+    }
+  }
+  return *slot;
+}
+
+// iconv names of the multi-byte code pages.
+const char* IconvName(std::int32_t codePage) {
+  switch (codePage) {
+  case 932:
+    return "CP932";
+  case 936:
+    return "CP936";
+  case 949:
+    return "CP949";
+  case 950:
+    return "CP950";
+  case 1361:
+    return "JOHAB";
+  case 20932:
+    return "EUC-JP";
+  case 51932:
+    return "EUC-JP";
+  case 51949:
+    return "EUC-KR";
+  case 50220:
+  case 50221:
+  case 50222:
+    return "ISO-2022-JP";
+  case 51936:
+    return "GBK";
+  case 54936:
+    return "GB18030";
+  default:
+    return nullptr;
+  }
+}
+
+// One iconv descriptor per (page, direction), opened once per process.
+class TIconvCache {
+public:
+  iconv_t Get(std::int32_t codePage, bool toWide) {
+    std::lock_guard lock(mutex_);
+    const auto key = std::make_pair(codePage, toWide);
+    auto it = handles_.find(key);
+    if (it != handles_.end()) {
+      return it->second;
+    }
+    iconv_t cd = reinterpret_cast<iconv_t>(-1);
+    if (const char* name = IconvName(codePage)) {
+      cd = toWide ? iconv_open("UTF-16LE", name) : iconv_open(name, "UTF-16LE");
+    }
+    handles_.emplace(key, cd);
+    return cd;
+  }
+  ~TIconvCache() {
+    for (auto& [key, cd] : handles_) {
+      if (cd != reinterpret_cast<iconv_t>(-1)) {
+        iconv_close(cd);
+      }
+    }
+  }
+
+private:
+  std::mutex mutex_;
+  std::map<std::pair<std::int32_t, bool>, iconv_t> handles_;
+};
+
+TIconvCache& Iconv() {
+  static TIconvCache cache;
+  return cache;
+}
+
+bool IsValid(iconv_t cd) { return cd != reinterpret_cast<iconv_t>(-1); }
+
+// The code page a request stands for: 0 and 3 are the ANSI page, 1 the OEM page.
+std::int32_t Resolve(std::int32_t codePage) {
+  switch (codePage) {
+  case 0:
+  case 3:
+    return GetACP();
+  case 1:
+    return GetOEMCP();
+  default:
+    return codePage;
+  }
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+void AppendUtf16(std::u16string& out, char32_t c) {
+  if (c < 0x10000) {
+    out.push_back(static_cast<char16_t>(c));
+  } else {
+    c -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+  }
+}
+
+std::u16string IconvToWide(iconv_t cd, std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t inLeft = bytes.size();
+  std::array<char16_t, 4096> buf;
+  while (inLeft > 0) {
+    char* outPtr = reinterpret_cast<char*>(buf.data());
+    std::size_t outLeft = sizeof buf;
+    const std::size_t r = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    const int err = errno;
+    out.append(buf.data(), (sizeof buf - outLeft) / 2);
+    if (r != static_cast<std::size_t>(-1)) {
+      break;
+    }
+    if (err == E2BIG) {
+      continue;
+    }
+    // An invalid or incomplete sequence: one replacement character per offending byte.
+    out.push_back(kReplacement);
+    if (err == EINVAL) {
+      break;
+    }
+    ++in;
+    --inLeft;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  return out;
+}
+
+std::string IconvFromWide(iconv_t cd, std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  char* in = reinterpret_cast<char*>(const_cast<char16_t*>(text.data()));
+  std::size_t inLeft = text.size() * 2;
+  std::array<char, 8192> buf;
+  while (inLeft > 0) {
+    char* outPtr = buf.data();
+    std::size_t outLeft = buf.size();
+    const std::size_t r = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    const int err = errno;
+    out.append(buf.data(), buf.size() - outLeft);
+    if (r != static_cast<std::size_t>(-1)) {
+      break;
+    }
+    if (err == E2BIG) {
+      continue;
+    }
+    // A character without a mapping (or a lone surrogate): "?" and skip it, a surrogate pair
+    // being one character.
+    out.push_back('?');
+    std::size_t skip = 2;
+    if (inLeft >= 4) {
+      const auto hi = static_cast<unsigned char>(in[0]) | static_cast<unsigned char>(in[1]) << 8;
+      const auto lo = static_cast<unsigned char>(in[2]) | static_cast<unsigned char>(in[3]) << 8;
+      if (hi >= 0xD800 && hi < 0xDC00 && lo >= 0xDC00 && lo < 0xE000) {
+        skip = 4;
+      }
+    }
+    if (inLeft < skip) {
+      break;
+    }
+    in += skip;
+    inLeft -= skip;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  // Return the encoder to its initial shift state (stateful pages such as ISO-2022-JP).
+  char* outPtr = buf.data();
+  std::size_t outLeft = buf.size();
+  iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+  out.append(buf.data(), buf.size() - outLeft);
+  return out;
+}
+
+} // namespace
+
+bool IsCodePageUsable(std::int32_t codePage) {
+  codePage = Resolve(codePage);
+  if (codePage == kCpUtf8 || codePage == kCpUtf16Le || FindSingleBytePage(codePage) != nullptr) {
+    return true;
+  }
+  return IsValid(Iconv().Get(codePage, true));
+}
+
+std::u16string Utf8ToWide(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+  const std::size_t n = utf8.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const unsigned char b = s[i];
+    if (b < 0x80) {
+      out.push_back(b);
+      ++i;
+      continue;
+    }
+    // Decode one sequence; on failure replace the maximal valid prefix by one U+FFFD.
+    std::size_t need = 0;
+    char32_t c = 0;
+    unsigned char lo = 0x80;
+    unsigned char hi = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+      need = 1;
+      c = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      need = 2;
+      c = b & 0x0F;
+      lo = b == 0xE0 ? 0xA0 : 0x80;
+      hi = b == 0xED ? 0x9F : 0xBF;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      need = 3;
+      c = b & 0x07;
+      lo = b == 0xF0 ? 0x90 : 0x80;
+      hi = b == 0xF4 ? 0x8F : 0xBF;
+    } else {
+      out.push_back(kReplacement);
+      ++i;
+      continue;
+    }
+    std::size_t j = i + 1;
+    bool ok = true;
+    for (std::size_t k = 0; k < need; ++k, ++j) {
+      if (j >= n || s[j] < lo || s[j] > hi) {
+        ok = false;
+        break;
+      }
+      c = (c << 6) | (s[j] & 0x3F);
+      lo = 0x80;
+      hi = 0xBF;
+    }
+    if (!ok) {
+      out.push_back(kReplacement);
+      i = j;
+      continue;
+    }
+    AppendUtf16(out, c);
+    i = j;
+  }
+  return out;
+}
+
+std::string WideToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 2);
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = kReplacement; // a lone surrogate has no UTF-8 form
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+std::u16string Latin1ToWide(std::string_view bytes) {
+  std::u16string out(bytes.size(), u'\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    out[i] = static_cast<unsigned char>(bytes[i]);
+  }
+  return out;
+}
+
+std::u16string MultiByteToWide(std::int32_t codePage, std::string_view bytes) {
+  codePage = Resolve(codePage);
+  if (codePage == kCpUtf8) {
+    return Utf8ToWide(bytes);
+  }
+  if (codePage == kCpUtf16Le) {
+    std::u16string out(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+    }
+    return out;
+  }
+  if (const auto* page = FindSingleBytePage(codePage)) {
+    std::u16string out(bytes.size(), u'\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      const auto b = static_cast<unsigned char>(bytes[i]);
+      const std::uint16_t u = b < 0x80 ? b : page->upper[b - 0x80];
+      out[i] = u == kUndefined ? kReplacement : static_cast<char16_t>(u);
+    }
+    return out;
+  }
+  const iconv_t cd = Iconv().Get(codePage, true);
+  if (!IsValid(cd)) {
+    return {};
+  }
+  static std::mutex mutex;
+  std::lock_guard lock(mutex);
+  return IconvToWide(cd, bytes);
+}
+
+std::string WideToMultiByte(std::int32_t codePage, std::u16string_view text) {
+  codePage = Resolve(codePage);
+  if (codePage == kCpUtf8) {
+    return WideToUtf8(text);
+  }
+  if (codePage == kCpUtf16Le) {
+    std::string out(text.size() * 2, '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      out[2 * i] = static_cast<char>(text[i] & 0xFF);
+      out[2 * i + 1] = static_cast<char>(text[i] >> 8);
+    }
+    return out;
+  }
+  if (const auto* page = FindSingleBytePage(codePage)) {
+    const auto& reverse = ReverseTable(*page);
+    std::string out;
+    out.reserve(text.size());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      const char16_t c = text[i];
+      if (c == 0) {
+        out.push_back('\0');
+        continue;
+      }
+      if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && text[i + 1] >= 0xDC00 &&
+          text[i + 1] < 0xE000) {
+        ++i; // a surrogate pair is one character, and no single-byte page maps it
+        out.push_back('?');
+        continue;
+      }
+      const std::uint8_t b = reverse[c];
+      out.push_back(b != 0 ? static_cast<char>(b) : '?');
+    }
+    return out;
+  }
+  const iconv_t cd = Iconv().Get(codePage, false);
+  if (!IsValid(cd)) {
+    return {};
+  }
+  static std::mutex mutex;
+  std::lock_guard lock(mutex);
+  return IconvFromWide(cd, text);
+}
+
+std::string OemToAnsi(std::string_view bytes) {
+  return WideToMultiByte(GetACP(), MultiByteToWide(GetOEMCP(), bytes));
+}
+
+} // namespace scv::platform

@@ -1,0 +1,53 @@
+// Loading converter libraries at run time.
+#include "platform/DynamicLibrary.h"
+
+#include <dlfcn.h>
+
+#include "platform/FileIo.h"
+
+namespace scv::platform {
+
+std::string MapLibraryName(std::string_view windowsName) {
+  std::string name(windowsName);
+  if (name.size() >= 4) {
+    std::string ext = name.substr(name.size() - 4);
+    for (auto& c : ext) {
+      c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    if (ext == ".dll") {
+      name.replace(name.size() - 4, 4, ".so");
+    }
+  }
+  return name;
+}
+
+TDynamicLibrary::~TDynamicLibrary() { Unload(); }
+
+bool TDynamicLibrary::Load(std::string_view windowsName) {
+  Unload();
+  const std::string name = MapLibraryName(windowsName);
+  const std::string dir = ProgramDirectory();
+  for (const std::string& path : {dir + name, dir + "../lib/scvcmd/" + name}) {
+    if (FileExists(path)) {
+      handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (handle_ != nullptr) {
+        return true;
+      }
+    }
+  }
+  handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  return handle_ != nullptr;
+}
+
+void* TDynamicLibrary::Symbol(const char* name) const {
+  return handle_ != nullptr ? dlsym(handle_, name) : nullptr;
+}
+
+void TDynamicLibrary::Unload() {
+  if (handle_ != nullptr) {
+    dlclose(handle_);
+    handle_ = nullptr;
+  }
+}
+
+} // namespace scv::platform
