@@ -1,0 +1,130 @@
+// ZIP archive reader: opens an archive by wide name, reads its central directory (ZIP64
+// included) and extracts entries by name into a memory stream with CRC-32 checks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "ooxml/MemoryStream.h"
+#include "ooxml/ZipEntries.h"
+
+namespace scv::ooxml {
+
+// Base of the reader's errors; what() is the message text.
+class EZipError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+// The directory is unreadable and could not be rebuilt from the local headers.
+class EBadZipFile : public EZipError {
+public:
+  EBadZipFile() : EZipError("Not a valid zip file!") {}
+};
+// No end record: the file is not a ZIP archive or is cut at its end. ReadZip handles it
+// itself (the archive then has no entries); it never leaves the reader.
+class EIncompleteArchive : public EZipError {
+public:
+  EIncompleteArchive() : EZipError("Incomplete Zip File") {}
+};
+// A stored entry's data ends before its stated size.
+class EFatalUnzipError : public EZipError {
+public:
+  EFatalUnzipError() : EZipError("Premature end of file reached") {}
+};
+// Decoded data runs longer than the entry's stated uncompressed size; handled per entry.
+class ELargerThanStated : public EZipError {
+public:
+  ELargerThanStated() : EZipError("File is larger than uncompressed size!") {}
+};
+// The stream cannot take the data.
+class EOutputWriteError : public EZipError {
+public:
+  EOutputWriteError() : EZipError("Cant write uncompressed file") {}
+};
+// The archive file cannot be opened or read.
+class EZipFileError : public EZipError {
+public:
+  using EZipError::EZipError;
+};
+
+// What happened to one entry during the last UnZipToStream call (for callers and tests that
+// want more than the count).
+enum class TEntryOutcome {
+  kExtracted,        // data written, CRC correct
+  kBadCrc,           // data written, CRC wrong (or decoding stopped early)
+  kEncrypted,        // skipped
+  kUnknownMethod,    // nothing written
+  kLargerThanStated, // exactly the stated size written, not counted
+};
+
+class TZipReader {
+public:
+  TZipReader();
+  ~TZipReader();
+  TZipReader(const TZipReader&) = delete;
+  TZipReader& operator=(const TZipReader&) = delete;
+
+  // Naming another archive drops the directory read before. Names are file-system names, so
+  // names differing only in letter case name different archives.
+  void SetZipName(std::u16string name);
+  const std::u16string& ZipName() const { return zipName_; }
+
+  // Opens the archive and reads its directory. A file without an end record (not an archive,
+  // or an empty file) reads as an archive with no entries. Throws EBadZipFile when the
+  // directory is damaged beyond rebuilding, EZipFileError when the file cannot be read. Every
+  // error leaves the reader with no entries.
+  void ReadZip();
+
+  // Number of central-directory records read (directory entries included); 0 before ReadZip.
+  std::size_t Count() const { return entries_.size(); }
+  const TZipEntry& Entry(std::size_t index) const { return entries_.at(index); }
+  const TZipEntryList& Entries() const { return entries_; }
+
+  // Extracts every entry (in directory order) whose name matches `name` (case-insensitive,
+  // "\" or "/" as separators, "*", "?" and "<set>" wildcards) into the stream at its position.
+  // Returns the number of entries written with a correct CRC. 0 for an empty name or one of
+  // only spaces and control characters. Throws EFatalUnzipError when a stored entry's data
+  // ends early, EOutputWriteError when the stream cannot grow.
+  int UnZipToStream(TMemoryStream& stream, std::string_view name);
+  int UnZipToStream(TMemoryStream* stream, std::string_view name);
+
+  // Outcomes of the entries the last UnZipToStream call selected, in order.
+  const std::vector<TEntryOutcome>& LastOutcomes() const { return lastOutcomes_; }
+
+  // Hard cap on the bytes one entry may produce, whatever it states (default: the memory
+  // stream's own limit). Output beyond it is treated like output beyond the stated size.
+  void SetEntrySizeLimit(std::uint64_t limit) { entrySizeLimit_ = limit; }
+
+private:
+  class TArchiveFile;
+
+  void Forget();
+  void OpenArchive();
+  void ReadDirectory();
+  bool RebuildFromLocalHeaders();
+  void BuildIndex();
+  TEntryOutcome ExtractEntry(const TZipEntry& entry, TMemoryStream& stream);
+
+  std::u16string zipName_;
+  std::unique_ptr<TArchiveFile> file_;
+  TZipEntryList entries_;
+  TEndOfCentralDir endRecord_;
+  // Identity of the file the directory was read from; a matching file re-uses it.
+  bool haveDirectory_ = false;
+  std::int64_t dirModifiedTime_ = 0;
+  std::int64_t dirFileSize_ = -1;
+  std::uint64_t dirInode_ = 0;
+  std::uint64_t dirDevice_ = 0;
+  // Folded full name -> entry indexes (directory order), for names without wildcards.
+  std::unordered_map<std::string, std::vector<std::uint32_t>> index_;
+  std::vector<TEntryOutcome> lastOutcomes_;
+  std::uint64_t entrySizeLimit_ = TMemoryStream::kMaxSize;
+};
+
+} // namespace scv::ooxml
