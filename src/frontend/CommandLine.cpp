@@ -1,2 +1,307 @@
-// The program body's pieces: flag parsing, the conversion driver and its messages.
+// The program body's pieces: flag parsing, the usage text, the conversion driver and its
+// messages.
 #include "frontend/CommandLine.h"
+
+#include <csignal>
+#include <cstdio>
+
+#include <unistd.h>
+
+#include "bridges/FilterCvt.h"
+#include "bridges/MyPdfCvt.h"
+#include "ooxml/OfficeXCvt.h"
+#include "platform/FileIo.h"
+#include "platform/LocaleInfo.h"
+#include "platform/StrToInt.h"
+#include "spreadsheet/KvXlsCvt.h"
+#include "wordppt/KvDocCvt.h"
+#include "wordppt/KvPptCvt.h"
+
+namespace scv::frontend {
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kStdoutName = "*";
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+std::string AsciiUpper(std::string_view text) {
+  std::string out(text);
+  for (auto& c : out) {
+    c = AsciiUpper(c);
+  }
+  return out;
+}
+
+std::string Quoted(std::string_view prefix, std::string_view name, std::string_view suffix) {
+  std::string text;
+  text.reserve(prefix.size() + name.size() + suffix.size() + 2);
+  text.append(prefix).append("\"").append(name).append("\"").append(suffix);
+  return text;
+}
+
+// The message a negative extractor result prints, and the run result it becomes.
+std::int32_t ReportExtractorFailure(std::int32_t code, std::string_view source) {
+  switch (code) {
+  case kResultLibraryMissing:
+    PrintMessage("Convert dll file load error");
+    return kRunLibraryMissing;
+  case kResultOpenError:
+    PrintMessage(Quoted("Input file ", source, " open error"));
+    return kRunOpenError;
+  case kResultEncrypted:
+    PrintMessage(Quoted("Input file ", source, " is encrypted"));
+    return kRunEncrypted;
+  default:
+    PrintMessage(Quoted("Input file ", source, " format not correct"));
+    return kRunBadFormat;
+  }
+}
+
+// The dispatch table: type text -> extractor call with its further parameters.
+std::int32_t Extract(const std::string& typeText, const std::u16string& wideSource,
+                     TRunSettings& settings, TConversionResult& result, bool& known) {
+  const std::int32_t cp = settings.TargetCodePage;
+  known = true;
+  if (typeText == "PDF") {
+    static const char kEmpty[] = "";
+    return bridges::PdfToText(wideSource, 0, result, cp, 1, 0, settings.SpecialFormat, 1, 0,
+                              kEmpty, kEmpty);
+  }
+  if (typeText == "DOC") {
+    std::int32_t r = wordppt::DocToText(wideSource, 0, result, cp, 0, settings.SpecialFormat);
+    // A Word file that is really RTF text gets one more try through the RTF filter.
+    if (r == kResultBadFormat && bridges::IsRtfFile(wideSource)) {
+      r = bridges::RtfToText(wideSource, 0, result, cp);
+    }
+    return r;
+  }
+  if (typeText == "DOCX") {
+    return ooxml::DocxToText(wideSource, 0, result, cp);
+  }
+  if (typeText == "PPT") {
+    return wordppt::PptToText(wideSource, 0, result, cp);
+  }
+  if (typeText == "PPTX") {
+    return ooxml::PptxToText(wideSource, 0, result, cp);
+  }
+  if (typeText == "XLS") {
+    return spreadsheet::ExtractSpreadsheet(wideSource, 0, result, cp);
+  }
+  if (typeText == "XLSX") {
+    return ooxml::XlsxToText(wideSource, 0, result, cp);
+  }
+  if (typeText == "HLP") {
+    return bridges::HlpToText(wideSource, 0, result, cp);
+  }
+  if (typeText == "HTM" || typeText == "HTML") {
+    return bridges::HtmToText(wideSource, 0, result, cp);
+  }
+  if (typeText == "RTF") {
+    return bridges::RtfToText(wideSource, 0, result, cp);
+  }
+  known = false;
+  return 0;
+}
+
+} // namespace
+
+void PrintMessage(std::string_view text) {
+  std::string line;
+  line.reserve(text.size() + 2);
+  line.append(text).append(kCrLf);
+  platform::WriteAllToDescriptor(
+      1, {reinterpret_cast<const std::uint8_t*>(line.data()), line.size()});
+}
+
+void ParseFlag(std::string_view argument, TRunSettings& settings) {
+  settings.ArgumentsInvalid = true;
+  if (argument.size() == 2) {
+    if (argument[0] == '-' && AsciiUpper(argument[1]) == 'O') {
+      settings.OverwriteFlag = true;
+      settings.ArgumentsInvalid = false;
+    }
+    return;
+  }
+  if (argument.size() < 2 || argument[0] != '-') {
+    return;
+  }
+  const char letter = AsciiUpper(argument[1]);
+  if (letter == 'T') {
+    // A substring test on purpose: "C H" spans a blank of the list and passes here; the
+    // driver then reports the type as not supported.
+    std::string_view list;
+    if (argument.size() == 5) {
+      list = "DOC HLP HTM PDF PPT RTF XLS";
+    } else if (argument.size() == 6) {
+      list = "DOCX PPTX XLSX";
+    } else {
+      return;
+    }
+    const std::string value = AsciiUpper(argument.substr(2));
+    if (list.find(value) != std::string_view::npos) {
+      settings.ForcedType = value;
+      settings.ArgumentsInvalid = false;
+    }
+  } else if (letter == 'C') {
+    std::int32_t value = 0;
+    if (platform::TryStrToInt(argument.substr(2), value)) {
+      settings.TargetCodePage = value;
+      settings.ArgumentsInvalid = false;
+    }
+  } else if (letter == 'S') {
+    // Only the third character is read: one decimal digit, the rest is ignored.
+    std::int32_t value = 0;
+    if (platform::TryStrToInt(argument.substr(2, 1), value)) {
+      settings.SpecialFormat = value;
+      settings.ArgumentsInvalid = false;
+    }
+  }
+}
+
+std::string UsageText(std::string_view programFileName) {
+  std::string text;
+  text.append("Scrivon Command Version 3.0").append(kCrLf);
+  text.append(kCrLf);
+  text.append("Usage: ").append(programFileName).append(" [-o] [-c99999]");
+  text.append(" [-t(pdf|doc|ppt|xls|docx|pptx|xlsx|rtf|htm|hlp)] [-s9]");
+  text.append(" <Source File> <Destination Text File>").append(kCrLf);
+  text.append("Flag \"-o\": If output file exists then overwrite it.").append(kCrLf);
+  text.append("Flag \"-c\": Specify the code page identifier for output text file. (Default is "
+              "system's code page)")
+      .append(kCrLf);
+  text.append("Flag \"-t\": Force ")
+      .append("Scrivon")
+      .append(" use a particular type of extractor, without this flag, ")
+      .append("Scrivon")
+      .append(" is using the file extension to determine which text extractor to use.")
+      .append(kCrLf);
+  text.append("Flag \"-s\": Specify output text file special format.").append(kCrLf);
+  text.append("    PDF: s0: Reading order; s1: Original layout(default); s2: Raw order")
+      .append(kCrLf);
+  text.append("    DOC: s0: Not keep raw characters(default); s1: Keep raw characters")
+      .append(kCrLf);
+  text.append("If <Destination Text File> is \"*\", the text output NOT to a file but instead to "
+              "standard output.")
+      .append(kCrLf);
+  text.append(kCrLf);
+  text.append("Read ").append("Scrivon").append(" help to get more details about command usage.");
+  return text;
+}
+
+std::string TypeTextOf(std::string_view source) {
+  const auto separator = source.find_last_of("\\:/");
+  const auto dot = source.rfind('.');
+  std::string ext;
+  if (dot != std::string_view::npos &&
+      (separator == std::string_view::npos || dot > separator)) {
+    ext = AsciiUpper(source.substr(dot));
+  }
+  if (ext.size() > 1) {
+    ext.erase(0, 1);
+  }
+  return ext;
+}
+
+std::int32_t ConvertFile(std::string_view source, std::string_view destination, bool overwrite,
+                         std::string_view forcedType, TRunSettings& settings,
+                         TConversionResult& result) {
+  if (!platform::FileExists(source)) {
+    PrintMessage(Quoted("Input file ", source, " not exists"));
+    return kRunNoSource;
+  }
+  const bool toStdout = destination == kStdoutName;
+  if (!toStdout && platform::FileExists(destination) && !overwrite) {
+    PrintMessage(Quoted("Output file ", destination, " already exists, convert canceled"));
+    return kRunExists;
+  }
+  const std::string typeText = forcedType.empty() ? TypeTextOf(source) : std::string(forcedType);
+  if (settings.TargetCodePage == 0) {
+    settings.TargetCodePage = DefaultCodePage();
+  }
+
+  bool known = false;
+  const std::u16string wideSource = platform::ArgumentToWide(source);
+  const std::int32_t r = Extract(typeText, wideSource, settings, result, known);
+  if (!known) {
+    PrintMessage(Quoted("Input file ", source, " type not support"));
+    return kRunTypeNotSupported;
+  }
+  if (r < 0) {
+    return ReportExtractorFailure(r, source);
+  }
+
+  const auto bytes = result.Bytes(static_cast<std::size_t>(r));
+  if (toStdout) {
+    // One large write instead of a write and flush per byte: the same bytes, and a failed
+    // write (a full disk, a closed pipe) is reported instead of passing as success.
+    if (!platform::WriteAllToDescriptor(1, bytes)) {
+      PrintMessage(Quoted("Output file ", destination, " write error"));
+      return kRunWriteError;
+    }
+    return kRunOk;
+  }
+  platform::TOutputFile out;
+  if (!out.Create(destination)) {
+    PrintMessage(Quoted("Output file ", destination, " create error"));
+    return kRunCreateError;
+  }
+  // Every byte is written and the close is checked, so a full disk never ends in an OK line.
+  if (!out.WriteAll(bytes) || !out.Close()) {
+    PrintMessage(Quoted("Output file ", destination, " write error"));
+    return kRunWriteError;
+  }
+  std::string ok;
+  ok.append("\"").append(source).append("\" --> \"").append(destination).append("\" OK");
+  PrintMessage(ok);
+  return kRunOk;
+}
+
+std::int32_t RunProgram(int argc, char** argv) {
+  // A closed pipe on standard output shows as a failed write (-7), not as a silent death.
+  std::signal(SIGPIPE, SIG_IGN);
+  platform::InitializeLocale();
+  // Module initialisation: the converter libraries are loaded before the program body runs.
+  bridges::InitializePdfBridge();
+  ooxml::InitializeOfficeX();
+  bridges::InitializeFilterBridge();
+
+  TRunSettings settings;
+  TConversionResult result;
+  const int n = argc - 1;
+  settings.ArgumentsInvalid = n != 2;
+  if (n >= 3) {
+    for (int i = 1; i <= n - 2; ++i) {
+      ParseFlag(argv[i], settings);
+      if (settings.ArgumentsInvalid) {
+        break;
+      }
+    }
+  }
+  const std::string programDirectory = platform::ProgramDirectory();
+
+  std::int32_t runResult;
+  if (settings.ArgumentsInvalid) {
+    std::string programPath;
+    {
+      char buf[4096];
+      const ssize_t len = readlink("/proc/self/exe", buf, sizeof buf - 1);
+      programPath = len > 0 ? std::string(buf, static_cast<std::size_t>(len)) : "scvcmd";
+    }
+    const auto slash = programPath.rfind('/');
+    PrintMessage(UsageText(slash == std::string::npos ? programPath : programPath.substr(slash + 1)));
+    runResult = kRunUsage;
+  } else {
+    runResult = ConvertFile(argv[n - 1], argv[n], settings.OverwriteFlag, settings.ForcedType,
+                            settings, result);
+  }
+  result.Free();
+
+  // Module finalisation, in the reverse order.
+  bridges::FinalizeFilterBridge(programDirectory);
+  ooxml::FinalizeOfficeX();
+  bridges::FinalizePdfBridge();
+  return runResult;
+}
+
+} // namespace scv::frontend

@@ -1,2 +1,56 @@
-// The program body's pieces: flag parsing, the conversion driver and its messages.
+// The program body's pieces: flag parsing, the usage text, the conversion driver and its
+// messages.
 #pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "frontend/KvCvtBase.h"
+
+namespace scv::frontend {
+
+// The run settings, written by ParseFlag and read by ConvertFile.
+struct TRunSettings {
+  bool OverwriteFlag = false;
+  std::string ForcedType; // upper case
+  std::int32_t TargetCodePage = 0; // 0 = not given
+  std::int32_t SpecialFormat = 0;
+  bool ArgumentsInvalid = true;
+};
+
+// Run results (also the exit codes; negative values exit with their low byte).
+inline constexpr std::int32_t kRunOk = 0;
+inline constexpr std::int32_t kRunExists = 1;
+inline constexpr std::int32_t kRunUsage = 2;
+inline constexpr std::int32_t kRunLibraryMissing = -1;
+inline constexpr std::int32_t kRunNoSource = -2;
+inline constexpr std::int32_t kRunTypeNotSupported = -3;
+inline constexpr std::int32_t kRunOpenError = -4;
+inline constexpr std::int32_t kRunBadFormat = -5;
+inline constexpr std::int32_t kRunCreateError = -6;
+inline constexpr std::int32_t kRunWriteError = -7;
+inline constexpr std::int32_t kRunEncrypted = -11;
+
+void ParseFlag(std::string_view argument, TRunSettings& settings);
+
+// The usage text (lines joined by CR LF, without the final CR LF that PrintMessage adds).
+std::string UsageText(std::string_view programFileName);
+
+// The type text of a source name: its upper-cased extension without the dot ("" or "." when
+// there is none).
+std::string TypeTextOf(std::string_view source);
+
+// Converts one document; prints the result line; returns the run result. TargetCodePage 0 is
+// replaced by the locale's default here.
+std::int32_t ConvertFile(std::string_view source, std::string_view destination, bool overwrite,
+                         std::string_view forcedType, TRunSettings& settings,
+                         TConversionResult& result);
+
+// Writes the text and CR LF to standard output.
+void PrintMessage(std::string_view text);
+
+// The program body: flags, driver, exit code (the run result). args excludes the program name.
+std::int32_t RunProgram(int argc, char** argv);
+
+} // namespace scv::frontend
