@@ -1,0 +1,97 @@
+// Output helpers: exact bytes of the conversions, line ends, control maps and result storage.
+#include "frontend/KvCvtBase.h"
+
+#include <gtest/gtest.h>
+
+namespace scv {
+namespace {
+
+TEST(KvCvtBase, AppendToResultStoresAtTheStart) {
+  TConversionResult result;
+  EXPECT_TRUE(result.IsNull());
+  EXPECT_EQ(AppendToResult("", result), 0);
+  EXPECT_FALSE(result.IsNull());
+  EXPECT_EQ(result.Capacity(), 1u);
+
+  const std::string big(65536, 'x');
+  EXPECT_EQ(AppendToResult(big, result), 65536);
+  EXPECT_EQ(AppendToResult(big + "y", result), 65537);
+  EXPECT_EQ(result.Data()[65536], 'y');
+
+  const std::string hundred(100, 'a');
+  AppendToResult(hundred, result);
+  EXPECT_EQ(AppendToResult("0123456789", result), 10);
+  EXPECT_EQ(result.Capacity(), 11u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(result.Data()), 10), "0123456789");
+}
+
+TEST(KvCvtBase, ToCodePageEndsWithACountedZero) {
+  EXPECT_EQ(ToCodePage(1252, u"abc"), std::string("abc\0", 4));
+  EXPECT_EQ(ToCodePage(1252, u""), std::string(1, '\0'));
+  EXPECT_EQ(ToCodePage(99999, u"abc"), std::string(1, '\0'));
+  EXPECT_EQ(ToCodePage(65001, u"é"), std::string("\xC3\xA9\0", 3));
+}
+
+TEST(KvCvtBase, AdjustLineEnds) {
+  struct Case {
+    const char* name;
+    std::string in;
+    TLineEndStyle style;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"mixed to CR LF", "a\rb\nc\r\nd", kLineEndCrLf, "a\r\nb\r\nc\r\nd"},
+      {"CR LF pairs to LF", "\r\n\r\n", kLineEndLf, "\n\n"},
+      {"LF to CR", "\n", kLineEndCr, "\r"},
+      {"LF CR is two breaks", "\n\r", kLineEndCrLf, "\r\n\r\n"},
+      {"no multi-byte look", "\xE2\x80\xA8", kLineEndCrLf, "\xE2\x80\xA8"},
+      {"empty", "", kLineEndCrLf, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(AdjustLineEnds(c.in, c.style), c.want);
+  }
+  EXPECT_EQ(AdjustLineEndsW(u"a\u2028b\r\nc", kLineEndCrLf), u"a\r\nb\r\nc");
+  EXPECT_EQ(AdjustLineEndsW(u"a\u2028b", kLineEndLf), u"a\nb");
+}
+
+TEST(KvCvtBase, LineEndOptionMapping) {
+  EXPECT_EQ(LineEndStyleFromOption(1), kLineEndCr);
+  EXPECT_EQ(LineEndStyleFromOption(2), kLineEndLf);
+  EXPECT_EQ(LineEndStyleFromOption(0), kLineEndCrLf);
+  EXPECT_EQ(LineEndStyleFromOption(7), kLineEndCrLf);
+}
+
+TEST(KvCvtBase, ControlCharacterMaps) {
+  std::string narrow;
+  std::u16string wide;
+  for (int i = 0; i < 34; ++i) {
+    narrow.push_back(static_cast<char>(i));
+    wide.push_back(static_cast<char16_t>(i));
+  }
+  narrow.push_back('\x7F');
+  narrow.push_back('\xFF');
+  CleanControlChars(narrow);
+  CleanControlCharsW(wide);
+  const std::string want8 = std::string(7, ' ') + "\t \t\n\r \r" + std::string(18, ' ') + " !" +
+                            "\x7F\xFF";
+  EXPECT_EQ(narrow, want8);
+  std::u16string wantW = u"       \t \t\n\r \r                -  !";
+  EXPECT_EQ(wide, wantW);
+}
+
+TEST(KvCvtBase, EncodeUtf8ForCodePage) {
+  EXPECT_EQ(EncodeUtf8ForCodePage("é", 65001, true), "\xEF\xBB\xBF\xC3\xA9");
+  EXPECT_EQ(EncodeUtf8ForCodePage("A", 1200, true), std::string("\xFF\xFE" "A\0\0\0", 6));
+  EXPECT_EQ(EncodeUtf8ForCodePage("A", 1200, false), std::string("\xFF\xFE" "A\0", 4));
+  EXPECT_EQ(EncodeUtf8ForCodePage("é", 1252, true), std::string("\xE9\0\0", 3));
+  EXPECT_EQ(EncodeUtf8ForCodePage("é", 1252, false), std::string("\xE9\0", 2));
+  EXPECT_EQ(EncodeUtf8ForCodePage("a\xFF", 1252, false), std::string("a?\0", 3));
+}
+
+TEST(KvCvtBase, LocaleCodePageUnderTheCLocale) {
+  EXPECT_EQ(DefaultCodePage(), 65001);
+}
+
+} // namespace
+} // namespace scv

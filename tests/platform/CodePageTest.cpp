@@ -1,0 +1,93 @@
+// Code page conversions: the 1252 quirks, multi-byte round trips, surrogates, unmappables.
+#include "platform/CodePage.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/StrToInt.h"
+
+namespace scv::platform {
+namespace {
+
+TEST(CodePage, Windows1252UndefinedBytesRoundTripAsC1Controls) {
+  const std::string bytes("\x80\x81\x8D\x8F\x90\x9D\x9F\xA0\xFF", 9);
+  const std::u16string wide = MultiByteToWide(1252, bytes);
+  EXPECT_EQ(wide, (std::u16string{0x20AC, 0x81, 0x8D, 0x8F, 0x90, 0x9D, 0x178, 0xA0, 0xFF}));
+  EXPECT_EQ(WideToMultiByte(1252, wide), bytes);
+}
+
+TEST(CodePage, UnmappableCharactersBecomeQuestionMarks) {
+  struct Case {
+    const char* name;
+    std::int32_t codePage;
+    std::u16string text;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"cyrillic in 1252", 1252, u"a\u0416b", "a?b"},
+      {"surrogate pair is one character", 1252, u"x\U0001F600y", "x?y"},
+      {"lone surrogate", 1252, std::u16string{u'a', 0xD800, u'b'}, "a?b"},
+      {"cyrillic in 1251", 1251, u"\u0416", "\xC6"},
+      {"emoji in 932", 932, u"a\U0001F600b", "a?b"},
+      {"zero is kept", 1252, std::u16string(1, u'\0'), std::string(1, '\0')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(WideToMultiByte(c.codePage, c.text), c.want);
+  }
+}
+
+TEST(CodePage, ShiftJisRoundTrip) {
+  const std::u16string text = u"日本語テキスト abc ｶﾀｶﾅ";
+  const std::string sjis = WideToMultiByte(932, text);
+  EXPECT_EQ(sjis.substr(0, 6), "\x93\xfa\x96\x7b\x8c\xea");
+  EXPECT_EQ(MultiByteToWide(932, sjis), text);
+}
+
+TEST(CodePage, InvalidMultiByteInputDecodesToReplacement) {
+  EXPECT_EQ(MultiByteToWide(932, std::string("a\x81", 2)), u"a\uFFFD");
+  EXPECT_EQ(Utf8ToWide("a\xC3"), u"a\uFFFD");
+  EXPECT_EQ(Utf8ToWide("\xE2\x82\xAC\xED\xA0\x80!"), u"€\uFFFD\uFFFD\uFFFD!");
+  EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98\x80"), u"\U0001F600");
+}
+
+TEST(CodePage, Utf8AndUtf16Native) {
+  EXPECT_EQ(WideToUtf8(u"\U0001F600é"), "\xF0\x9F\x98\x80\xC3\xA9");
+  EXPECT_EQ(WideToUtf8(std::u16string{0xDC00}), "\xEF\xBF\xBD");
+  EXPECT_EQ(WideToMultiByte(1200, u"A\u20AC"), std::string("A\0\xAC\x20", 4));
+  EXPECT_EQ(MultiByteToWide(1200, std::string("A\0\xAC\x20", 4)), u"A\u20AC");
+}
+
+TEST(CodePage, UnusablePagesYieldEmptyText) {
+  EXPECT_FALSE(IsCodePageUsable(12345));
+  EXPECT_EQ(WideToMultiByte(12345, u"abc"), "");
+  EXPECT_EQ(MultiByteToWide(12345, "abc"), u"");
+  EXPECT_TRUE(IsCodePageUsable(936));
+  EXPECT_TRUE(IsCodePageUsable(28605));
+}
+
+TEST(StrToInt, AcceptsTheRoutinesForms) {
+  struct Case {
+    const char* text;
+    bool ok;
+    std::int32_t want;
+  };
+  const Case cases[] = {
+      {"65001", true, 65001},  {"$FDE9", true, 65001},     {"0xfde9", true, 65001},
+      {"xFDE9", true, 65001},  {"  -12", true, -12},       {"+7", true, 7},
+      {"-$10", true, -16},     {"$FFFFFFFF", true, -1},    {"2147483647", true, 2147483647},
+      {"-2147483648", true, INT32_MIN}, {"2147483648", false, 0}, {"abc", false, 0},
+      {"", false, 0},          {"12 ", false, 0},          {"$", false, 0},
+      {"0x", false, 0},        {"$100000000", false, 0},   {"1.5", false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::int32_t v = 0;
+    EXPECT_EQ(TryStrToInt(c.text, v), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(v, c.want);
+    }
+  }
+}
+
+} // namespace
+} // namespace scv::platform
