@@ -1,0 +1,699 @@
+// Number formats of a workbook and number cells rendered as text through them.
+#include "spreadsheet/KvXlsStyle.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "spreadsheet/KvXlsDateTime.h"
+#include "storage/ByteCursor.h"
+
+namespace scv::spreadsheet {
+
+namespace {
+
+const platform::TLocaleFormat& Locale() {
+  static const platform::TLocaleFormat& locale = platform::UserLocaleFormat();
+  return locale;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Decimal digits of a double.
+
+// value = 0.d1 d2 ... dn x 10^exp10, digits without trailing zeros; n == 0 for zero.
+struct TDecimal {
+  char digits[24] = {};
+  int count = 0;
+  int exp10 = 0;
+};
+
+// Converts |value| (finite) to at most `precision` significant digits, correctly rounded.
+TDecimal ToDecimal(double value, int precision) {
+  TDecimal dec;
+  value = std::fabs(value);
+  if (value == 0.0) {
+    return dec;
+  }
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific,
+                                 precision - 1);
+  // Layout: d[.ddd]e(+|-)xx
+  const char* p = buf;
+  const char* end = res.ptr;
+  const char* e = static_cast<const char*>(std::memchr(buf, 'e', static_cast<std::size_t>(end - buf)));
+  for (; p < e; ++p) {
+    if (*p != '.') {
+      dec.digits[dec.count++] = *p;
+    }
+  }
+  int exponent = 0;
+  std::from_chars(e + 1 + (e[1] == '+' ? 1 : 0), end, exponent);
+  dec.exp10 = exponent + 1;
+  while (dec.count > 0 && dec.digits[dec.count - 1] == '0') {
+    --dec.count;
+  }
+  return dec;
+}
+
+// Keeps the first `keep` significant digits, rounding half away from zero. keep may be
+// negative or zero (the value then rounds to zero or to one unit of the next place).
+void RoundDecimal(TDecimal& dec, int keep) {
+  if (keep >= dec.count) {
+    return;
+  }
+  if (keep < 0) {
+    dec.count = 0;
+    dec.exp10 = 0;
+    return;
+  }
+  const bool up = dec.digits[keep] >= '5';
+  dec.count = keep;
+  if (up) {
+    int i = keep - 1;
+    while (i >= 0 && dec.digits[i] == '9') {
+      --i;
+    }
+    if (i < 0) {
+      dec.digits[0] = '1';
+      dec.count = 1;
+      ++dec.exp10;
+    } else {
+      ++dec.digits[i];
+      dec.count = i + 1;
+    }
+  }
+  while (dec.count > 0 && dec.digits[dec.count - 1] == '0') {
+    --dec.count;
+  }
+  if (dec.count == 0) {
+    dec.exp10 = 0;
+  }
+}
+
+void AppendDigitsAt(std::string& out, const TDecimal& dec, int from, int to) {
+  // Digits of positions [from, to) of the significant-digit sequence, zeros beyond its end.
+  for (int i = from; i < to; ++i) {
+    out.push_back(i >= 0 && i < dec.count ? dec.digits[i] : '0');
+  }
+}
+
+void AppendNonFinite(std::string& out, double value) {
+  if (std::isnan(value)) {
+    out += "NAN";
+  } else {
+    out += value < 0 ? "-INF" : "INF";
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Built-in formats.
+
+struct TBuiltIn {
+  std::uint16_t ifmt;
+  const char* text;
+};
+
+constexpr TBuiltIn kBuiltIns[] = {
+    {0, ""},
+    {1, "0"},
+    {2, "0.00"},
+    {3, "#,##0"},
+    {4, "#,##0.00"},
+    {5, "($#,##0_);($#,##0)"},
+    {6, "($#,##0_);[Red]($#,##0)"},
+    {7, "($#,##0.00_);($#,##0.00)"},
+    {8, "($#,##0.00_);[Red]($#,##0.00)"},
+    {9, "0%"},
+    {10, "0.00%"},
+    {11, "0.00E+00"},
+    {12, "# ?/?"},
+    {13, "# ?\?/??"},
+    {14, "mm-dd-yy"},
+    {15, "d-mmm-yy"},
+    {16, "d-mmm"},
+    {17, "mmm-yy"},
+    {18, "h:mm AM/PM"},
+    {19, "h:mm:ss AM/PM"},
+    {20, "h:mm"},
+    {21, "h:mm:ss"},
+    {22, "m/d/yy h:mm"},
+    {37, "(#,##0_);(#,##0)"},
+    {38, "(#,##0_);[Red](#,##0)"},
+    {39, "(#,##0.00_);(#,##0.00)"},
+    {40, "(#,##0.00_);[Red](#,##0.00)"},
+    {41, "_(* #,##0_);_(* (#,##0);_(* \"-\"_);_(@_)"},
+    {42, "_($* #,##0_);_($* (#,##0);_($* \"-\"_);_(@_)"},
+    {43, "_(* #,##0.00_);_(* (#,##0.00);_(* \"-\"??_);_(@_)"},
+    {44, "_($* #,##0.00_);_($* (#,##0.00);_($* \"-\"??_);_(@_)"},
+    {45, "mm:ss"},
+    {46, "[h]:mm:ss"},
+    {47, "mm:ss.0"},
+    {48, "##0.0E+0"},
+    {49, "@"},
+};
+
+void EraseAll(std::string& s, std::string_view chars) {
+  std::size_t w = 0;
+  for (const char c : s) {
+    if (chars.find(c) == std::string_view::npos) {
+      s[w++] = c;
+    }
+  }
+  s.resize(w);
+}
+
+void CutAtSemicolon(std::string& s) {
+  const auto pos = s.find(';');
+  if (pos != std::string::npos) {
+    s.resize(pos);
+  }
+}
+
+bool IsBlank(std::string_view s) {
+  for (const char c : s) {
+    if (static_cast<unsigned char>(c) > 0x20) {
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// General rendering.
+
+void AppendGeneral(std::string& out, double value, std::string_view decimalSeparator) {
+  if (!std::isfinite(value)) {
+    AppendNonFinite(out, value);
+    return;
+  }
+  const TDecimal dec = ToDecimal(value, 15);
+  if (dec.count == 0) {
+    out.push_back('0');
+    return;
+  }
+  if (value < 0) {
+    out.push_back('-');
+  }
+  const int e = dec.exp10;
+  if (e >= -3 && e <= 15) {
+    if (e <= 0) {
+      out.push_back('0');
+      out += decimalSeparator;
+      out.append(static_cast<std::size_t>(-e), '0');
+      out.append(dec.digits, static_cast<std::size_t>(dec.count));
+    } else {
+      AppendDigitsAt(out, dec, 0, e);
+      if (dec.count > e) {
+        out += decimalSeparator;
+        out.append(dec.digits + e, static_cast<std::size_t>(dec.count - e));
+      }
+    }
+    return;
+  }
+  out.push_back(dec.digits[0]);
+  if (dec.count > 1) {
+    out += decimalSeparator;
+    out.append(dec.digits + 1, static_cast<std::size_t>(dec.count - 1));
+  }
+  out.push_back('E');
+  int exponent = e - 1;
+  if (exponent < 0) {
+    out.push_back('-');
+    exponent = -exponent;
+  }
+  char buf[8];
+  const auto res = std::to_chars(buf, buf + sizeof buf, exponent);
+  out.append(buf, res.ptr);
+}
+
+void AppendGeneral(std::string& out, double value) {
+  AppendGeneral(out, value, Locale().decimalSeparator);
+}
+
+std::string FormatGeneral(double value) {
+  std::string out;
+  AppendGeneral(out, value);
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Number formatter.
+
+namespace {
+
+bool IsPlaceholder(char c) { return c == '0' || c == '#'; }
+
+TNumberSection CompileSection(std::string_view text) {
+  TNumberSection sec;
+  auto addLiteral = [&sec](std::string_view lit) {
+    if (lit.empty()) {
+      return;
+    }
+    auto& items = sec.items;
+    if (!items.empty() && items.back().kind == TNumberSection::kLiteral) {
+      items.back().length = static_cast<std::uint16_t>(items.back().length + lit.size());
+    } else {
+      TNumberSection::TItem item;
+      item.kind = TNumberSection::kLiteral;
+      item.offset = static_cast<std::uint16_t>(sec.literals.size());
+      item.length = static_cast<std::uint16_t>(lit.size());
+      items.push_back(item);
+    }
+    sec.literals += lit;
+  };
+  bool afterPoint = false;
+  bool sawZeroInt = false;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == '"' || c == '\'') {
+      const auto close = text.find(c, i + 1);
+      const std::size_t end = close == std::string_view::npos ? text.size() : close;
+      addLiteral(text.substr(i + 1, end - i - 1));
+      i = close == std::string_view::npos ? text.size() : close + 1;
+      continue;
+    }
+    if (IsPlaceholder(c) && !sec.scientific) {
+      TNumberSection::TItem item;
+      item.zero = c == '0';
+      if (afterPoint) {
+        item.kind = TNumberSection::kFracDigit;
+        ++sec.fracPlaceholders;
+        if (item.zero) {
+          sec.minFracDigits = sec.fracPlaceholders;
+        }
+      } else {
+        item.kind = TNumberSection::kIntDigit;
+        ++sec.intPlaceholders;
+        sawZeroInt = sawZeroInt || item.zero;
+        if (sawZeroInt) {
+          ++sec.minIntDigits;
+        }
+      }
+      sec.items.push_back(item);
+      ++i;
+      continue;
+    }
+    if (c == '.' && !afterPoint && !sec.scientific) {
+      afterPoint = true;
+      sec.hasPoint = true;
+      TNumberSection::TItem item;
+      item.kind = TNumberSection::kPoint;
+      sec.items.push_back(item);
+      ++i;
+      continue;
+    }
+    if (c == ',') {
+      sec.grouping = true;
+      ++i;
+      continue;
+    }
+    if ((c == 'E' || c == 'e') && !sec.scientific && i + 2 < text.size() &&
+        (text[i + 1] == '+' || text[i + 1] == '-') && IsPlaceholder(text[i + 2])) {
+      sec.scientific = true;
+      sec.upperE = c == 'E';
+      TNumberSection::TItem item;
+      item.kind = TNumberSection::kExponent;
+      item.zero = text[i + 1] == '+';
+      i += 2;
+      int zeros = 0;
+      while (i < text.size() && IsPlaceholder(text[i])) {
+        zeros += text[i] == '0' ? 1 : 0;
+        ++i;
+      }
+      item.length = static_cast<std::uint16_t>(zeros < 1 ? 1 : zeros);
+      sec.items.push_back(item);
+      continue;
+    }
+    addLiteral(text.substr(i, 1));
+    ++i;
+  }
+  return sec;
+}
+
+// Significant digits of |value| after rounding for the section (18-digit conversion first).
+// For fixed notation, dec holds the rounded value; for scientific, exponent receives the power
+// of ten the mantissa is scaled by.
+TDecimal RoundForSection(double value, const TNumberSection& sec, int& exponent) {
+  TDecimal dec = ToDecimal(value, 18);
+  exponent = 0;
+  if (sec.scientific) {
+    const int intDigits = sec.intPlaceholders < 1 ? 1 : sec.intPlaceholders;
+    if (dec.count == 0) {
+      return dec;
+    }
+    RoundDecimal(dec, intDigits + sec.fracPlaceholders);
+    exponent = dec.exp10 - intDigits;
+    dec.exp10 = intDigits; // the mantissa: intDigits digits before the point
+    return dec;
+  }
+  RoundDecimal(dec, dec.exp10 + sec.fracPlaceholders);
+  return dec;
+}
+
+void AppendGroupedDigits(std::string& out, const TDecimal& dec, int from, int to, int total,
+                         bool grouping, std::string_view separator) {
+  // Integer digit positions are counted from the left of a `total`-digit integer whose digits
+  // are dec's digits aligned so that the last one is position total - 1 (leading zeros before
+  // the value's own digits).
+  const int lead = total - dec.exp10; // zeros before the first significant digit
+  for (int i = from; i < to; ++i) {
+    const int k = i - lead;
+    out.push_back(k >= 0 && k < dec.count ? dec.digits[k] : '0');
+    const int fromRight = total - 1 - i;
+    if (grouping && fromRight > 0 && fromRight % 3 == 0) {
+      out += separator;
+    }
+  }
+}
+
+void AppendSection(std::string& out, const TNumberSection& sec, const TDecimal& dec,
+                   int exponent, bool minus, const platform::TLocaleFormat& locale) {
+  if (minus) {
+    out.push_back('-');
+  }
+  const int intLen = dec.count == 0 ? 0 : (dec.exp10 > 0 ? dec.exp10 : 0);
+  const int total = intLen > sec.minIntDigits ? intLen : sec.minIntDigits;
+  // Fraction digits written: rounded fraction digits, trailing zeros down to minFracDigits.
+  int fracWritten = 0;
+  if (sec.fracPlaceholders > 0) {
+    const int fracSig = dec.count - dec.exp10; // significant digits after the point
+    fracWritten = fracSig > 0 ? fracSig : 0;
+    if (fracWritten > sec.fracPlaceholders) {
+      fracWritten = sec.fracPlaceholders;
+    }
+    if (fracWritten < sec.minFracDigits) {
+      fracWritten = sec.minFracDigits;
+    }
+  }
+  const std::string_view thousands = locale.thousandSeparator;
+  const int placeholders = sec.intPlaceholders;
+  int intIndex = 0;
+  int fracIndex = 0;
+  bool intDone = placeholders > 0 ? false : true;
+  for (const auto& item : sec.items) {
+    switch (item.kind) {
+    case TNumberSection::kLiteral:
+      out.append(sec.literals, item.offset, item.length);
+      break;
+    case TNumberSection::kIntDigit: {
+      // Placeholder intIndex of `placeholders`: the first takes every surplus digit.
+      const int surplus = total - placeholders;
+      if (intIndex == 0 && surplus > 0) {
+        AppendGroupedDigits(out, dec, 0, surplus + 1, total, sec.grouping, thousands);
+      } else {
+        const int pos = intIndex + surplus; // digit position in the total-digit integer
+        if (pos >= 0) {
+          AppendGroupedDigits(out, dec, pos, pos + 1, total, sec.grouping, thousands);
+        }
+      }
+      ++intIndex;
+      break;
+    }
+    case TNumberSection::kPoint:
+      if (placeholders == 0 && !intDone) {
+        AppendGroupedDigits(out, dec, 0, total, total, sec.grouping, thousands);
+        intDone = true;
+      }
+      if (fracWritten > 0) {
+        out += locale.decimalSeparator;
+      }
+      break;
+    case TNumberSection::kFracDigit:
+      if (fracIndex < fracWritten) {
+        const int k = dec.exp10 + fracIndex;
+        out.push_back(k >= 0 && k < dec.count ? dec.digits[k] : '0');
+      }
+      ++fracIndex;
+      break;
+    case TNumberSection::kExponent: {
+      out.push_back(sec.upperE ? 'E' : 'e');
+      int e = exponent;
+      if (e < 0) {
+        out.push_back('-');
+        e = -e;
+      } else if (item.zero) {
+        out.push_back('+');
+      }
+      char buf[8];
+      const auto res = std::to_chars(buf, buf + sizeof buf, e);
+      const auto len = static_cast<std::size_t>(res.ptr - buf);
+      if (len < item.length) {
+        out.append(item.length - len, '0');
+      }
+      out.append(buf, res.ptr);
+      break;
+    }
+    }
+  }
+}
+
+} // namespace
+
+TNumberFormat CompileNumberFormat(std::string_view format) {
+  TNumberFormat fmt;
+  if (format.size() > kMaxNumberFormatBytes) {
+    fmt.tooLong = true;
+    return fmt;
+  }
+  // Sections split at ";" outside quoted literals; a fourth and later section is never used.
+  std::size_t start = 0;
+  char quote = 0;
+  for (std::size_t i = 0; i <= format.size() && fmt.sections.size() < 3; ++i) {
+    if (i < format.size()) {
+      const char c = format[i];
+      if (quote != 0) {
+        quote = c == quote ? 0 : quote;
+        continue;
+      }
+      if (c == '"' || c == '\'') {
+        quote = c;
+        continue;
+      }
+      if (c != ';') {
+        continue;
+      }
+    }
+    fmt.sections.push_back(CompileSection(format.substr(start, i - start)));
+    start = i + 1;
+  }
+  return fmt;
+}
+
+void AppendNumberFormat(std::string& out, double value, const TNumberFormat& format,
+                        const platform::TLocaleFormat& locale) {
+  if (format.tooLong || format.sections.empty() || !std::isfinite(value)) {
+    AppendGeneral(out, value, locale.decimalSeparator);
+    return;
+  }
+  const auto& sections = format.sections;
+  const TNumberSection* zeroSection =
+      sections.size() >= 3 && !sections[2].Empty() ? &sections[2] : nullptr;
+  const TNumberSection* sec = &sections[0];
+  bool minus = false;
+  if (value < 0) {
+    if (sections.size() >= 2 && !sections[1].Empty()) {
+      sec = &sections[1];
+    } else {
+      minus = true;
+    }
+  } else if (value == 0 && zeroSection != nullptr) {
+    sec = zeroSection;
+  }
+  int exponent = 0;
+  TDecimal dec = RoundForSection(value, *sec, exponent);
+  if (!sec->scientific && dec.exp10 > 18) {
+    AppendGeneral(out, value, locale.decimalSeparator);
+    return;
+  }
+  if (dec.count == 0 && value != 0) {
+    // Rounds to zero in its section: the zero section when there is one, else no minus sign.
+    minus = false;
+    if (zeroSection != nullptr && sec != zeroSection) {
+      sec = zeroSection;
+      dec = RoundForSection(0.0, *sec, exponent);
+    }
+  }
+  AppendSection(out, *sec, dec, exponent, minus, locale);
+}
+
+void AppendNumberFormat(std::string& out, double value, std::string_view format,
+                        const platform::TLocaleFormat& locale) {
+  AppendNumberFormat(out, value, CompileNumberFormat(format), locale);
+}
+
+void AppendNumberFormat(std::string& out, double value, std::string_view format) {
+  AppendNumberFormat(out, value, format, Locale());
+}
+
+std::string FormatNumber(double value, std::string_view format) {
+  std::string out;
+  AppendNumberFormat(out, value, format);
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// FORMAT records and the style table.
+
+TFormat ParseFormat(std::span<const std::uint8_t> body) {
+  storage::TByteCursor cur(body);
+  TFormat fmt;
+  fmt.ifmt = cur.ReadU16();
+  const std::uint16_t cch = cur.ReadU16();
+  const std::uint8_t fHighByte = cur.ReadU8();
+  const std::size_t width = fHighByte == 0 ? 1 : 2;
+  std::size_t count = cch;
+  if (count > cur.Remaining() / width) {
+    count = cur.Remaining() / width;
+  }
+  const auto bytes = cur.Take(count * width);
+  fmt.text.reserve(count * (width == 1 ? 2 : 3));
+  if (width == 1) {
+    // Compressed UTF-16: each byte is the low byte of a code unit (Latin-1).
+    for (const std::uint8_t b : bytes) {
+      AppendUtf8(fmt.text, b);
+    }
+    return fmt;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    char32_t unit = static_cast<char32_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count) {
+      const char32_t low = static_cast<char32_t>(bytes[2 * i + 2] | bytes[2 * i + 3] << 8);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    if (unit >= 0xD800 && unit <= 0xDFFF) {
+      unit = 0xFFFD; // unpaired surrogate
+    }
+    AppendUtf8(fmt.text, unit);
+  }
+  return fmt;
+}
+
+TStyleData::TStyleData() : compiled_(kFormatTableSize) {
+  for (const auto& b : kBuiltIns) {
+    ClassifyFormat(b.ifmt, b.text);
+  }
+}
+
+void TStyleData::AppendXF(std::uint16_t ifmt) { xfFormats_.push_back(ifmt); }
+
+void TStyleData::HandleFormat(std::span<const std::uint8_t> body) {
+  const TFormat fmt = ParseFormat(body);
+  ClassifyFormat(fmt.ifmt, fmt.text);
+}
+
+void TStyleData::ClassifyFormat(std::uint16_t ifmt, std::string_view utf8Text) {
+  if (ifmt >= kFormatTableSize) {
+    return;
+  }
+  if (utf8Text.find("General") != std::string_view::npos) {
+    return;
+  }
+  std::string text(utf8Text);
+  // Bracketed parts (colours, conditions, locale tags, elapsed-time units) go; a "[" without a
+  // "]" after it takes the rest of the text with it.
+  for (auto open = text.find('['); open != std::string::npos; open = text.find('[', open)) {
+    const auto close = text.find(']', open + 1);
+    if (close == std::string::npos) {
+      text.resize(open);
+      break;
+    }
+    text.erase(open, close - open + 1);
+  }
+  EraseAll(text, "*@()\\?");
+  for (char& c : text) {
+    if (c == '_') {
+      c = ' ';
+    }
+  }
+  if (IsBlank(text)) {
+    return;
+  }
+  TFmtCode& entry = formats_[ifmt];
+  if (text.find('m') != std::string::npos) {
+    CutAtSemicolon(text);
+    EraseAll(text, "\"");
+    entry.kind = kFmtDateTime;
+  } else if (text.find('a') != std::string::npos) {
+    CutAtSemicolon(text);
+    EraseAll(text, "\"");
+    for (char& c : text) {
+      if (c == 'a') {
+        c = 'd';
+      }
+    }
+    entry.kind = kFmtDateTime;
+  } else {
+    EraseAll(text, "/");
+    entry.kind = text.find('%') != std::string::npos ? kFmtPercent : kFmtNumber;
+  }
+  entry.text = std::move(text);
+  compiled_[ifmt] = entry.kind == kFmtDateTime ? TNumberFormat{} : CompileNumberFormat(entry.text);
+}
+
+const TFmtCode& TStyleData::Format(std::uint16_t ifmt) const {
+  static const TFmtCode kNone;
+  return ifmt < kFormatTableSize ? formats_[ifmt] : kNone;
+}
+
+void TStyleData::AppendNumber(std::string& out, double value, std::uint16_t ixfe) const {
+  if (ixfe >= xfFormats_.size()) {
+    AppendGeneral(out, value);
+    return;
+  }
+  const std::uint16_t ifmt = xfFormats_[ixfe];
+  if (ifmt == 0 || ifmt >= kFormatTableSize) {
+    AppendGeneral(out, value);
+    return;
+  }
+  const TFmtCode& entry = formats_[ifmt];
+  switch (entry.kind) {
+  case kFmtNumber:
+    AppendNumberFormat(out, value, compiled_[ifmt], Locale());
+    break;
+  case kFmtPercent:
+    AppendNumberFormat(out, value * 100.0, compiled_[ifmt], Locale());
+    break;
+  case kFmtDateTime:
+    AppendDateTimeText(out, entry.text, value);
+    break;
+  default:
+    AppendGeneral(out, value);
+    break;
+  }
+}
+
+std::string TStyleData::RenderNumber(double value, std::uint16_t ixfe) const {
+  std::string out;
+  try {
+    AppendNumber(out, value, ixfe);
+  } catch (...) {
+    out.clear(); // memory exhaustion only; a cell without text is the least harm
+  }
+  return out;
+}
+
+} // namespace scv::spreadsheet

@@ -1,0 +1,123 @@
+// Number formats of a workbook and number cells rendered as text through them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/LocaleFormat.h"
+
+namespace scv::spreadsheet {
+
+// Format kinds of a table entry.
+inline constexpr std::uint8_t kFmtGeneral = 0;  // no usable format: general rendering
+inline constexpr std::uint8_t kFmtNumber = 2;   // number formatter
+inline constexpr std::uint8_t kFmtPercent = 3;  // number formatter on value x 100
+inline constexpr std::uint8_t kFmtDateTime = 5; // date/time renderer
+
+// Number of format numbers the table holds; higher numbers are never stored or looked up.
+inline constexpr std::size_t kFormatTableSize = 400;
+
+// Longest format text (bytes) the number formatter applies; longer texts render in the
+// general rendering.
+inline constexpr std::size_t kMaxNumberFormatBytes = 224;
+
+// One entry of the format table: kind and cleaned format text (UTF-8).
+struct TFmtCode {
+  std::uint8_t kind = 0;
+  std::string text;
+};
+
+// FORMAT record (0x041E), BIFF8 layout: ifmt (2), cch (2), fHighByte (1), rgb.
+struct TFormat {
+  static constexpr std::uint16_t kId = 0x041E;
+  std::uint16_t ifmt = 0;
+  std::string text; // UTF-8
+};
+
+// One section of a number format, compiled for the formatter.
+struct TNumberSection {
+  enum TItemKind : std::uint8_t { kLiteral, kIntDigit, kPoint, kFracDigit, kExponent };
+  struct TItem {
+    TItemKind kind = kLiteral;
+    bool zero = false;        // "0" placeholder (always a digit); exponent: "E+" (always a sign)
+    std::uint16_t offset = 0; // literal: bytes in literals
+    std::uint16_t length = 0; // literal: byte count; exponent: minimum digit count
+  };
+  std::vector<TItem> items;
+  std::string literals;
+  bool grouping = false;
+  bool scientific = false;
+  bool hasPoint = false;
+  bool upperE = true;
+  int intPlaceholders = 0;
+  int minIntDigits = 0; // integer placeholders from the first "0" on
+  int fracPlaceholders = 0;
+  int minFracDigits = 0; // fraction placeholders up to the last "0"
+  bool Empty() const { return items.empty(); }
+};
+
+struct TNumberFormat {
+  std::vector<TNumberSection> sections; // one to three
+  bool tooLong = false;                 // over the byte limit: general rendering
+};
+
+TNumberFormat CompileNumberFormat(std::string_view format);
+void AppendNumberFormat(std::string& out, double value, const TNumberFormat& format,
+                        const platform::TLocaleFormat& locale);
+
+// Decodes a FORMAT record body. Missing bytes of the fixed fields read as zero; the text is cut
+// to the bytes that exist. 1-byte characters are compressed UTF-16 (Latin-1).
+TFormat ParseFormat(std::span<const std::uint8_t> body);
+
+// The workbook's number formats and XF list.
+class TStyleData {
+public:
+  // Format table with the built-in formats classified, empty XF list.
+  TStyleData();
+
+  // XF record: ifmt is the XF's number format index (bytes 2-3 of the body).
+  void AppendXF(std::uint16_t ifmt);
+
+  // FORMAT record body; numbers of 400 or more are ignored.
+  void HandleFormat(std::span<const std::uint8_t> body);
+
+  // Reduces a format text to a kind and a cleaned text and stores it under ifmt (when ifmt is
+  // below 400 and the text classifies to a kind).
+  void ClassifyFormat(std::uint16_t ifmt, std::string_view utf8Text);
+
+  // Text (UTF-8) of a number cell with XF index ixfe. Never throws.
+  std::string RenderNumber(double value, std::uint16_t ixfe) const;
+
+  // Same as RenderNumber, appending to out (avoids a string per cell).
+  void AppendNumber(std::string& out, double value, std::uint16_t ixfe) const;
+
+  // Table entry of a format number; numbers of 400 or more give an empty kind 0 entry.
+  const TFmtCode& Format(std::uint16_t ifmt) const;
+
+  std::size_t XFCount() const { return xfFormats_.size(); }
+
+private:
+  std::array<TFmtCode, kFormatTableSize> formats_;
+  std::vector<TNumberFormat> compiled_; // per format number, for kinds 2 and 3
+  std::vector<std::uint16_t> xfFormats_;
+};
+
+// General rendering: at most 15 significant digits, the locale's decimal separator.
+std::string FormatGeneral(double value);
+void AppendGeneral(std::string& out, double value);
+void AppendGeneral(std::string& out, double value, std::string_view decimalSeparator);
+
+// Number formatter (kinds 2 and 3) with the given cleaned format text; appends to out.
+// A text over 224 bytes, a non-finite value, or a value too large for the chosen section falls
+// back to the general rendering.
+void AppendNumberFormat(std::string& out, double value, std::string_view format);
+std::string FormatNumber(double value, std::string_view format);
+void AppendNumberFormat(std::string& out, double value, std::string_view format,
+                        const platform::TLocaleFormat& locale);
+
+} // namespace scv::spreadsheet
