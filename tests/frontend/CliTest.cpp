@@ -1,0 +1,198 @@
+// The built program end to end: every run result, its message and exit code, and the output.
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
+
+namespace scv::test {
+namespace {
+
+std::string Sample(const std::string& name) { return SourceDir() + "/samples/" + name; }
+
+TEST(Cli, UsageForTooFewArgumentsAndRejectedFlags) {
+  const std::vector<std::vector<std::string>> commandLines = {
+      {}, {"a.doc"}, {"-c", "a.doc", "b.txt"}, {"-thtml", "a.html", "b.txt"},
+      {"-cabc", "a.doc", "b.txt"}, {"-sx", "a.doc", "b.txt"}, {"-o", "-x", "a.doc", "b.txt"}};
+  for (const auto& args : commandLines) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    const auto r = RunScvcmd(args);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.out.starts_with("Scrivon Command Version 3.0\r\n\r\nUsage: scvcmd [-o]"));
+    EXPECT_TRUE(r.out.ends_with("help to get more details about command usage.\r\n"));
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(Cli, TwoArgumentsAreAlwaysSourceAndDestination) {
+  const auto r = RunScvcmd({"-o", "a.doc"});
+  EXPECT_EQ(r.exitCode, 254);
+  EXPECT_EQ(r.out, "Input file \"-o\" not exists\r\n");
+}
+
+TEST(Cli, SourceChecks) {
+  TTempDir dir;
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int exitCode;
+    std::string out;
+  };
+  dir.Write("report", "x");
+  dir.Write("report.", "x");
+  dir.Write("notes.txt", "x");
+  const std::string missing = dir.File("missing.doc");
+  const Case cases[] = {
+      {"missing source", {missing, dir.File("o.txt")}, 254,
+       "Input file \"" + missing + "\" not exists\r\n"},
+      {"directory is not a source", {dir.Path(), dir.File("o.txt")}, 254,
+       "Input file \"" + dir.Path() + "\" not exists\r\n"},
+      {"no extension", {dir.File("report"), dir.File("o.txt")}, 253,
+       "Input file \"" + dir.File("report") + "\" type not support\r\n"},
+      {"lone dot", {dir.File("report."), dir.File("o.txt")}, 253,
+       "Input file \"" + dir.File("report.") + "\" type not support\r\n"},
+      {"unknown extension", {dir.File("notes.txt"), "*"}, 253,
+       "Input file \"" + dir.File("notes.txt") + "\" type not support\r\n"},
+      {"forced type spanning a blank", {"-tc h", dir.File("notes.txt"), "*"}, 253,
+       "Input file \"" + dir.File("notes.txt") + "\" type not support\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto r = RunScvcmd(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("o.txt")));
+  }
+}
+
+TEST(Cli, ExistingDestinationNeedsOverwrite) {
+  TTempDir dir;
+  const std::string dest = dir.Write("out.txt", "keep me");
+  const auto refused = RunScvcmd({Sample("sample.xlsx"), dest});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.out, "Output file \"" + dest + "\" already exists, convert canceled\r\n");
+  EXPECT_EQ(ReadFileBytes(dest), "keep me");
+
+  // The same file as source and destination is refused the same way.
+  const std::string self = dir.Write("self.xlsx", ReadFileBytes(Sample("sample.xlsx")));
+  EXPECT_EQ(RunScvcmd({self, self}).exitCode, 1);
+
+  const auto replaced = RunScvcmd({"-o", Sample("sample.xlsx"), dest});
+  EXPECT_EQ(replaced.exitCode, 0);
+  EXPECT_EQ(replaced.out, "\"" + Sample("sample.xlsx") + "\" --> \"" + dest + "\" OK\r\n");
+  EXPECT_NE(ReadFileBytes(dest), "keep me");
+}
+
+TEST(Cli, StandardOutputGetsTheSameBytesAsAFile) {
+  TTempDir dir;
+  // A file named "*" never makes "*" refuse, and no OK line is printed.
+  dir.Write("*", "not touched");
+  const auto toFile = RunScvcmd({"-c65001", Sample("sample.xlsx"), dir.File("out.txt")});
+  ASSERT_EQ(toFile.exitCode, 0);
+  const auto toStdout = RunScvcmd({"-c65001", Sample("sample.xlsx"), "*"}, {}, dir.Path());
+  EXPECT_EQ(toStdout.exitCode, 0);
+  EXPECT_EQ(toStdout.out, ReadFileBytes(dir.File("out.txt")));
+  EXPECT_TRUE(toStdout.out.starts_with("\xEF\xBB\xBF"));
+  EXPECT_EQ(ReadFileBytes(dir.File("*")), "not touched");
+}
+
+TEST(Cli, DestinationFailures) {
+  TTempDir dir;
+  struct Case {
+    const char* name;
+    std::string dest;
+    int exitCode;
+    std::string message;
+  };
+  const std::string inMissing = dir.File("no/such/dir/out.txt");
+  const Case cases[] = {
+      {"missing folder", inMissing, 250, "Output file \"" + inMissing + "\" create error\r\n"},
+      {"destination is a directory", dir.Path(), 250,
+       "Output file \"" + dir.Path() + "\" create error\r\n"},
+      {"full disk", "/dev/full", 249, "Output file \"/dev/full\" write error\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto r = RunScvcmd({"-o", Sample("sample.xlsx"), c.dest});
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    EXPECT_EQ(r.out, c.message);
+  }
+}
+
+TEST(Cli, FailedStandardOutputIsAWriteError) {
+  const std::string cmd = ScvcmdPath() + " " + Sample("sample.xlsx") + " '*'";
+  const auto full = RunProgram("/bin/sh", {"-c", cmd + " >/dev/full; echo $?"}, {"LC_ALL=C"});
+  EXPECT_EQ(full.out, "249\n");
+  // A closed pipe: the reader is gone before the text is written.
+  const auto pipe = RunProgram(
+      "/bin/bash", {"-c", "exec 3>&1; " + cmd + " | (exec 0<&-; exit 0); echo ${PIPESTATUS[0]}"},
+      {"LC_ALL=C"});
+  EXPECT_EQ(pipe.out, "249\n");
+}
+
+TEST(Cli, FailedExtractionLeavesTheDestinationAlone) {
+  TTempDir dir;
+  const std::string bad = dir.Write("bad.xls", "this is not a workbook");
+  const std::string dest = dir.Write("out.txt", "keep me");
+  const auto r = RunScvcmd({"-o", bad, dest});
+  EXPECT_EQ(r.exitCode, 251);
+  EXPECT_EQ(r.out, "Input file \"" + bad + "\" format not correct\r\n");
+  EXPECT_EQ(ReadFileBytes(dest), "keep me");
+  const auto fresh = RunScvcmd({bad, dir.File("new.txt")});
+  EXPECT_EQ(fresh.exitCode, 251);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("new.txt")));
+}
+
+TEST(Cli, MissingLibraryIsALoadError) {
+  // A copy of the program in a folder of its own finds no converter libraries.
+  TTempDir dir;
+  const std::string program = dir.File("scvcmd");
+  std::filesystem::copy_file(ScvcmdPath(), program);
+  chmod(program.c_str(), 0755);
+  for (const char* sample : {"sample.pdf", "sample.html", "sample.rtf"}) {
+    SCOPED_TRACE(sample);
+    const auto r = RunProgram(program, {Sample(sample), dir.File("out.txt")}, {"LC_ALL=C"});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_EQ(r.out, "Convert dll file load error\r\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.txt")));
+  }
+}
+
+TEST(Cli, ForcedTypeOverridesTheExtension) {
+  TTempDir dir;
+  const std::string renamed = dir.Write("sheet.bin", ReadFileBytes(Sample("sample.xlsx")));
+  const auto plain = RunScvcmd({renamed, "*"});
+  EXPECT_EQ(plain.exitCode, 253);
+  const auto forced = RunScvcmd({"-TXLSX", renamed, "*"});
+  EXPECT_EQ(forced.exitCode, 0);
+  EXPECT_NE(forced.out.find("Lamp oil"), std::string::npos);
+}
+
+TEST(Cli, NamesWithAnyBytesConvert) {
+  TTempDir dir;
+  const std::string odd = dir.Write("odd\xFF\xFE name.xlsx", ReadFileBytes(Sample("sample.xlsx")));
+  const auto r = RunScvcmd({odd, dir.File("out\xC3.txt")});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "\"" + odd + "\" --> \"" + dir.File("out\xC3.txt") + "\" OK\r\n");
+  EXPECT_TRUE(std::filesystem::exists(dir.File("out\xC3.txt")));
+}
+
+TEST(Cli, EveryBundledSampleConverts) {
+  for (const auto& entry : std::filesystem::directory_iterator(SourceDir() + "/samples")) {
+    const std::string path = entry.path().string();
+    if (path.ends_with(".md")) {
+      continue;
+    }
+    SCOPED_TRACE(path);
+    const auto r = RunScvcmd({"-c65001", path, "*"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_GT(r.out.size(), 3u);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+} // namespace
+} // namespace scv::test
