@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string_view>
 
 namespace scv::platform {
@@ -153,27 +154,44 @@ std::string ExpandComposites(std::string_view pattern, std::string_view ampmPatt
   return out;
 }
 
-// Removes the seconds (and the separator that leads to them) from a time pattern.
+bool IsSeparatorByte(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x80 && u != '%' && !IsAsciiLetter(c) && (c < '0' || c > '9');
+}
+
+// Removes the seconds from a time pattern: with the separator that leads to them
+// ("%H:%M:%S" -> "%H:%M"), or with their unit word and the spaces before them
+// ("%H時%M分%S秒" -> "%H時%M分").
 std::string WithoutSeconds(const std::string& pattern) {
   const auto pos = pattern.find("%S");
   if (pos == std::string::npos) {
     return pattern;
   }
-  // Literal run before %S: separator punctuation goes with the seconds.
-  std::size_t start = pos;
-  while (start > 0 && pattern[start - 1] != '%' &&
-         (start < 2 || pattern[start - 2] != '%') &&
-         static_cast<unsigned char>(pattern[start - 1]) < 0x80 &&
-         !IsAsciiLetter(pattern[start - 1]) && (pattern[start - 1] < '0' || pattern[start - 1] > '9')) {
-    --start;
-  }
   std::size_t end = pos + 2;
-  if (start == pos) {
-    // No separator before: the seconds' own suffix (a unit word) goes instead.
-    while (end < pattern.size() && pattern[end] != '%' &&
-           static_cast<unsigned char>(pattern[end]) != ' ') {
-      ++end;
+  while (end < pattern.size() && pattern[end] != '%') {
+    ++end;
+  }
+  bool unitWord = false;
+  for (std::size_t i = pos + 2; i < end; ++i) {
+    unitWord = unitWord || !IsSeparatorByte(pattern[i]);
+  }
+  std::size_t start = pos;
+  if (unitWord) {
+    while (start > 0 && pattern[start - 1] == ' ') {
+      --start;
     }
+    // The unit word ends at the first space after it.
+    std::size_t wordEnd = pos + 2;
+    while (wordEnd < end && pattern[wordEnd] != ' ') {
+      ++wordEnd;
+    }
+    end = wordEnd;
+  } else {
+    while (start > 0 && IsSeparatorByte(pattern[start - 1]) &&
+           !(start >= 2 && pattern[start - 2] == '%')) {
+      --start;
+    }
+    end = pos + 2;
   }
   return pattern.substr(0, start) + pattern.substr(end);
 }
@@ -202,7 +220,8 @@ char DateOrder(std::string_view pattern) {
   return 'm';
 }
 
-// First literal separator of a pattern ("" when there is none).
+// First literal separator of a pattern: the first literal run when it is punctuation or
+// spaces ("." "/" "-" ". "), else "" (a unit word such as 年 is no separator).
 std::string FirstSeparator(std::string_view pattern) {
   for (std::size_t i = 0; i < pattern.size(); ++i) {
     if (pattern[i] == '%') {
@@ -215,6 +234,11 @@ std::string FirstSeparator(std::string_view pattern) {
     std::size_t j = i;
     while (j < pattern.size() && pattern[j] != '%') {
       ++j;
+    }
+    for (std::size_t k = i; k < j; ++k) {
+      if (!IsSeparatorByte(pattern[k])) {
+        return {};
+      }
     }
     return std::string(pattern.substr(i, j - i));
   }
@@ -355,7 +379,14 @@ std::string TwoDigits(int v) {
 // strftime_l of one era conversion in the locale's code set, converted to UTF-8.
 bool EraStrftime(const TLocaleFormat& locale, const char* conversion, int year, int month,
                  int day, std::string& out) {
-  const TLocaleHandle loc(locale.timeLocaleName);
+  // One conversion runs per process and its locale does not change: keep the handle.
+  static std::string cachedName;
+  static std::unique_ptr<TLocaleHandle> cached;
+  if (!cached || cachedName != locale.timeLocaleName) {
+    cached = std::make_unique<TLocaleHandle>(locale.timeLocaleName);
+    cachedName = locale.timeLocaleName;
+  }
+  const TLocaleHandle& loc = *cached;
   if (!loc.Ok()) {
     return false;
   }
