@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,8 @@ public:
   // The whole stream as one contiguous buffer, for parsers that walk it with a cursor.
   // Empty without a stream.
   std::vector<std::uint8_t> ReadAll();
+  // The whole stream without copying, valid while this object lives. Empty without a stream.
+  std::span<const std::uint8_t> Data() const;
 
   bool CheckResult(std::int32_t resultCode);
   const std::string& LastError() const { return lastError_; }
@@ -83,5 +86,8 @@ std::int32_t CheckStorageFile(const std::u16string& fileName);
 // The opened root storage, or null when the file cannot be opened as a compound file.
 std::unique_ptr<TDocFileStorage> OpenStorageFile(const std::u16string& fileName,
                                                  std::uint32_t mode);
+
+// The same over a compound file already in memory (fixtures, fuzzing).
+std::unique_ptr<TDocFileStorage> OpenStorageBytes(std::vector<std::uint8_t> bytes);
 
 } // namespace scv::storage
