@@ -1,20 +1,281 @@
 // The text-filter bridge: HTML, Windows help and RTF through converter libraries.
 #include "bridges/FilterCvt.h"
 
+#include <ScvConverter.h>
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "bridges/BridgeText.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/FileIo.h"
+
 namespace scv::bridges {
+namespace {
 
-void InitializeFilterBridge() {}
-void FinalizeFilterBridge(const std::string&) {}
+// One filter library and its three exports; absent unless all three were found.
+struct TFilterLibrary {
+  platform::TDynamicLibrary library;
+  CreateConverterProc create = nullptr;
+  ReadConverterProc read = nullptr;
+  CloseConverterProc close = nullptr;
 
-std::int32_t HlpToText(const std::u16string&, std::int32_t, TConversionResult&, std::int32_t) {
-  return kResultLibraryMissing; // not built yet
+  void Load(const char* name) {
+    if (!library.Load(name)) {
+      return;
+    }
+    create = reinterpret_cast<CreateConverterProc>(library.Symbol(SCV_EXPORT_CREATE));
+    read = reinterpret_cast<ReadConverterProc>(library.Symbol(SCV_EXPORT_READ));
+    close = reinterpret_cast<CloseConverterProc>(library.Symbol(SCV_EXPORT_CLOSE));
+  }
+  bool IsPresent() const { return create != nullptr && read != nullptr && close != nullptr; }
+  void Unload() {
+    create = nullptr;
+    read = nullptr;
+    close = nullptr;
+    library.Unload();
+  }
+};
+
+constexpr std::int32_t kPieceSize = 65536;
+constexpr const char* kIniName = "scvhtm.ini";
+
+TFilterLibrary HlpLibrary;
+TFilterLibrary HtmLibrary;
+TFilterLibrary RtfLibrary;
+
+// The records shared with the libraries. The file handle is -1 while no input is open, so a
+// callback outside a conversion finds no file; a POSIX descriptor may legitimately be 0.
+AppDataType AppData{-1, 0, SCV_CODEPAGE_UTF8, nullptr};
+ConverterHost Host{};
+
+// The open input behind AppData.fileHandle and the position the callbacks move.
+platform::TFile InputFile;
+std::uint64_t InputPosition = 0;
+
+// The file name in AppData: 32-bit byte length, the code units, a zero unit. Stored as
+// 16-bit units so the name itself is suitably aligned; the length takes the first two.
+std::vector<std::uint16_t> FileNameBuffer;
+
+bool HasOpenFile(const ConverterHost* host) {
+  (void)host;
+  return AppData.fileHandle >= 0 && InputFile.IsOpen();
 }
-std::int32_t HtmToText(const std::u16string&, std::int32_t, TConversionResult&, std::int32_t) {
-  return kResultLibraryMissing; // not built yet
+
+std::int32_t SCV_STDCALL HostGetSize(ConverterHost* host, std::uint32_t* sizeLow,
+                                     std::uint32_t* sizeHigh) noexcept {
+  if (!HasOpenFile(host)) {
+    return SCV_HOST_NO_FILE;
+  }
+  const std::int64_t size = InputFile.Size();
+  const std::uint64_t value = size > 0 ? static_cast<std::uint64_t>(size) : 0;
+  if (sizeLow != nullptr) {
+    *sizeLow = static_cast<std::uint32_t>(value & 0xFFFFFFFFu);
+  }
+  // The high part carries the rest of the size, so a file of 4 GiB or more is not
+  // reported as a small one.
+  if (sizeHigh != nullptr) {
+    *sizeHigh = static_cast<std::uint32_t>(value >> 32);
+  }
+  InputPosition = 0;
+  return SCV_HOST_OK;
 }
-std::int32_t RtfToText(const std::u16string&, std::int32_t, TConversionResult&, std::int32_t) {
-  return kResultLibraryMissing; // not built yet
+
+std::int32_t SCV_STDCALL HostSeek(ConverterHost* host, std::int32_t* offset,
+                                  std::int32_t /*ignoredHigh*/, std::int32_t origin) noexcept {
+  if (!HasOpenFile(host)) {
+    return SCV_HOST_NO_FILE;
+  }
+  const std::int64_t distance = offset != nullptr ? *offset : 0;
+  std::int64_t base = 0;
+  if (origin == 1) {
+    base = static_cast<std::int64_t>(InputPosition);
+  } else if (origin == 2) {
+    base = InputFile.Size();
+  }
+  // A move before the start of the file leaves the position where it was, as the platform's
+  // file pointer does.
+  if (base >= 0 && base + distance >= 0) {
+    InputPosition = static_cast<std::uint64_t>(base + distance);
+  }
+  return SCV_HOST_OK;
 }
-bool IsRtfFile(const std::u16string&) { return false; }
+
+std::int32_t SCV_STDCALL HostRead(ConverterHost* host, void* buffer, std::int32_t count,
+                                  std::int32_t* bytesRead) noexcept {
+  if (!HasOpenFile(host)) {
+    return SCV_HOST_NO_FILE;
+  }
+  std::int64_t got = 0;
+  if (count > 0 && buffer != nullptr) {
+    got = InputFile.ReadAt(InputPosition,
+                           std::span(static_cast<std::uint8_t*>(buffer),
+                                     static_cast<std::size_t>(count)));
+  }
+  if (got > 0) {
+    InputPosition += static_cast<std::uint64_t>(got);
+  }
+  if (bytesRead != nullptr) {
+    *bytesRead = got < 0 ? -1 : static_cast<std::int32_t>(got);
+  }
+  return SCV_HOST_OK;
+}
+
+std::int32_t SCV_STDCALL HostQueryText(ConverterHost* /*host*/, char* destination,
+                                       std::int32_t /*ignored*/) noexcept {
+  if (destination != nullptr) {
+    destination[0] = '\0';
+  }
+  return 0;
+}
+
+std::int32_t SCV_STDCALL HostGetCodePage(ConverterHost* /*host*/) noexcept {
+  return AppData.codePage;
+}
+
+void StoreFileName(const std::u16string& fileName) {
+  // The byte length is a 32-bit field; names are far shorter than that in practice.
+  const std::size_t units = std::min<std::size_t>(fileName.size(), 0x3FFFFFFF);
+  const auto bytes = static_cast<std::uint32_t>(units * 2);
+  FileNameBuffer.assign(2 + units + 1, 0);
+  std::memcpy(FileNameBuffer.data(), &bytes, sizeof bytes);
+  std::memcpy(FileNameBuffer.data() + 2, fileName.data(), units * 2);
+  AppData.fileName = FileNameBuffer.data() + 2;
+}
+
+// Collects the library's pieces in call order. Returns false when the library refused the
+// document: its first read failed. A failure after some pieces keeps what came before it.
+bool ReadPieces(const TFilterLibrary& lib, std::int32_t byteLimit, std::string& text) {
+  // One read buffer for the whole run, as large as the biggest piece asked for.
+  static std::unique_ptr<char[]> buffer;
+  if (!buffer) {
+    buffer = std::make_unique<char[]>(kPieceSize);
+  }
+  // A limit reads one piece of that many bytes; it cannot exceed the buffer. A negative
+  // limit means none.
+  const bool onePiece = byteLimit > 0;
+  const std::int32_t capacity = onePiece && byteLimit < kPieceSize ? byteLimit : kPieceSize;
+  bool first = true;
+  for (;;) {
+    std::int32_t count = 0;
+    if (lib.read(&Host, buffer.get(), capacity, &count) != 0) {
+      return !first;
+    }
+    first = false;
+    // A negative count is no text; a count beyond the capacity cannot be trusted past it.
+    if (count <= 0) {
+      return true;
+    }
+    text.append(buffer.get(), static_cast<std::size_t>(std::min(count, capacity)));
+    if (onePiece) {
+      return true;
+    }
+  }
+}
+
+std::int32_t FilterToText(TFilterLibrary& lib, const std::u16string& fileName,
+                          std::int32_t byteLimit, TConversionResult& result,
+                          std::int32_t codePage, std::int32_t lineEndOption,
+                          std::int32_t /*unused*/) {
+  if (!lib.IsPresent()) {
+    return kResultLibraryMissing;
+  }
+  platform::TFile file;
+  if (!file.OpenRead(fileName)) {
+    return kResultNotFound;
+  }
+  InputFile = std::move(file);
+  InputPosition = 0;
+  AppData.fileHandle = InputFile.Descriptor();
+
+  std::string text;
+  bool accepted = false;
+  bool failed = false;
+  try {
+    StoreFileName(fileName);
+    AppData.codePage = SCV_CODEPAGE_UTF8;
+    // A library that will not start, or whose first read fails, has rejected the document;
+    // that is reported as a format error rather than as an empty conversion.
+    if (lib.create(&Host) == 0) {
+      accepted = ReadPieces(lib, byteLimit, text);
+    }
+  } catch (...) {
+    failed = true; // out of memory while collecting
+  }
+  lib.close(&Host);
+  InputFile.Close();
+  AppData.fileHandle = -1;
+
+  if (failed || !accepted) {
+    return kResultBadFormat;
+  }
+  if (text.empty()) {
+    return 0;
+  }
+  try {
+    const std::string adjusted = AdjustLineEnds(text, LineEndStyleFromOption(lineEndOption));
+    std::string().swap(text);
+    return AppendToResult(EncodeLibraryText(adjusted, codePage, false), result);
+  } catch (...) {
+    return kResultBadFormat;
+  }
+}
+
+} // namespace
+
+void InitializeFilterBridge() {
+  HlpLibrary.Load("scvhlp.dll");
+  HtmLibrary.Load("scvhtm.dll");
+  platform::DeleteFile(kIniName);
+  RtfLibrary.Load("scvrtf.dll");
+  Host.size = sizeof(ConverterHost);
+  Host.appData = &AppData;
+  Host.reserved = 0;
+  Host.HostGetSize = &HostGetSize;
+  Host.HostSeek = &HostSeek;
+  Host.HostRead = &HostRead;
+  Host.HostQueryText = &HostQueryText;
+  Host.HostGetCodePage = &HostGetCodePage;
+}
+
+void FinalizeFilterBridge(const std::string& programDirectory) {
+  HlpLibrary.Unload();
+  HtmLibrary.Unload();
+  RtfLibrary.Unload();
+  platform::DeleteFile(programDirectory + kIniName);
+  AppData.fileName = nullptr;
+  std::vector<std::uint16_t>().swap(FileNameBuffer);
+}
+
+std::int32_t HlpToText(const std::u16string& fileName, std::int32_t byteLimit,
+                       TConversionResult& result, std::int32_t codePage) {
+  return FilterToText(HlpLibrary, fileName, byteLimit, result, codePage, 0, 0);
+}
+
+std::int32_t HtmToText(const std::u16string& fileName, std::int32_t byteLimit,
+                       TConversionResult& result, std::int32_t codePage) {
+  return FilterToText(HtmLibrary, fileName, byteLimit, result, codePage, 0, 0);
+}
+
+std::int32_t RtfToText(const std::u16string& fileName, std::int32_t byteLimit,
+                       TConversionResult& result, std::int32_t codePage) {
+  return FilterToText(RtfLibrary, fileName, byteLimit, result, codePage, 0, 0);
+}
+
+bool IsRtfFile(const std::u16string& fileName) {
+  platform::TFile file;
+  if (!file.OpenRead(fileName)) {
+    return false;
+  }
+  std::array<std::uint8_t, 5> head{};
+  if (file.Size() < static_cast<std::int64_t>(head.size()) ||
+      file.ReadAt(0, head) != static_cast<std::int64_t>(head.size())) {
+    return false;
+  }
+  return std::memcmp(head.data(), "{\\rtf", head.size()) == 0;
+}
 
 } // namespace scv::bridges
