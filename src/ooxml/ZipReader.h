@@ -61,6 +61,7 @@ enum class TEntryOutcome {
   kEncrypted,        // skipped
   kUnknownMethod,    // nothing written
   kLargerThanStated, // exactly the stated size written, not counted
+  kUnreadable,       // local header missing or outside the file; nothing written
 };
 
 class TZipReader {
@@ -121,6 +122,8 @@ private:
   std::int64_t dirFileSize_ = -1;
   std::uint64_t dirInode_ = 0;
   std::uint64_t dirDevice_ = 0;
+  // Bytes before the archive proper (self-extractor stub): added to every stored offset.
+  std::uint64_t baseOffset_ = 0;
   // Folded full name -> entry indexes (directory order), for names without wildcards.
   std::unordered_map<std::string, std::vector<std::uint32_t>> index_;
   std::vector<TEntryOutcome> lastOutcomes_;

@@ -1,0 +1,36 @@
+// Raw Deflate decoder (RFC 1951): table-driven, writing straight into a memory stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "ooxml/MemoryStream.h"
+
+namespace scv::ooxml {
+
+enum class TInflateStatus {
+  kDone,        // the final block ended
+  kOutputLimit, // the stream would produce more than the limit; exactly `limit` bytes written
+  kTruncated,   // the input ended inside the stream
+  kBadData,     // invalid block type, code, code-length set, stored length or distance
+};
+
+struct TInflateResult {
+  TInflateStatus status = TInflateStatus::kDone;
+  std::size_t produced = 0; // bytes written to the stream
+  std::size_t consumed = 0; // input bytes used (whole bytes, rounded up)
+};
+
+// Decodes the raw Deflate stream in `input` into `out` at its position, which then moves past
+// the bytes written. Matches may only reach back into what this call wrote. At most `limit`
+// bytes are written; `sizeHint` (usually the stated size) is how much room to make up front,
+// capped by the limit. Whatever the status, the bytes decoded so far stay in the stream.
+TInflateResult Inflate(std::span<const std::uint8_t> input, TMemoryStream& out,
+                       std::uint64_t limit, std::uint64_t sizeHint = 0);
+
+// Largest number of bytes a Deflate stream of n input bytes can produce (258 bytes from
+// every 2 bits, plus one match): an upper bound for sizing output from compressed sizes.
+inline std::uint64_t InflateBound(std::uint64_t n) { return n * 1032 + 258; }
+
+} // namespace scv::ooxml

@@ -1,0 +1,468 @@
+// ZIP archive reader: end-record search, central directory (ZIP64 included), rebuild from
+// local headers, the folded-name index and extraction of single entries to memory.
+#include "ooxml/ZipReader.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "ooxml/Crc32.h"
+#include "ooxml/Inflate.h"
+#include "ooxml/LegacyCodecs.h"
+#include "ooxml/NameMatch.h"
+#include "platform/FileIo.h"
+#include "storage/ByteCursor.h"
+
+namespace scv::ooxml {
+
+namespace {
+
+// 22 bytes of end record plus the longest comment.
+constexpr std::uint64_t kEndSearchSpan = 65557;
+// Self-extracting archives carry their stub first; the rebuild scan skips it.
+constexpr std::uint64_t kExeScanStart = 14000;
+constexpr std::size_t kScanChunk = 64 * 1024;
+constexpr std::uint16_t kFlagEncrypted = 0x0001;
+constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
+constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;
+
+bool EndsWithExe(const std::u16string& name) {
+  if (name.size() < 4) {
+    return false;
+  }
+  const std::u16string_view tail(name.data() + name.size() - 4, 4);
+  auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+  return tail[0] == u'.' && lower(tail[1]) == u'e' && lower(tail[2]) == u'x' &&
+         lower(tail[3]) == u'e';
+}
+
+// True for a name that asks for nothing: empty, or only spaces and control characters.
+bool IsBlankName(std::string_view name) {
+  return std::all_of(name.begin(), name.end(),
+                     [](char c) { return static_cast<unsigned char>(c) <= 0x20; });
+}
+
+} // namespace
+
+// The archive file: positioned reads through the platform's file type.
+class TZipReader::TArchiveFile {
+public:
+  explicit TArchiveFile(const std::u16string& name) {
+    if (!file_.OpenRead(name)) {
+      throw EZipFileError("Cannot open file");
+    }
+    size_ = file_.Size();
+    if (size_ < 0) {
+      throw EZipFileError("Cannot read file");
+    }
+    struct stat st {};
+    if (fstat(file_.Descriptor(), &st) == 0) {
+      inode_ = static_cast<std::uint64_t>(st.st_ino);
+      device_ = static_cast<std::uint64_t>(st.st_dev);
+    }
+    modifiedTime_ = file_.ModifiedTime();
+  }
+
+  std::uint64_t Size() const { return static_cast<std::uint64_t>(size_); }
+  std::int64_t ModifiedTime() const { return modifiedTime_; }
+  std::uint64_t Inode() const { return inode_; }
+  std::uint64_t Device() const { return device_; }
+
+  // Reads up to data.size() bytes at offset; returns the count (short at the end of file).
+  std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> data) const {
+    if (offset >= Size() || data.empty()) {
+      return 0;
+    }
+    const std::int64_t n = file_.ReadAt(offset, data);
+    if (n < 0) {
+      throw EZipFileError("Cannot read file");
+    }
+    return static_cast<std::size_t>(n);
+  }
+  // Reads exactly n bytes (fewer when the file ends) into a new buffer.
+  std::vector<std::uint8_t> ReadBlock(std::uint64_t offset, std::uint64_t n) const {
+    if (offset >= Size()) {
+      return {};
+    }
+    n = std::min(n, Size() - offset);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(n));
+    bytes.resize(ReadAt(offset, bytes));
+    return bytes;
+  }
+
+private:
+  platform::TFile file_;
+  std::int64_t size_ = 0;
+  std::int64_t modifiedTime_ = 0;
+  std::uint64_t inode_ = 0;
+  std::uint64_t device_ = 0;
+};
+
+TZipReader::TZipReader() = default;
+TZipReader::~TZipReader() = default;
+
+void TZipReader::SetZipName(std::u16string name) {
+  if (name != zipName_) {
+    Forget();
+    zipName_ = std::move(name);
+  }
+}
+
+void TZipReader::Forget() {
+  file_.reset();
+  entries_.clear();
+  index_.clear();
+  endRecord_ = TEndOfCentralDir{};
+  haveDirectory_ = false;
+  baseOffset_ = 0;
+}
+
+void TZipReader::ReadZip() {
+  try {
+    file_ = std::make_unique<TArchiveFile>(zipName_);
+    if (haveDirectory_ && file_->ModifiedTime() == dirModifiedTime_ &&
+        static_cast<std::int64_t>(file_->Size()) == dirFileSize_ &&
+        file_->Inode() == dirInode_ && file_->Device() == dirDevice_) {
+      file_.reset();
+      return; // the same file as before: its directory stands
+    }
+    entries_.clear();
+    index_.clear();
+    haveDirectory_ = false;
+    baseOffset_ = 0;
+    ReadDirectory();
+    BuildIndex();
+    haveDirectory_ = true;
+    dirModifiedTime_ = file_->ModifiedTime();
+    dirFileSize_ = static_cast<std::int64_t>(file_->Size());
+    dirInode_ = file_->Inode();
+    dirDevice_ = file_->Device();
+    file_.reset();
+  } catch (...) {
+    Forget();
+    throw;
+  }
+}
+
+void TZipReader::ReadDirectory() {
+  const std::uint64_t fileSize = file_->Size();
+  const std::uint64_t tailStart = fileSize > kEndSearchSpan ? fileSize - kEndSearchSpan : 0;
+  const std::vector<std::uint8_t> tail = file_->ReadBlock(tailStart, fileSize - tailStart);
+  const std::optional<TEndOfCentralDir> found = FindEndOfCentralDir(tail, tailStart);
+  if (!found) {
+    return; // not an archive, or cut at its end: no entries
+  }
+  TEndOfCentralDir end = *found;
+  // Where the directory would end if it sits right before its end record(s).
+  std::uint64_t directoryEnd = end.recordOffset;
+
+  // ZIP64: a locator just before the end record points at the ZIP64 end record.
+  if (end.recordOffset >= TZip64Locator::kSize) {
+    const auto loc = file_->ReadBlock(end.recordOffset - TZip64Locator::kSize, TZip64Locator::kSize);
+    storage::TByteCursor cur(loc);
+    if (cur.ReadU32() == TZip64Locator::kSignature) {
+      TZip64Locator locator;
+      locator.diskWithZip64End = cur.ReadU32();
+      locator.zip64EndOffset = cur.ReadU64();
+      locator.totalDisks = cur.ReadU32();
+      const std::uint64_t locatorAt = end.recordOffset - TZip64Locator::kSize;
+      // The record normally sits right before the locator; with leading bytes before the
+      // archive the stored offset is short by their count, so both places are tried.
+      std::array<std::uint64_t, 2> candidates = {
+          locator.zip64EndOffset,
+          locatorAt >= TZip64EndOfCentralDir::kFixedSize
+              ? locatorAt - TZip64EndOfCentralDir::kFixedSize
+              : locator.zip64EndOffset};
+      for (const std::uint64_t at : candidates) {
+        const auto rec = file_->ReadBlock(at, TZip64EndOfCentralDir::kFixedSize);
+        storage::TByteCursor r(rec);
+        if (r.ReadU32() != TZip64EndOfCentralDir::kSignature) {
+          continue;
+        }
+        r.Skip(8 + 2 + 2); // record size, version made by, version needed
+        end.numberOfThisDisk = r.ReadU32();
+        end.diskWithCentralDir = r.ReadU32();
+        end.entriesOnThisDisk = r.ReadU64();
+        end.totalEntries = r.ReadU64();
+        end.centralDirSize = r.ReadU64();
+        end.centralDirOffset = r.ReadU64();
+        if (r.Ok()) {
+          end.zip64 = true;
+          directoryEnd = at;
+          break;
+        }
+      }
+    }
+  }
+  endRecord_ = end;
+  if (end.totalEntries == 0) {
+    return;
+  }
+
+  // Leading bytes (a self-extractor stub, a prepended header) shift every stored offset by
+  // the same amount; it shows as the gap between where the directory ends and where it
+  // should. Real archives have this, so the shifted place is tried when the stated one fails.
+  std::uint64_t shift = 0;
+  if (directoryEnd >= end.centralDirSize &&
+      directoryEnd - end.centralDirSize > end.centralDirOffset) {
+    shift = directoryEnd - end.centralDirSize - end.centralDirOffset;
+  }
+  for (const std::uint64_t base : {std::uint64_t{0}, shift}) {
+    entries_.clear();
+    if (end.centralDirOffset > fileSize - base) {
+      continue;
+    }
+    const std::uint64_t start = end.centralDirOffset + base;
+    // Read the stated size, or up to the end record when that is more (a low size field).
+    std::uint64_t len = end.centralDirSize;
+    if (directoryEnd > start) {
+      len = std::max(len, directoryEnd - start);
+    }
+    const std::vector<std::uint8_t> dir = file_->ReadBlock(start, len);
+    std::span<const std::uint8_t> rest(dir);
+    // Every record takes at least 46 bytes: no more entries than the bytes can hold.
+    entries_.reserve(static_cast<std::size_t>(
+        std::min<std::uint64_t>(end.totalEntries, rest.size() / TZipEntry::kFixedSize)));
+    bool ok = true;
+    for (std::uint64_t i = 0; i < end.totalEntries; ++i) {
+      TZipEntry entry;
+      const std::size_t used = ParseCentralDirEntry(rest, entry);
+      if (used == 0) {
+        ok = false;
+        break;
+      }
+      rest = rest.subspan(used);
+      SplitEntryName(NormalizeEntryName(entry.fileName, entry.versionMadeBy, entry.flags), entry);
+      entries_.push_back(std::move(entry));
+    }
+    if (ok) {
+      baseOffset_ = base;
+      return;
+    }
+    if (shift == 0) {
+      break;
+    }
+  }
+  entries_.clear();
+  if (!RebuildFromLocalHeaders()) {
+    throw EBadZipFile();
+  }
+}
+
+bool TZipReader::RebuildFromLocalHeaders() {
+  const std::uint64_t fileSize = file_->Size();
+  std::uint64_t at = EndsWithExe(zipName_) ? kExeScanStart : 0;
+  // Find the first local-header signature.
+  bool found = false;
+  std::vector<std::uint8_t> chunk(kScanChunk + 3);
+  while (at < fileSize && !found) {
+    const std::size_t n = file_->ReadAt(at, chunk);
+    if (n < 4) {
+      break;
+    }
+    for (std::size_t i = 0; i + 4 <= n; ++i) {
+      if (chunk[i] == 0x50 && chunk[i + 1] == 0x4B && chunk[i + 2] == 0x03 && chunk[i + 3] == 0x04) {
+        at += i;
+        found = true;
+        break;
+      }
+    }
+    if (!found) {
+      at += n - 3; // keep three bytes of overlap for a signature across the boundary
+    }
+  }
+  if (!found) {
+    return false;
+  }
+  // Header after header; each step moves forward by at least the fixed part.
+  std::array<std::uint8_t, TLocalFileHeader::kFixedSize> fixed{};
+  while (at < fileSize) {
+    if (file_->ReadAt(at, fixed) != fixed.size()) {
+      break;
+    }
+    TLocalFileHeader header;
+    if (!ParseLocalHeader(fixed, header)) {
+      break;
+    }
+    const std::uint64_t varLen = std::uint64_t{header.fileNameLength} + header.extraFieldLength;
+    const std::vector<std::uint8_t> var = file_->ReadBlock(at + fixed.size(), varLen);
+    if (var.size() != varLen) {
+      break;
+    }
+    // Sizes from the ZIP64 extra field of the local header, when present.
+    std::vector<std::uint8_t> whole(fixed.begin(), fixed.end());
+    whole.insert(whole.end(), var.begin(), var.end());
+    ParseLocalHeader(whole, header);
+    TZipEntry entry;
+    entry.versionMadeBy = 0x0A00; // no host recorded: keep the name's bytes as they are
+    entry.versionNeeded = header.versionNeeded;
+    entry.flags = header.flags;
+    entry.compressionMethod = header.compressionMethod;
+    entry.lastModTime = header.lastModTime;
+    entry.lastModDate = header.lastModDate;
+    entry.crc32 = header.crc32;
+    entry.compressedSize = header.compressedSize;
+    entry.uncompressedSize = header.uncompressedSize;
+    entry.fileNameLength = header.fileNameLength;
+    entry.extraFieldLength = header.extraFieldLength;
+    entry.relativeOffset = at;
+    const std::string rawName(reinterpret_cast<const char*>(var.data()), header.fileNameLength);
+    SplitEntryName(NormalizeEntryName(rawName, entry.versionMadeBy, entry.flags), entry);
+    entries_.push_back(std::move(entry));
+    std::uint64_t next = at + fixed.size() + varLen;
+    if (header.compressedSize > fileSize - std::min(next, fileSize)) {
+      break;
+    }
+    next += header.compressedSize;
+    if ((header.flags & kFlagDataDescriptor) != 0) {
+      // The descriptor's signature is optional; skip 16 bytes when present, 12 otherwise.
+      std::array<std::uint8_t, 4> sig{};
+      const bool signed_ = file_->ReadAt(next, sig) == 4 &&
+                           (std::uint32_t{sig[0]} | std::uint32_t{sig[1]} << 8 |
+                            std::uint32_t{sig[2]} << 16 | std::uint32_t{sig[3]} << 24) ==
+                               kDataDescriptorSignature;
+      next += signed_ ? 16 : 12;
+    }
+    at = next;
+  }
+  return !entries_.empty();
+}
+
+void TZipReader::BuildIndex() {
+  index_.clear();
+  index_.reserve(entries_.size());
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    const TZipEntry& e = entries_[i];
+    if (e.fileName.empty()) {
+      continue; // directory entries are never selected
+    }
+    index_[FoldName(e.FullName())].push_back(static_cast<std::uint32_t>(i));
+  }
+}
+
+int TZipReader::UnZipToStream(TMemoryStream* stream, std::string_view name) {
+  if (stream == nullptr) {
+    return 0;
+  }
+  return UnZipToStream(*stream, name);
+}
+
+int TZipReader::UnZipToStream(TMemoryStream& stream, std::string_view name) {
+  lastOutcomes_.clear();
+  if (IsBlankName(name) || entries_.empty()) {
+    return 0;
+  }
+  std::vector<std::uint32_t> selected;
+  const std::string pattern = FoldName(name);
+  if (!HasWildcards(pattern)) {
+    const auto it = index_.find(pattern);
+    if (it == index_.end()) {
+      return 0;
+    }
+    selected = it->second;
+  } else {
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      const TZipEntry& e = entries_[i];
+      if (!e.fileName.empty() && IsMatch(pattern, FoldName(e.FullName()))) {
+        selected.push_back(static_cast<std::uint32_t>(i));
+      }
+    }
+    if (selected.empty()) {
+      return 0;
+    }
+  }
+  file_ = std::make_unique<TArchiveFile>(zipName_);
+  int extracted = 0;
+  try {
+    for (const std::uint32_t i : selected) {
+      const TEntryOutcome outcome = ExtractEntry(entries_[i], stream);
+      lastOutcomes_.push_back(outcome);
+      if (outcome == TEntryOutcome::kExtracted) {
+        ++extracted;
+      }
+    }
+  } catch (...) {
+    file_.reset();
+    throw;
+  }
+  file_.reset();
+  return extracted;
+}
+
+TEntryOutcome TZipReader::ExtractEntry(const TZipEntry& entry, TMemoryStream& stream) {
+  const std::uint64_t fileSize = file_->Size();
+  if (entry.relativeOffset > fileSize - std::min(baseOffset_, fileSize)) {
+    return TEntryOutcome::kUnreadable;
+  }
+  const std::uint64_t headerAt = entry.relativeOffset + baseOffset_;
+  std::array<std::uint8_t, TLocalFileHeader::kFixedSize> fixed{};
+  TLocalFileHeader header;
+  if (file_->ReadAt(headerAt, fixed) != fixed.size() || !ParseLocalHeader(fixed, header)) {
+    return TEntryOutcome::kUnreadable;
+  }
+  if ((entry.flags & kFlagEncrypted) != 0) {
+    return TEntryOutcome::kEncrypted;
+  }
+  const std::uint64_t dataAt = headerAt + TLocalFileHeader::kFixedSize +
+                               header.fileNameLength + header.extraFieldLength;
+  const std::uint64_t available = dataAt < fileSize ? fileSize - dataAt : 0;
+  const std::uint64_t stated = entry.uncompressedSize;
+  const std::uint64_t limit = std::min(stated, entrySizeLimit_);
+  const std::size_t start = stream.Position();
+  const std::uint16_t method = entry.compressionMethod;
+
+  bool decodedWhole = true; // the decoder reached a proper end
+  bool overLimit = false;
+  if (method == 0) {
+    // Stored: the bytes as they are, read straight into the stream.
+    const std::uint64_t want = std::min(entry.compressedSize, limit);
+    const std::uint64_t have = std::min(want, available);
+    if (have > TMemoryStream::kMaxSize - start) {
+      throw EOutputWriteError();
+    }
+    std::uint8_t* base = stream.Reserve(start + static_cast<std::size_t>(have), start);
+    const std::size_t got =
+        file_->ReadAt(dataAt, std::span<std::uint8_t>(base + start, static_cast<std::size_t>(have)));
+    stream.Commit(start + got);
+    if (got < want) {
+      throw EFatalUnzipError();
+    }
+    overLimit = entry.compressedSize > limit;
+  } else if (method == 8 || method == 1 || (method >= 2 && method <= 5) || method == 6) {
+    const std::vector<std::uint8_t> packed =
+        file_->ReadBlock(dataAt, std::min(entry.compressedSize, available));
+    TInflateResult result;
+    if (method == 8) {
+      // Room up front for what the data can really produce, not just what the entry states.
+      const std::uint64_t hint = std::min(limit, InflateBound(packed.size()));
+      result = Inflate(packed, stream, limit, hint);
+    } else if (method == 1) {
+      result = Unshrink(packed, stream, limit);
+    } else if (method == 6) {
+      result = Explode(packed, stream, limit, entry.flags);
+    } else {
+      result = Unreduce(packed, stream, limit, method - 1u);
+    }
+    overLimit = result.status == TInflateStatus::kOutputLimit;
+    decodedWhole = result.status == TInflateStatus::kDone;
+    // Reduced and imploded data end at the stated size; a cap below it is still "larger".
+    if ((method != 8 && method != 1) && limit < stated && decodedWhole) {
+      overLimit = true;
+    }
+  } else {
+    return TEntryOutcome::kUnknownMethod;
+  }
+  if (overLimit) {
+    return TEntryOutcome::kLargerThanStated;
+  }
+  const std::size_t end = stream.Position();
+  const std::uint32_t crc = Crc32({stream.Data() + start, end - start});
+  if (!decodedWhole || crc != entry.crc32) {
+    return TEntryOutcome::kBadCrc;
+  }
+  return TEntryOutcome::kExtracted;
+}
+
+} // namespace scv::ooxml
