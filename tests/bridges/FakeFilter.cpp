@@ -193,6 +193,11 @@ SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* host, char* buffer,
       *count = capacity * 2 > capacity ? capacity * 2 : capacity;
       return 0;
     }
+    if (c.verb == "kind") {
+      s.pending = FAKE_KIND;
+      deliver(s.pending);
+      return 0;
+    }
     if (c.verb == "capacity") {
       s.pending = "cap=" + std::to_string(capacity);
       deliver(s.pending);

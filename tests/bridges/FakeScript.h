@@ -10,6 +10,7 @@
 //   create-fail       CreateConverter fails
 //   probe             deliver a report of every host callback's behaviour
 //   capacity          deliver "cap=<capacity>"
+//   kind              deliver the library's kind: htm, hlp or rtf
 //   args              (PDF) deliver the arguments the library received
 //   sink-empty        (PDF) call the sink with counts 0 and -5
 //   result <n>        (PDF) return n
