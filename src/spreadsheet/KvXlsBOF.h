@@ -1,0 +1,107 @@
+// Workbook stream records: ids, the record header walk, and the BOF record.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "storage/ByteCursor.h"
+
+namespace scv::spreadsheet {
+
+using storage::TByteCursor;
+
+// Record ids the extractor reads; every other id is skipped by its length.
+inline constexpr std::uint16_t kIdFormula = 0x0006;
+inline constexpr std::uint16_t kIdEof = 0x000A;
+inline constexpr std::uint16_t kIdFilePass = 0x002F;
+inline constexpr std::uint16_t kIdContinue = 0x003C;
+inline constexpr std::uint16_t kIdBoundSheet8 = 0x0085;
+inline constexpr std::uint16_t kIdMulRk = 0x00BD;
+inline constexpr std::uint16_t kIdMulBlank = 0x00BE;
+inline constexpr std::uint16_t kIdXF = 0x00E0;
+inline constexpr std::uint16_t kIdSst = 0x00FC;
+inline constexpr std::uint16_t kIdLabelSst = 0x00FD;
+inline constexpr std::uint16_t kIdBlank = 0x0201;
+inline constexpr std::uint16_t kIdNumber = 0x0203;
+inline constexpr std::uint16_t kIdRk = 0x027E;
+inline constexpr std::uint16_t kIdBof = 0x0809;
+inline constexpr std::uint16_t kIdFormat = 0x041E;
+
+inline constexpr std::size_t kRecordHeaderSize = 4;
+
+// Record header: id (2) and body length (2).
+struct TRecordHeader {
+  std::uint16_t id = 0;
+  std::uint16_t length = 0;
+};
+
+// The whole workbook stream in memory, walked one record at a time. Positions never pass the
+// end of the stream; a body is cut to the bytes that exist.
+class TBiffStream {
+public:
+  explicit TBiffStream(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+  std::size_t Position() const { return pos_; }
+  std::size_t Size() const { return bytes_.size(); }
+  bool AtEnd() const { return pos_ >= bytes_.size(); }
+  std::span<const std::uint8_t> Bytes() const { return bytes_; }
+
+  // Positions beyond the end land at the end.
+  void Seek(std::size_t position) { pos_ = position < bytes_.size() ? position : bytes_.size(); }
+  void SeekToEnd() { pos_ = bytes_.size(); }
+
+  // Reads the header at the position and moves past it. Fewer than 4 bytes left: moves to the
+  // end and returns false.
+  bool ReadHeader(TRecordHeader& header) {
+    if (bytes_.size() - pos_ < kRecordHeaderSize) {
+      pos_ = bytes_.size();
+      return false;
+    }
+    const std::uint8_t* p = bytes_.data() + pos_;
+    header.id = storage::LoadU16(p);
+    header.length = storage::LoadU16(p + 2);
+    pos_ += kRecordHeaderSize;
+    return true;
+  }
+
+  // The body of a record whose header was just read (the position is its start), cut to the
+  // bytes that exist. Does not move.
+  std::span<const std::uint8_t> Body(const TRecordHeader& header) const {
+    const std::size_t avail = bytes_.size() - pos_;
+    return bytes_.subspan(pos_, header.length < avail ? header.length : avail);
+  }
+
+  // Moves past the body of the record whose header was just read.
+  void SkipBody(const TRecordHeader& header) { Seek(pos_ + header.length); }
+
+private:
+  std::span<const std::uint8_t> bytes_;
+  std::size_t pos_ = 0;
+};
+
+inline constexpr std::uint16_t kBiff8Version = 0x0600;
+inline constexpr std::uint16_t kBiff5Version = 0x0500;
+
+// Substream types of the BOF dt field.
+inline constexpr std::uint16_t kBofGlobals = 0x0005;
+inline constexpr std::uint16_t kBofWorksheet = 0x0010;
+
+// BOF (16-byte body): vers, dt, rupBuild, rupYear, flags (4), verLowestBiff (1),
+// verLastXLSaved (2, low 8 bits kept), reserved (1).
+struct TBof {
+  static constexpr std::uint16_t kId = kIdBof;
+  std::uint16_t vers = 0;
+  std::uint16_t dt = 0;
+  std::uint16_t rupBuild = 0;
+  std::uint16_t rupYear = 0;
+  std::uint32_t flags = 0;
+  std::uint8_t verLowestBiff = 0;
+  std::uint8_t verLastXLSaved = 0;
+};
+
+// Reads a BOF body. False (nothing read) for another id. Only vers is read unless it is 0x0600;
+// missing bytes read as zero.
+bool ReadBof(std::span<const std::uint8_t> body, std::uint16_t id, TBof& bof);
+
+} // namespace scv::spreadsheet

@@ -1,0 +1,29 @@
+// One cell of a worksheet as read from its cell record.
+#pragma once
+
+#include <cstdint>
+
+namespace scv::spreadsheet {
+
+// Cell kinds.
+inline constexpr std::uint8_t kCellBlank = 0;
+inline constexpr std::uint8_t kCellString = 1;  // shared string, isst
+inline constexpr std::uint8_t kCellNumber = 2;  // NUMBER, RK or MULRK value
+inline constexpr std::uint8_t kCellFormula = 3; // cached formula result
+
+// grbit flags of a formula cell kept in TXlsCell::flags.
+inline constexpr std::uint8_t kCellAlwaysCalc = 0x01;
+inline constexpr std::uint8_t kCellSharedFormula = 0x02;
+
+// 24 bytes: value is the number (kind 2) or the formula value (kind 3).
+struct TXlsCell {
+  double value = 0;
+  std::uint32_t row = 0;
+  std::uint32_t column = 0; // MULRK and MULBLANK: colFirst + position, so it may pass 65535
+  std::uint32_t isst = 0;
+  std::uint16_t ixfe = 0;
+  std::uint8_t kind = kCellBlank;
+  std::uint8_t flags = 0;
+};
+
+} // namespace scv::spreadsheet

@@ -1,0 +1,32 @@
+// Workbook globals: the record loop over the globals substream and the workbook data it fills.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "spreadsheet/KvXlsBOF.h"
+#include "spreadsheet/KvXlsSST.h"
+#include "spreadsheet/KvXlsStyle.h"
+#include "spreadsheet/KvXlsWSD.h"
+
+namespace scv::spreadsheet {
+
+struct TWorkBookData {
+  std::uint32_t cstTotal = 0;
+  std::uint32_t cstUnique = 0;
+  TSharedStrings sharedStrings;
+  std::vector<TWorkSheetData8> sheets; // worksheets in BoundSheet8 order
+  TStyleData styleData;
+  TBof bof; // last BOF read in the globals
+  // A FILEPASS record was met: the records after it are encrypted and were not read.
+  bool encrypted = false;
+};
+
+// Reads the globals substream from position 0: BOF, BoundSheet8 (each worksheet is read at once
+// from its own substream), XF, FORMAT and SST with its CONTINUE records, up to the globals EOF or
+// the end of the stream. Stops at a FILEPASS record and sets encrypted. Never throws for
+// malformed data; allocation failures propagate.
+void ReadWorkbookGlobals(std::span<const std::uint8_t> stream, TWorkBookData& data);
+
+} // namespace scv::spreadsheet

@@ -1,0 +1,169 @@
+// Worksheet layout as text and the closing encoding step.
+#include "spreadsheet/KvXlsCvt.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/BiffBuilder.h"
+
+namespace scv::spreadsheet {
+namespace {
+
+using test::TBiffSheet;
+using test::TBytes;
+using test::TWorkbookSpec;
+
+TBiffSheet Sheet(const std::u16string& name) {
+  TBiffSheet s;
+  s.name = name;
+  return s;
+}
+
+std::string Text(const TWorkbookSpec& spec) {
+  std::string text;
+  EXPECT_EQ(ExtractWorkbookText(test::BuildWorkbookStream(spec), text), 0);
+  return text;
+}
+
+std::string Stored(std::string_view text, std::int32_t codePage, std::int32_t* code = nullptr) {
+  TConversionResult result;
+  const std::int32_t n = StoreWorkbookText(text, codePage, result);
+  if (code != nullptr) {
+    *code = n;
+  }
+  if (n < 0) {
+    return {};
+  }
+  const auto bytes = result.Bytes(static_cast<std::size_t>(n));
+  return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(KvXlsCvt, LaysOutSheetsRowsAndColumns) {
+  struct Case {
+    const char* name;
+    TWorkbookSpec spec;
+    std::string want;
+  };
+  std::vector<Case> cases;
+  {
+    Case c{"text, TABs and a General number", {}, "S\r\nx\t\t5\r\n\r\n"};
+    c.spec.strings = test::SstStrings({u"x"});
+    c.spec.globalsExtra.Record(0x00E0, test::XfBody(0));
+    c.spec.sheets = {Sheet(u"S")};
+    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 0, 0));
+    c.spec.sheets[0].records.Record(0x0203, test::NumberBody(0, 2, 5));
+    cases.push_back(std::move(c));
+  }
+  {
+    Case c{"rows without cells give no line", {}, "S\r\n\tx\r\n\t\t\ty\r\n\r\n"};
+    c.spec.strings = test::SstStrings({u"x", u"y"});
+    c.spec.sheets = {Sheet(u"S")};
+    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(1, 1, 0));
+    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(3, 3, 1));
+    cases.push_back(std::move(c));
+  }
+  {
+    Case c{"trailing blanks and a missing string keep their TABs", {}, "S\r\na\t\t\t\r\n\t\tb\r\n\r\n"};
+    c.spec.strings = test::SstStrings({u"a", u"b"});
+    c.spec.sheets = {Sheet(u"S")};
+    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 0, 0));
+    c.spec.sheets[0].records.Record(0x00BE, test::MulBlankBody(0, 2, 2));
+    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(1, 1, 99));
+    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(1, 2, 1));
+    cases.push_back(std::move(c));
+  }
+  {
+    Case c{"formula ignores its number format", {}, "S\r\n0.5\t0.5\t50%\r\n\r\n"};
+    c.spec.globalsExtra.Record(0x00E0, test::XfBody(0));
+    c.spec.globalsExtra.Record(0x00E0, test::XfBody(9));
+    c.spec.sheets = {Sheet(u"S")};
+    c.spec.sheets[0].records.Record(0x0006, test::FormulaBody(0, 0, test::FormulaNumberValue(0.5), 0,
+                                                            {0x1E, 0, 0}, {}, 1));
+    c.spec.sheets[0].records.Record(0x027E, test::RkBody(0, 1, 0x3FE00000, 0));
+    c.spec.sheets[0].records.Record(0x027E, test::RkBody(0, 2, 0x3FE00000, 1));
+    cases.push_back(std::move(c));
+  }
+  {
+    Case c{"two sheets, a chart between", {}, "P\r\n1\r\n\r\nQ\r\n\r\n"};
+    c.spec.sheets = {Sheet(u"P"), Sheet(u"C"), Sheet(u"Q")};
+    c.spec.sheets[1].dt = 2;
+    c.spec.sheets[0].records.Record(0x027E, test::RkBody(0, 0, 6));
+    c.spec.sheets[1].records.Record(0x027E, test::RkBody(0, 0, 10));
+    cases.push_back(std::move(c));
+  }
+  {
+    Case c{"only chart sheets", {}, ""};
+    c.spec.sheets = {Sheet(u"C")};
+    c.spec.sheets[0].dt = 2;
+    cases.push_back(std::move(c));
+  }
+  {
+    Case c{"cell at a column not above the counter", {}, "\r\n\t\tab\r\n\r\n"};
+    c.spec.strings = test::SstStrings({u"a", u"b"});
+    c.spec.sheets = {Sheet(u"")};
+    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 2, 0));
+    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 1, 1));
+    cases.push_back(std::move(c));
+  }
+  {
+    Case c{"formula results", {}, "S\r\n0\t1\t7\t1E-5\t-1234567.25\r\n\r\n"};
+    c.spec.sheets = {Sheet(u"S")};
+    auto& r = c.spec.sheets[0].records;
+    r.Record(0x0006, test::FormulaBody(0, 0, test::FormulaSpecialValue(0, 0)));
+    r.Record(0x0006, test::FormulaBody(0, 1, test::FormulaSpecialValue(1, 1)));
+    r.Record(0x0006, test::FormulaBody(0, 2, test::FormulaSpecialValue(2, 7)));
+    r.Record(0x0006, test::FormulaBody(0, 3, test::FormulaNumberValue(0.00001)));
+    r.Record(0x0006, test::FormulaBody(0, 4, test::FormulaNumberValue(-1234567.25)));
+    cases.push_back(std::move(c));
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Text(c.spec), c.want);
+  }
+}
+
+TEST(KvXlsCvt, EncodesForTheTargetCodePage) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::int32_t codePage;
+    std::int32_t wantCode;
+    std::string want;
+  };
+  const std::string abc = "S\r\na\nb\r\n";
+  const std::vector<Case> cases = {
+      {"UTF-8", abc, 65001, 12, "\xEF\xBB\xBFS\r\na\r\nb\r\n"},
+      {"UTF-8, empty", "", 65001, 3, "\xEF\xBB\xBF"},
+      {"UTF-16LE", "a\xC3\xA9", 1200, 8, std::string("\xFF\xFE" "a\0\xE9\0\0\0", 8)},
+      {"UTF-16LE, empty", "", 1200, 4, std::string("\xFF\xFE\0\0", 4)},
+      {"UTF-16LE, surrogate pair", "\xF0\x9F\x98\x80", 1200, 8,
+       std::string("\xFF\xFE\x3D\xD8\x00\xDE\0\0", 8)},
+      {"1252", "caf\xC3\xA9\n", 1252, 8, std::string("caf\xE9\r\n\0\0", 8)},
+      {"1252, empty", "", 1252, 2, std::string("\0\0", 2)},
+      {"cut lead byte", "ab\xC3", 1200, kResultBadUtf8, ""},
+      {"bad continuation", "a\xE2\x82x", 1252, kResultBadUtf8, ""},
+      {"beyond U+10FFFF", "\xF4\x90\x80\x80", 1200, kResultBadUtf8, ""},
+      {"stray continuation byte as lead", "\x80" "a", 1200, kResultBadUtf8, ""},
+      {"invalid bytes pass unchanged for UTF-8", "ab\xC3", 65001, 6, "\xEF\xBB\xBF" "ab\xC3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::int32_t code = 0;
+    const std::string got = Stored(c.text, c.codePage, &code);
+    EXPECT_EQ(code, c.wantCode);
+    EXPECT_EQ(got, c.want);
+  }
+}
+
+TEST(KvXlsCvt, SharedStringLineFeedBecomesALineEnd) {
+  TWorkbookSpec spec;
+  spec.strings = test::SstStrings({u"one\ntwo"});
+  spec.sheets = {Sheet(u"S")};
+  spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 1, 0));
+  EXPECT_EQ(Stored(Text(spec), 65001), "\xEF\xBB\xBFS\r\n\tone\r\ntwo\r\n\r\n");
+}
+
+} // namespace
+} // namespace scv::spreadsheet
