@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "frontend/KvCvtBase.h"
@@ -13,5 +14,10 @@ namespace scv::wordppt {
 std::int32_t DocToText(const std::u16string& fileName, std::int32_t byteLimit,
                        TConversionResult& result, std::int32_t codePage,
                        std::int32_t lineEndOption, std::int32_t specialFormat);
+
+// The same for a document already in memory (fuzzing): -5 when it is not a compound file.
+std::int32_t DocBytesToText(std::span<const std::uint8_t> bytes, TConversionResult& result,
+                            std::int32_t codePage, std::int32_t lineEndOption,
+                            std::int32_t specialFormat);
 
 } // namespace scv::wordppt
