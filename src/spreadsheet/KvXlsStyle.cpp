@@ -410,7 +410,7 @@ void AppendSection(std::string& out, const TNumberSection& sec, const TDecimal& 
   const int placeholders = sec.intPlaceholders;
   int intIndex = 0;
   int fracIndex = 0;
-  bool intDone = placeholders > 0 ? false : true;
+  bool intDone = placeholders > 0; // placeholders write the integer digits themselves
   for (const auto& item : sec.items) {
     switch (item.kind) {
     case TNumberSection::kLiteral:
