@@ -26,7 +26,7 @@ void ReadSstRecord(TBiffStream& stream, const TRecordHeader& header, TWorkBookDa
 
   TSstHeader sst;
   data.sharedStrings.Clear();
-  ReadSharedStrings(first, segments, sst, data.sharedStrings);
+  data.sstComplete = ReadSharedStrings(first, segments, sst, data.sharedStrings);
   data.cstTotal = sst.cstTotal;
   data.cstUnique = sst.cstUnique;
 }

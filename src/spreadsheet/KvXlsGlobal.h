@@ -15,6 +15,8 @@ namespace scv::spreadsheet {
 struct TWorkBookData {
   std::uint32_t cstTotal = 0;
   std::uint32_t cstUnique = 0;
+  // The last SST decoded all cstUnique strings (false: it ran out of data and kept what it had).
+  bool sstComplete = true;
   TSharedStrings sharedStrings;
   std::vector<TWorkSheetData8> sheets; // worksheets in BoundSheet8 order
   TStyleData styleData;

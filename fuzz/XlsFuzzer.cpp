@@ -1,0 +1,32 @@
+// Fuzzes the workbook reader and the entry's closing encoding step. Input: one byte choosing the
+// target code page, then the workbook stream.
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <span>
+#include <string>
+
+#include "spreadsheet/KvXlsCvt.h"
+
+namespace {
+
+// Small inputs keep the run fast; a shared string repeated by many cells can still make the
+// text far larger than the input.
+constexpr std::size_t kMaxInput = 1 << 16;
+constexpr std::int32_t kCodePages[] = {65001, 1200, 1252, 1251, 932, 0};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1 || size > kMaxInput) {
+    return 0;
+  }
+  const std::int32_t codePage = kCodePages[data[0] % std::size(kCodePages)];
+  std::string text;
+  if (scv::spreadsheet::ExtractWorkbookText(std::span<const std::uint8_t>(data + 1, size - 1),
+                                            text) == 0) {
+    scv::TConversionResult result;
+    (void)scv::spreadsheet::StoreWorkbookText(text, codePage, result);
+  }
+  return 0;
+}

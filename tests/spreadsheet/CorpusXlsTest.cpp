@@ -1,0 +1,146 @@
+// Real workbooks: exit codes, shared string tables decoded whole, and spot checks of the text.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "spreadsheet/KvXlsGlobal.h"
+#include "storage/TDocFile_U1.h"
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
+
+namespace scv::spreadsheet {
+namespace {
+
+std::string Corpus(const std::string& name) { return test::CorpusDir("xls") + "/" + name; }
+
+struct TRun {
+  int exitCode = -1;
+  std::string text;
+};
+
+TRun Convert(const std::string& name, const std::vector<std::string>& flags = {}) {
+  test::TTempDir dir;
+  std::vector<std::string> args = flags;
+  args.push_back("-o");
+  args.push_back(Corpus(name));
+  args.push_back(dir.File("out.txt"));
+  const auto run = test::RunScvcmd(args);
+  TRun r;
+  r.exitCode = run.exitCode;
+  if (std::filesystem::exists(dir.File("out.txt"))) {
+    r.text = test::ReadFileBytes(dir.File("out.txt"));
+  }
+  return r;
+}
+
+const std::string kBom = "\xEF\xBB\xBF";
+
+TEST(CorpusXls, EveryFileConvertsWithItsResult) {
+  // Files that are not compound files (older stand-alone layouts) are format errors (-5, exit
+  // 251); workbooks with a FILEPASS record are encrypted (-11, exit 245).
+  const std::vector<std::pair<std::string, int>> special = {
+      {"biff4_no_format_no_window2.xls", 251}, {"testEXCEL_3.xls", 251},
+      {"testEXCEL_4.xls", 251},                {"password.xls", 245},
+      {"xor-encryption-abc.xls", 245},
+  };
+  for (const auto& entry : std::filesystem::directory_iterator(test::CorpusDir("xls"))) {
+    const std::string name = entry.path().filename().string();
+    SCOPED_TRACE(name);
+    int want = 0;
+    for (const auto& s : special) {
+      if (s.first == name) {
+        want = s.second;
+      }
+    }
+    const TRun r = Convert(name);
+    EXPECT_EQ(r.exitCode, want);
+    if (want == 0) {
+      EXPECT_EQ(r.text.substr(0, 3), kBom);
+    } else {
+      EXPECT_TRUE(r.text.empty());
+    }
+  }
+}
+
+TEST(CorpusXls, SharedStringTablesDecodeWhole) {
+  const char* names[] = {"StringContinueRecords.xls", "ContinueRecordProblem.xls",
+                         "corrupted_error.xls", "chinese-provinces.xls", "45538_classic_Header.xls",
+                         "Basic_Expense_Template_2011.xls", "WORKBOOK_in_capitals.xls",
+                         "unicodeNameRecord.xls", "formula_test_sjmachin.xls",
+                         "at.gv.land-oberoesterreich.www_cps_rde_xbcr_SID-4A1B954F-5C07F98E_ooe_stat_download_bp10.xls"};
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    const std::string path = Corpus(name);
+    const std::u16string wide(path.begin(), path.end());
+    const auto storageFile = storage::OpenStorageFile(wide, storage::kStgmReadShareExclusive);
+    ASSERT_TRUE(storageFile);
+    auto stream = storageFile->OpenStream(u"Workbook", storage::kStgmReadShareExclusive);
+    ASSERT_TRUE(stream);
+    const auto bytes = stream->ReadAll();
+    TWorkBookData data;
+    ReadWorkbookGlobals(bytes, data);
+    EXPECT_TRUE(data.sstComplete);
+    EXPECT_EQ(data.sharedStrings.Count(), data.cstUnique);
+    EXPECT_GT(data.cstUnique, 0U);
+  }
+}
+
+TEST(CorpusXls, SpotChecks) {
+  struct Case {
+    const char* file;
+    std::string want;
+    bool whole; // want is the whole text after the byte-order mark
+  };
+  const std::vector<Case> cases = {
+      {"rk.xls", "Sheet1\r\n1\r\n\r\nSheet2\r\n\r\nSheet3\r\n\r\n", true},
+      {"TwoSheetsOneHidden.xls", "Sheet1\r\nSheet1A1\r\n\r\nSheet2\r\nSheet2A1\r\n\r\n", true},
+      {"ragged.xls",
+       "Sheet1\r\na\tb\tc\r\nd\te\r\nf\r\ng\th\tI\tj\r\nk\t\t\tl\r\n\r\nSheet2\r\n\r\nSheet3\r\n\r\n",
+       true},
+      {"SimpleWithComments.xls",
+       "Sheet1\r\n1\tone\r\n2\ttwo\r\n3\tthree\r\n\r\nSheet2\r\n\r\nSheet3\r\n\r\n", true},
+      {"MissingBits.xls", "Stuff\t\t\t11\t44\t\t\t\t\t\t\t44\r\n", false},
+      {"chinese-provinces.xls", "Beijing\t\xE5\x8C\x97\xE4\xBA\xAC\xE5\xB8\x82\r\n", false},
+      {"empty.xls", "\xD0\x9B\xD0\xB8\xD1\x81\xD1\x82" "1\r\n\r\n", false},
+      {"unicodeNameRecord.xls", "Sheet1\r\n\xE3\x81\x82\tb\r\n", false},
+      {"formula_test_sjmachin.xls", "formula number\t0.142857142857143\r\n", false},
+      {"formula_test_sjmachin.xls", "formula boolean\t1\r\nformula error\t7\r\n", false},
+      {"formula_test_sjmachin.xls",
+       "Non-latin1 text\t\xD0\x9C\xD0\x9E\xD0\xA1\xD0\x9A\xD0\x92\xD0\x90 "
+       "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0\r\n",
+       false},
+      {"BOOK_in_capitals.xls", "301. exposures by cpty and agreement_301_NTTX_EXCEL.rpt\r\n", false},
+      {"ContinueRecordProblem.xls", "Bad Worksheet\r\ndata\t", false},
+      {"corrupted_error.xls", "\xD0\xA2\xD1\x80\xD1\x83\xD0\xB1\xD1\x8B \xD0\x92\xD0\x93\xD0\x9F\r\n",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const TRun r = Convert(c.file);
+    ASSERT_EQ(r.exitCode, 0);
+    ASSERT_GE(r.text.size(), 3U);
+    const std::string body = r.text.substr(3);
+    if (c.whole) {
+      EXPECT_EQ(body, c.want);
+    } else {
+      EXPECT_NE(body.find(c.want), std::string::npos) << body.substr(0, 400);
+    }
+  }
+}
+
+TEST(CorpusXls, CodePageVariants) {
+  const TRun utf16 = Convert("rk.xls", {"-c1200"});
+  ASSERT_EQ(utf16.exitCode, 0);
+  const std::string want16 = std::string("\xFF\xFE" "S\0h\0e\0e\0t\0" "1\0\r\0\n\0", 18);
+  EXPECT_EQ(utf16.text.substr(0, want16.size()), want16);
+  EXPECT_EQ(utf16.text.substr(utf16.text.size() - 4), std::string("\n\0\0\0", 4));
+
+  const TRun latin = Convert("rk.xls", {"-c1252"});
+  ASSERT_EQ(latin.exitCode, 0);
+  EXPECT_EQ(latin.text, std::string("Sheet1\r\n1\r\n\r\nSheet2\r\n\r\nSheet3\r\n\r\n\0\0", 35));
+}
+
+} // namespace
+} // namespace scv::spreadsheet
