@@ -45,31 +45,65 @@ struct TDecimal {
   int exp10 = 0;
 };
 
-// Converts |value| (finite) to at most `precision` significant digits, correctly rounded.
-TDecimal ToDecimal(double value, int precision) {
-  TDecimal dec;
-  value = std::fabs(value);
-  if (value == 0.0) {
-    return dec;
-  }
-  char buf[64];
-  const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific,
-                                 precision - 1);
+void ParseScientific(const char* buf, const char* end, TDecimal& dec) {
   // Layout: d[.ddd]e(+|-)xx
-  const char* p = buf;
-  const char* end = res.ptr;
-  const char* e = static_cast<const char*>(std::memchr(buf, 'e', static_cast<std::size_t>(end - buf)));
-  for (; p < e; ++p) {
-    if (*p != '.') {
-      dec.digits[dec.count++] = *p;
+  const char* e = buf;
+  while (e < end && *e != 'e') {
+    if (*e != '.') {
+      dec.digits[dec.count++] = *e;
     }
+    ++e;
   }
   int exponent = 0;
-  std::from_chars(e + 1 + (e[1] == '+' ? 1 : 0), end, exponent);
+  if (e + 1 < end) {
+    std::from_chars(e + 1 + (e[1] == '+' ? 1 : 0), end, exponent);
+  }
   dec.exp10 = exponent + 1;
   while (dec.count > 0 && dec.digits[dec.count - 1] == '0') {
     --dec.count;
   }
+}
+
+// Whole numbers below 1e17 have exact digits without a floating-point conversion.
+bool WholeDecimal(double v, TDecimal& dec) {
+  if (!(v < 1e17) || v != std::floor(v)) {
+    return false;
+  }
+  char buf[24];
+  const auto res = std::to_chars(buf, buf + sizeof buf, static_cast<std::uint64_t>(v));
+  dec.count = static_cast<int>(res.ptr - buf);
+  dec.exp10 = dec.count;
+  std::memcpy(dec.digits, buf, static_cast<std::size_t>(dec.count));
+  while (dec.count > 0 && dec.digits[dec.count - 1] == '0') {
+    --dec.count;
+  }
+  return true;
+}
+
+// Converts |value| (finite, non-zero) to `precision` significant digits, correctly rounded.
+TDecimal ToDecimal(double value, int precision) {
+  TDecimal dec;
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value),
+                                 std::chars_format::scientific, precision - 1);
+  ParseScientific(buf, res.ptr, dec);
+  return dec;
+}
+
+// The shortest digits that identify |value|; exact for whole numbers. When they are 15 or
+// fewer, they are also |value| rounded to 15 significant digits: a double lies within 2^-53 of
+// them relative, far less than half a unit of the 15th digit.
+TDecimal ShortDecimal(double value, bool& exact) {
+  TDecimal dec;
+  const double v = std::fabs(value);
+  exact = true;
+  if (v == 0.0 || WholeDecimal(v, dec)) {
+    return dec;
+  }
+  exact = false;
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+  ParseScientific(buf, res.ptr, dec);
   return dec;
 }
 
@@ -206,7 +240,11 @@ void AppendGeneral(std::string& out, double value, std::string_view decimalSepar
     AppendNonFinite(out, value);
     return;
   }
-  const TDecimal dec = ToDecimal(value, 15);
+  bool exact = false;
+  TDecimal dec = ShortDecimal(value, exact);
+  if (dec.count > 15) {
+    dec = ToDecimal(value, 15);
+  }
   if (dec.count == 0) {
     out.push_back('0');
     return;
@@ -351,23 +389,32 @@ TNumberSection CompileSection(std::string_view text) {
   return sec;
 }
 
-// Significant digits of |value| after rounding for the section (18-digit conversion first).
-// For fixed notation, dec holds the rounded value; for scientific, exponent receives the power
-// of ten the mantissa is scaled by.
+// Significant digits of |value| after rounding for the section. The value is taken with 18
+// significant digits; its shortest digits serve instead when they have 15 or fewer and the
+// rounding is no tie in them (both then round the same way). For scientific notation, exponent
+// receives the power of ten the mantissa is scaled by.
 TDecimal RoundForSection(double value, const TNumberSection& sec, int& exponent) {
-  TDecimal dec = ToDecimal(value, 18);
-  exponent = 0;
-  if (sec.scientific) {
-    const int intDigits = sec.intPlaceholders < 1 ? 1 : sec.intPlaceholders;
-    if (dec.count == 0) {
-      return dec;
+  bool exact = false;
+  TDecimal dec = ShortDecimal(value, exact);
+  const int intDigits = sec.intPlaceholders < 1 ? 1 : sec.intPlaceholders;
+  auto keepOf = [&](const TDecimal& d) {
+    return sec.scientific ? intDigits + sec.fracPlaceholders : d.exp10 + sec.fracPlaceholders;
+  };
+  if (!exact) {
+    const int keep = keepOf(dec);
+    if (dec.count > 15 || (keep >= 0 && keep == dec.count - 1 && dec.digits[keep] == '5')) {
+      dec = ToDecimal(value, 18);
     }
-    RoundDecimal(dec, intDigits + sec.fracPlaceholders);
-    exponent = dec.exp10 - intDigits;
-    dec.exp10 = intDigits; // the mantissa: intDigits digits before the point
+  }
+  exponent = 0;
+  if (dec.count == 0) {
     return dec;
   }
-  RoundDecimal(dec, dec.exp10 + sec.fracPlaceholders);
+  RoundDecimal(dec, keepOf(dec));
+  if (sec.scientific && dec.count > 0) {
+    exponent = dec.exp10 - intDigits;
+    dec.exp10 = intDigits; // the mantissa: intDigits digits before the point
+  }
   return dec;
 }
 
