@@ -1,0 +1,541 @@
+// Rendering an HTML document as plain text, the way a reader sees it.
+//
+// libxml2's HTML parser does the tolerant part (tag soup, implied and misnested elements,
+// entities) and reports a balanced stream of SAX events; TTextRenderer turns them into
+// lines. No document tree is built, so memory stays close to the size of the text.
+#include "HtmlRender.h"
+
+#include <libxml/HTMLparser.h>
+#include <libxml/parser.h>
+#include <libxml/xmlerror.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace scv::htm {
+namespace {
+
+// What an element does to the text.
+enum TElementFlags : unsigned {
+  kBlock1 = 1u << 0,  // starts and ends a line
+  kBlock2 = 1u << 1,  // starts and ends a paragraph: a blank line around it
+  kDrop = 1u << 2,    // neither it nor its content is seen
+  kPre = 1u << 3,     // whitespace inside is kept as it is
+  kList = 1u << 4,    // a list: a paragraph at the top level, a line when nested
+  kTable = 1u << 5,
+  kRow = 1u << 6,
+  kCell = 1u << 7,
+  kBr = 1u << 8,
+  kTitle = 1u << 9,
+};
+
+struct TElement {
+  const char* name;
+  unsigned flags;
+};
+
+// Elements that affect the text; every other element is inline and only its content counts.
+// Images, inputs and other replaced elements contribute nothing: no alt text is invented.
+constexpr TElement kElements[] = {
+    {"address", kBlock1},    {"article", kBlock1},    {"aside", kBlock1},
+    {"blockquote", kBlock2}, {"body", kBlock1},       {"br", kBr},
+    {"caption", kBlock1},    {"center", kBlock1},     {"datalist", kDrop},
+    {"dd", kBlock1},         {"details", kBlock1},    {"dialog", kBlock1},
+    {"dir", kList},          {"div", kBlock1},        {"dl", kList},
+    {"dt", kBlock1},         {"fieldset", kBlock1},   {"figcaption", kBlock1},
+    {"figure", kBlock2},     {"footer", kBlock1},     {"form", kBlock1},
+    {"frameset", kBlock1},   {"h1", kBlock2},         {"h2", kBlock2},
+    {"h3", kBlock2},         {"h4", kBlock2},         {"h5", kBlock2},
+    {"h6", kBlock2},         {"head", 0},             {"header", kBlock1},
+    {"hgroup", kBlock1},     {"hr", kBlock2},         {"html", kBlock1},
+    {"iframe", kDrop},       {"legend", kBlock1},     {"li", kBlock1},
+    {"listing", kBlock2 | kPre}, {"main", kBlock1},   {"menu", kList},
+    {"nav", kBlock1},        {"noembed", kDrop},      {"noframes", kBlock1},
+    {"ol", kList},           {"optgroup", kBlock1},   {"option", kBlock1},
+    {"p", kBlock2},          {"plaintext", kBlock2 | kPre}, {"pre", kBlock2 | kPre},
+    {"script", kDrop},       {"search", kBlock1},     {"section", kBlock1},
+    {"select", kDrop},       {"style", kDrop},        {"summary", kBlock1},
+    {"svg", kDrop},          {"table", kBlock2 | kTable}, {"tbody", kBlock1},
+    {"td", kCell},           {"template", kDrop},     {"textarea", kBlock1 | kPre},
+    {"tfoot", kBlock1},      {"th", kCell},           {"thead", kBlock1},
+    {"title", kTitle},       {"tr", kBlock1 | kRow},  {"ul", kList},
+    {"xmp", kBlock2 | kPre},
+};
+
+unsigned FlagsOf(const char* name) {
+  // The table is sorted by name; libxml2 reports HTML element names in lower case.
+  const auto* end = std::end(kElements);
+  const auto* it = std::lower_bound(std::begin(kElements), end, name,
+                                    [](const TElement& e, const char* n) {
+                                      return std::strcmp(e.name, n) < 0;
+                                    });
+  return it != end && std::strcmp(it->name, name) == 0 ? it->flags : 0;
+}
+
+// Byte classes for text: plain bytes are copied in runs; the others need a look.
+enum TByteClass : std::uint8_t {
+  kPlain = 0,
+  kSpace = 1,   // collapsible whitespace
+  kControl = 2, // dropped
+  kLook = 3,    // lead byte of a character that may be special (NBSP, soft hyphen, BOM)
+};
+
+constexpr std::array<std::uint8_t, 256> MakeByteClasses() {
+  std::array<std::uint8_t, 256> t{};
+  for (int b = 0; b < 0x20; ++b) {
+    t[b] = kControl;
+  }
+  t[' '] = kSpace;
+  t['\t'] = kSpace;
+  t['\n'] = kSpace;
+  t['\r'] = kSpace;
+  t['\f'] = kSpace;
+  t[0x7F] = kControl;
+  t[0xC2] = kLook;
+  t[0xEF] = kLook;
+  return t;
+}
+constexpr std::array<std::uint8_t, 256> kByteClasses = MakeByteClasses();
+
+bool IsHiddenByAttributes(const xmlChar** atts) {
+  if (atts == nullptr) {
+    return false;
+  }
+  for (std::size_t i = 0; atts[i] != nullptr; i += 2) {
+    const char* name = reinterpret_cast<const char*>(atts[i]);
+    const char* value = reinterpret_cast<const char*>(atts[i + 1]);
+    if (std::strcmp(name, "hidden") == 0) {
+      return true;
+    }
+    if (value != nullptr && std::strcmp(name, "style") == 0 && std::strstr(value, "none")) {
+      std::string compact;
+      for (const char* p = value; *p != 0; ++p) {
+        if (*p != ' ' && *p != '\t' && *p != '\n' && *p != '\r') {
+          compact.push_back(*p >= 'A' && *p <= 'Z' ? static_cast<char>(*p + 32) : *p);
+        }
+      }
+      if (compact.find("display:none") != std::string::npos) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+class TTextRenderer {
+public:
+  void SetContext(htmlParserCtxtPtr ctxt) { ctxt_ = ctxt; }
+  bool Failed() const { return failed_; }
+
+  void Start(const char* name, const xmlChar** atts) {
+    unsigned flags = FlagsOf(name);
+    if (dropDepth_ == 0 && (flags & kDrop) == 0 && IsHiddenByAttributes(atts)) {
+      flags |= kDrop;
+    }
+    if ((flags & kTitle) != 0 && titleDone_) {
+      flags = kDrop; // only the first title names the document
+    }
+    TFrame frame{std::string(name), flags, breaks_};
+    if (dropDepth_ > 0 || (flags & kDrop) != 0) {
+      ++dropDepth_;
+      frame.flags = kDrop;
+      frames_.push_back(std::move(frame));
+      return;
+    }
+    frames_.push_back(std::move(frame));
+    if ((flags & kTitle) != 0) {
+      capturingTitle_ = !titleDone_;
+      return;
+    }
+    if ((flags & kBr) != 0) {
+      LineBreak();
+      return;
+    }
+    if ((flags & kList) != 0) {
+      Break(listDepth_ == 0 ? 2 : 1);
+      ++listDepth_;
+    }
+    if ((flags & kBlock2) != 0) {
+      Break(2);
+    } else if ((flags & kBlock1) != 0) {
+      Break(1);
+    }
+    if ((flags & kTable) != 0) {
+      rowCells_.push_back(0);
+    }
+    if ((flags & kRow) != 0 && !rowCells_.empty()) {
+      rowCells_.back() = 0;
+    }
+    if ((flags & kCell) != 0) {
+      if (!rowCells_.empty() && rowCells_.back()++ > 0) {
+        ++tabs_;
+        space_ = false;
+      }
+      cells_.push_back({emitted_, breaks_});
+    }
+    if ((flags & kPre) != 0) {
+      ++preDepth_;
+      preStart_ = true;
+    }
+  }
+
+  void End(const char* name) {
+    // libxml2 reports balanced events; should a name not match, close up to the nearest open
+    // element of that name, or ignore the end tag when none is open nearby.
+    constexpr std::size_t kSearch = 64;
+    std::size_t depth = 0;
+    for (auto it = frames_.rbegin(); it != frames_.rend() && depth < kSearch; ++it, ++depth) {
+      if (it->name == name) {
+        for (std::size_t k = 0; k <= depth; ++k) {
+          PopFrame();
+        }
+        return;
+      }
+    }
+  }
+
+  void Characters(const char* p, std::size_t n) {
+    if (dropDepth_ > 0) {
+      return;
+    }
+    if (capturingTitle_) {
+      AppendCollapsed(title_, p, n);
+      return;
+    }
+    if (preDepth_ > 0) {
+      PreText(p, n);
+      return;
+    }
+    std::size_t i = 0;
+    while (i < n) {
+      std::size_t j = i;
+      while (j < n && kByteClasses[static_cast<std::uint8_t>(p[j])] == kPlain) {
+        ++j;
+      }
+      if (j > i) {
+        Emit(p + i, j - i);
+        i = j;
+        continue;
+      }
+      const auto b = static_cast<std::uint8_t>(p[i]);
+      const std::uint8_t cls = kByteClasses[b];
+      if (cls == kSpace) {
+        space_ = true;
+        ++i;
+      } else if (cls == kControl) {
+        ++i;
+      } else if (b == 0xC2 && i + 1 < n && static_cast<std::uint8_t>(p[i + 1]) == 0xA0) {
+        space_ = true; // no-break space: a space like any other in plain text
+        i += 2;
+      } else if (b == 0xC2 && i + 1 < n && static_cast<std::uint8_t>(p[i + 1]) == 0xAD) {
+        i += 2; // soft hyphen: invisible unless a line is broken there
+      } else if (b == 0xEF && i + 2 < n && static_cast<std::uint8_t>(p[i + 1]) == 0xBB &&
+                 static_cast<std::uint8_t>(p[i + 2]) == 0xBF) {
+        i += 3; // zero-width no-break space
+      } else {
+        Emit(p + i, 1);
+        ++i;
+      }
+    }
+  }
+
+  void Fail() {
+    failed_ = true;
+    if (ctxt_ != nullptr) {
+      xmlStopParser(ctxt_);
+    }
+  }
+
+  std::string Finish() {
+    while (!frames_.empty()) {
+      PopFrame();
+    }
+    TrimTrailingSpaces(out_);
+    if (!out_.empty()) {
+      out_.push_back('\n');
+    }
+    std::string title = std::move(title_);
+    TrimTrailingSpaces(title);
+    if (title.empty()) {
+      return std::move(out_);
+    }
+    std::string text;
+    text.reserve(title.size() + 2 + out_.size());
+    text.append(title);
+    text.append(out_.empty() ? "\n" : "\n\n");
+    text.append(out_);
+    return text;
+  }
+
+private:
+  struct TFrame {
+    std::string name;
+    unsigned flags;
+    int breaksAtStart;
+  };
+  struct TCell {
+    std::size_t emittedAtStart; // emission count when the cell opened
+    int breaksAtStart;          // line breaks owed when the cell opened
+  };
+
+  void PopFrame() {
+    TFrame frame = std::move(frames_.back());
+    frames_.pop_back();
+    const unsigned flags = frame.flags;
+    if ((flags & kDrop) != 0) {
+      --dropDepth_;
+      return;
+    }
+    if ((flags & kTitle) != 0) {
+      if (capturingTitle_) {
+        capturingTitle_ = false;
+        titleDone_ = !title_.empty();
+      }
+      return;
+    }
+    if ((flags & kPre) != 0) {
+      --preDepth_;
+      preStart_ = false;
+    }
+    if ((flags & kCell) != 0 && !cells_.empty()) {
+      const TCell cell = cells_.back();
+      cells_.pop_back();
+      // Line breaks a cell's own blocks ask for after its text do not split the row; a cell
+      // without text leaves the breaks owed before it (the row's own) as they were.
+      breaks_ = emitted_ != cell.emittedAtStart ? 0 : cell.breaksAtStart;
+      space_ = false;
+    }
+    if ((flags & kTable) != 0 && !rowCells_.empty()) {
+      rowCells_.pop_back();
+    }
+    if ((flags & kList) != 0) {
+      --listDepth_;
+      Break(listDepth_ == 0 ? 2 : 1);
+    }
+    if ((flags & kBlock2) != 0) {
+      Break(2);
+    } else if ((flags & kBlock1) != 0) {
+      Break(1);
+    }
+  }
+
+  // A block boundary: the next text starts n lines further down (n = 2 leaves a blank line).
+  // Boundaries do not add up; a cell's blocks before its first text do not break the row.
+  void Break(int n) {
+    if (!cells_.empty() && cells_.back().emittedAtStart == emitted_) {
+      return;
+    }
+    breaks_ = std::max(breaks_, n);
+    space_ = false;
+  }
+
+  // <br>: each one ends a line, so several in a row leave empty lines.
+  void LineBreak() {
+    if (out_.empty() && tabs_ == 0) {
+      return; // no empty lines before the first text
+    }
+    if (!cells_.empty() && cells_.back().emittedAtStart == emitted_) {
+      return;
+    }
+    ++breaks_;
+    space_ = false;
+  }
+
+  void FlushPending() {
+    if (breaks_ > 0) {
+      if (!out_.empty()) {
+        TrimTrailingSpaces(out_);
+        out_.append(static_cast<std::size_t>(breaks_), '\n');
+      }
+      breaks_ = 0;
+      space_ = false;
+    }
+    if (tabs_ > 0) {
+      TrimTrailingSpaces(out_);
+      out_.append(static_cast<std::size_t>(tabs_), '\t');
+      tabs_ = 0;
+      space_ = false;
+    }
+    if (space_) {
+      if (!out_.empty() && out_.back() != '\n' && out_.back() != '\t') {
+        out_.push_back(' ');
+      }
+      space_ = false;
+    }
+  }
+
+  void Emit(const char* p, std::size_t n) {
+    FlushPending();
+    out_.append(p, n);
+    ++emitted_;
+  }
+
+  void PreText(const char* p, std::size_t n) {
+    std::size_t i = 0;
+    // A newline right after the start tag only separates the tag from the text.
+    if (preStart_ && n > 0) {
+      if (p[0] == '\n') {
+        i = 1;
+      } else if (p[0] == '\r') {
+        i = n > 1 && p[1] == '\n' ? 2 : 1;
+      }
+    }
+    preStart_ = false;
+    if (i >= n) {
+      return;
+    }
+    FlushPending();
+    for (; i < n; ++i) {
+      const char c = p[i];
+      if (c == '\r') {
+        if (i + 1 < n && p[i + 1] == '\n') {
+          continue;
+        }
+        out_.push_back('\n');
+      } else if (c == '\f' || static_cast<unsigned char>(c) >= 0x20 || c == '\n' || c == '\t') {
+        out_.push_back(c == '\f' ? ' ' : c);
+      }
+    }
+    ++emitted_;
+  }
+
+  static void AppendCollapsed(std::string& to, const char* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint8_t cls = kByteClasses[static_cast<std::uint8_t>(p[i])];
+      if (cls == kSpace) {
+        if (!to.empty() && to.back() != ' ') {
+          to.push_back(' ');
+        }
+      } else if (cls != kControl) {
+        to.push_back(p[i]);
+      }
+    }
+  }
+
+  static void TrimTrailingSpaces(std::string& s) {
+    while (!s.empty() && s.back() == ' ') {
+      s.pop_back();
+    }
+  }
+
+  htmlParserCtxtPtr ctxt_ = nullptr;
+  std::string out_;
+  std::string title_;
+  std::vector<TFrame> frames_;
+  std::vector<int> rowCells_; // cells seen in the current row, one entry per open table
+  std::vector<TCell> cells_;  // open table cells
+  std::size_t emitted_ = 0;   // count of text emissions, to tell whether a cell has text
+  int breaks_ = 0;
+  int tabs_ = 0;
+  int dropDepth_ = 0;
+  int preDepth_ = 0;
+  int listDepth_ = 0;
+  bool space_ = false;
+  bool preStart_ = false;
+  bool capturingTitle_ = false;
+  bool titleDone_ = false;
+  bool failed_ = false;
+};
+
+TTextRenderer& RendererOf(void* ctx) { return *static_cast<TTextRenderer*>(ctx); }
+
+// The SAX callbacks run inside libxml2's C code: nothing may be thrown through it.
+void OnStartElement(void* ctx, const xmlChar* name, const xmlChar** atts) {
+  try {
+    RendererOf(ctx).Start(reinterpret_cast<const char*>(name), atts);
+  } catch (...) {
+    RendererOf(ctx).Fail();
+  }
+}
+
+void OnEndElement(void* ctx, const xmlChar* name) {
+  try {
+    RendererOf(ctx).End(reinterpret_cast<const char*>(name));
+  } catch (...) {
+    RendererOf(ctx).Fail();
+  }
+}
+
+void OnCharacters(void* ctx, const xmlChar* ch, int len) {
+  if (len <= 0) {
+    return;
+  }
+  try {
+    RendererOf(ctx).Characters(reinterpret_cast<const char*>(ch),
+                               static_cast<std::size_t>(len));
+  } catch (...) {
+    RendererOf(ctx).Fail();
+  }
+}
+
+void OnDiagnostic(void* /*ctx*/, const char* /*msg*/, ...) {}
+void OnStructuredError(void* /*ctx*/, xmlErrorPtr /*error*/) {}
+
+// Feeds the parser in slices ending just before a '<', so no slice ends inside a tag or a
+// character; the parser then never waits on a partial construct for long.
+std::size_t SliceEnd(std::string_view text, std::size_t from, std::size_t size) {
+  if (text.size() - from <= size) {
+    return text.size();
+  }
+  const std::size_t limit = from + size;
+  const std::size_t lt = text.rfind('<', limit);
+  if (lt != std::string_view::npos && lt > from) {
+    return lt;
+  }
+  std::size_t end = limit;
+  while (end > from && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  return end > from ? end : limit;
+}
+
+} // namespace
+
+std::string RenderHtml(std::string_view utf8) {
+  xmlInitParser();
+  // Diagnostics go nowhere: the library never prints.
+  xmlSetGenericErrorFunc(nullptr, &OnDiagnostic);
+  xmlSetStructuredErrorFunc(nullptr, &OnStructuredError);
+
+  TTextRenderer renderer;
+  htmlSAXHandler sax;
+  std::memset(&sax, 0, sizeof sax);
+  sax.startElement = &OnStartElement;
+  sax.endElement = &OnEndElement;
+  sax.characters = &OnCharacters;
+  sax.ignorableWhitespace = &OnCharacters;
+  sax.cdataBlock = &OnCharacters;
+  sax.warning = &OnDiagnostic;
+  sax.error = &OnDiagnostic;
+  sax.fatalError = &OnDiagnostic;
+
+  htmlParserCtxtPtr ctxt =
+      htmlCreatePushParserCtxt(&sax, &renderer, nullptr, 0, nullptr, XML_CHAR_ENCODING_UTF8);
+  if (ctxt == nullptr) {
+    throw std::bad_alloc();
+  }
+  renderer.SetContext(ctxt);
+  htmlCtxtUseOptions(ctxt, HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                               HTML_PARSE_NONET | HTML_PARSE_IGNORE_ENC);
+  constexpr std::size_t kSlice = 1u << 20;
+  std::size_t pos = 0;
+  while (pos < utf8.size() && !renderer.Failed()) {
+    const std::size_t end = SliceEnd(utf8, pos, kSlice);
+    htmlParseChunk(ctxt, utf8.data() + pos, static_cast<int>(end - pos), 0);
+    pos = end;
+  }
+  if (!renderer.Failed()) {
+    htmlParseChunk(ctxt, nullptr, 0, 1);
+  }
+  htmlFreeParserCtxt(ctxt);
+  if (renderer.Failed()) {
+    throw std::bad_alloc();
+  }
+  return renderer.Finish();
+}
+
+} // namespace scv::htm
