@@ -1,12 +1,20 @@
 // Office Open XML packages (docx, xlsx, pptx) to text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "frontend/KvCvtBase.h"
 
 namespace scv::ooxml {
+
+class TXMLItem;
+class TXMLTree;
 
 std::int32_t DocxToText(const std::u16string& fileName, std::int32_t byteLimit,
                         TConversionResult& result, std::int32_t codePage);
@@ -18,5 +26,81 @@ std::int32_t PptxToText(const std::u16string& fileName, std::int32_t byteLimit,
 // Module-wide objects: created before the program body, released after it.
 void InitializeOfficeX();
 void FinalizeOfficeX();
+
+// PackageKind values.
+inline constexpr std::int32_t kPackageDocument = 0;
+inline constexpr std::int32_t kPackageWorkbook = 1;
+inline constexpr std::int32_t kPackagePresentation = 2;
+
+// The common worker of the three entries. Returns the byte count stored in result, or -2 (no
+// such file), -4 (archive cannot be read), -5 (no content part, or a part that cannot be
+// read), -15 (text that is not UTF-8 while encoding for a code page other than 65001 and 0).
+std::int32_t OfficeXToText(const std::u16string& fileName, TConversionResult& result,
+                           std::int32_t lineEndOption, std::int32_t packageKind,
+                           std::int32_t codePage);
+
+// The workbook's shared-string table: entries in order, duplicates allowed. Kept in one
+// buffer; module-wide, filled by the workbook extraction and kept after it.
+class TSharedStrings {
+public:
+  void Clear() {
+    bytes_.clear();
+    spans_.clear();
+  }
+  void Add(std::string_view text);
+  std::size_t Count() const { return spans_.size(); }
+  std::string_view At(std::size_t i) const {
+    return std::string_view(bytes_).substr(spans_[i].first, spans_[i].second);
+  }
+
+private:
+  std::string bytes_;
+  std::vector<std::pair<std::size_t, std::size_t>> spans_;
+};
+
+// The module's shared strings (the list the last workbook extraction filled).
+const TSharedStrings& SharedStrings();
+
+// Thrown when a number in a part cannot be read (a row or cell reference without digits) or
+// the text grows beyond the extractor's limit; the entries turn it into -5.
+class EPartFormatError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Walkers: the text of a loaded part, from the compact tree or from an item tree (none gives
+// empty text). Sheets take the shared strings to resolve "t=s" cells.
+std::string WordPartText(const TXMLTree& tree);
+std::string SlidePartText(const TXMLTree& tree);
+std::string SheetPartText(const TXMLTree& tree, const TSharedStrings& shared);
+std::string WordPartText(const TXMLItem* item);
+std::string SlidePartText(const TXMLItem* item);
+std::string SheetPartText(const TXMLItem* root, const TSharedStrings& shared);
+
+// Integer text as the platform's string-to-integer routine reads it: leading spaces, an
+// optional sign, decimal digits, or hexadecimal after "$", "x", "X", "0x" or "0X"; nothing may
+// follow; 32-bit range. False when the text is not such an integer.
+bool StrToInt32(std::string_view text, std::int32_t& value);
+// Row and column of a cell reference (A1 -> 1, 1; AA1 -> 1, 27); both 0 when the reference
+// lacks letters or digits. Digits that are not an integer as a whole count by their leading
+// decimal digits; throws EPartFormatError when those do not fit 32 bits.
+void CellRefToRowCol(std::string_view ref, std::int32_t& row, std::int32_t& col);
+// Entry n of the list when index is an integer n with 0 <= n < Count(), else empty.
+std::string_view SharedStringAt(const TSharedStrings& shared, std::string_view index);
+void TrimTrailingTabs(std::string& text);
+void TrimTrailingLineEnds(std::string& text);
+
+// Encodes UTF-8 text for a code page as the extractor's last step: 65001 -> EF BB BF + text;
+// 0 -> the system's ANSI code page, no mark and no terminator; 1200 -> FF FE + UTF-16LE +
+// 00 00; others -> the code page's bytes of the text and a zero unit, plus the converter's
+// own zero byte. False (-15) when the text fails the UTF-8 check.
+bool EncodeOfficeXText(std::string_view utf8, std::int32_t codePage, std::string& out);
+
+// Upper bound on the extracted text of one file (bytes before encoding). Larger results,
+// which only a hostile sheet layout can demand, fail with -5 instead of exhausting memory.
+void SetOfficeXTextLimit(std::size_t limit);
+// Upper bound on the uncompressed size of one part (default 1 GiB).
+void SetOfficeXPartLimit(std::uint64_t limit);
+inline constexpr std::size_t kDefaultOfficeXTextLimit = std::size_t{512} << 20;
 
 } // namespace scv::ooxml

@@ -1,0 +1,692 @@
+// XML reader and writer: tree building, the item tree, the document and its forwarder.
+#include "ooxml/XMLParser.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "ooxml/MemoryStream.h"
+#include "platform/FileIo.h"
+
+namespace scv::ooxml {
+
+namespace {
+
+bool IsBlank(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) <= 32; });
+}
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    }
+  }
+  return out;
+}
+
+// The style-sheet reference of an "<?xml-stylesheet ...?>" declaration: the characters after
+// the first HREF=" up to the next double quote. False when the declaration names none.
+bool StyleSheetOf(std::string_view token, std::string& out) {
+  const std::string upper = Upper(token);
+  if (upper.find("XML-STYLESHEET") == std::string::npos) {
+    return false;
+  }
+  const std::size_t href = upper.find("HREF=\"");
+  out.clear();
+  if (href != std::string::npos) {
+    const std::string_view rest = token.substr(href + 6);
+    const std::size_t quote = rest.find('"');
+    if (quote != std::string_view::npos) {
+      out.assign(rest.substr(0, quote));
+    }
+  }
+  return true;
+}
+
+constexpr std::size_t kChunkSize = 64 * 1024;
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TXMLTree
+
+TXMLTree::TXMLTree() = default;
+TXMLTree::~TXMLTree() = default;
+
+void TXMLTree::Clear() {
+  nodes_.clear();
+  params_.clear();
+  chunks_.clear();
+  chunkPos_ = nullptr;
+  chunkLeft_ = 0;
+  styleSheet_.clear();
+  hasStyleSheet_ = false;
+}
+
+std::string_view TXMLTree::Store(std::string_view bytes) {
+  if (bytes.empty()) {
+    return std::string_view("", 0);
+  }
+  if (bytes.size() > chunkLeft_) {
+    if (bytes.size() >= kChunkSize / 4) {
+      // Large texts get a block of their own; the current chunk stays in use.
+      auto block = std::make_unique_for_overwrite<char[]>(bytes.size());
+      std::memcpy(block.get(), bytes.data(), bytes.size());
+      const std::string_view view(block.get(), bytes.size());
+      chunks_.push_back(std::move(block));
+      return view;
+    }
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkSize));
+    chunkPos_ = chunks_.back().get();
+    chunkLeft_ = kChunkSize;
+  }
+  std::memcpy(chunkPos_, bytes.data(), bytes.size());
+  const std::string_view view(chunkPos_, bytes.size());
+  chunkPos_ += bytes.size();
+  chunkLeft_ -= bytes.size();
+  return view;
+}
+
+std::uint32_t TXMLTree::AddNode(std::uint32_t parent, std::uint32_t lastChild) {
+  if (nodes_.size() >= kNone - 1) {
+    throw EParserError("Too many elements");
+  }
+  const auto index = static_cast<std::uint32_t>(nodes_.size());
+  TNode& node = nodes_.emplace_back();
+  node.parent = parent;
+  if (parent != kNone) {
+    if (lastChild == kNone) {
+      nodes_[parent].firstChild = index;
+    } else {
+      nodes_[lastChild].nextSibling = index;
+    }
+  }
+  return index;
+}
+
+void TXMLTree::SetName(std::uint32_t node, std::string_view name, bool stable) {
+  nodes_[node].name = stable ? name : Store(name);
+}
+
+void TXMLTree::SetText(std::uint32_t node, std::string_view text, bool stable) {
+  nodes_[node].text = stable ? text : Store(text);
+}
+
+void TXMLTree::SetParams(std::uint32_t node, const TParamList& params) {
+  if (params.Count() > kNone - params_.size()) {
+    throw EParserError("Too many attributes");
+  }
+  nodes_[node].paramBegin = static_cast<std::uint32_t>(params_.size());
+  nodes_[node].paramCount = static_cast<std::uint32_t>(params.Count());
+  for (std::size_t i = 0; i < params.Count(); ++i) {
+    params_.push_back(Store(params[i]));
+  }
+}
+
+bool TXMLTree::HasParam(const TNode& node, std::string_view name) const {
+  for (std::uint32_t k = 0; k < node.paramCount; ++k) {
+    const std::string_view line = params_[node.paramBegin + k];
+    if (line.size() > name.size() && line[name.size()] == '=' &&
+        SameTextAscii(line.substr(0, name.size()), name) &&
+        line.substr(0, name.size()).find('=') == std::string_view::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string_view TXMLTree::ParamValue(const TNode& node, std::string_view name) const {
+  for (std::uint32_t k = 0; k < node.paramCount; ++k) {
+    const std::string_view line = params_[node.paramBegin + k];
+    if (line.size() > name.size() && line[name.size()] == '=' &&
+        SameTextAscii(line.substr(0, name.size()), name) &&
+        line.substr(0, name.size()).find('=') == std::string_view::npos) {
+      return line.substr(name.size() + 1);
+    }
+  }
+  return {};
+}
+
+bool TXMLTree::HasParamLine(const TNode& node, std::string_view line) const {
+  for (std::uint32_t k = 0; k < node.paramCount; ++k) {
+    if (SameTextAscii(params_[node.paramBegin + k], line)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::uint32_t TXMLTree::ChildByName(std::uint32_t node, std::string_view name) const {
+  for (std::uint32_t c = nodes_[node].firstChild; c != kNone; c = nodes_[c].nextSibling) {
+    if (SameTextAscii(nodes_[c].name, name)) {
+      return c;
+    }
+  }
+  return kNone;
+}
+
+namespace {
+
+// One element on the path from the root to the current element, with the text it gathers.
+struct TOpenElement {
+  std::uint32_t node = TXMLTree::kNone;
+  std::uint32_t lastChild = TXMLTree::kNone;
+  TJoinedText text;
+};
+
+void FinishText(TXMLTree& tree, TOpenElement& open, std::string& scratch) {
+  if (open.text.Empty()) {
+    return;
+  }
+  std::string_view view;
+  if (open.text.SingleView(view)) {
+    tree.SetText(open.node, view, true);
+  } else {
+    scratch.clear();
+    open.text.AppendTo(scratch);
+    tree.SetText(open.node, scratch, false);
+  }
+  open.text.Clear();
+}
+
+// Tree building. The current element starts at the root; text joins the current element,
+// a start tag names a blank current element (the cleared root) or opens a new sub-element,
+// an empty-element tag adds a sub-element, and an end tag returns to the parent whatever its
+// name. Once the document element is closed nothing more is read.
+template <typename Tokenizer> void BuildTree(Tokenizer& tok, TXMLTree& tree) {
+  tree.Clear();
+  tree.AddNode(TXMLTree::kNone, TXMLTree::kNone);
+  tree.SetName(TXMLTree::Root(), std::string_view("", 0), true);
+  std::vector<TOpenElement> path(1);
+  path[0].node = TXMLTree::Root();
+  std::size_t depth = 1; // path[0, depth) is open; later slots are kept for reuse
+  TParamList params;
+  std::string scratch;
+  std::string styleSheet;
+  bool preserve = false;
+  while (tok.Kind() != TTokenKind::kEnd && depth != 0) {
+    TOpenElement& current = path[depth - 1];
+    switch (tok.Kind()) {
+    case TTokenKind::kDeclaration:
+      if (StyleSheetOf(tok.Token(), styleSheet)) {
+        tree.SetStyleSheet(styleSheet);
+      }
+      break;
+    case TTokenKind::kText:
+      current.text.Join(tok.Token(), tok.TokenInSource());
+      break;
+    case TTokenKind::kStartTag: {
+      ParseTagParams(tok.Token(), params);
+      const std::string_view name = TagName(tok.Token());
+      if (IsBlank(tree.Node(current.node).name)) {
+        tree.SetName(current.node, name, tok.TokenInSource());
+        tree.SetParams(current.node, params);
+      } else {
+        const std::uint32_t child = tree.AddNode(current.node, current.lastChild);
+        current.lastChild = child;
+        tree.SetName(child, name, tok.TokenInSource());
+        tree.SetParams(child, params);
+        if (depth == path.size()) {
+          path.emplace_back();
+        }
+        TOpenElement& open = path[depth++];
+        open.node = child;
+        open.lastChild = TXMLTree::kNone;
+        open.text.Clear();
+      }
+      preserve = PreservesSpace(params);
+      break;
+    }
+    case TTokenKind::kEmptyTag: {
+      ParseTagParams(tok.Token(), params);
+      const std::uint32_t child = tree.AddNode(current.node, current.lastChild);
+      current.lastChild = child;
+      tree.SetName(child, TagName(tok.Token()), tok.TokenInSource());
+      tree.SetParams(child, params);
+      preserve = PreservesSpace(params);
+      break;
+    }
+    case TTokenKind::kEndTag:
+      FinishText(tree, current, scratch);
+      --depth;
+      break;
+    case TTokenKind::kComment:
+    case TTokenKind::kEnd:
+      break;
+    }
+    if (depth == 0) {
+      break;
+    }
+    tok.NextToken(preserve);
+  }
+  while (depth != 0) {
+    FinishText(tree, path[--depth], scratch);
+  }
+}
+
+} // namespace
+
+void LoadXMLTree(std::string_view bytes, TXMLTree& tree) {
+  TXMLLargeTokenizer tok(bytes);
+  BuildTree(tok, tree);
+}
+
+void LoadXMLTree(TXMLLargeTokenizer& tokenizer, TXMLTree& tree) {
+  // The tokenizer's own memory dies with it; texts are copied into the tree.
+  struct TCopying {
+    TXMLLargeTokenizer& tok;
+    TTokenKind Kind() const { return tok.Kind(); }
+    std::string_view Token() const { return tok.Token(); }
+    void NextToken(bool preserve) { tok.NextToken(preserve); }
+    bool TokenInSource() const { return false; }
+  } copying{tokenizer};
+  BuildTree(copying, tree);
+}
+
+void LoadXMLTree(TXMLTokenizer& tokenizer, TXMLTree& tree) { BuildTree(tokenizer, tree); }
+
+// ---------------------------------------------------------------------------------------------
+// TXMLItem
+
+TXMLItem::TXMLItem(TXMLItem* parent, TXMLParser* document)
+    : parent_(parent), document_(document) {}
+
+TXMLItem::~TXMLItem() {
+  notify_ = false;
+  DestroyAll(subItems_);
+}
+
+void TXMLItem::DestroyAll(std::vector<std::unique_ptr<TXMLItem>>& items) {
+  std::vector<std::unique_ptr<TXMLItem>> work;
+  work.swap(items);
+  while (!work.empty()) {
+    std::unique_ptr<TXMLItem> item = std::move(work.back());
+    work.pop_back();
+    item->notify_ = false;
+    for (auto& sub : item->subItems_) {
+      work.push_back(std::move(sub));
+    }
+    item->subItems_.clear();
+  }
+}
+
+void TXMLItem::Changed() {
+  if (notify_ && document_ != nullptr) {
+    document_->ItemChanged(*this);
+  }
+}
+
+void TXMLItem::SetName(std::string name) {
+  name_ = std::move(name);
+  Changed();
+}
+
+void TXMLItem::SetText(std::string text) {
+  text_ = std::move(text);
+  Changed();
+}
+
+void TXMLItem::SetParams(TParamList params) {
+  params_ = std::move(params);
+  Changed();
+}
+
+TXMLItem* TXMLItem::New() {
+  subItems_.push_back(std::make_unique<TXMLItem>(this, document_));
+  TXMLItem* item = subItems_.back().get();
+  Changed();
+  return item;
+}
+
+void TXMLItem::Delete(std::size_t index) {
+  if (index >= subItems_.size()) {
+    return;
+  }
+  std::vector<std::unique_ptr<TXMLItem>> gone;
+  gone.push_back(std::move(subItems_[index]));
+  subItems_.erase(subItems_.begin() + static_cast<std::ptrdiff_t>(index));
+  DestroyAll(gone);
+  Changed();
+}
+
+void TXMLItem::Clear() {
+  notify_ = false;
+  DestroyAll(subItems_);
+  params_.Clear();
+  name_.clear();
+  text_.clear();
+  notify_ = true;
+}
+
+void TXMLItem::Move(TXMLItem* item, std::size_t newIndex) {
+  const std::ptrdiff_t from = IndexOf(item);
+  if (from < 0) {
+    return;
+  }
+  std::unique_ptr<TXMLItem> moving = std::move(subItems_[static_cast<std::size_t>(from)]);
+  subItems_.erase(subItems_.begin() + from);
+  newIndex = std::min(newIndex, subItems_.size());
+  subItems_.insert(subItems_.begin() + static_cast<std::ptrdiff_t>(newIndex), std::move(moving));
+  Changed();
+}
+
+std::ptrdiff_t TXMLItem::IndexOf(const TXMLItem* item) const {
+  for (std::size_t i = 0; i < subItems_.size(); ++i) {
+    if (subItems_[i].get() == item) {
+      return static_cast<std::ptrdiff_t>(i);
+    }
+  }
+  return -1;
+}
+
+std::ptrdiff_t TXMLItem::IndexOfName(std::string_view name, std::size_t startIndex) const {
+  for (std::size_t i = startIndex; i < subItems_.size(); ++i) {
+    if (SameTextAscii(subItems_[i]->name_, name)) {
+      return static_cast<std::ptrdiff_t>(i);
+    }
+  }
+  return -1;
+}
+
+TXMLItem* TXMLItem::ItemByName(std::string_view name) {
+  const std::ptrdiff_t i = IndexOfName(name, 0);
+  if (i >= 0) {
+    return subItems_[static_cast<std::size_t>(i)].get();
+  }
+  TXMLItem* item = New();
+  item->SetName(std::string(name));
+  return item;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TXMLParser
+
+namespace {
+
+class TFileByteSource final : public TXMLByteSource {
+public:
+  explicit TFileByteSource(const platform::TFile& file) : file_(file), size_(file.Size()) {}
+  std::size_t Read(void* bytes, std::size_t n) override {
+    if (size_ >= 0 && position_ >= static_cast<std::uint64_t>(size_)) {
+      return 0;
+    }
+    const std::int64_t got =
+        file_.ReadAt(position_, std::span<std::uint8_t>(static_cast<std::uint8_t*>(bytes), n));
+    if (got < 0) {
+      throw EXMLFileError("File read error");
+    }
+    position_ += static_cast<std::uint64_t>(got);
+    return static_cast<std::size_t>(got);
+  }
+  std::uint64_t Position() const override { return position_; }
+  void SetPosition(std::uint64_t position) override { position_ = position; }
+  std::uint64_t Size() const override { return size_ < 0 ? 0 : static_cast<std::uint64_t>(size_); }
+
+private:
+  const platform::TFile& file_;
+  std::int64_t size_;
+  std::uint64_t position_ = 0;
+};
+
+// Turns a compact tree into items below root (iteratively).
+void CopyTree(const TXMLTree& tree, TXMLItem& root) {
+  std::vector<std::pair<std::uint32_t, TXMLItem*>> work;
+  work.emplace_back(TXMLTree::Root(), &root);
+  while (!work.empty()) {
+    const auto [index, item] = work.back();
+    work.pop_back();
+    const TXMLTree::TNode& node = tree.Node(index);
+    item->SetName(std::string(node.name));
+    item->SetText(std::string(node.text));
+    TParamList params;
+    for (std::uint32_t k = 0; k < node.paramCount; ++k) {
+      params.Add(tree.ParamLine(node, k));
+    }
+    item->SetParams(std::move(params));
+    const std::size_t first = work.size();
+    for (std::uint32_t c = node.firstChild; c != TXMLTree::kNone;
+         c = tree.Node(c).nextSibling) {
+      work.emplace_back(c, item->New());
+    }
+    // Children were created in order; visit them in order too.
+    std::reverse(work.begin() + static_cast<std::ptrdiff_t>(first), work.end());
+  }
+}
+
+} // namespace
+
+TXMLParser::TXMLParser() : root_(std::make_unique<TXMLItem>(nullptr, this)) {}
+TXMLParser::~TXMLParser() {
+  XMLItemChanged = nullptr;
+  root_.reset();
+}
+
+void TXMLParser::ItemChanged(TXMLItem& item) {
+  if (XMLItemChanged) {
+    XMLItemChanged(*this, item);
+  }
+}
+
+void TXMLParser::Clear() {
+  bool allow = true;
+  if (BeforeClear) {
+    BeforeClear(*this, allow);
+  }
+  if (!allow) {
+    return;
+  }
+  root_->Clear();
+  if (OnCleared) {
+    OnCleared(*this);
+  }
+}
+
+template <typename Tokenizer> void TXMLParser::Load(Tokenizer& tokenizer) {
+  TXMLTree tree;
+  LoadXMLTree(tokenizer, tree);
+  root_->Clear();
+  CopyTree(tree, *root_);
+  if (tree.HasStyleSheet()) {
+    styleSheet_ = tree.StyleSheet();
+  }
+}
+
+void TXMLParser::LoadFromStream(TMemoryStream& stream) {
+  bool allow = true;
+  if (BeforeLoad) {
+    BeforeLoad(*this, allow);
+  }
+  if (!allow) {
+    return;
+  }
+  TXMLItemChanged handler = std::move(XMLItemChanged);
+  XMLItemChanged = nullptr;
+  try {
+    TMemoryByteSource source(stream);
+    TXMLLargeTokenizer tok(source);
+    Load(tok);
+  } catch (...) {
+    XMLItemChanged = std::move(handler);
+    throw;
+  }
+  XMLItemChanged = std::move(handler);
+  if (OnLoaded) {
+    OnLoaded(*this);
+  }
+}
+
+void TXMLParser::LoadFromFile(const std::u16string& fileName) {
+  bool allow = true;
+  if (BeforeLoad) {
+    BeforeLoad(*this, allow);
+  }
+  if (!allow) {
+    return;
+  }
+  platform::TFile file;
+  if (!file.OpenRead(fileName)) {
+    throw EXMLFileError("Cannot open file");
+  }
+  TXMLItemChanged handler = std::move(XMLItemChanged);
+  XMLItemChanged = nullptr;
+  try {
+    TFileByteSource source(file);
+    try {
+      TXMLTokenizer tok(source);
+      Load(tok);
+    } catch (const EParserError&) {
+      source.SetPosition(0);
+      TXMLLargeTokenizer tok(source);
+      Load(tok);
+    }
+  } catch (...) {
+    XMLItemChanged = std::move(handler);
+    throw;
+  }
+  XMLItemChanged = std::move(handler);
+  if (OnLoaded) {
+    OnLoaded(*this);
+  }
+}
+
+namespace {
+
+// Writes one item and its subtree without recursion.
+void WriteItems(TXMLItem& root, std::string& out) {
+  const bool crLf = root.CrLfInAsString();
+  struct TFrame {
+    TXMLItem* item;
+    std::size_t indent;
+    std::size_t next; // next sub-item to write; SIZE_MAX before the opening tag
+  };
+  std::vector<TFrame> stack;
+  stack.push_back({&root, 2, SIZE_MAX});
+  const auto lineEnd = [&] {
+    if (crLf) {
+      out += "\r\n";
+    }
+  };
+  while (!stack.empty()) {
+    TFrame& frame = stack.back();
+    TXMLItem& item = *frame.item;
+    if (frame.next == SIZE_MAX) {
+      out.append(frame.indent, ' ');
+      out += '<';
+      out += item.Name();
+      const TParamList& params = item.Params();
+      for (std::size_t i = 0; i < params.Count(); ++i) {
+        const std::string& line = params[i];
+        const std::size_t eq = line.find('=');
+        out += ' ';
+        out += eq == std::string::npos ? std::string_view{} : std::string_view(line).substr(0, eq);
+        out += "=\"";
+        out += EncodeEntities(eq == std::string::npos ? std::string_view{}
+                                                      : std::string_view(line).substr(eq + 1));
+        out += '"';
+      }
+      const bool blank = IsBlank(item.Text());
+      if (blank && item.SubItemCount() == 0) {
+        out += "/>";
+        lineEnd();
+        stack.pop_back();
+        continue;
+      }
+      out += '>';
+      lineEnd();
+      const std::size_t inner = crLf ? frame.indent + 2 : frame.indent;
+      if (!blank) {
+        out.append(inner, ' ');
+        out += EncodeEntities(item.Text());
+        lineEnd();
+      }
+      frame.next = 0;
+    }
+    if (frame.next < item.SubItemCount()) {
+      TXMLItem* sub = item.SubItems(frame.next++);
+      sub->SetCrLfInAsString(crLf);
+      const std::size_t inner = crLf ? frame.indent + 2 : frame.indent;
+      stack.push_back({sub, inner, SIZE_MAX});
+      continue;
+    }
+    out.append(frame.indent, ' ');
+    out += "</";
+    out += item.Name();
+    out += '>';
+    lineEnd();
+    stack.pop_back();
+  }
+}
+
+} // namespace
+
+void TXMLParser::SaveToStream(TMemoryStream& stream, bool isStyleSheet) {
+  bool allow = true;
+  if (BeforeSave) {
+    BeforeSave(*this, allow);
+  }
+  if (!allow) {
+    return;
+  }
+  std::string out = "<?xml version=\"1.0\" encoding=\"ISO8859-1\" ?>\r\n";
+  if (!isStyleSheet && !IsBlank(styleSheet_)) {
+    out += "<?xml-stylesheet type=\"text/xsl\" href=\"";
+    out += styleSheet_;
+    out += "\"?>\r\n";
+  }
+  WriteItems(*root_, out);
+  stream.Write(out.data(), out.size());
+  if (OnSaved) {
+    OnSaved(*this);
+  }
+}
+
+void TXMLParser::SaveToFile(const std::u16string& fileName) {
+  const std::size_t dot = fileName.rfind(u'.');
+  bool isStyleSheet = false;
+  if (dot != std::u16string::npos) {
+    std::u16string ext = fileName.substr(dot);
+    for (char16_t& c : ext) {
+      if (c >= u'a' && c <= u'z') {
+        c = static_cast<char16_t>(c - u'a' + u'A');
+      }
+    }
+    isStyleSheet = ext == u".XSL";
+  }
+  TMemoryStream stream;
+  SaveToStream(stream, isStyleSheet);
+  platform::TOutputFile file;
+  if (!file.Create(platform::WideToPath(fileName)) || !file.WriteAll(stream.Bytes()) ||
+      !file.Close()) {
+    throw EXMLFileError("Cannot write file");
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// TXMLGhost
+
+void TXMLGhost::Clear() {
+  if (primary_ != nullptr) {
+    primary_->Clear();
+  }
+}
+void TXMLGhost::LoadFromFile(const std::u16string& fileName) {
+  if (primary_ != nullptr) {
+    primary_->LoadFromFile(fileName);
+  }
+}
+void TXMLGhost::LoadFromStream(TMemoryStream& stream) {
+  if (primary_ != nullptr) {
+    primary_->LoadFromStream(stream);
+  }
+}
+void TXMLGhost::SaveToFile(const std::u16string& fileName) {
+  if (primary_ != nullptr) {
+    primary_->SaveToFile(fileName);
+  }
+}
+
+} // namespace scv::ooxml
