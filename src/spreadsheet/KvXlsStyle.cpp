@@ -55,10 +55,13 @@ void ParseScientific(const char* buf, const char* end, TDecimal& dec) {
     ++e;
   }
   int exponent = 0;
-  if (e + 1 < end) {
-    std::from_chars(e + 1 + (e[1] == '+' ? 1 : 0), end, exponent);
+  const char* p = e + 1;
+  const bool negative = p < end && *p == '-';
+  p += p < end && (*p == '-' || *p == '+') ? 1 : 0;
+  for (; p < end; ++p) {
+    exponent = exponent * 10 + (*p - '0');
   }
-  dec.exp10 = exponent + 1;
+  dec.exp10 = (negative ? -exponent : exponent) + 1;
   while (dec.count > 0 && dec.digits[dec.count - 1] == '0') {
     --dec.count;
   }
@@ -88,6 +91,68 @@ TDecimal ToDecimal(double value, int precision) {
                                  std::chars_format::scientific, precision - 1);
   ParseScientific(buf, res.ptr, dec);
   return dec;
+}
+
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Digits of a whole number n, as dec with `fracDigits` of them after the point.
+void IntegerDecimal(std::uint64_t n, int fracDigits, TDecimal& dec) {
+  dec = TDecimal{};
+  if (n == 0) {
+    return;
+  }
+  char buf[24];
+  const auto res = std::to_chars(buf, buf + sizeof buf, n);
+  int len = static_cast<int>(res.ptr - buf);
+  dec.exp10 = len - fracDigits;
+  while (len > 0 && buf[len - 1] == '0') {
+    --len;
+  }
+  std::memcpy(dec.digits, buf, static_cast<std::size_t>(len));
+  dec.count = len;
+}
+
+// Rounds x = |value| x 10^k (one rounded multiplication, so within x * 2^-53 of the exact
+// product) to the nearest whole number. Refuses x at or near a tie, where the product cannot
+// tell which way the exact value, or its 18-digit form, rounds; and x of 2^52 or more.
+bool RoundScaled(double x, std::uint64_t& n) {
+  if (!(x < 4503599627370496.0)) {
+    return false;
+  }
+  const double whole = std::floor(x);
+  const double frac = x - whole; // exact
+  const double margin = x * 4.5e-16 + 1e-300;
+  if (std::fabs(frac - 0.5) <= margin) {
+    return false;
+  }
+  n = static_cast<std::uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
+  return true;
+}
+
+// |value| rounded to 15 significant digits without a text conversion, for the usual range of
+// the general rendering; false where the slow path must decide.
+bool FastGeneralDecimal(double value, TDecimal& dec) {
+  const double v = std::fabs(value);
+  if (!(v >= 1e-4 && v < 1e15)) {
+    return false;
+  }
+  // Digits before the point: v in [10^(d-1), 10^d); d from -3 to 15.
+  int d = 15;
+  if (v >= 1.0) {
+    while (d > 1 && v < kPow10[d - 1]) {
+      --d;
+    }
+  } else {
+    d = v >= 1e-1 ? 0 : v >= 1e-2 ? -1 : v >= 1e-3 ? -2 : -3;
+  }
+  std::uint64_t n = 0;
+  if (!RoundScaled(v * kPow10[15 - d], n)) {
+    return false;
+  }
+  IntegerDecimal(n, 15 - d, dec);
+  return true;
 }
 
 // The shortest digits that identify |value|; exact for whole numbers. When they are 15 or
@@ -139,13 +204,6 @@ void RoundDecimal(TDecimal& dec, int keep) {
   }
   if (dec.count == 0) {
     dec.exp10 = 0;
-  }
-}
-
-void AppendDigitsAt(std::string& out, const TDecimal& dec, int from, int to) {
-  // Digits of positions [from, to) of the significant-digit sequence, zeros beyond its end.
-  for (int i = from; i < to; ++i) {
-    out.push_back(i >= 0 && i < dec.count ? dec.digits[i] : '0');
   }
 }
 
@@ -240,48 +298,72 @@ void AppendGeneral(std::string& out, double value, std::string_view decimalSepar
     AppendNonFinite(out, value);
     return;
   }
-  bool exact = false;
-  TDecimal dec = ShortDecimal(value, exact);
-  if (dec.count > 15) {
-    dec = ToDecimal(value, 15);
+  const double v = std::fabs(value);
+  char buf[48];
+  char* p = buf;
+  if (value < 0) {
+    *p++ = '-';
   }
-  if (dec.count == 0) {
-    out.push_back('0');
+  if (v < 1e15 && v == std::floor(v)) {
+    // Whole numbers up to 15 digits are their own digits (zero included, without a sign).
+    if (v == 0) {
+      p = buf;
+    }
+    p = std::to_chars(p, buf + sizeof buf, static_cast<std::uint64_t>(v)).ptr;
+    out.append(buf, p);
     return;
   }
-  if (value < 0) {
-    out.push_back('-');
+  TDecimal dec;
+  if (!FastGeneralDecimal(value, dec)) {
+    bool exact = false;
+    dec = ShortDecimal(value, exact);
+    if (dec.count > 15) {
+      dec = ToDecimal(value, 15);
+    }
   }
+  // dec.count is 1..15 here: zero was written above and rounding to 15 digits keeps a digit.
+  const auto count = static_cast<std::size_t>(dec.count);
   const int e = dec.exp10;
   if (e >= -3 && e <= 15) {
     if (e <= 0) {
-      out.push_back('0');
+      *p++ = '0';
+      out.append(buf, p);
       out += decimalSeparator;
       out.append(static_cast<std::size_t>(-e), '0');
-      out.append(dec.digits, static_cast<std::size_t>(dec.count));
-    } else {
-      AppendDigitsAt(out, dec, 0, e);
-      if (dec.count > e) {
-        out += decimalSeparator;
-        out.append(dec.digits + e, static_cast<std::size_t>(dec.count - e));
-      }
+      out.append(dec.digits, count);
+      return;
     }
+    const auto intDigits = static_cast<std::size_t>(e);
+    if (count <= intDigits) {
+      std::memcpy(p, dec.digits, count);
+      p += count;
+      std::memset(p, '0', intDigits - count);
+      p += intDigits - count;
+      out.append(buf, p);
+      return;
+    }
+    std::memcpy(p, dec.digits, intDigits);
+    p += intDigits;
+    out.append(buf, p);
+    out += decimalSeparator;
+    out.append(dec.digits + intDigits, count - intDigits);
     return;
   }
-  out.push_back(dec.digits[0]);
-  if (dec.count > 1) {
+  *p++ = dec.digits[0];
+  out.append(buf, p);
+  if (count > 1) {
     out += decimalSeparator;
-    out.append(dec.digits + 1, static_cast<std::size_t>(dec.count - 1));
+    out.append(dec.digits + 1, count - 1);
   }
-  out.push_back('E');
+  p = buf;
+  *p++ = 'E';
   int exponent = e - 1;
   if (exponent < 0) {
-    out.push_back('-');
+    *p++ = '-';
     exponent = -exponent;
   }
-  char buf[8];
-  const auto res = std::to_chars(buf, buf + sizeof buf, exponent);
-  out.append(buf, res.ptr);
+  p = std::to_chars(p, buf + sizeof buf, exponent).ptr;
+  out.append(buf, p);
 }
 
 void AppendGeneral(std::string& out, double value) {
@@ -394,6 +476,17 @@ TNumberSection CompileSection(std::string_view text) {
 // rounding is no tie in them (both then round the same way). For scientific notation, exponent
 // receives the power of ten the mantissa is scaled by.
 TDecimal RoundForSection(double value, const TNumberSection& sec, int& exponent) {
+  exponent = 0;
+  if (!sec.scientific && sec.fracPlaceholders <= 15) {
+    // Scaled to the last kept decimal: away from ties, the 18-digit form and the double
+    // round the same way.
+    std::uint64_t n = 0;
+    if (RoundScaled(std::fabs(value) * kPow10[sec.fracPlaceholders], n)) {
+      TDecimal dec;
+      IntegerDecimal(n, sec.fracPlaceholders, dec);
+      return dec;
+    }
+  }
   bool exact = false;
   TDecimal dec = ShortDecimal(value, exact);
   const int intDigits = sec.intPlaceholders < 1 ? 1 : sec.intPlaceholders;
@@ -418,7 +511,49 @@ TDecimal RoundForSection(double value, const TNumberSection& sec, int& exponent)
   return dec;
 }
 
-void AppendGroupedDigits(std::string& out, const TDecimal& dec, int from, int to, int total,
+// Collects a cell's text in a small buffer and appends it in pieces (one append per cell in
+// practice instead of one per character).
+class TOut {
+public:
+  explicit TOut(std::string& out) : out_(out) {}
+  ~TOut() { Flush(); }
+  TOut(const TOut&) = delete;
+  TOut& operator=(const TOut&) = delete;
+  void Put(char c) {
+    if (n_ == kSize) {
+      Flush();
+    }
+    buf_[n_++] = c;
+  }
+  void Put(std::string_view s) {
+    if (s.size() > kSize - n_) {
+      Flush();
+      if (s.size() > kSize) {
+        out_.append(s);
+        return;
+      }
+    }
+    std::memcpy(buf_ + n_, s.data(), s.size());
+    n_ += s.size();
+  }
+  void Zeros(std::size_t count) {
+    for (; count > 0; --count) {
+      Put('0');
+    }
+  }
+  void Flush() {
+    out_.append(buf_, n_);
+    n_ = 0;
+  }
+
+private:
+  static constexpr std::size_t kSize = 128;
+  std::string& out_;
+  char buf_[kSize];
+  std::size_t n_ = 0;
+};
+
+void AppendGroupedDigits(TOut& out, const TDecimal& dec, int from, int to, int total,
                          bool grouping, std::string_view separator) {
   // Integer digit positions are counted from the left of a `total`-digit integer whose digits
   // are dec's digits aligned so that the last one is position total - 1 (leading zeros before
@@ -426,18 +561,19 @@ void AppendGroupedDigits(std::string& out, const TDecimal& dec, int from, int to
   const int lead = total - dec.exp10; // zeros before the first significant digit
   for (int i = from; i < to; ++i) {
     const int k = i - lead;
-    out.push_back(k >= 0 && k < dec.count ? dec.digits[k] : '0');
+    out.Put(k >= 0 && k < dec.count ? dec.digits[k] : '0');
     const int fromRight = total - 1 - i;
     if (grouping && fromRight > 0 && fromRight % 3 == 0) {
-      out += separator;
+      out.Put(separator);
     }
   }
 }
 
-void AppendSection(std::string& out, const TNumberSection& sec, const TDecimal& dec,
+void AppendSection(std::string& text, const TNumberSection& sec, const TDecimal& dec,
                    int exponent, bool minus, const platform::TLocaleFormat& locale) {
+  TOut out(text);
   if (minus) {
-    out.push_back('-');
+    out.Put('-');
   }
   const int intLen = dec.count == 0 ? 0 : (dec.exp10 > 0 ? dec.exp10 : 0);
   const int total = intLen > sec.minIntDigits ? intLen : sec.minIntDigits;
@@ -461,7 +597,7 @@ void AppendSection(std::string& out, const TNumberSection& sec, const TDecimal& 
   for (const auto& item : sec.items) {
     switch (item.kind) {
     case TNumberSection::kLiteral:
-      out.append(sec.literals, item.offset, item.length);
+      out.Put(std::string_view(sec.literals).substr(item.offset, item.length));
       break;
     case TNumberSection::kIntDigit: {
       // Placeholder intIndex of `placeholders`: the first takes every surplus digit.
@@ -483,32 +619,32 @@ void AppendSection(std::string& out, const TNumberSection& sec, const TDecimal& 
         intDone = true;
       }
       if (fracWritten > 0) {
-        out += locale.decimalSeparator;
+        out.Put(locale.decimalSeparator);
       }
       break;
     case TNumberSection::kFracDigit:
       if (fracIndex < fracWritten) {
         const int k = dec.exp10 + fracIndex;
-        out.push_back(k >= 0 && k < dec.count ? dec.digits[k] : '0');
+        out.Put(k >= 0 && k < dec.count ? dec.digits[k] : '0');
       }
       ++fracIndex;
       break;
     case TNumberSection::kExponent: {
-      out.push_back(sec.upperE ? 'E' : 'e');
+      out.Put(sec.upperE ? 'E' : 'e');
       int e = exponent;
       if (e < 0) {
-        out.push_back('-');
+        out.Put('-');
         e = -e;
       } else if (item.zero) {
-        out.push_back('+');
+        out.Put('+');
       }
       char buf[8];
       const auto res = std::to_chars(buf, buf + sizeof buf, e);
       const auto len = static_cast<std::size_t>(res.ptr - buf);
       if (len < item.length) {
-        out.append(item.length - len, '0');
+        out.Zeros(item.length - len);
       }
-      out.append(buf, res.ptr);
+      out.Put(std::string_view(buf, len));
       break;
     }
     }
