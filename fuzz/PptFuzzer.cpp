@@ -2,13 +2,13 @@
 // offsetToCurrentEdit, one byte choosing the target code page, then the "PowerPoint Document"
 // stream. The "Current User" stream is made from the offset, so the fuzzer spends its time on
 // the edit chain, the persist directories and the walks rather than on the header token.
+#include "wordppt/KvPptCvt.h"
+#include "wordppt/KvPptReader.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "wordppt/KvPptCvt.h"
-#include "wordppt/KvPptReader.h"
 
 namespace {
 
@@ -16,8 +16,8 @@ constexpr std::size_t kMaxInput = 1 << 20;
 constexpr std::int32_t kCodePages[] = {65001, 1200, 1252, 1251, 932, 0};
 
 std::vector<std::uint8_t> CurrentUser(std::uint32_t offsetToCurrentEdit) {
-  std::vector<std::uint8_t> cu = {0x00, 0x00, 0xF6, 0x0F, 20, 0, 0, 0, 20, 0, 0, 0,
-                                  0x5F, 0xC0, 0x91, 0xE3};
+  std::vector<std::uint8_t> cu = {0x00, 0x00, 0xF6, 0x0F, 20,   0,    0,    0,
+                                  20,   0,    0,    0,    0x5F, 0xC0, 0x91, 0xE3};
   for (int i = 0; i < 4; ++i) {
     cu.push_back(static_cast<std::uint8_t>(offsetToCurrentEdit >> (8 * i)));
   }

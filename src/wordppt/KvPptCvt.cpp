@@ -2,13 +2,13 @@
 // reads the two streams of the compound file and hands them to the record reader.
 #include "wordppt/KvPptCvt.h"
 
-#include <limits>
-#include <memory>
-#include <vector>
-
 #include "platform/CodePage.h"
 #include "storage/TDocFile_U1.h"
 #include "wordppt/KvPptReader.h"
+
+#include <limits>
+#include <memory>
+#include <vector>
 
 namespace scv::wordppt {
 

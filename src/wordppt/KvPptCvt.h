@@ -1,11 +1,11 @@
 // PowerPoint 97-2003 binary presentations to text.
 #pragma once
 
+#include "frontend/KvCvtBase.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "frontend/KvCvtBase.h"
 
 namespace scv::wordppt {
 

@@ -2,9 +2,9 @@
 // directory, the document walk and the page walk that gathers the text of slides and notes.
 #include "wordppt/KvPptReader.h"
 
-#include <unordered_set>
-
 #include "platform/CodePage.h"
+
+#include <unordered_set>
 
 namespace scv::wordppt {
 namespace {
@@ -194,8 +194,7 @@ void TPptReader::DocumentAtom(const RecordHeader& h, std::uint64_t bodyOffset) {
   case kRtTextBytesAtom: {
     if (entries_.empty() || entries_.back().texts.empty()) {
       throw EPptFormatError(h.recType == kRtTextCharsAtom ? "TextCharsAtom" : "TextBytesAtom",
-                            bodyOffset - RecordHeader::kSize,
-                            "needs a TextHeaderAtom before it");
+                            bodyOffset - RecordHeader::kSize, "needs a TextHeaderAtom before it");
     }
     std::u16string& target = entries_.back().texts.back();
     const auto body = Body(bodyOffset, h.recLen);
@@ -232,8 +231,7 @@ void TPptReader::WalkDocument(std::uint64_t offset) {
     pos += RecordHeader::kSize;
     std::uint64_t consumed = RecordHeader::kSize;
     if (h.IsContainer() && stack.size() < kMaxDepth) {
-      stack.push_back(Frame{h.recLen, 0,
-                            h.recType == kRtSlideListWithText && h.recInstance == 1});
+      stack.push_back(Frame{h.recLen, 0, h.recType == kRtSlideListWithText && h.recInstance == 1});
       consumed = 0; // counted when the container ends
     } else if (h.IsContainer()) {
       pos += h.recLen; // nested too deeply: passed over by its length

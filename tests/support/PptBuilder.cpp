@@ -30,8 +30,7 @@ TBytes RecordWithLen(std::uint16_t recType, std::uint32_t recLen, const TBytes& 
 
 TBytes Record(std::uint16_t recType, const TBytes& body, std::uint16_t recInstance,
               std::uint16_t recVer) {
-  return RecordWithLen(recType, static_cast<std::uint32_t>(body.size()), body, recInstance,
-                       recVer);
+  return RecordWithLen(recType, static_cast<std::uint32_t>(body.size()), body, recInstance, recVer);
 }
 
 TBytes Container(std::uint16_t recType, const std::vector<TBytes>& children,
@@ -39,7 +38,9 @@ TBytes Container(std::uint16_t recType, const std::vector<TBytes>& children,
   return Record(recType, Concat(children), recInstance, 0x0F);
 }
 
-TBytes TextHeader(std::uint32_t textType) { return Record(0x0F9F, U32(textType)); }
+TBytes TextHeader(std::uint32_t textType) {
+  return Record(0x0F9F, U32(textType));
+}
 
 TBytes TextChars(const std::u16string& text) {
   TBytes body;
@@ -141,9 +142,12 @@ TBytes TPptBuilder::CurrentUser(std::uint32_t offsetToCurrentEdit, std::uint32_t
                                 std::uint32_t size) {
   // size, headerToken, offsetToCurrentEdit, user name length, file version, major and minor
   // version, unused; then the user name.
-  TBytes body = ppt::Concat({ppt::U32(size), ppt::U32(headerToken),
+  TBytes body = ppt::Concat({ppt::U32(size),
+                             ppt::U32(headerToken),
                              ppt::U32(offsetToCurrentEdit),
-                             {4, 0, 0xF4, 0x03}, {3, 0, 0, 0}, {'u', 's', 'e', 'r'}});
+                             {4, 0, 0xF4, 0x03},
+                             {3, 0, 0, 0},
+                             {'u', 's', 'e', 'r'}});
   return ppt::Record(0x0FF6, body);
 }
 

@@ -79,6 +79,7 @@ private:
 // A one-save presentation: the document container as persist identifier 1 and the pages as 2,
 // 3, ... in the order given. Returns the "PowerPoint Document" stream; the current user is
 // builder.CurrentUser().
-TPptBuilder SimpleDeck(const std::vector<TBytes>& documentChildren, const std::vector<TBytes>& pages);
+TPptBuilder SimpleDeck(const std::vector<TBytes>& documentChildren,
+                       const std::vector<TBytes>& pages);
 
 } // namespace scv::test

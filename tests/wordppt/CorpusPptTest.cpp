@@ -1,13 +1,13 @@
 // Every presentation of the shared corpus converts with its expected result and text.
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
+#include "wordppt/KvPptCvt.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <map>
-
-#include "support/ProcessRunner.h"
-#include "support/TestPaths.h"
-#include "wordppt/KvPptCvt.h"
 
 namespace scv::wordppt {
 namespace {
@@ -25,8 +25,9 @@ const std::map<std::string, TCorpusCase>& Expectations() {
       {"38256.ppt", {0, {"\xE2\x80\x9CHAPPY BIRTHDAY SCOTT\xE2\x80\x9D", "Have a HAPPY DAY"}}},
       {"41246-1.ppt", {0, {"JBOSS Profiler", "Performance Profiling"}}},
       {"54880_chinese.ppt",
-       {0, {"Single byte", "\xE8\xA4\x87\xE6\x95\xB0\xE3\x81\xAE\xE6\x96\x87\xE5\xAD\x97",
-            "\xF0\xA0\xAE\x9F"}}},
+       {0,
+        {"Single byte", "\xE8\xA4\x87\xE6\x95\xB0\xE3\x81\xAE\xE6\x96\x87\xE5\xAD\x97",
+         "\xF0\xA0\xAE\x9F"}}},
       {"57272_corrupted_usereditatom.ppt", {0, {}}},
       {"PPT95.ppt", {0, {}}},
       {"pp40only.ppt", {0, {}}},
@@ -34,8 +35,9 @@ const std::map<std::string, TCorpusCase>& Expectations() {
       {"cryptoapi-proc2356.ppt", {-11, {}}},
       {"ppt_with_png_encrypted.ppt", {-11, {}}},
       {"SampleShow.ppt",
-       {0, {"Title of the first slide", "This is the second slide",
-            "They\xE2\x80\x99re fun, aren\xE2\x80\x99t they?"}}},
+       {0,
+        {"Title of the first slide", "This is the second slide",
+         "They\xE2\x80\x99re fun, aren\xE2\x80\x99t they?"}}},
       {"basic_test_ppt_file.ppt",
        {0, {"This is a test title", "These are the notes on page two, again lacking formatting"}}},
       {"incorrect_slide_order.ppt", {0, {"First slide I added", "Third slide I added"}}},
@@ -94,8 +96,8 @@ TEST(CorpusPpt, EveryFileConvertsAsExpected) {
 }
 
 TEST(CorpusPpt, EmptyResultsAreExactlyTheEncodedEmptyText) {
-  for (const char* name : {"57272_corrupted_usereditatom.ppt", "PPT95.ppt", "empty.ppt",
-                           "master_text.ppt"}) {
+  for (const char* name :
+       {"57272_corrupted_usereditatom.ppt", "PPT95.ppt", "empty.ppt", "master_text.ppt"}) {
     SCOPED_TRACE(name);
     const std::string path = test::CorpusDir("ppt") + "/" + name;
     TConversionResult out;

@@ -1,12 +1,12 @@
 // The PowerPoint extractor entry: compound files in, encoded bytes out.
 #include "wordppt/KvPptCvt.h"
 
-#include <gtest/gtest.h>
-
 #include "platform/LocaleInfo.h"
 #include "support/CfbBuilder.h"
 #include "support/PptBuilder.h"
 #include "support/ProcessRunner.h"
+
+#include <gtest/gtest.h>
 
 namespace scv::wordppt {
 namespace {
@@ -14,7 +14,9 @@ namespace {
 using test::TBytes;
 using namespace test::ppt;
 
-std::string Str(const TBytes& b) { return std::string(b.begin(), b.end()); }
+std::string Str(const TBytes& b) {
+  return std::string(b.begin(), b.end());
+}
 
 const std::string kZero(1, '\0');
 
@@ -55,8 +57,8 @@ std::string DeckFile(bool bigDocument = false) {
                             {Slide({OutlineTextRef(0), TextBytes("\x93x\x94"),
                                     Record(0x0FA2, TBytes(bigDocument ? 20000 : 0, 0))}),
                              Notes({TextChars(u"\u0416")})});
-  return test::TCfbBuilder::Make({{"Current User", Str(b.CurrentUser())},
-                                  {"PowerPoint Document", Str(b.Stream())}});
+  return test::TCfbBuilder::Make(
+      {{"Current User", Str(b.CurrentUser())}, {"PowerPoint Document", Str(b.Stream())}});
 }
 
 TEST(KvPptCvt, EncodesForEveryKindOfTarget) {
@@ -109,8 +111,9 @@ TEST(KvPptCvt, NoTextEncodesTheEmptyText) {
        test::TCfbBuilder::Make(
            {{"Current User", Str(test::TPptBuilder::CurrentUser(deck.LastEdit(), 0x11111111))},
             {"PowerPoint Document", Str(deck.Stream())}})},
-      {"slide without text", test::TCfbBuilder::Make({{"Current User", Str(deck.CurrentUser())},
-                                                      {"PowerPoint Document", Str(deck.Stream())}})},
+      {"slide without text",
+       test::TCfbBuilder::Make({{"Current User", Str(deck.CurrentUser())},
+                                {"PowerPoint Document", Str(deck.Stream())}})},
       {"empty root storage", test::TCfbBuilder::Make({})},
   };
   for (const auto& c : cases) {
@@ -140,9 +143,9 @@ TEST(KvPptCvt, FailuresLeaveTheResultAlone) {
            {{"Current User", Str(test::TPptBuilder::CurrentUser(encrypted.LastEdit(), 0xF3D1C4DF))},
             {"PowerPoint Document", Str(encrypted.Stream())}}),
        -11},
-      {"text before its slide", test::TCfbBuilder::Make(
-                                    {{"Current User", Str(misplaced.CurrentUser())},
-                                     {"PowerPoint Document", Str(misplaced.Stream())}}),
+      {"text before its slide",
+       test::TCfbBuilder::Make({{"Current User", Str(misplaced.CurrentUser())},
+                                {"PowerPoint Document", Str(misplaced.Stream())}}),
        -5},
       {"not a compound file", "plain text, no signature", -5},
       {"empty file", "", -5},

@@ -1,11 +1,14 @@
 // The PowerPoint record reader on streams built in memory.
 #include "wordppt/KvPptReader.h"
 
+#include "support/PptBuilder.h"
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
-
-#include "support/PptBuilder.h"
 
 namespace scv::wordppt {
 namespace {
@@ -25,7 +28,14 @@ TOutcome Extract(const TBytes& currentUser, const TBytes& document) {
   return o;
 }
 
-TOutcome Extract(const TPptBuilder& b) { return Extract(b.CurrentUser(), b.Stream()); }
+std::uint32_t LoadLe32(const TBytes& b) {
+  return std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 |
+         std::uint32_t{b[3]} << 24;
+}
+
+TOutcome Extract(const TPptBuilder& b) {
+  return Extract(b.CurrentUser(), b.Stream());
+}
 
 // The slide list of a deck with one slide (persist id 2) whose placeholder texts are given.
 TBytes SlideListFor(std::uint32_t persistId, const std::vector<std::u16string>& texts) {
@@ -117,9 +127,17 @@ TEST(KvPptReader, PersistDirectoryBlocks) {
     std::uint32_t id;
     std::optional<std::uint32_t> want;
   };
-  const Case cases[] = {{1, 0xA},   {2, 0xB},   {3, 0xC},           {4, 0x444},
-                        {7, 0x70},  {9, 0x90},  {10, 0xA0},         {11, std::nullopt},
-                        {0, std::nullopt}, {5, std::nullopt}, {0xFFFFFFFF, std::nullopt}};
+  const Case cases[] = {{1, 0xA},
+                        {2, 0xB},
+                        {3, 0xC},
+                        {4, 0x444},
+                        {7, 0x70},
+                        {9, 0x90},
+                        {10, 0xA0},
+                        {11, std::nullopt},
+                        {0, std::nullopt},
+                        {5, std::nullopt},
+                        {0xFFFFFFFF, std::nullopt}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);
     EXPECT_EQ(dir.Lookup(c.id), c.want);
@@ -130,8 +148,7 @@ TEST(KvPptReader, SlideTextsComeOutWhereTheirReferencesStand) {
   // Slide 2: title placeholder (ref 0), a text box of its own, body placeholder (ref 1).
   // Notes page 3: a text box with 8-bit text.
   const auto b = test::SimpleDeck(
-      {SlideListFor(2, {u"Title", u"Body line 1\rline 2"}),
-       SlideList(2, {SlidePersist(3)})},
+      {SlideListFor(2, {u"Title", u"Body line 1\rline 2"}), SlideList(2, {SlidePersist(3)})},
       {Slide({OutlineTextRef(0), TextChars(u"Box"), OutlineTextRef(1)}),
        Notes({TextBytes("Notes \x93q\x94")})});
   const TOutcome o = Extract(b);
@@ -159,8 +176,8 @@ TEST(KvPptReader, OutlineReferencesOutOfRangeEmitNothing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto b = test::SimpleDeck({SlideListFor(2, {u"A", u"B"})},
-                                    {Slide({c.ref, TextChars(u"after")})});
+    const auto b =
+        test::SimpleDeck({SlideListFor(2, {u"A", u"B"})}, {Slide({c.ref, TextChars(u"after")})});
     const TOutcome o = Extract(b);
     EXPECT_EQ(o.result, 0);
     EXPECT_EQ(o.text, c.want + u"after\r");
@@ -170,10 +187,10 @@ TEST(KvPptReader, OutlineReferencesOutOfRangeEmitNothing) {
 TEST(KvPptReader, MasterListIsNotCollected) {
   // A master list holding texts (even before any SlidePersistAtom) adds neither slides nor
   // texts; its pages are never walked.
-  const auto b = test::SimpleDeck(
-      {SlideList(1, {TextHeader(), TextChars(u"master text"), SlidePersist(2)}),
-       SlideListFor(3, {u"slide text"})},
-      {Slide({TextChars(u"master box")}), Slide({OutlineTextRef(0)})});
+  const auto b =
+      test::SimpleDeck({SlideList(1, {TextHeader(), TextChars(u"master text"), SlidePersist(2)}),
+                        SlideListFor(3, {u"slide text"})},
+                       {Slide({TextChars(u"master box")}), Slide({OutlineTextRef(0)})});
   const TOutcome o = Extract(b);
   EXPECT_EQ(o.result, 0);
   EXPECT_EQ(o.text, u"slide text\r");
@@ -182,8 +199,8 @@ TEST(KvPptReader, MasterListIsNotCollected) {
 TEST(KvPptReader, SkipFlagDoesNotReachNestedContainers) {
   // A container inside the master list decides for its own atoms: its slide is collected.
   const auto b = test::SimpleDeck(
-      {SlideList(1, {SlidePersist(5), Container(0x0FF0, {SlidePersist(2), TextHeader(),
-                                                         TextChars(u"nested")})})},
+      {SlideList(1, {SlidePersist(5),
+                     Container(0x0FF0, {SlidePersist(2), TextHeader(), TextChars(u"nested")})})},
       {Slide({OutlineTextRef(0)})});
   const TOutcome o = Extract(b);
   EXPECT_EQ(o.result, 0);
@@ -211,9 +228,8 @@ TEST(KvPptReader, IncrementalSavesResolveNewestFirst) {
   b.Save({{1, docV2}, {2, slide2v2}}, 1);
   // Third save: only a new slide 4 and the document listing it.
   const std::uint32_t slide4 = b.Append(Slide({TextBytes("four")}));
-  const std::uint32_t docV3 =
-      b.Append(Document({SlideList(0, {SlidePersist(2), SlidePersist(3), SlidePersist(4),
-                                       SlidePersist(9)})}));
+  const std::uint32_t docV3 = b.Append(Document(
+      {SlideList(0, {SlidePersist(2), SlidePersist(3), SlidePersist(4), SlidePersist(9)})}));
   b.Save({{1, docV3}, {4, slide4}}, 1);
   const TOutcome o = Extract(b);
   EXPECT_EQ(o.result, 0);
@@ -297,9 +313,9 @@ TEST(KvPptReader, DocumentIdentifierWithoutOffsetGivesNoText) {
 
 TEST(KvPptReader, MisplacedTextRecordsAreFormatErrors) {
   const std::vector<TBytes> lists[] = {
-      {SlideList(0, {TextHeader(), SlidePersist(2)})},                    // header first
-      {SlideList(0, {TextChars(u"x"), SlidePersist(2)})},                 // chars first
-      {SlideList(0, {SlidePersist(2), TextBytes("x"), TextHeader()})},    // before header
+      {SlideList(0, {TextHeader(), SlidePersist(2)})},                 // header first
+      {SlideList(0, {TextChars(u"x"), SlidePersist(2)})},              // chars first
+      {SlideList(0, {SlidePersist(2), TextBytes("x"), TextHeader()})}, // before header
       {SlideList(0, {SlidePersist(2), TextHeader(), SlidePersist(3), TextChars(u"x")})},
       {Container(0x0FF0, {TextChars(u"x")}, 1), SlideList(0, {TextBytes("y")})},
   };
@@ -318,9 +334,9 @@ TEST(KvPptReader, ShortSlidePersistAtomAddsNoSlide) {
   // claimed 8-byte body is the header of a real SlidePersistAtom. Skipping the body would
   // land inside that atom instead.
   const TBytes shortAtom = RecordWithLen(0x03F3, 8, {});
-  const auto b = test::SimpleDeck(
-      {SlideList(0, {shortAtom, SlidePersist(2), TextHeader(), TextChars(u"ok")})},
-      {Slide({OutlineTextRef(0)})});
+  const auto b =
+      test::SimpleDeck({SlideList(0, {shortAtom, SlidePersist(2), TextHeader(), TextChars(u"ok")})},
+                       {Slide({OutlineTextRef(0)})});
   const TOutcome o = Extract(b);
   EXPECT_EQ(o.result, 0);
   EXPECT_EQ(o.text, u"ok\r");
@@ -336,8 +352,7 @@ TEST(KvPptReader, PageOverrunEndsOnlyThatPage) {
   // page ends there: the text after the overrunning record is not read, and the next page
   // still comes out.
   const TBytes broken = Concat({RecordWithLen(0x03EE, 30, {}, 0, 0x0F), TextChars(u"first"),
-                                RecordWithLen(0x0FA2, 20, TBytes(20, 0)),
-                                TextChars(u"never")});
+                                RecordWithLen(0x0FA2, 20, TBytes(20, 0)), TextChars(u"never")});
   const auto b = test::SimpleDeck({SlideList(0, {SlidePersist(2), SlidePersist(3)})},
                                   {broken, Slide({TextChars(u"next page")})});
   const TOutcome o = Extract(b);
@@ -354,12 +369,10 @@ TEST(KvPptReader, PageEdgeCases) {
   const Case cases[] = {
       {"empty slide container", Container(0x03EE, {}), u""},
       {"not a page", Container(0x03F8, {TextChars(u"x")}), u""},
-      {"page type without container bit", Record(0x03EE, TextChars(u"atom page")),
-       u"atom page\r"},
+      {"page type without container bit", Record(0x03EE, TextChars(u"atom page")), u"atom page\r"},
       {"empty nested containers", Slide({Container(0xF003, {}), TextChars(u"y")}), u"y\r"},
       // An odd byte count holds no whole last code unit; the next text stays aligned.
-      {"odd text length", Slide({Record(0x0FA0, TBytes{'a', 0, 'b'}), TextChars(u"c")}),
-       u"a\rc\r"},
+      {"odd text length", Slide({Record(0x0FA0, TBytes{'a', 0, 'b'}), TextChars(u"c")}), u"a\rc\r"},
       {"text header is skipped", Slide({TextHeader(), TextBytes("")}), u"\r"},
       {"vertical tab passes", Slide({TextChars(u"a\vb")}), u"a\vb\r"},
       {"body cut by stream end", RecordWithLen(0x03EE, 0x20, TextChars(u"tail")), u"tail\r"},
@@ -383,10 +396,10 @@ TEST(KvPptReader, PageEdgeCases) {
 }
 
 TEST(KvPptReader, SameIdentifierInTwoEntriesEmitsBoth) {
-  const auto b = test::SimpleDeck(
-      {SlideListFor(2, {u"first list"}), SlideList(2, {SlidePersist(2), TextHeader(),
-                                                       TextChars(u"second list")})},
-      {Slide({OutlineTextRef(0)})});
+  const auto b =
+      test::SimpleDeck({SlideListFor(2, {u"first list"}),
+                        SlideList(2, {SlidePersist(2), TextHeader(), TextChars(u"second list")})},
+                       {Slide({OutlineTextRef(0)})});
   // Identifier 2 is listed twice, so its page is walked twice, each time emitting both texts.
   EXPECT_EQ(Extract(b).text, u"first list\rsecond list\rfirst list\rsecond list\r");
 }
@@ -416,8 +429,8 @@ TEST(KvPptReader, RepeatedPagesCannotBlowUpTheOutput) {
   for (int i = 0; i < 20000; ++i) {
     list.push_back(SlidePersist(2));
   }
-  const auto b = test::SimpleDeck({SlideList(0, list)},
-                                  {Slide({TextChars(std::u16string(50000, u'x'))})});
+  const auto b =
+      test::SimpleDeck({SlideList(0, list)}, {Slide({TextChars(std::u16string(50000, u'x'))})});
   std::u16string text;
   const TBytes cu = b.CurrentUser();
   EXPECT_THROW(ExtractPptText(&cu, &b.Stream(), text), EPptFormatError);
@@ -456,6 +469,34 @@ TEST(KvPptReader, OverlappingDirectoriesEndTheChain) {
   const TOutcome o = Extract(TPptBuilder::CurrentUser(edit), b.Stream());
   EXPECT_EQ(o.result, 0);
   EXPECT_EQ(o.text, u"");
+}
+
+TEST(KvPptReader, FuzzSeedsAndRegressionsRunClean) {
+  // Fuzz inputs: offsetToCurrentEdit (4 bytes), a code-page selector byte, then the document
+  // stream. Each must end with a result or a format error, never a crash or a hang.
+  std::size_t files = 0;
+  for (const char* sub : {"/fuzz/corpus/ppt", "/fuzz/regressions/ppt"}) {
+    const std::string dir = test::SourceDir() + sub;
+    if (!std::filesystem::is_directory(dir)) {
+      continue;
+    }
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+      SCOPED_TRACE(e.path().string());
+      const std::string bytes = test::ReadFileBytes(e.path().string());
+      if (bytes.size() < 5) {
+        continue;
+      }
+      ++files;
+      const TBytes in(bytes.begin(), bytes.end());
+      const std::uint32_t offset = LoadLe32(in);
+      const TBytes document(in.begin() + 5, in.end());
+      try {
+        EXPECT_EQ(Extract(TPptBuilder::CurrentUser(offset), document).result, 0);
+      } catch (const EPptFormatError&) {
+      }
+    }
+  }
+  EXPECT_GE(files, 3u);
 }
 
 } // namespace
