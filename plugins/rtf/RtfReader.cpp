@@ -346,6 +346,7 @@ private:
     case TKeywordKind::kBreak:
       if (Emitting()) {
         Out().Ascii('\n');
+        Out().MarkBreakEnd();
       }
       break;
     case TKeywordKind::kTab:
@@ -355,6 +356,9 @@ private:
       break;
     case TKeywordKind::kCell:
       if (Emitting()) {
+        if (Out().EndsWithBreakMark()) {
+          Out().DropLast();
+        }
         Out().Ascii('\t');
         Out().MarkCellEnd();
       }

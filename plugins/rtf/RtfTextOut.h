@@ -50,6 +50,12 @@ public:
     return cellEnd_ == text_.size() && !text_.empty();
   }
   void DropLast() { text_.pop_back(); }
+  // A paragraph break right before a cell end belongs to the cell, not to the text.
+  void MarkBreakEnd() { breakEnd_ = text_.size(); }
+  bool EndsWithBreakMark() {
+    Flush();
+    return breakEnd_ == text_.size() && !text_.empty();
+  }
   bool EndsWithBreak() {
     Flush();
     return !text_.empty() && text_.back() == '\n';
@@ -82,6 +88,7 @@ private:
   bool pendingLead_ = false;
   char16_t highSurrogate_ = 0;
   std::size_t cellEnd_ = static_cast<std::size_t>(-1);
+  std::size_t breakEnd_ = static_cast<std::size_t>(-1);
   const std::array<char16_t, 256>* lastTable_ = nullptr;
   std::int32_t lastPage_ = 0;
   std::vector<std::pair<std::int32_t, std::unique_ptr<std::array<char16_t, 256>>>> tables_;
