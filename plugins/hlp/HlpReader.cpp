@@ -20,6 +20,10 @@ constexpr std::size_t kLinkHeaderSize = 21;
 constexpr std::size_t kExpandedBlockSize = 0x4000;
 // Bound for the expanded text of one record, far above what help compilers write.
 constexpr std::size_t kMaxRecordText = 4u << 20;
+// Phrase expansion of all records together may grow the topic data this many times (real
+// files stay below 4); hostile phrase references cannot make the text grow beyond it.
+constexpr std::size_t kMaxPhraseGrowth = 32;
+constexpr std::size_t kMinPhraseBudget = 1u << 20;
 
 // Topic record types.
 constexpr std::uint8_t kTopicHeader = 0x02;
@@ -153,6 +157,7 @@ public:
       }
     }
     blockStart_.push_back(stream_.size());
+    budget_ = stream_.size() * kMaxPhraseGrowth + kMinPhraseBudget;
   }
 
   std::string Run() {
@@ -225,10 +230,12 @@ private:
     return at < blockStart_[block + 1] && at + kLinkHeaderSize <= stream_.size();
   }
 
-  std::string Text2(std::span<const std::uint8_t> data2, std::uint32_t dataLen2) const {
+  std::string Text2(std::span<const std::uint8_t> data2, std::uint32_t dataLen2) {
     const std::size_t want = std::min<std::size_t>(dataLen2, kMaxRecordText);
     if (want > data2.size() && phrases_.Kind() != TPhraseTable::TKind::kNone) {
-      return phrases_.Expand(data2, want);
+      std::string text = phrases_.Expand(data2, std::min(want, budget_));
+      budget_ -= text.size();
+      return text;
     }
     const std::size_t n = std::min(want, data2.size());
     return std::string(reinterpret_cast<const char*>(data2.data()), n);
@@ -411,6 +418,7 @@ private:
   std::size_t expandedSize_ = 4084;
   std::vector<std::uint8_t> stream_;
   std::vector<std::size_t> blockStart_;
+  std::size_t budget_ = 0; // bytes phrase expansion may still produce
   std::string out_;
 };
 

@@ -243,6 +243,25 @@ TEST(HlpReader, HallPhrases) {
   EXPECT_EQ(Convert(file), "Hall\nWindows help\n");
 }
 
+TEST(HlpReader, PhraseExpansionIsBounded) {
+  // One long phrase referenced thousands of times by every record: the text may not grow
+  // without bound however large the records claim to expand.
+  const TBytes image(4000, 'x');
+  const TBytes index = HallIndex({image.size()}, image.size());
+  std::vector<TLink> links = {TopicHeaderLink("Bomb")};
+  for (int k = 0; k < 40; ++k) {
+    TLink text = TextLink(TTextRecord().End());
+    text.data2 = TBytes(1000, '\0'); // phrase 0, a thousand times
+    text.dataLen2 = 0x7FFFFFFF;
+    links.push_back(text);
+  }
+  const auto file = HelpFile(links, TTopicLayout::kPlain4k,
+                             {{"|PhrIndex", index}, {"|PhrImage", image}});
+  const std::string text = Convert(file);
+  EXPECT_GT(text.size(), 1000000u);
+  EXPECT_LT(text.size(), 4000000u);
+}
+
 TEST(HlpReader, CharacterSetOfTheFile) {
   const auto links = std::vector<TLink>{TopicHeaderLink("\xCF\xF0\xE8"),
                                         TextLink(TTextRecord().Par("caf\xE9").End())};
