@@ -65,7 +65,7 @@ SCV_EXPORT int32_t SCV_STDCALL CreateConverter(ConverterHost* host) {
     std::string utf8 = scv::htm::DecodeToUtf8(bytes, encoding);
     std::string().swap(bytes);
     auto conversion = std::make_unique<TConversion>();
-    conversion->text = scv::htm::RenderHtml(utf8);
+    conversion->text = scv::htm::RenderHtml(std::move(utf8));
     Current = std::move(conversion);
     return 0;
   } catch (...) {

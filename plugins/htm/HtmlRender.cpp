@@ -7,11 +7,13 @@
 
 #include <libxml/HTMLparser.h>
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <string>
 #include <vector>
@@ -254,7 +256,9 @@ public:
     while (!frames_.empty()) {
       PopFrame();
     }
-    TrimTrailingSpaces(out_);
+    while (!out_.empty() && (out_.back() == ' ' || out_.back() == '\n')) {
+      out_.pop_back();
+    }
     if (!out_.empty()) {
       out_.push_back('\n');
     }
@@ -349,7 +353,12 @@ private:
     if (breaks_ > 0) {
       if (!out_.empty()) {
         TrimTrailingSpaces(out_);
-        out_.append(static_cast<std::size_t>(breaks_), '\n');
+        // Preformatted text may already have ended its line.
+        int have = 0;
+        for (auto it = out_.rbegin(); it != out_.rend() && *it == '\n' && have < breaks_; ++it) {
+          ++have;
+        }
+        out_.append(static_cast<std::size_t>(breaks_ - have), '\n');
       }
       breaks_ = 0;
       space_ = false;
@@ -475,61 +484,52 @@ void OnCharacters(void* ctx, const xmlChar* ch, int len) {
 void OnDiagnostic(void* /*ctx*/, const char* /*msg*/, ...) {}
 void OnStructuredError(void* /*ctx*/, xmlErrorPtr /*error*/) {}
 
-// Feeds the parser in slices ending just before a '<', so no slice ends inside a tag or a
-// character; the parser then never waits on a partial construct for long.
-std::size_t SliceEnd(std::string_view text, std::size_t from, std::size_t size) {
-  if (text.size() - from <= size) {
-    return text.size();
-  }
-  const std::size_t limit = from + size;
-  const std::size_t lt = text.rfind('<', limit);
-  if (lt != std::string_view::npos && lt > from) {
-    return lt;
-  }
-  std::size_t end = limit;
-  while (end > from && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-    --end;
-  }
-  return end > from ? end : limit;
-}
-
 } // namespace
 
-std::string RenderHtml(std::string_view utf8) {
+std::string RenderHtml(std::string utf8) {
   xmlInitParser();
   // Diagnostics go nowhere: the library never prints.
   xmlSetGenericErrorFunc(nullptr, &OnDiagnostic);
   xmlSetStructuredErrorFunc(nullptr, &OnStructuredError);
 
-  TTextRenderer renderer;
-  htmlSAXHandler sax;
-  std::memset(&sax, 0, sizeof sax);
-  sax.startElement = &OnStartElement;
-  sax.endElement = &OnEndElement;
-  sax.characters = &OnCharacters;
-  sax.ignorableWhitespace = &OnCharacters;
-  sax.cdataBlock = &OnCharacters;
-  sax.warning = &OnDiagnostic;
-  sax.error = &OnDiagnostic;
-  sax.fatalError = &OnDiagnostic;
-
-  htmlParserCtxtPtr ctxt =
-      htmlCreatePushParserCtxt(&sax, &renderer, nullptr, 0, nullptr, XML_CHAR_ENCODING_UTF8);
-  if (ctxt == nullptr) {
+  if (utf8.empty()) {
+    return {}; // the parser refuses an empty buffer; there is nothing to render anyway
+  }
+  if (utf8.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    throw std::bad_alloc(); // beyond what the parser can take in one buffer
+  }
+  // The whole-document parser, not the push parser: only it keeps content that follows the
+  // end of <html>, as browsers do.
+  htmlParserCtxtPtr ctxt = htmlCreateMemoryParserCtxt(utf8.data(), static_cast<int>(utf8.size()));
+  if (ctxt == nullptr || ctxt->sax == nullptr) {
+    if (ctxt != nullptr) {
+      htmlFreeParserCtxt(ctxt);
+    }
     throw std::bad_alloc();
   }
+  // The parser holds its own copy of the text now.
+  std::string().swap(utf8);
+
+  TTextRenderer renderer;
+  std::memset(ctxt->sax, 0, sizeof(htmlSAXHandler));
+  ctxt->sax->startElement = &OnStartElement;
+  ctxt->sax->endElement = &OnEndElement;
+  ctxt->sax->characters = &OnCharacters;
+  ctxt->sax->ignorableWhitespace = &OnCharacters;
+  ctxt->sax->cdataBlock = &OnCharacters;
+  ctxt->sax->warning = &OnDiagnostic;
+  ctxt->sax->error = &OnDiagnostic;
+  ctxt->sax->fatalError = &OnDiagnostic;
+  ctxt->userData = &renderer;
   renderer.SetContext(ctxt);
   htmlCtxtUseOptions(ctxt, HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
                                HTML_PARSE_NONET | HTML_PARSE_IGNORE_ENC);
-  constexpr std::size_t kSlice = 1u << 20;
-  std::size_t pos = 0;
-  while (pos < utf8.size() && !renderer.Failed()) {
-    const std::size_t end = SliceEnd(utf8, pos, kSlice);
-    htmlParseChunk(ctxt, utf8.data() + pos, static_cast<int>(end - pos), 0);
-    pos = end;
-  }
-  if (!renderer.Failed()) {
-    htmlParseChunk(ctxt, nullptr, 0, 1);
+  // The text is UTF-8 already; declarations inside it must not switch the decoding.
+  xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
+  htmlParseDocument(ctxt);
+  if (ctxt->myDoc != nullptr) {
+    xmlFreeDoc(ctxt->myDoc); // not built without tree callbacks, but never leak one
+    ctxt->myDoc = nullptr;
   }
   htmlFreeParserCtxt(ctxt);
   if (renderer.Failed()) {
