@@ -10,6 +10,11 @@ namespace scv::wordppt {
 namespace {
 
 std::uint32_t LoadU32(std::span<const std::uint8_t> bytes, std::uint64_t offset) {
+  if (offset < bytes.size() && bytes.size() - offset >= 4) {
+    const auto p = bytes.subspan(static_cast<std::size_t>(offset), 4);
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+           std::uint32_t{p[3]} << 24;
+  }
   // Bytes beyond the buffer read as zero.
   std::uint32_t v = 0;
   for (std::uint64_t i = 0; i < 4; ++i) {
@@ -110,13 +115,14 @@ std::optional<std::uint32_t> TPersistDirectory::Lookup(std::uint32_t persistId) 
 }
 
 TPptReader::TPptReader(std::span<const std::uint8_t> document) : doc_(document) {
+  constexpr std::size_t kBudgetFloor = 4096;
   // Real text never outgrows its stream much: every piece is stored once, and each page is listed
   // once. Far more output than that comes from pages or texts referenced over and over, which
   // would only exhaust memory.
-  maxTextUnits_ = 4 * doc_.size() + 65536;
+  maxTextUnits_ = 4 * doc_.size() + kBudgetFloor;
   // Likewise every header of a page is read once when pages do not overlap; pages listed over
   // and over would otherwise cost time quadratic in the stream size.
-  pageStepsLeft_ = doc_.size() / 2 + 65536;
+  pageStepsLeft_ = doc_.size() / 2 + kBudgetFloor;
 }
 
 std::span<const std::uint8_t> TPptReader::Body(std::uint64_t offset, std::uint32_t length) const {
