@@ -15,15 +15,20 @@ inline constexpr std::uint8_t kCellFormula = 3; // cached formula result
 inline constexpr std::uint8_t kCellAlwaysCalc = 0x01;
 inline constexpr std::uint8_t kCellSharedFormula = 0x02;
 
-// 24 bytes: value is the number (kind 2) or the formula value (kind 3).
+// 16 bytes, as large sheets hold millions of cells. The row is kept by the cell's row entry.
+// value holds the number (kind 2), the formula value (kind 3) or the string index isst (kind 1;
+// every 32-bit index is exact in a double).
 struct TXlsCell {
   double value = 0;
-  std::uint32_t row = 0;
   std::uint32_t column = 0; // MULRK and MULBLANK: colFirst + position, so it may pass 65535
-  std::uint32_t isst = 0;
   std::uint16_t ixfe = 0;
   std::uint8_t kind = kCellBlank;
   std::uint8_t flags = 0;
+
+  std::uint32_t Isst() const { return static_cast<std::uint32_t>(value); }
+  void SetIsst(std::uint32_t isst) { value = isst; }
 };
+
+static_assert(sizeof(TXlsCell) == 16);
 
 } // namespace scv::spreadsheet

@@ -2,6 +2,7 @@
 // worksheets and the closing encoding step.
 #include "spreadsheet/KvXlsCvt.h"
 
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -22,17 +23,18 @@ void AppendSheet(const TWorkBookData& data, const TWorkSheetData8& sheet, std::s
   AppendUtf16AsUtf8(out, sheet.boundSheet.stName.rgb);
   out.append("\r\n");
   const TSharedStrings& strings = data.sharedStrings;
-  for (const TRowEntry& row : sheet.rows.Rows()) {
+  const TRowList& rows = sheet.rows;
+  for (std::size_t r = 0; r < rows.RowCount(); ++r) {
     std::uint32_t column = 0;
-    for (const TXlsCell& cell : row.cells) {
+    for (const TXlsCell& cell : rows.Cells(r)) {
       if (column < cell.column) {
         out.append(cell.column - column, '\t');
         column = cell.column;
       }
       switch (cell.kind) {
       case kCellString:
-        if (cell.isst < strings.Count()) {
-          out.append(strings.At(cell.isst));
+        if (cell.Isst() < strings.Count()) {
+          out.append(strings.At(cell.Isst()));
         }
         break;
       case kCellNumber:
@@ -50,6 +52,44 @@ void AppendSheet(const TWorkBookData& data, const TWorkSheetData8& sheet, std::s
   out.append("\r\n");
 }
 
+// Number of line breaks that are not CR LF (a lone CR or a lone LF), each of which becomes one
+// byte longer when line ends are normalised to CR LF.
+std::size_t CountLoneBreaks(std::string_view text) {
+  std::size_t lone = 0;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    const char* const stop = lf != nullptr ? lf : end;
+    // Every CR before this LF, except one directly before it, is lone.
+    for (const char* cr = p; cr < stop;) {
+      cr = static_cast<const char*>(std::memchr(cr, '\r', static_cast<std::size_t>(stop - cr)));
+      if (cr == nullptr) {
+        break;
+      }
+      if (cr + 1 != lf) {
+        ++lone;
+      }
+      ++cr;
+    }
+    if (lf == nullptr) {
+      break;
+    }
+    if (lf == p || lf[-1] != '\r') {
+      ++lone;
+    }
+    p = lf + 1;
+  }
+  return lone;
+}
+
+// Line ends normalised to CR LF, without a copy when the text has none to change.
+void NormalizeLineEnds(std::string& text) {
+  if (CountLoneBreaks(text) != 0) {
+    text = AdjustLineEnds(text, kLineEndCrLf);
+  }
+}
+
 void AppendUtf16Le(std::string& out, std::u16string_view units) {
   const std::size_t start = out.size();
   out.resize(start + 2 * units.size());
@@ -60,39 +100,55 @@ void AppendUtf16Le(std::string& out, std::u16string_view units) {
   }
 }
 
-// Reads the workbook stream of a compound file; empty when it has neither "Workbook" nor "Book".
-// Returns 0 or the failure code of the open.
-std::int32_t ReadWorkbookStream(const std::u16string& fileName, std::vector<std::uint8_t>& bytes) {
+// The opened compound file and its workbook stream, kept open while the stream's bytes are
+// parsed in place.
+struct TOpenWorkbook {
+  std::unique_ptr<storage::TDocFileStorage> storage;
+  std::unique_ptr<storage::TDocFileStream> stream; // null without "Workbook" and "Book"
+
+  std::span<const std::uint8_t> Bytes() const {
+    return stream ? stream->Data() : std::span<const std::uint8_t>();
+  }
+};
+
+// Opens the compound file and its "Workbook" stream, or failing that its "Book" stream. Returns
+// 0 or the failure code of the open.
+std::int32_t OpenWorkbook(const std::u16string& fileName, TOpenWorkbook& book) {
   const std::int32_t check = storage::CheckStorageFile(fileName);
   if (check != 0) {
     return check;
   }
-  const auto storageFile = storage::OpenStorageFile(fileName, storage::kStgmReadShareExclusive);
-  if (!storageFile || !storageFile->LastError().empty()) {
+  book.storage = storage::OpenStorageFile(fileName, storage::kStgmReadShareExclusive);
+  if (!book.storage || !book.storage->LastError().empty()) {
     return kResultOpenError;
   }
-  auto stream = storageFile->OpenStream(u"Workbook", storage::kStgmReadShareExclusive);
-  if (!stream) {
-    stream = storageFile->OpenStream(u"Book", storage::kStgmReadShareExclusive);
-  }
-  if (stream) {
-    bytes = stream->ReadAll();
+  book.stream = book.storage->OpenStream(u"Workbook", storage::kStgmReadShareExclusive);
+  if (!book.stream) {
+    book.stream = book.storage->OpenStream(u"Book", storage::kStgmReadShareExclusive);
   }
   return 0;
 }
 
 } // namespace
 
-std::string LayoutWorkbook(const TWorkBookData& data) {
+namespace {
+
+void AppendWorkbookText(const TWorkBookData& data, std::string& out) {
   std::size_t cells = 0;
   for (const auto& sheet : data.sheets) {
     cells += sheet.rows.CellCount();
   }
-  std::string out;
-  out.reserve(cells * kBytesPerCellGuess + 64);
+  out.reserve(out.size() + cells * kBytesPerCellGuess + 64);
   for (const auto& sheet : data.sheets) {
     AppendSheet(data, sheet, out);
   }
+}
+
+} // namespace
+
+std::string LayoutWorkbook(const TWorkBookData& data) {
+  std::string out;
+  AppendWorkbookText(data, out);
   return out;
 }
 
@@ -100,10 +156,9 @@ std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, s
   auto data = std::make_unique<TWorkBookData>();
   ReadWorkbookGlobals(workbookStream, *data);
   if (data->encrypted) {
-    text.clear();
     return kResultEncrypted;
   }
-  text = LayoutWorkbook(*data);
+  AppendWorkbookText(*data, text);
   return 0;
 }
 
@@ -170,31 +225,45 @@ bool DecodeMeasuredUtf8(std::string_view utf8, std::u16string& out) {
   return true;
 }
 
-std::int32_t StoreWorkbookText(std::string_view utf8, std::int32_t codePage,
-                               TConversionResult& result) {
-  const std::string text = AdjustLineEnds(utf8, kLineEndCrLf);
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// The closing step on text that, for 65001, already starts with the byte-order mark (so the
+// usual case stores the text without another copy).
+std::int32_t StoreText(std::string& text, std::size_t bomSize, std::int32_t codePage,
+                       TConversionResult& result) {
   std::string bytes;
   if (codePage == platform::kCpUtf8) {
-    bytes.reserve(text.size() + 3);
-    bytes.append("\xEF\xBB\xBF");
-    bytes.append(text);
-  } else if (codePage == 0) {
-    const std::int32_t ansi = platform::GetACP();
-    bytes = ansi == platform::kCpUtf8
-                ? text
-                : platform::WideToMultiByte(ansi, platform::Utf8ToWide(text));
-  } else {
-    std::u16string wide;
-    if (!DecodeMeasuredUtf8(text, wide)) {
-      return kResultBadUtf8;
+    if (CountLoneBreaks(std::string_view(text).substr(bomSize)) != 0) {
+      std::string adjusted(kUtf8Bom);
+      adjusted.append(AdjustLineEnds(std::string_view(text).substr(bomSize), kLineEndCrLf));
+      text.swap(adjusted);
     }
-    wide.push_back(u'\0');
-    if (codePage == platform::kCpUtf16Le) {
-      bytes.reserve(2 + 2 * wide.size());
-      bytes.append("\xFF\xFE");
-      AppendUtf16Le(bytes, wide);
+    bytes.swap(text);
+  } else {
+    NormalizeLineEnds(text);
+    if (codePage == 0) {
+      const std::int32_t ansi = platform::GetACP();
+      if (ansi == platform::kCpUtf8) {
+        bytes.swap(text);
+      } else {
+        bytes = platform::WideToMultiByte(ansi, platform::Utf8ToWide(text));
+      }
     } else {
-      bytes = ToCodePage(codePage, wide);
+      std::u16string wide;
+      if (!DecodeMeasuredUtf8(text, wide)) {
+        return kResultBadUtf8;
+      }
+      std::string().swap(text);
+      wide.push_back(u'\0');
+      if (codePage == platform::kCpUtf16Le) {
+        bytes.reserve(2 + 2 * wide.size());
+        bytes.append("\xFF\xFE");
+        AppendUtf16Le(bytes, wide);
+      } else {
+        bytes = ToCodePage(codePage, wide);
+      }
     }
   }
   if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
@@ -203,16 +272,34 @@ std::int32_t StoreWorkbookText(std::string_view utf8, std::int32_t codePage,
   return AppendToResult(bytes, result);
 }
 
+} // namespace
+
+std::int32_t StoreWorkbookText(std::string_view utf8, std::int32_t codePage,
+                               TConversionResult& result) {
+  std::string text;
+  std::size_t bomSize = 0;
+  if (codePage == platform::kCpUtf8) {
+    text.reserve(utf8.size() + kUtf8Bom.size());
+    text.append(kUtf8Bom);
+    bomSize = kUtf8Bom.size();
+  }
+  text.append(utf8);
+  return StoreText(text, bomSize, codePage, result);
+}
+
 std::int32_t ExtractSpreadsheet(const std::u16string& fileName, std::int32_t /*byteLimit*/,
                                 TConversionResult& result, std::int32_t codePage) {
+  // For UTF-8 output the byte-order mark goes first, so the text never needs moving.
   std::string text;
+  const std::size_t bomSize = codePage == platform::kCpUtf8 ? kUtf8Bom.size() : 0;
   try {
-    std::vector<std::uint8_t> bytes;
-    const std::int32_t opened = ReadWorkbookStream(fileName, bytes);
+    TOpenWorkbook book;
+    const std::int32_t opened = OpenWorkbook(fileName, book);
     if (opened != 0) {
       return opened;
     }
-    const std::int32_t extracted = ExtractWorkbookText(bytes, text);
+    text.append(kUtf8Bom.substr(0, bomSize));
+    const std::int32_t extracted = ExtractWorkbookText(book.Bytes(), text);
     if (extracted != 0) {
       return extracted;
     }
@@ -220,7 +307,7 @@ std::int32_t ExtractSpreadsheet(const std::u16string& fileName, std::int32_t /*b
     return kResultBadFormat;
   }
   try {
-    return StoreWorkbookText(text, codePage, result);
+    return StoreText(text, bomSize, codePage, result);
   } catch (...) {
     return kResultBadFormat;
   }

@@ -20,8 +20,8 @@ std::int32_t ExtractSpreadsheet(const std::u16string& fileName, std::int32_t byt
 // one line per row entry (TABs up to each cell's column, CR LF) and an empty line.
 std::string LayoutWorkbook(const TWorkBookData& data);
 
-// Reads a workbook stream and lays it out into text. Returns 0, or kResultEncrypted for a
-// workbook with a FILEPASS record (text then stays empty).
+// Reads a workbook stream and appends its layout to text. Returns 0, or kResultEncrypted for a
+// workbook with a FILEPASS record (nothing is appended then).
 std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, std::string& text);
 
 // The closing step: line ends to CR LF, encoding for the code page (65001: EF BB BF + UTF-8;

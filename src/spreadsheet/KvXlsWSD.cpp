@@ -15,10 +15,7 @@ bool TakeCell(TReadBudget& budget) {
   return true;
 }
 
-} // namespace
-
-void ReadWorksheet(TBiffStream& stream, TWorkSheetData8& sheet, TReadBudget& budget) {
-  TRowList& rows = sheet.rows;
+void ReadCellRecords(TBiffStream& stream, TRowList& rows, TReadBudget& budget) {
   TRecordHeader header;
   while (stream.ReadHeader(header)) {
     const std::size_t walked = kRecordHeaderSize + header.length;
@@ -39,11 +36,10 @@ void ReadWorksheet(TBiffStream& stream, TWorkSheetData8& sheet, TReadBudget& bud
         return;
       }
       cell.kind = kCellString;
-      cell.row = rec.rw;
       cell.column = rec.col;
       cell.ixfe = rec.ixfe;
-      cell.isst = rec.isst;
-      rows.AddCell(cell);
+      cell.SetIsst(rec.isst);
+      rows.AddCell(rec.rw, cell);
       break;
     }
     case kIdNumber: {
@@ -53,11 +49,10 @@ void ReadWorksheet(TBiffStream& stream, TWorkSheetData8& sheet, TReadBudget& bud
         return;
       }
       cell.kind = kCellNumber;
-      cell.row = rec.rw;
       cell.column = rec.col;
       cell.ixfe = rec.ixfe;
       cell.value = DecodeNumber(rec.num);
-      rows.AddCell(cell);
+      rows.AddCell(rec.rw, cell);
       break;
     }
     case kIdRk: {
@@ -67,18 +62,16 @@ void ReadWorksheet(TBiffStream& stream, TWorkSheetData8& sheet, TReadBudget& bud
         return;
       }
       cell.kind = kCellNumber;
-      cell.row = rec.rw;
       cell.column = rec.col;
       cell.ixfe = rec.ixfe;
       cell.value = DecodeRk(rec.rk);
-      rows.AddCell(cell);
+      rows.AddCell(rec.rw, cell);
       break;
     }
     case kIdMulRk: {
       TMulRK rec;
       ReadMulRK(body, header.id, rec);
       cell.kind = kCellNumber;
-      cell.row = rec.rw;
       for (std::size_t i = 0; i < rec.count; ++i) {
         if (!TakeCell(budget)) {
           return;
@@ -87,7 +80,7 @@ void ReadWorksheet(TBiffStream& stream, TWorkSheetData8& sheet, TReadBudget& bud
         cell.column = rec.colFirst + static_cast<std::uint32_t>(i);
         cell.ixfe = pair.ixfe;
         cell.value = DecodeRk(pair.rk);
-        rows.AddCell(cell);
+        rows.AddCell(rec.rw, cell);
       }
       break;
     }
@@ -98,24 +91,22 @@ void ReadWorksheet(TBiffStream& stream, TWorkSheetData8& sheet, TReadBudget& bud
         return;
       }
       cell.kind = kCellBlank;
-      cell.row = rec.rw;
       cell.column = rec.col;
       cell.ixfe = rec.ixfe;
-      rows.AddCell(cell);
+      rows.AddCell(rec.rw, cell);
       break;
     }
     case kIdMulBlank: {
       TMulBlank rec;
       ReadMulBlank(body, header.id, rec);
       cell.kind = kCellBlank;
-      cell.row = rec.rw;
       for (std::size_t i = 0; i < rec.count; ++i) {
         if (!TakeCell(budget)) {
           return;
         }
         cell.column = rec.colFirst + static_cast<std::uint32_t>(i);
         cell.ixfe = rec.At(i);
-        rows.AddCell(cell);
+        rows.AddCell(rec.rw, cell);
       }
       break;
     }
@@ -126,13 +117,12 @@ void ReadWorksheet(TBiffStream& stream, TWorkSheetData8& sheet, TReadBudget& bud
         return;
       }
       cell.kind = kCellFormula;
-      cell.row = rec.rw;
       cell.column = rec.col;
       cell.ixfe = rec.ixfe;
       cell.value = DecodeFormulaValue(rec.val);
       cell.flags = static_cast<std::uint8_t>(((rec.grbit & 0x01) != 0 ? kCellAlwaysCalc : 0) |
                                              ((rec.grbit & 0x08) != 0 ? kCellSharedFormula : 0));
-      rows.AddCell(cell);
+      rows.AddCell(rec.rw, cell);
       break;
     }
     case kIdEof:
@@ -143,6 +133,48 @@ void ReadWorksheet(TBiffStream& stream, TWorkSheetData8& sheet, TReadBudget& bud
     }
     stream.SkipBody(header);
   }
+}
+
+} // namespace
+
+// Number of cell entries the substream at the stream's position will create (within the
+// budget), found by walking its record headers only, so the cell array is allocated once.
+std::size_t CountCells(TBiffStream stream, const TReadBudget& budget) {
+  std::size_t cells = 0;
+  std::size_t bytes = 0;
+  TRecordHeader header;
+  while (cells < budget.cells && stream.ReadHeader(header) && header.id != kIdEof) {
+    bytes += kRecordHeaderSize + header.length;
+    if (bytes > budget.bytes) {
+      break;
+    }
+    const std::size_t body = stream.Body(header).size();
+    switch (header.id) {
+    case kIdLabelSst:
+    case kIdNumber:
+    case kIdRk:
+    case kIdBlank:
+    case kIdFormula:
+      ++cells;
+      break;
+    case kIdMulRk:
+      cells += body < 6 ? 0 : (body - 6) / 6;
+      break;
+    case kIdMulBlank:
+      cells += body < 6 ? 0 : (body - 6) / 2;
+      break;
+    default:
+      break;
+    }
+    stream.SkipBody(header);
+  }
+  return cells < budget.cells ? cells : budget.cells;
+}
+
+void ReadWorksheet(TBiffStream& stream, TWorkSheetData8& sheet, TReadBudget& budget) {
+  sheet.rows.Reserve(CountCells(stream, budget));
+  ReadCellRecords(stream, sheet.rows, budget);
+  sheet.rows.Finalize();
 }
 
 } // namespace scv::spreadsheet

@@ -146,6 +146,11 @@ TEST(KvXlsCvt, EncodesForTheTargetCodePage) {
       {"bad continuation", "a\xE2\x82x", 1252, kResultBadUtf8, ""},
       {"beyond U+10FFFF", "\xF4\x90\x80\x80", 1200, kResultBadUtf8, ""},
       {"stray continuation byte as lead", "\x80" "a", 1200, kResultBadUtf8, ""},
+      {"line ends: lone CR, lone LF, CR CR LF", "a\rb\nc\r\r\nd", 65001, 15,
+       "\xEF\xBB\xBF" "a\r\nb\r\nc\r\n\r\nd"},
+      {"line ends: LF first, CR last", "\nx\r", 65001, 8, "\xEF\xBB\xBF\r\nx\r\n"},
+      {"line ends: LF LF", "\n\n", 1252, 6, std::string("\r\n\r\n\0\0", 6)},
+      {"line ends: CR LF kept", "p\r\nq\r\n", 65001, 9, "\xEF\xBB\xBFp\r\nq\r\n"},
       {"invalid bytes pass unchanged for UTF-8", "ab\xC3", 65001, 6, "\xEF\xBB\xBF" "ab\xC3"},
   };
   for (const Case& c : cases) {
