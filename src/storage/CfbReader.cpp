@@ -152,13 +152,76 @@ bool CfbNamesEqual(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
-std::size_t TCfbStream::Read(void* buffer, std::size_t count) {
-  if (pos_ >= data_.size() || count == 0) {
+TCfbStream::TCfbStream(std::shared_ptr<const void> owner, std::vector<TRun> runs,
+                       std::vector<std::vector<std::uint8_t>> owned)
+    : owner_(std::move(owner)), runs_(std::move(runs)), owned_(std::move(owned)) {
+  if (!runs_.empty()) {
+    size_ = runs_.back().offset + runs_.back().bytes.size();
+  }
+}
+
+TCfbStream::TCfbStream(std::shared_ptr<const void> owner, std::span<const std::uint8_t> data)
+    : owner_(std::move(owner)), size_(data.size()) {
+  if (!data.empty()) {
+    runs_.push_back({0, data});
+  }
+}
+
+std::size_t TCfbStream::RunAt(std::uint64_t offset) const {
+  // The last run starting at or before offset.
+  const auto it = std::upper_bound(runs_.begin(), runs_.end(), offset,
+                                   [](std::uint64_t off, const TRun& r) { return off < r.offset; });
+  return static_cast<std::size_t>(it - runs_.begin()) - 1;
+}
+
+std::size_t TCfbStream::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+  if (offset >= size_ || out.empty()) {
     return 0;
   }
-  const std::size_t avail = data_.size() - static_cast<std::size_t>(pos_);
-  const std::size_t n = count < avail ? count : avail;
-  std::memcpy(buffer, data_.data() + pos_, n);
+  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), size_ - offset));
+  std::size_t done = 0;
+  for (std::size_t r = RunAt(offset); done < want && r < runs_.size(); ++r) {
+    const TRun& run = runs_[r];
+    const std::size_t from = static_cast<std::size_t>(offset + done - run.offset);
+    const std::size_t n = std::min(want - done, run.bytes.size() - from);
+    std::memcpy(out.data() + done, run.bytes.data() + from, n);
+    done += n;
+  }
+  return done;
+}
+
+std::span<const std::uint8_t> TCfbStream::View(std::uint64_t offset, std::uint64_t count,
+                                               std::vector<std::uint8_t>& scratch) const {
+  if (offset >= size_ || count == 0) {
+    return {};
+  }
+  const std::size_t n = static_cast<std::size_t>(std::min(count, size_ - offset));
+  const TRun& run = runs_[RunAt(offset)];
+  const std::size_t from = static_cast<std::size_t>(offset - run.offset);
+  if (n <= run.bytes.size() - from) {
+    return run.bytes.subspan(from, n);
+  }
+  scratch.resize(n);
+  ReadAt(offset, scratch);
+  return scratch;
+}
+
+std::span<const std::uint8_t> TCfbStream::Data() {
+  if (runs_.size() == 1) {
+    return runs_.front().bytes;
+  }
+  if (whole_.size() != size_) {
+    whole_.resize(static_cast<std::size_t>(size_));
+    ReadAt(0, whole_);
+  }
+  return whole_;
+}
+
+std::size_t TCfbStream::Read(void* buffer, std::size_t count) {
+  if (pos_ >= size_ || count == 0) {
+    return 0;
+  }
+  const std::size_t n = ReadAt(pos_, std::span<std::uint8_t>(static_cast<std::uint8_t*>(buffer), count));
   pos_ += n;
   return n;
 }
@@ -173,7 +236,7 @@ bool TCfbStream::Seek(std::int64_t offset, std::uint32_t origin, std::uint64_t& 
     base = static_cast<std::int64_t>(pos_);
     break;
   case 2:
-    base = static_cast<std::int64_t>(data_.size());
+    base = static_cast<std::int64_t>(size_);
     break;
   default:
     return false;
@@ -188,7 +251,14 @@ bool TCfbStream::Seek(std::int64_t offset, std::uint32_t origin, std::uint64_t& 
 }
 
 std::shared_ptr<TCfbFile> TCfbFile::Open(std::vector<std::uint8_t> bytes) {
-  auto file = std::make_shared<TCfbFile>(std::move(bytes));
+  auto owned = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+  const std::span<const std::uint8_t> view(*owned);
+  return Open(std::move(owned), view);
+}
+
+std::shared_ptr<TCfbFile> TCfbFile::Open(std::shared_ptr<const void> owner,
+                                         std::span<const std::uint8_t> bytes) {
+  auto file = std::make_shared<TCfbFile>(std::move(owner), bytes);
   file->ReadHeader();
   file->ReadFat();
   file->ReadDirectory();
@@ -199,7 +269,7 @@ void TCfbFile::ReadHeader() {
   if (!HasCfbSignature(bytes_)) {
     throw ECfbError(kStgEInvalidHeader, "no compound-file signature");
   }
-  TByteCursor cur(std::span<const std::uint8_t>(bytes_).first(kCfbHeaderSize));
+  TByteCursor cur(bytes_.first(kCfbHeaderSize));
   cur.Skip(24);
   cur.ReadU16(); // minor version
   majorVersion_ = cur.ReadU16();
@@ -237,7 +307,7 @@ std::span<const std::uint8_t> TCfbFile::Sector(std::uint32_t sector) const {
   }
   const std::size_t offset = (static_cast<std::size_t>(sector) + 1) << sectorShift_;
   const std::size_t avail = bytes_.size() - offset;
-  return std::span<const std::uint8_t>(bytes_).subspan(offset, std::min<std::size_t>(avail, sectorSize_));
+  return bytes_.subspan(offset, std::min<std::size_t>(avail, sectorSize_));
 }
 
 void TCfbFile::ReadFat() {
@@ -276,51 +346,47 @@ void TCfbFile::ReadFat() {
   }
 }
 
-std::span<const std::uint8_t> TCfbFile::ChainBytes(std::uint32_t start, std::uint64_t size,
-                                                   std::vector<std::uint8_t>& storage) const {
-  if (size == 0) {
-    return {};
-  }
+std::shared_ptr<TCfbStream> TCfbFile::ChainStream(std::uint32_t start, std::uint64_t size,
+                                                  bool keepFile) {
+  std::vector<TCfbStream::TRun> runs;
+  std::vector<std::vector<std::uint8_t>> owned;
   // Walk only as far as the size needs; a chain cut short shortens the stream.
   const std::uint64_t wantSectors = (size + sectorSize_ - 1) >> sectorShift_;
-  std::vector<std::uint32_t> chain;
-  {
-    std::vector<bool> seen(sectorCount_, false);
-    std::uint32_t s = start;
-    while (s < sectorCount_ && !seen[s] && chain.size() < wantSectors) {
-      seen[s] = true;
-      chain.push_back(s);
-      s = s < fat_.size() ? fat_[s] : kCfbEndOfChain;
+  std::vector<bool> seen(sectorCount_, false);
+  std::uint64_t length = 0;
+  std::uint32_t prev = kCfbFreeSect;
+  std::uint32_t s = start;
+  for (std::uint64_t taken = 0; taken < wantSectors && s < sectorCount_ && !seen[s]; ++taken) {
+    seen[s] = true;
+    const std::uint64_t take = std::min<std::uint64_t>(sectorSize_, size - length);
+    auto sector = Sector(s);
+    if (sector.size() < take) {
+      // A sector cut short by the end of the file reads as zeros past the end: a padded copy.
+      owned.emplace_back(static_cast<std::size_t>(take), std::uint8_t{0});
+      std::copy(sector.begin(), sector.end(), owned.back().begin());
+      runs.push_back({length, owned.back()});
+      prev = kCfbFreeSect;
+    } else if (prev != kCfbFreeSect && s == prev + 1 && runs.back().bytes.data() + runs.back().bytes.size() == sector.data()) {
+      runs.back().bytes = std::span<const std::uint8_t>(runs.back().bytes.data(), runs.back().bytes.size() + static_cast<std::size_t>(take));
+      prev = s;
+    } else {
+      runs.push_back({length, sector.first(static_cast<std::size_t>(take))});
+      prev = s;
     }
+    length += take;
+    s = s < fat_.size() ? fat_[s] : kCfbEndOfChain;
   }
-  if (chain.empty()) {
-    return {};
+  std::shared_ptr<const void> owner;
+  if (keepFile) {
+    owner = shared_from_this();
   }
-  const std::uint64_t length = std::min<std::uint64_t>(size, std::uint64_t{chain.size()} << sectorShift_);
-  bool contiguous = true;
-  for (std::size_t i = 1; i < chain.size() && contiguous; ++i) {
-    contiguous = chain[i] == chain[0] + i;
-  }
-  const std::size_t offset = (static_cast<std::size_t>(chain[0]) + 1) << sectorShift_;
-  if (contiguous && length <= bytes_.size() - offset) {
-    return std::span<const std::uint8_t>(bytes_).subspan(offset, static_cast<std::size_t>(length));
-  }
-  // Assembled copy; the part of a last sector beyond the end of the file reads as zeros.
-  storage.assign(static_cast<std::size_t>(length), 0);
-  std::size_t at = 0;
-  for (const std::uint32_t s : chain) {
-    const auto sector = Sector(s);
-    const std::size_t n = std::min<std::size_t>(sector.size(), storage.size() - at);
-    std::memcpy(storage.data() + at, sector.data(), n);
-    at += std::min<std::size_t>(sectorSize_, storage.size() - at);
-  }
-  return storage;
+  return std::make_shared<TCfbStream>(std::move(owner), std::move(runs), std::move(owned));
 }
 
 void TCfbFile::ReadDirectory() {
-  std::vector<std::uint8_t> storage;
   const std::uint64_t all = std::uint64_t{sectorCount_} << sectorShift_;
-  const auto bytes = ChainBytes(firstDirSector_, all, storage);
+  const auto stream = ChainStream(firstDirSector_, all, false);
+  const auto bytes = stream->Data();
   const std::size_t count = bytes.size() / kDirEntrySize;
   if (count == 0) {
     throw ECfbError(kStgEDocFileCorrupt, "no directory");
@@ -398,11 +464,13 @@ void TCfbFile::LoadMiniStream() {
   }
   miniLoaded_ = true;
   const TCfbDirEntry& root = dir_[0];
-  miniStream_ = ChainBytes(root.startingSector, root.streamSize, miniStreamStorage_);
+  // Held by the file itself, so it must not hold the file.
+  miniContainer_ = ChainStream(root.startingSector, root.streamSize, false);
+  miniStream_ = miniContainer_->Data();
   const std::size_t miniCount = (miniStream_.size() + miniSectorSize_ - 1) / miniSectorSize_;
   // Mini FAT entries beyond the mini stream are never followed.
-  std::vector<std::uint8_t> storage;
-  const auto bytes = ChainBytes(firstMiniFatSector_, std::uint64_t{miniCount} * 4, storage);
+  const auto table = ChainStream(firstMiniFatSector_, std::uint64_t{miniCount} * 4, false);
+  const auto bytes = table->Data();
   miniFat_.assign(miniCount, kCfbFreeSect);
   TByteCursor cur(bytes);
   for (std::size_t i = 0; i < miniCount && cur.Remaining() >= 4; ++i) {
@@ -421,48 +489,35 @@ std::shared_ptr<TCfbStream> TCfbFile::OpenStream(std::u16string_view name) {
   if (entry == nullptr) {
     return nullptr;
   }
-  std::shared_ptr<const void> self = shared_from_this();
   if (entry->streamSize >= kMiniStreamCutoff) {
-    auto storage = std::make_shared<std::vector<std::uint8_t>>();
-    const auto data = ChainBytes(entry->startingSector, entry->streamSize, *storage);
-    if (storage->empty()) {
-      return std::make_shared<TCfbStream>(self, data);
-    }
-    return std::make_shared<TCfbStream>(storage, std::span<const std::uint8_t>(*storage));
+    return ChainStream(entry->startingSector, entry->streamSize, true);
   }
   LoadMiniStream();
-  // Mini chain: 64-byte sectors of the mini stream, walked like a regular chain.
+  // Mini chain: 64-byte sectors of the mini stream, walked like a regular chain; runs of
+  // consecutive mini sectors are views into the mini stream. The last mini sector of a mini
+  // stream cut short is as long as the mini stream goes.
   const std::size_t miniCount = miniFat_.size();
-  const std::size_t want = static_cast<std::size_t>((entry->streamSize + miniSectorSize_ - 1) / miniSectorSize_);
-  std::vector<std::uint32_t> chain;
+  const std::uint64_t size = entry->streamSize;
+  std::vector<TCfbStream::TRun> runs;
   std::vector<bool> seen(miniCount, false);
-  std::uint32_t s = entry->startingSector;
-  while (s < miniCount && !seen[s] && chain.size() < want) {
-    seen[s] = true;
-    chain.push_back(s);
-    s = miniFat_[s];
-  }
-  if (chain.empty()) {
-    return std::make_shared<TCfbStream>(self, std::span<const std::uint8_t>());
-  }
-  const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(entry->streamSize), chain.size() * miniSectorSize_);
-  bool contiguous = true;
-  for (std::size_t i = 1; i < chain.size() && contiguous; ++i) {
-    contiguous = chain[i] == chain[0] + i;
-  }
-  const std::size_t offset = std::size_t{chain[0]} * miniSectorSize_;
-  if (contiguous && length <= miniStream_.size() - offset) {
-    return std::make_shared<TCfbStream>(self, miniStream_.subspan(offset, length));
-  }
-  auto storage = std::make_shared<std::vector<std::uint8_t>>(length, 0);
-  std::size_t at = 0;
-  for (const std::uint32_t m : chain) {
+  std::uint64_t length = 0;
+  std::uint32_t prev = kCfbFreeSect;
+  std::uint32_t m = entry->startingSector;
+  while (length < size && m < miniCount && !seen[m]) {
+    seen[m] = true;
     const std::size_t from = std::size_t{m} * miniSectorSize_;
-    const std::size_t n = std::min({std::size_t{miniSectorSize_}, miniStream_.size() - from, length - at});
-    std::memcpy(storage->data() + at, miniStream_.data() + from, n);
-    at += std::min<std::size_t>(miniSectorSize_, length - at);
+    const std::size_t take = std::min<std::size_t>({miniSectorSize_, miniStream_.size() - from,
+                                                    static_cast<std::size_t>(size - length)});
+    if (prev != kCfbFreeSect && m == prev + 1) {
+      runs.back().bytes = miniStream_.subspan(from - runs.back().bytes.size(), runs.back().bytes.size() + take);
+    } else {
+      runs.push_back({length, miniStream_.subspan(from, take)});
+    }
+    prev = take == miniSectorSize_ ? m : kCfbFreeSect;
+    length += take;
+    m = miniFat_[m];
   }
-  return std::make_shared<TCfbStream>(storage, std::span<const std::uint8_t>(*storage));
+  return std::make_shared<TCfbStream>(shared_from_this(), std::move(runs));
 }
 
 } // namespace scv::storage

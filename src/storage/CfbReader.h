@@ -52,17 +52,36 @@ char16_t CfbUpperCase(char16_t c);
 // Equality of two names without regard to case, as the directory compares them.
 bool CfbNamesEqual(std::u16string_view a, std::u16string_view b);
 
-// One stream of an opened compound file: its bytes in memory and a position. Reads past the end
-// deliver nothing; seeks may go past the end but not before the start.
+// One stream of an opened compound file, read from memory along its sector chain: the chain is
+// kept as runs of consecutive sectors that point into the file's bytes, so opening a stream
+// copies nothing. Reads past the end deliver nothing; seeks may go past the end but not before
+// the start.
 class TCfbStream {
 public:
-  // A stream over bytes that stay alive as long as owner does.
-  TCfbStream(std::shared_ptr<const void> owner, std::span<const std::uint8_t> data)
-      : owner_(std::move(owner)), data_(data) {}
+  struct TRun {
+    std::uint64_t offset = 0;            // where the run starts in the stream
+    std::span<const std::uint8_t> bytes; // its bytes
+  };
 
-  std::uint64_t Size() const { return data_.size(); }
+  // A stream made of runs (in stream order, without gaps) over bytes that stay alive as long as
+  // owner does; owned holds the few buffers that are the stream's own (zero-padded sectors).
+  TCfbStream(std::shared_ptr<const void> owner, std::vector<TRun> runs,
+             std::vector<std::vector<std::uint8_t>> owned = {});
+  // A stream over one span.
+  TCfbStream(std::shared_ptr<const void> owner, std::span<const std::uint8_t> data);
+
+  std::uint64_t Size() const { return size_; }
   std::uint64_t Position() const { return pos_; }
-  std::span<const std::uint8_t> Data() const { return data_; }
+
+  // Copies up to out.size() bytes from offset; returns the count delivered.
+  std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const;
+  // The bytes [offset, offset + count) cut to the stream: a view when they lie in one run, else
+  // assembled in scratch.
+  std::span<const std::uint8_t> View(std::uint64_t offset, std::uint64_t count,
+                                     std::vector<std::uint8_t>& scratch) const;
+  // The whole stream contiguous; assembled once when the stream has several runs.
+  std::span<const std::uint8_t> Data();
+  std::size_t RunCount() const { return runs_.size(); }
 
   // Copies up to count bytes from the position into buffer; returns the count delivered.
   std::size_t Read(void* buffer, std::size_t count);
@@ -71,8 +90,14 @@ public:
   bool Seek(std::int64_t offset, std::uint32_t origin, std::uint64_t& newPosition);
 
 private:
+  // Index of the run holding offset (offset < size_).
+  std::size_t RunAt(std::uint64_t offset) const;
+
   std::shared_ptr<const void> owner_;
-  std::span<const std::uint8_t> data_;
+  std::vector<TRun> runs_;
+  std::vector<std::vector<std::uint8_t>> owned_;
+  std::vector<std::uint8_t> whole_; // Data() of a stream of several runs
+  std::uint64_t size_ = 0;
   std::uint64_t pos_ = 0;
 };
 
@@ -102,6 +127,9 @@ public:
   // Opens the compound file held in bytes. Throws ECfbError when its header is unusable or it
   // has no directory.
   static std::shared_ptr<TCfbFile> Open(std::vector<std::uint8_t> bytes);
+  // The same over bytes that stay alive as long as owner does (a mapped file).
+  static std::shared_ptr<TCfbFile> Open(std::shared_ptr<const void> owner,
+                                        std::span<const std::uint8_t> bytes);
 
   // Opens a stream of the root storage by name, compared without regard to case. Null when the
   // root storage holds no stream of that name.
@@ -114,16 +142,16 @@ public:
   std::uint32_t SectorSize() const { return sectorSize_; }
   const std::vector<TCfbDirEntry>& Directory() const { return dir_; }
 
-  explicit TCfbFile(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  TCfbFile(std::shared_ptr<const void> owner, std::span<const std::uint8_t> bytes)
+      : owner_(std::move(owner)), bytes_(bytes) {}
 
 private:
   // Bytes of one regular sector (cut at the end of the file) and whether it exists at all.
   std::span<const std::uint8_t> Sector(std::uint32_t sector) const;
-  // Bytes of a regular chain up to size (the chain ends at a cycle, a marker or a sector
-  // beyond the file, and shortens the result there); a view into the file when the chain is one run of
-  // whole sectors, an assembled copy otherwise.
-  std::span<const std::uint8_t> ChainBytes(std::uint32_t start, std::uint64_t size,
-                                           std::vector<std::uint8_t>& storage) const;
+  // The stream of a regular chain up to size: the chain ends at a cycle, a marker or a sector
+  // beyond the file, and the stream ends there. keepFile: the stream keeps the file alive (not
+  // for streams the file itself holds).
+  std::shared_ptr<TCfbStream> ChainStream(std::uint32_t start, std::uint64_t size, bool keepFile);
   void ReadHeader();
   void ReadFat();
   void ReadDirectory();
@@ -132,7 +160,8 @@ private:
   // Entry ids of the root's children, visited once each.
   std::vector<std::uint32_t> RootChildren() const;
 
-  std::vector<std::uint8_t> bytes_;
+  std::shared_ptr<const void> owner_;
+  std::span<const std::uint8_t> bytes_;
   std::uint16_t majorVersion_ = 0;
   std::uint32_t sectorShift_ = 9;
   std::uint32_t sectorSize_ = 512;
@@ -149,7 +178,7 @@ private:
   std::vector<std::uint32_t> miniFat_;
   std::vector<TCfbDirEntry> dir_;
   bool miniLoaded_ = false;
-  std::vector<std::uint8_t> miniStreamStorage_;
+  std::shared_ptr<TCfbStream> miniContainer_; // the mini stream, kept for the file's life
   std::span<const std::uint8_t> miniStream_;
 };
 

@@ -7,6 +7,7 @@
 
 #include "platform/FileIo.h"
 #include "storage/CfbReader.h"
+#include "storage/MappedFile.h"
 
 namespace scv::storage {
 
@@ -187,8 +188,12 @@ double TDocFileStream::ReadDouble() {
 }
 
 std::vector<std::uint8_t> TDocFileStream::ReadAll() {
-  const auto data = Data();
-  return {data.begin(), data.end()};
+  if (!stream_) {
+    return {};
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(stream_->Size()));
+  stream_->ReadAt(0, bytes);
+  return bytes;
 }
 
 std::span<const std::uint8_t> TDocFileStream::Data() const {
@@ -197,6 +202,16 @@ std::span<const std::uint8_t> TDocFileStream::Data() const {
   }
   return stream_->Data();
 }
+
+std::span<const std::uint8_t> TDocFileStream::View(std::uint64_t offset, std::uint64_t count,
+                                                   std::vector<std::uint8_t>& scratch) const {
+  if (!stream_) {
+    return {};
+  }
+  return stream_->View(offset, count, scratch);
+}
+
+std::uint64_t TDocFileStream::StreamSize() const { return stream_ ? stream_->Size() : 0; }
 
 // ---- TDocFileStorage -----------------------------------------------------------------------
 
@@ -247,13 +262,14 @@ std::int32_t CheckStorageFile(const std::u16string& fileName) {
 }
 
 std::unique_ptr<TDocFileStorage> OpenStorageFile(const std::u16string& fileName, std::uint32_t) {
-  std::vector<std::uint8_t> bytes;
-  if (!platform::ReadWholeFile(fileName, bytes)) {
+  std::span<const std::uint8_t> bytes;
+  std::shared_ptr<const void> owner = LoadInputFile(fileName, bytes);
+  if (!owner) {
     return nullptr;
   }
   std::shared_ptr<TCfbFile> file;
   try {
-    file = TCfbFile::Open(std::move(bytes));
+    file = TCfbFile::Open(std::move(owner), bytes);
   } catch (const std::exception&) {
     return nullptr; // corrupt header or directory, or no memory for the tables
   }

@@ -52,8 +52,16 @@ public:
   // The whole stream as one contiguous buffer, for parsers that walk it with a cursor.
   // Empty without a stream.
   std::vector<std::uint8_t> ReadAll();
-  // The whole stream without copying, valid while this object lives. Empty without a stream.
+  // The whole stream contiguous, valid while this object lives (assembled once when its
+  // sectors are not consecutive in the file). Empty without a stream.
   std::span<const std::uint8_t> Data() const;
+  // The bytes [offset, offset + count) cut to the stream, without copying when they are
+  // consecutive in the file, else assembled in scratch. Valid while this object and scratch
+  // live. Position and LastError are untouched.
+  std::span<const std::uint8_t> View(std::uint64_t offset, std::uint64_t count,
+                                     std::vector<std::uint8_t>& scratch) const;
+  // The stream's size as a 64-bit value; 0 without a stream.
+  std::uint64_t StreamSize() const;
 
   bool CheckResult(std::int32_t resultCode);
   const std::string& LastError() const { return lastError_; }

@@ -3,6 +3,8 @@
 #include "wordppt/KvDocCvt.h"
 
 #include <algorithm>
+#include <array>
+#include <memory>
 #include <span>
 
 #include "platform/CodePage.h"
@@ -40,66 +42,22 @@ std::uint32_t FieldAt(std::span<const std::uint8_t> bytes, std::size_t offset, s
   return value;
 }
 
-// Variable blocks: the bytes [offset, offset + count) that exist.
-std::span<const std::uint8_t> BlockAt(std::span<const std::uint8_t> bytes, std::uint64_t offset,
-                                      std::uint64_t count) {
-  if (offset >= bytes.size()) {
-    return {};
-  }
-  const std::uint64_t avail = bytes.size() - offset;
-  return bytes.subspan(static_cast<std::size_t>(offset),
-                       static_cast<std::size_t>(std::min(count, avail)));
-}
-
 std::string_view AsChars(std::span<const std::uint8_t> bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
-
-// The text being built: Windows-1252 bytes for target 1252, UTF-16 for every other target.
-struct TIntermediate {
-  bool ansi = false;
-  std::string bytes;
-  std::u16string wide;
-
-  void Append8Bit(std::span<const std::uint8_t> piece, bool replaceNbsp) {
-    if (ansi) {
-      const std::size_t at = bytes.size();
-      bytes.append(AsChars(piece));
-      if (replaceNbsp) {
-        std::replace(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end(), '\xA0', ' ');
-      }
-      return;
-    }
-    const std::size_t at = wide.size();
-    wide.append(platform::MultiByteToWide(platform::kCpWindows1252, AsChars(piece)));
-    if (replaceNbsp) {
-      std::replace(wide.begin() + static_cast<std::ptrdiff_t>(at), wide.end(), u'\u00A0', u' ');
-    }
-  }
-
-  void AppendUtf16(std::span<const std::uint8_t> piece) {
-    std::u16string units(piece.size() / 2, u'\0'); // an odd last byte is dropped
-    for (std::size_t i = 0; i < units.size(); ++i) {
-      units[i] = static_cast<char16_t>(piece[2 * i] | piece[2 * i + 1] << 8);
-    }
-    if (ansi) {
-      bytes.append(platform::WideToMultiByte(platform::kCpWindows1252, units));
-    } else {
-      wide.append(units);
-    }
-  }
-
-  std::int32_t ByteCount() const {
-    const std::size_t n = ansi ? bytes.size() : wide.size() * 2;
-    return static_cast<std::int32_t>(std::min<std::size_t>(n, INT32_MAX));
-  }
-};
 
 struct TWordPiece {
   std::uint32_t streamOffset = 0;
   bool utf16 = false;
   std::int32_t firstPosition = 0;
   std::int32_t limitPosition = 0;
+};
+
+// One run of text in the "WordDocument" stream, in the order it is output.
+struct TSegment {
+  std::span<const std::uint8_t> bytes;
+  bool utf16 = false;      // UTF-16LE; otherwise Windows-1252 bytes
+  bool replaceNbsp = false; // byte 0xA0 becomes a space (8-bit pieces of the piece table)
 };
 
 // Walks the CLX: property modifier blocks are skipped, the first piece table is read, anything
@@ -127,19 +85,18 @@ std::vector<TWordPiece> ReadPieces(std::span<const std::uint8_t> clx) {
     }
     const auto lcb = static_cast<std::int32_t>(FieldAt(clx, pos + 1, 4));
     const std::int64_t n = (std::int64_t{lcb} - 4) / 12;
-    const std::size_t plc = pos + 5;
-    const std::size_t avail = clx.size() - plc;
+    const auto plc = clx.subspan(pos + 5);
     for (std::int64_t i = 0; i < n; ++i) {
       const auto k = static_cast<std::uint64_t>(i);
-      const std::uint64_t descriptor = (static_cast<std::uint64_t>(n) + 1) * 4 + k * kPieceDescriptorSize;
-      if ((k + 2) * 4 > avail || descriptor + kPieceDescriptorSize > avail) {
+      const std::uint64_t descriptor =
+          (static_cast<std::uint64_t>(n) + 1) * 4 + k * kPieceDescriptorSize;
+      if ((k + 2) * 4 > plc.size() || descriptor + kPieceDescriptorSize > plc.size()) {
         break;
       }
-      const auto cp = clx.subspan(plc);
       TWordPiece piece;
-      piece.firstPosition = static_cast<std::int32_t>(FieldAt(cp, static_cast<std::size_t>(k * 4), 4));
-      piece.limitPosition = static_cast<std::int32_t>(FieldAt(cp, static_cast<std::size_t>(k * 4 + 4), 4));
-      const std::uint32_t fc = FieldAt(cp, static_cast<std::size_t>(descriptor + 2), 4);
+      piece.firstPosition = static_cast<std::int32_t>(FieldAt(plc, k * 4, 4));
+      piece.limitPosition = static_cast<std::int32_t>(FieldAt(plc, k * 4 + 4, 4));
+      const std::uint32_t fc = FieldAt(plc, static_cast<std::size_t>(descriptor + 2), 4);
       piece.utf16 = (fc & kFcCompressed) == 0;
       piece.streamOffset = piece.utf16 ? fc : (fc & ~kFcCompressed) >> 1;
       pieces.push_back(piece);
@@ -149,110 +106,359 @@ std::vector<TWordPiece> ReadPieces(std::span<const std::uint8_t> clx) {
   return pieces;
 }
 
-// Legacy documents: one run of 8-bit text from fcMin to fcMac.
-std::int32_t ReadLegacyText(std::span<const std::uint8_t> doc, TIntermediate& text) {
-  const std::uint32_t fcMin = FieldAt(doc, kOffsetFcMin, 4);
-  const std::uint32_t fcMac = FieldAt(doc, kOffsetFcMac, 4);
-  if (fcMac > fcMin) {
-    text.Append8Bit(BlockAt(doc, fcMin, fcMac - fcMin), false);
+// The text runs of a document and the buffers of the few runs that are not consecutive in the
+// file. Runs point into the "WordDocument" stream, which the collection keeps open.
+struct TTextRuns {
+  std::unique_ptr<TDocFileStream> wordDocument;
+  std::vector<TSegment> segments;
+  std::vector<std::vector<std::uint8_t>> scratch;
+
+  // The stream's bytes [offset, offset + count) that exist.
+  std::span<const std::uint8_t> Block(const TDocFileStream& stream, std::uint64_t offset,
+                                      std::uint64_t count) {
+    scratch.emplace_back();
+    const auto bytes = stream.View(offset, count, scratch.back());
+    if (scratch.back().empty()) {
+      scratch.pop_back();
+    }
+    return bytes;
   }
-  return text.ByteCount();
+};
+
+// Legacy documents: one run of 8-bit text from fcMin to fcMac, none when fcMac is below fcMin.
+void CollectLegacyText(std::span<const std::uint8_t> fib, TTextRuns& runs) {
+  const std::uint32_t fcMin = FieldAt(fib, kOffsetFcMin, 4);
+  const std::uint32_t fcMac = FieldAt(fib, kOffsetFcMac, 4);
+  if (fcMac > fcMin) {
+    runs.segments.push_back({runs.Block(*runs.wordDocument, fcMin, fcMac - fcMin), false, false});
+  }
 }
 
-std::int32_t ReadPieceText(TDocFileStorage& storage, std::span<const std::uint8_t> doc,
-                           std::uint16_t flags, TIntermediate& text) {
+void CollectPieceText(TDocFileStorage& storage, std::span<const std::uint8_t> fib,
+                      std::uint16_t flags, TTextRuns& runs) {
   const auto table = storage.OpenStream((flags & kFlagWhichTable) ? u"1Table" : u"0Table", kMode);
   if (!table) {
-    return 0;
+    return;
   }
-  const std::uint32_t fcClx = FieldAt(doc, kOffsetFcClx, 4);
-  const std::uint32_t lcbClx = FieldAt(doc, kOffsetLcbClx, 4);
-  const std::vector<TWordPiece> pieces = ReadPieces(BlockAt(table->Data(), fcClx, lcbClx));
-  // Pieces of a sound document never share text, so all of them together draw at most the
-  // stream's bytes. A hostile table can name the same bytes over and over; the budget keeps the
-  // text within a small multiple of the file.
-  std::uint64_t budget = std::uint64_t{doc.size()} * 2 + (1u << 20);
+  const std::uint32_t fcClx = FieldAt(fib, kOffsetFcClx, 4);
+  const std::uint32_t lcbClx = FieldAt(fib, kOffsetLcbClx, 4);
+  std::vector<std::uint8_t> clxScratch;
+  const std::vector<TWordPiece> pieces = ReadPieces(table->View(fcClx, lcbClx, clxScratch));
+  // Pieces of a sound document never share text, so together they draw at most the stream's
+  // bytes. A hostile table can name the same bytes over and over; the budget keeps the text
+  // within a small multiple of the file.
+  const TDocFileStream& doc = *runs.wordDocument;
+  std::uint64_t budget = doc.StreamSize() * 2 + (1u << 20);
+  runs.segments.reserve(pieces.size());
   for (const TWordPiece& piece : pieces) {
     const std::int64_t chars = std::int64_t{piece.limitPosition} - piece.firstPosition;
     if (chars <= 0) {
-      continue;
+      continue; // a limit below the start: an empty piece
     }
-    std::uint64_t count = static_cast<std::uint64_t>(chars) * (piece.utf16 ? 2 : 1);
-    const auto bytes = BlockAt(doc, piece.streamOffset, std::min(count, budget));
+    const std::uint64_t count = static_cast<std::uint64_t>(chars) * (piece.utf16 ? 2 : 1);
+    const auto bytes = runs.Block(doc, piece.streamOffset, std::min(count, budget));
     budget -= bytes.size();
-    if (piece.utf16) {
-      text.AppendUtf16(bytes);
-    } else {
-      text.Append8Bit(bytes, true);
-    }
+    runs.segments.push_back({bytes, piece.utf16, !piece.utf16});
     if (budget == 0) {
       break;
     }
   }
-  return text.ByteCount();
 }
 
-std::int32_t DocWorker(TDocFileStorage& storage, TIntermediate& text) {
-  const auto wordDocument = storage.OpenStream(u"WordDocument", kMode);
-  if (!wordDocument) {
+// The worker: finds the text runs of the document, in output order. Returns 0, or a negative
+// result code.
+std::int32_t DocWorker(TDocFileStorage& storage, TTextRuns& runs) {
+  runs.wordDocument = storage.OpenStream(u"WordDocument", kMode);
+  if (!runs.wordDocument) {
     return 0;
   }
-  const auto doc = wordDocument->Data();
-  const auto flags = static_cast<std::uint16_t>(FieldAt(doc, kOffsetFlags, 2));
+  // The FIB fields read, from the start of the stream; missing bytes read as zero.
+  std::vector<std::uint8_t> fibScratch;
+  const auto fib = runs.wordDocument->View(0, kOffsetLcbClx + 4, fibScratch);
+  const auto flags = static_cast<std::uint16_t>(FieldAt(fib, kOffsetFlags, 2));
   if (flags & kFlagEncrypted) {
     return kResultEncrypted;
   }
-  const auto nFib = static_cast<std::uint16_t>(FieldAt(doc, kOffsetNFib, 2));
+  const auto nFib = static_cast<std::uint16_t>(FieldAt(fib, kOffsetNFib, 2));
   if (nFib < kFirstPieceTableFib) {
-    return ReadLegacyText(doc, text);
+    CollectLegacyText(fib, runs);
+  } else {
+    CollectPieceText(storage, fib, flags, runs);
   }
-  return ReadPieceText(storage, doc, flags, text);
+  return 0;
 }
 
-// Cleans, normalises and encodes the worker's text and stores it.
-std::int32_t StoreText(TIntermediate& text, TConversionResult& result, std::int32_t codePage,
-                       std::int32_t lineEndOption, std::int32_t specialFormat) {
-  const TLineEndStyle style = LineEndStyleFromOption(lineEndOption);
-  const bool keepRaw = specialFormat == 1;
-  if (text.ansi) {
-    if (!keepRaw) {
-      CleanControlChars(text.bytes);
+// Windows-1252 to UTF-16 for every byte, with or without the 0xA0 substitution.
+struct TAnsiMap {
+  std::array<char16_t, 256> plain{};
+  std::array<char16_t, 256> nbspAsSpace{};
+
+  TAnsiMap() {
+    std::string all(256, '\0');
+    for (std::size_t b = 0; b < 256; ++b) {
+      all[b] = static_cast<char>(b);
     }
-    const std::string out = AdjustLineEnds(text.bytes, style);
-    std::string().swap(text.bytes);
-    return AppendToResult(out, result);
+    const std::u16string wide = platform::MultiByteToWide(platform::kCpWindows1252, all);
+    for (std::size_t b = 0; b < 256 && b < wide.size(); ++b) {
+      plain[b] = wide[b];
+    }
+    nbspAsSpace = plain;
+    nbspAsSpace[0xA0] = u' ';
+  }
+};
+
+std::u16string DecodeUtf16(std::span<const std::uint8_t> bytes) {
+  std::u16string units(bytes.size() / 2, u'\0'); // an odd last byte is dropped
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+  }
+  return units;
+}
+
+// Target 1252: the runs as Windows-1252 bytes, cleaned and with normalised line ends.
+std::string BuildAnsiText(const std::vector<TSegment>& segments, bool keepRaw,
+                          TLineEndStyle style) {
+  std::string text;
+  for (const TSegment& seg : segments) {
+    if (seg.utf16) {
+      text.append(platform::WideToMultiByte(platform::kCpWindows1252, DecodeUtf16(seg.bytes)));
+    } else {
+      const std::size_t at = text.size();
+      text.append(AsChars(seg.bytes));
+      if (seg.replaceNbsp) {
+        std::replace(text.begin() + static_cast<std::ptrdiff_t>(at), text.end(), '\xA0', ' ');
+      }
+    }
   }
   if (!keepRaw) {
-    CleanControlCharsW(text.wide);
+    CleanControlChars(text);
   }
-  std::u16string wide = AdjustLineEndsW(text.wide, style);
-  std::u16string().swap(text.wide);
-  std::string out;
-  if (codePage == platform::kCpUtf16Le) {
-    out.reserve(2 + wide.size() * 2);
-    out.append("\xFF\xFE");
-    out.append(platform::WideToMultiByte(platform::kCpUtf16Le, wide));
-  } else if (codePage == platform::kCpUtf8) {
-    out.reserve(4 + wide.size() * 3);
-    out.append("\xEF\xBB\xBF");
-    out.append(platform::WideToUtf8(wide));
-    out.push_back('\0');
-  } else {
-    out = ToCodePage(codePage, wide);
+  return AdjustLineEnds(text, style);
+}
+
+// Other targets: the runs as UTF-16, cleaned and with normalised line ends.
+std::u16string BuildWideText(const std::vector<TSegment>& segments, bool keepRaw,
+                             TLineEndStyle style) {
+  const TAnsiMap map;
+  std::size_t total = 0;
+  for (const TSegment& seg : segments) {
+    total += seg.utf16 ? seg.bytes.size() / 2 : seg.bytes.size();
   }
-  return AppendToResult(out, result);
+  std::u16string text;
+  text.reserve(total);
+  for (const TSegment& seg : segments) {
+    if (seg.utf16) {
+      for (std::size_t i = 0; i + 1 < seg.bytes.size(); i += 2) {
+        text.push_back(static_cast<char16_t>(seg.bytes[i] | seg.bytes[i + 1] << 8));
+      }
+    } else {
+      const auto& table = seg.replaceNbsp ? map.nbspAsSpace : map.plain;
+      for (const std::uint8_t b : seg.bytes) {
+        text.push_back(table[b]);
+      }
+    }
+  }
+  if (!keepRaw) {
+    CleanControlCharsW(text);
+  }
+  return AdjustLineEndsW(text, style);
+}
+
+// UTF-8 and UTF-16 targets in one pass: each code unit goes through the control-character
+// cleanup, the line-end normalisation (a CR LF pair, a lone CR, a lone LF and U+2028 are each
+// one break) and the encoding, straight into the output buffer. The bytes are the same as
+// cleaning, normalising and encoding the whole text one step after another.
+class TUnicodeWriter {
+public:
+  TUnicodeWriter(bool utf8, bool keepRaw, TLineEndStyle style, std::size_t maxUnits)
+      : utf8_(utf8), keepRaw_(keepRaw), style_(style) {
+    // Bytes per unit at most: UTF-8 3 (a surrogate pair is 4 bytes for 2 units, a CR LF break 2
+    // bytes for one CR); UTF-16 4 (a lone CR becoming CR LF). Plus the byte-order mark and the
+    // closing zero.
+    capacity_ = maxUnits * (utf8 ? 3 : 4) + 8;
+    buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
+    if (utf8_) {
+      PutByte(0xEF);
+      PutByte(0xBB);
+      PutByte(0xBF);
+    } else {
+      PutByte(0xFF);
+      PutByte(0xFE);
+    }
+  }
+
+  void PutUtf16(std::span<const std::uint8_t> bytes) {
+    const std::size_t n = bytes.size() / 2;
+    for (std::size_t i = 0; i < n; ++i) {
+      Put(static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8));
+    }
+  }
+
+  void Put8Bit(std::span<const std::uint8_t> bytes, const std::array<char16_t, 256>& table) {
+    for (const std::uint8_t b : bytes) {
+      Put(table[b]);
+    }
+  }
+
+  // The finished bytes: a pending high surrogate is flushed and UTF-8 gets its zero byte.
+  std::string_view Finish() {
+    FlushHigh();
+    if (utf8_) {
+      PutByte(0);
+    }
+    return {buffer_.get(), size_};
+  }
+
+private:
+  void Put(char16_t c) {
+    if (c >= 0x20 && c < 0x80 && pendingHigh_ == 0) {
+      pendingCr_ = false;
+      if (utf8_) {
+        PutByte(static_cast<std::uint8_t>(c));
+      } else {
+        PutUnit(c);
+      }
+      return;
+    }
+    if (c < 0x20 && !keepRaw_) {
+      c = kControlMap[c];
+    }
+    if (c == u'\n' && pendingCr_) {
+      pendingCr_ = false; // the LF of a CR LF pair: the break is already written
+      return;
+    }
+    pendingCr_ = false;
+    if (c == u'\r' || c == u'\n' || c == 0x2028) {
+      FlushHigh();
+      if (style_ != kLineEndLf) {
+        PutChar(u'\r');
+      }
+      if (style_ != kLineEndCr) {
+        PutChar(u'\n');
+      }
+      pendingCr_ = c == u'\r';
+      return;
+    }
+    if (!utf8_) {
+      PutUnit(c); // UTF-16 output keeps every unit, paired or not
+      return;
+    }
+    if (c >= 0xD800 && c < 0xDC00) {
+      FlushHigh();
+      pendingHigh_ = c;
+      return;
+    }
+    if (c >= 0xDC00 && c < 0xE000) {
+      if (pendingHigh_ != 0) {
+        const char32_t cp = 0x10000 + ((static_cast<char32_t>(pendingHigh_) - 0xD800) << 10) +
+                            (static_cast<char32_t>(c) - 0xDC00);
+        pendingHigh_ = 0;
+        PutCodePoint(cp);
+      } else {
+        PutCodePoint(0xFFFD); // a lone surrogate has no UTF-8 form
+      }
+      return;
+    }
+    FlushHigh();
+    PutCodePoint(c);
+  }
+
+  void FlushHigh() {
+    if (pendingHigh_ != 0) {
+      pendingHigh_ = 0;
+      PutCodePoint(0xFFFD);
+    }
+  }
+
+  void PutChar(char16_t c) {
+    if (utf8_) {
+      PutByte(static_cast<std::uint8_t>(c));
+    } else {
+      PutUnit(c);
+    }
+  }
+
+  void PutCodePoint(char32_t cp) {
+    if (cp < 0x80) {
+      PutByte(static_cast<std::uint8_t>(cp));
+    } else if (cp < 0x800) {
+      PutByte(static_cast<std::uint8_t>(0xC0 | cp >> 6));
+      PutByte(static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      PutByte(static_cast<std::uint8_t>(0xE0 | cp >> 12));
+      PutByte(static_cast<std::uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
+      PutByte(static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
+    } else {
+      PutByte(static_cast<std::uint8_t>(0xF0 | cp >> 18));
+      PutByte(static_cast<std::uint8_t>(0x80 | ((cp >> 12) & 0x3F)));
+      PutByte(static_cast<std::uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
+      PutByte(static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
+    }
+  }
+
+  void PutUnit(char16_t c) {
+    PutByte(static_cast<std::uint8_t>(c & 0xFF));
+    PutByte(static_cast<std::uint8_t>(c >> 8));
+  }
+
+  void PutByte(std::uint8_t b) {
+    if (size_ < capacity_) { // always true by the capacity bound; kept as a guard
+      buffer_[size_++] = static_cast<char>(b);
+    }
+  }
+
+  // The cleanup map for wide text (the same as CleanControlCharsW).
+  static constexpr std::array<char16_t, 32> kControlMap = {
+      32, 32, 32, 32, 32, 32, 32, 9,  32, 9,  10, 13, 32, 13, 32, 32,
+      32, 32, 32, 32, 32, 32, 32, 32, 32, 32, 32, 32, 32, 32, 45, 32};
+
+  bool utf8_;
+  bool keepRaw_;
+  TLineEndStyle style_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_ = 0;
+  std::size_t size_ = 0;
+  bool pendingCr_ = false;
+  char16_t pendingHigh_ = 0;
+};
+
+// The entry's steps after the worker: clean, normalise, encode, store.
+std::int32_t StoreText(const std::vector<TSegment>& segments, TConversionResult& result,
+                       std::int32_t codePage, std::int32_t lineEndOption,
+                       std::int32_t specialFormat) {
+  const TLineEndStyle style = LineEndStyleFromOption(lineEndOption);
+  const bool keepRaw = specialFormat == 1;
+  if (codePage == platform::kCpWindows1252) {
+    return AppendToResult(BuildAnsiText(segments, keepRaw, style), result);
+  }
+  if (codePage == platform::kCpUtf8 || codePage == platform::kCpUtf16Le) {
+    std::size_t units = 0;
+    for (const TSegment& seg : segments) {
+      units += seg.utf16 ? seg.bytes.size() / 2 : seg.bytes.size();
+    }
+    const TAnsiMap map;
+    TUnicodeWriter writer(codePage == platform::kCpUtf8, keepRaw, style, units);
+    for (const TSegment& seg : segments) {
+      if (seg.utf16) {
+        writer.PutUtf16(seg.bytes);
+      } else {
+        writer.Put8Bit(seg.bytes, seg.replaceNbsp ? map.nbspAsSpace : map.plain);
+      }
+    }
+    return AppendToResult(writer.Finish(), result);
+  }
+  return AppendToResult(ToCodePage(codePage, BuildWideText(segments, keepRaw, style)), result);
 }
 
 std::int32_t ConvertStorage(TDocFileStorage& storage, TConversionResult& result,
                             std::int32_t codePage, std::int32_t lineEndOption,
                             std::int32_t specialFormat) {
-  TIntermediate text;
-  text.ansi = codePage == platform::kCpWindows1252;
-  const std::int32_t r = DocWorker(storage, text);
+  TTextRuns runs;
+  const std::int32_t r = DocWorker(storage, runs);
   if (r < 0) {
     return r;
   }
-  return StoreText(text, result, codePage, lineEndOption, specialFormat);
+  return StoreText(runs.segments, result, codePage, lineEndOption, specialFormat);
 }
 
 } // namespace

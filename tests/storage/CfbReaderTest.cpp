@@ -318,6 +318,53 @@ TEST(CfbReader, RejectsWhatIsNotACompoundFile) {
   EXPECT_FALSE(HasCfbSignature(ToBytes(good.substr(0, 511))));
 }
 
+// Streams are served along their chains: views inside one run of consecutive sectors copy
+// nothing, reads and views across runs join them in order.
+TEST(CfbReader, ReadsAcrossRunsOfSectors) {
+  const std::string a = Pattern(5000, 1);
+  const std::string b = Pattern(4600, 2);
+  TCfbBuilder builder;
+  builder.SetFragmented(true).AddStream("A", a).AddStream("B", b);
+  const auto file = TCfbFile::Open(builder.BuildBytes());
+  auto s = file->OpenStream(u"A");
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->RunCount(), 10u); // interleaved with B: no two sectors of A are neighbours
+  struct Case {
+    const char* name;
+    std::uint64_t offset;
+    std::uint64_t count;
+    bool copied;
+  };
+  const Case cases[] = {
+      {"inside one sector", 10, 100, false},
+      {"whole sector", 512, 512, false},
+      {"across two sectors", 500, 30, true},
+      {"across every sector", 0, 5000, true},
+      {"cut at the end", 4990, 100, false},
+      {"beyond the end", 5000, 10, false},
+      {"empty", 7, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::uint8_t> scratch;
+    const auto v = s->View(c.offset, c.count, scratch);
+    const std::size_t want = c.offset >= a.size() ? 0 : std::min<std::size_t>(c.count, a.size() - c.offset);
+    EXPECT_EQ(std::string(v.begin(), v.end()), a.substr(std::min<std::size_t>(c.offset, a.size()), want));
+    EXPECT_EQ(!scratch.empty(), c.copied);
+    std::string buf(static_cast<std::size_t>(c.count), '\0');
+    const std::size_t n = s->ReadAt(c.offset, std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(buf.data()), buf.size()));
+    EXPECT_EQ(buf.substr(0, n), a.substr(std::min<std::size_t>(c.offset, a.size()), want));
+  }
+  // Sequential reads in odd-sized steps cross every run boundary.
+  std::string joined;
+  char step[77];
+  for (std::size_t n = 0; (n = s->Read(step, sizeof step)) > 0;) {
+    joined.append(step, n);
+  }
+  EXPECT_EQ(joined, a);
+  EXPECT_EQ(StreamText(*file, u"B"), b);
+}
+
 TEST(CfbReader, StreamSeekAndRead) {
   const auto file = TCfbFile::Open(TCfbBuilder().AddStream("S", "0123456789").BuildBytes());
   auto s = file->OpenStream(u"S");

@@ -90,6 +90,32 @@ TEST(TDocFile, OpenStorageAndStreams) {
   EXPECT_EQ(s->ReadAll(), std::vector<std::uint8_t>({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
 }
 
+// Large files are mapped rather than read; the streams read back the same.
+TEST(TDocFile, LargeFileReadsBack) {
+  test::TTempDir dir;
+  std::string big(600000, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) {
+    big[i] = static_cast<char>(i * 7 + i / 1000);
+  }
+  TCfbBuilder builder;
+  builder.SetFragmented(true).AddStream("Big", big).AddStream("Other", std::string(9000, 'o')).AddStream("Small", "s");
+  const std::string path = dir.Write("big.doc", builder.Build());
+  auto storage = OpenStorageFile(Wide(path), kStgmReadShareExclusive);
+  ASSERT_NE(storage, nullptr);
+  auto s = storage->OpenStream(u"Big", kStgmReadShareExclusive);
+  ASSERT_NE(s, nullptr);
+  storage.reset();
+  const auto all = s->ReadAll();
+  EXPECT_EQ(std::string(all.begin(), all.end()), big);
+  const auto data = s->Data();
+  EXPECT_EQ(std::string(data.begin(), data.end()), big);
+  EXPECT_EQ(s->Seek(-4, 2), 599996);
+  EXPECT_EQ(s->ReadDWord(), std::uint32_t(static_cast<std::uint8_t>(big[599996])) |
+                                std::uint32_t(static_cast<std::uint8_t>(big[599997])) << 8 |
+                                std::uint32_t(static_cast<std::uint8_t>(big[599998])) << 16 |
+                                std::uint32_t(static_cast<std::uint8_t>(big[599999])) << 24);
+}
+
 TEST(TDocFile, OpenStorageFailures) {
   test::TTempDir dir;
   std::string bad = TCfbBuilder::Make({{"A", "x"}});

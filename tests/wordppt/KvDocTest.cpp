@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/CodePage.h"
 #include "platform/FileIo.h"
 #include "support/CfbBuilder.h"
 #include "support/ProcessRunner.h"
@@ -345,6 +346,46 @@ TEST(KvDocCvt, FileEntryResults) {
   TConversionResult result;
   ASSERT_EQ(DocToText(platform::ArgumentToWide(dir.File("a.doc")), 0, result, 1252, 0, 0), 6);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(result.Data()), 6), "Text\r\n");
+}
+
+} // namespace
+} // namespace scv::wordppt
+
+namespace scv::wordppt {
+namespace {
+
+// The UTF-8 and UTF-16 outputs are written in one pass; they must equal cleaning, normalising
+// and encoding the whole text step by step, on text dense with breaks, controls and surrogates.
+TEST(KvDocCvt, OnePassOutputMatchesStepByStepHelpers) {
+  const char16_t alphabet[] = {u'a', u'\r', u'\n', 0x2028, 0x0B, 0x07, 0x1E, 0x00, 0x13, 0xD83D,
+                               0xDE00, 0xDC00, u'\u00e9', u'\u4e2d', 0xFFFF, u' '};
+  std::uint32_t seed = 12345;
+  for (int round = 0; round < 40; ++round) {
+    std::u16string units;
+    for (int i = 0; i < 200; ++i) {
+      seed = seed * 1103515245 + 12345;
+      units.push_back(alphabet[(seed >> 16) % std::size(alphabet)]);
+    }
+    TWordDoc doc(193, 0);
+    doc.Put(0x400, Utf16(units)).Put(0x800, "x\r\xA0\x0B\n");
+    const std::string file = PieceDoc(doc, TClx().Pcdt({0, 200, 205}, {0x400, Fc8(0x800)}));
+    std::u16string whole = units + u"x\r \u000B\n";
+    for (const std::int32_t special : {0, 1}) {
+      for (const std::int32_t lineEnd : {0, 1, 2}) {
+        SCOPED_TRACE(testing::Message() << "round " << round << " special " << special
+                                        << " line end " << lineEnd);
+        std::u16string text = whole;
+        if (special != 1) {
+          CleanControlCharsW(text);
+        }
+        text = AdjustLineEndsW(text, LineEndStyleFromOption(lineEnd));
+        const std::string utf8 = "\xEF\xBB\xBF" + platform::WideToUtf8(text) + std::string(1, '\0');
+        const std::string utf16 = "\xFF\xFE" + platform::WideToMultiByte(1200, text);
+        EXPECT_EQ(Convert(file, 65001, lineEnd, special).out, utf8);
+        EXPECT_EQ(Convert(file, 1200, lineEnd, special).out, utf16);
+      }
+    }
+  }
 }
 
 } // namespace
