@@ -27,6 +27,48 @@ constexpr std::size_t kScanChunk = 64 * 1024;
 constexpr std::uint16_t kFlagEncrypted = 0x0001;
 constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;
+constexpr std::size_t kCryptHeaderSize = 12;
+
+// The traditional PKWARE stream cipher, keyed with the empty password.
+class TZipCrypto {
+public:
+  std::uint8_t Decrypt(std::uint8_t c) {
+    const std::uint32_t t = (key2_ | 2u) & 0xFFFFu;
+    const auto plain = static_cast<std::uint8_t>(c ^ static_cast<std::uint8_t>((t * (t ^ 1u)) >> 8));
+    Update(plain);
+    return plain;
+  }
+
+private:
+  static std::uint32_t CrcByte(std::uint32_t crc, std::uint8_t b) {
+    return ~Crc32Bytewise(~crc, std::span<const std::uint8_t>(&b, 1));
+  }
+  void Update(std::uint8_t b) {
+    key0_ = CrcByte(key0_, b);
+    key1_ = (key1_ + (key0_ & 0xFFu)) * 134775813u + 1u;
+    key2_ = CrcByte(key2_, static_cast<std::uint8_t>(key1_ >> 24));
+  }
+  std::uint32_t key0_ = 0x12345678u;
+  std::uint32_t key1_ = 0x23456789u;
+  std::uint32_t key2_ = 0x34567890u;
+};
+
+// Decrypts in place when the header's last byte matches `check`; false (data untouched
+// beyond the header) otherwise.
+bool DecryptWithEmptyPassword(std::vector<std::uint8_t>& data, std::uint8_t check) {
+  TZipCrypto crypto;
+  std::uint8_t last = 0;
+  for (std::size_t i = 0; i < kCryptHeaderSize; ++i) {
+    last = crypto.Decrypt(data[i]);
+  }
+  if (last != check) {
+    return false;
+  }
+  for (std::size_t i = kCryptHeaderSize; i < data.size(); ++i) {
+    data[i] = crypto.Decrypt(data[i]);
+  }
+  return true;
+}
 
 bool EndsWithExe(const std::u16string& name) {
   if (name.size() < 4) {
@@ -122,9 +164,7 @@ void TZipReader::Forget() {
 void TZipReader::ReadZip() {
   try {
     file_ = std::make_unique<TArchiveFile>(zipName_);
-    if (haveDirectory_ && file_->ModifiedTime() == dirModifiedTime_ &&
-        static_cast<std::int64_t>(file_->Size()) == dirFileSize_ &&
-        file_->Inode() == dirInode_ && file_->Device() == dirDevice_) {
+    if (IsSameFile()) {
       file_.reset();
       return; // the same file as before: its directory stands
     }
@@ -134,11 +174,7 @@ void TZipReader::ReadZip() {
     baseOffset_ = 0;
     ReadDirectory();
     BuildIndex();
-    haveDirectory_ = true;
-    dirModifiedTime_ = file_->ModifiedTime();
-    dirFileSize_ = static_cast<std::int64_t>(file_->Size());
-    dirInode_ = file_->Inode();
-    dirDevice_ = file_->Device();
+    RememberFile();
     file_.reset();
   } catch (...) {
     Forget();
@@ -351,33 +387,48 @@ int TZipReader::UnZipToStream(TMemoryStream* stream, std::string_view name) {
 
 int TZipReader::UnZipToStream(TMemoryStream& stream, std::string_view name) {
   lastOutcomes_.clear();
-  if (IsBlankName(name) || entries_.empty()) {
+  if (IsBlankName(name) || !haveDirectory_ || entries_.empty()) {
     return 0;
-  }
-  std::vector<std::uint32_t> selected;
-  const std::string pattern = FoldName(name);
-  if (!HasWildcards(pattern)) {
-    const auto it = index_.find(pattern);
-    if (it == index_.end()) {
-      return 0;
-    }
-    selected = it->second;
-  } else {
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-      const TZipEntry& e = entries_[i];
-      if (!e.fileName.empty() && IsMatch(pattern, FoldName(e.FullName()))) {
-        selected.push_back(static_cast<std::uint32_t>(i));
-      }
-    }
-    if (selected.empty()) {
-      return 0;
-    }
   }
   file_ = std::make_unique<TArchiveFile>(zipName_);
   int extracted = 0;
   try {
+    if (!IsSameFile()) {
+      // The archive changed since its directory was read: read it again.
+      entries_.clear();
+      index_.clear();
+      baseOffset_ = 0;
+      haveDirectory_ = false;
+      try {
+        ReadDirectory();
+      } catch (const EZipError&) {
+        entries_.clear();
+      }
+      BuildIndex();
+      RememberFile();
+    }
+    std::vector<std::uint32_t> selected;
+    const std::string pattern = FoldName(name);
+    if (!HasWildcards(pattern)) {
+      const auto it = index_.find(pattern);
+      if (it != index_.end()) {
+        selected = it->second;
+      }
+    } else {
+      for (std::size_t i = 0; i < entries_.size(); ++i) {
+        const TZipEntry& e = entries_[i];
+        if (!e.fileName.empty() && IsMatch(pattern, FoldName(e.FullName()))) {
+          selected.push_back(static_cast<std::uint32_t>(i));
+        }
+      }
+    }
     for (const std::uint32_t i : selected) {
-      const TEntryOutcome outcome = ExtractEntry(entries_[i], stream);
+      TEntryOutcome outcome = TEntryOutcome::kUnreadable;
+      try {
+        outcome = ExtractEntry(entries_[i], stream);
+      } catch (const std::bad_alloc&) {
+        throw EOutputWriteError(); // the stream cannot grow to take the data
+      }
       lastOutcomes_.push_back(outcome);
       if (outcome == TEntryOutcome::kExtracted) {
         ++extracted;
@@ -391,6 +442,20 @@ int TZipReader::UnZipToStream(TMemoryStream& stream, std::string_view name) {
   return extracted;
 }
 
+bool TZipReader::IsSameFile() const {
+  return haveDirectory_ && file_->ModifiedTime() == dirModifiedTime_ &&
+         static_cast<std::int64_t>(file_->Size()) == dirFileSize_ &&
+         file_->Inode() == dirInode_ && file_->Device() == dirDevice_;
+}
+
+void TZipReader::RememberFile() {
+  haveDirectory_ = true;
+  dirModifiedTime_ = file_->ModifiedTime();
+  dirFileSize_ = static_cast<std::int64_t>(file_->Size());
+  dirInode_ = file_->Inode();
+  dirDevice_ = file_->Device();
+}
+
 TEntryOutcome TZipReader::ExtractEntry(const TZipEntry& entry, TMemoryStream& stream) {
   const std::uint64_t fileSize = file_->Size();
   if (entry.relativeOffset > fileSize - std::min(baseOffset_, fileSize)) {
@@ -402,9 +467,6 @@ TEntryOutcome TZipReader::ExtractEntry(const TZipEntry& entry, TMemoryStream& st
   if (file_->ReadAt(headerAt, fixed) != fixed.size() || !ParseLocalHeader(fixed, header)) {
     return TEntryOutcome::kUnreadable;
   }
-  if ((entry.flags & kFlagEncrypted) != 0) {
-    return TEntryOutcome::kEncrypted;
-  }
   const std::uint64_t dataAt = headerAt + TLocalFileHeader::kFixedSize +
                                header.fileNameLength + header.extraFieldLength;
   const std::uint64_t available = dataAt < fileSize ? fileSize - dataAt : 0;
@@ -412,27 +474,59 @@ TEntryOutcome TZipReader::ExtractEntry(const TZipEntry& entry, TMemoryStream& st
   const std::uint64_t limit = std::min(stated, entrySizeLimit_);
   const std::size_t start = stream.Position();
   const std::uint16_t method = entry.compressionMethod;
+  const bool known = method == 0 || method == 8 || (method >= 1 && method <= 6);
+
+  // Encrypted data is tried with the empty password: its 12-byte header must decrypt to the
+  // check byte. Then the rest is decrypted in memory.
+  std::vector<std::uint8_t> packed;
+  std::uint64_t packedSize = entry.compressedSize;
+  bool inMemory = false;
+  if ((entry.flags & kFlagEncrypted) != 0) {
+    if (!known || entry.compressedSize < kCryptHeaderSize) {
+      return TEntryOutcome::kEncrypted;
+    }
+    packed = file_->ReadBlock(dataAt, std::min(entry.compressedSize, available));
+    const std::uint8_t check = (entry.flags & kFlagDataDescriptor) != 0
+                                   ? static_cast<std::uint8_t>(entry.lastModTime >> 8)
+                                   : static_cast<std::uint8_t>(entry.crc32 >> 24);
+    if (packed.size() < kCryptHeaderSize || !DecryptWithEmptyPassword(packed, check)) {
+      return TEntryOutcome::kEncrypted;
+    }
+    packed.erase(packed.begin(), packed.begin() + kCryptHeaderSize);
+    packedSize -= kCryptHeaderSize;
+    inMemory = true;
+  }
+  if (!known) {
+    return TEntryOutcome::kUnknownMethod;
+  }
 
   bool decodedWhole = true; // the decoder reached a proper end
   bool overLimit = false;
   if (method == 0) {
     // Stored: the bytes as they are, read straight into the stream.
-    const std::uint64_t want = std::min(entry.compressedSize, limit);
-    const std::uint64_t have = std::min(want, available);
+    const std::uint64_t want = std::min(packedSize, limit);
+    const std::uint64_t have = std::min(want, inMemory ? packed.size() : available);
     if (have > TMemoryStream::kMaxSize - start) {
       throw EOutputWriteError();
     }
     std::uint8_t* base = stream.Reserve(start + static_cast<std::size_t>(have), start);
-    const std::size_t got =
-        file_->ReadAt(dataAt, std::span<std::uint8_t>(base + start, static_cast<std::size_t>(have)));
+    const std::span<std::uint8_t> target(base + start, static_cast<std::size_t>(have));
+    std::size_t got = 0;
+    if (inMemory) {
+      std::copy_n(packed.begin(), target.size(), target.begin());
+      got = target.size();
+    } else {
+      got = file_->ReadAt(dataAt, target);
+    }
     stream.Commit(start + got);
     if (got < want) {
       throw EFatalUnzipError();
     }
-    overLimit = entry.compressedSize > limit;
-  } else if (method == 8 || method == 1 || (method >= 2 && method <= 5) || method == 6) {
-    const std::vector<std::uint8_t> packed =
-        file_->ReadBlock(dataAt, std::min(entry.compressedSize, available));
+    overLimit = packedSize > limit;
+  } else {
+    if (!inMemory) {
+      packed = file_->ReadBlock(dataAt, std::min(packedSize, available));
+    }
     TInflateResult result;
     if (method == 8) {
       // Room up front for what the data can really produce, not just what the entry states.
@@ -451,8 +545,6 @@ TEntryOutcome TZipReader::ExtractEntry(const TZipEntry& entry, TMemoryStream& st
     if ((method != 8 && method != 1) && limit < stated && decodedWhole) {
       overLimit = true;
     }
-  } else {
-    return TEntryOutcome::kUnknownMethod;
   }
   if (overLimit) {
     return TEntryOutcome::kLargerThanStated;

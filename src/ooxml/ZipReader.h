@@ -110,6 +110,8 @@ private:
   void ReadDirectory();
   bool RebuildFromLocalHeaders();
   void BuildIndex();
+  bool IsSameFile() const;
+  void RememberFile();
   TEntryOutcome ExtractEntry(const TZipEntry& entry, TMemoryStream& stream);
 
   std::u16string zipName_;

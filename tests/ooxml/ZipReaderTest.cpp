@@ -108,6 +108,30 @@ TEST(ZipReader, AppendsAtTheStreamPosition) {
   EXPECT_EQ(s.Position(), 6u);
 }
 
+// The traditional PKWARE cipher with the empty password, written independently for tests.
+std::string EncryptWithEmptyPassword(const std::string& plain) {
+  std::uint32_t k0 = 0x12345678u;
+  std::uint32_t k1 = 0x23456789u;
+  std::uint32_t k2 = 0x34567890u;
+  auto crcByte = [](std::uint32_t crc, std::uint8_t b) {
+    crc ^= b;
+    for (int i = 0; i < 8; ++i) {
+      crc = (crc & 1u) != 0 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return crc;
+  };
+  std::string out;
+  for (const char ch : plain) {
+    const auto p = static_cast<std::uint8_t>(ch);
+    const std::uint32_t t = (k2 | 2u) & 0xFFFFu;
+    out.push_back(static_cast<char>(p ^ static_cast<std::uint8_t>((t * (t ^ 1u)) >> 8)));
+    k0 = crcByte(k0, p);
+    k1 = (k1 + (k0 & 0xFFu)) * 134775813u + 1u;
+    k2 = crcByte(k2, static_cast<std::uint8_t>(k1 >> 24));
+  }
+  return out;
+}
+
 // What each kind of damaged or unusual entry gives: the count, the bytes left in the stream
 // and the outcome.
 TEST(ZipReader, EntryOutcomes) {
@@ -134,6 +158,29 @@ TEST(ZipReader, EntryOutcomes) {
        TEntryOutcome::kExtracted},
       {"encrypted is skipped", [](auto& it) { it.flags = 1; }, 0, 0, "",
        TEntryOutcome::kEncrypted},
+      // Encrypted with the empty password: the header check passes and the data decrypts.
+      {"encrypted with empty password, stored",
+       [&](auto& it) {
+         it.flags = 1;
+         const char check = static_cast<char>(test::ReferenceCrc32(body) >> 24);
+         it.payload = EncryptWithEmptyPassword(std::string(11, 'h') + check + body);
+       },
+       0, 1, body, TEntryOutcome::kExtracted},
+      {"encrypted with empty password, deflated",
+       [&](auto& it) {
+         it.flags = 1;
+         const char check = static_cast<char>(test::ReferenceCrc32(body) >> 24);
+         it.payload = EncryptWithEmptyPassword(std::string(11, 'h') + check +
+                                               test::DeflateEncode(body, test::TDeflateMode::kDynamic));
+       },
+       8, 1, body, TEntryOutcome::kExtracted},
+      {"encrypted with another password",
+       [&](auto& it) {
+         it.flags = 1;
+         const char check = static_cast<char>((test::ReferenceCrc32(body) >> 24) ^ 0x55);
+         it.payload = EncryptWithEmptyPassword(std::string(11, 'h') + check + body);
+       },
+       0, 0, "", TEntryOutcome::kEncrypted},
       // Larger than stated: exactly the stated bytes stay and the entry is not counted.
       {"deflated beyond stated size", [](auto& it) { it.statedSize = 10; }, 8, 0,
        body.substr(0, 10), TEntryOutcome::kLargerThanStated},

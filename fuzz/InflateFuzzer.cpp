@@ -1,0 +1,29 @@
+// Fuzzes the Deflate decoder alone: the first byte picks the output limit and the position
+// the output starts at; the rest is the raw stream.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "ooxml/Crc32.h"
+#include "ooxml/Inflate.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0 || size > (1u << 20)) {
+    return 0;
+  }
+  using namespace scv::ooxml;
+  const std::uint8_t control = data[0];
+  const std::span<const std::uint8_t> input(data + 1, size - 1);
+  // Limits from a few bytes to 16 MB, so the exact-limit paths get exercised.
+  const std::uint64_t limit = (control & 0x80) != 0 ? (control & 0x7F) * 37u : 16u << 20;
+  TMemoryStream out;
+  if ((control & 0x40) != 0) {
+    out.Write("earlier bytes", 13); // history before the start must stay out of reach
+  }
+  const TInflateResult r = Inflate(input, out, limit, (control & 0x20) != 0 ? limit : 0);
+  if (r.produced > limit || r.consumed > input.size()) {
+    __builtin_trap();
+  }
+  (void)Crc32(out.Bytes());
+  return 0;
+}
