@@ -33,13 +33,24 @@ poppler::page::text_layout_enum LayoutOf(int32_t s1, int32_t s2) {
   return poppler::page::non_raw_non_physical_layout;
 }
 
-void Deliver(PdfTextSink sink, std::string_view bytes) {
+// Hands one page's text to the sink with CR LF line ends, the line ends of all of scvcmd's
+// output (poppler ends lines with LF).
+void Deliver(PdfTextSink sink, std::string_view text, std::string& scratch) {
+  scratch.clear();
+  scratch.reserve(text.size() + text.size() / 16);
+  for (const char c : text) {
+    if (c == '\n') {
+      scratch.push_back('\r');
+    }
+    scratch.push_back(c);
+  }
   // The sink takes 32-bit counts; a page's text is far below that, but stay exact anyway.
   constexpr std::size_t kMaxPiece = 1u << 30;
-  while (!bytes.empty()) {
-    const std::size_t n = bytes.size() < kMaxPiece ? bytes.size() : kMaxPiece;
-    sink(bytes.data(), static_cast<int32_t>(n));
-    bytes.remove_prefix(n);
+  std::string_view rest(scratch);
+  while (!rest.empty()) {
+    const std::size_t n = rest.size() < kMaxPiece ? rest.size() : kMaxPiece;
+    sink(rest.data(), static_cast<int32_t>(n));
+    rest.remove_prefix(n);
   }
 }
 
@@ -64,6 +75,7 @@ int32_t ConvertPdf(const std::u16string_view name, PdfTextSink sink, int32_t s1,
   }
   const poppler::page::text_layout_enum layout = LayoutOf(s1, s2);
   const int pages = doc->pages();
+  std::string scratch;
   for (int i = 0; i < pages; ++i) {
     std::unique_ptr<poppler::page> page(doc->create_page(i));
     if (!page) {
@@ -71,9 +83,9 @@ int32_t ConvertPdf(const std::u16string_view name, PdfTextSink sink, int32_t s1,
     }
     const poppler::byte_array utf8 = page->text(poppler::rectf(), layout).to_utf8();
     std::string_view text(utf8.data(), utf8.size());
-    Deliver(sink, text);
+    Deliver(sink, text, scratch);
     if (text.empty() || text.back() != '\f') {
-      Deliver(sink, "\f");
+      Deliver(sink, "\f", scratch);
     }
   }
   return SCV_PDF_OK;
