@@ -7,15 +7,12 @@
 
 #include <unistd.h>
 
-#include "bridges/FilterCvt.h"
-#include "bridges/MyPdfCvt.h"
-#include "ooxml/OfficeXCvt.h"
+#include <memory>
+
 #include "platform/FileIo.h"
 #include "platform/LocaleInfo.h"
 #include "platform/StrToInt.h"
-#include "spreadsheet/KvXlsCvt.h"
-#include "wordppt/KvDocCvt.h"
-#include "wordppt/KvPptCvt.h"
+#include "scv/scv.h"
 
 namespace scv::frontend {
 namespace {
@@ -56,52 +53,6 @@ std::int32_t ReportExtractorFailure(std::int32_t code, std::string_view source) 
     PrintMessage(Quoted("Input file ", source, " format not correct"));
     return kRunBadFormat;
   }
-}
-
-// The dispatch table: type text -> extractor call with its further parameters.
-std::int32_t Extract(const std::string& typeText, const std::u16string& wideSource,
-                     TRunSettings& settings, TConversionResult& result, bool& known) {
-  const std::int32_t cp = settings.TargetCodePage;
-  known = true;
-  if (typeText == "PDF") {
-    static const char kEmpty[] = "";
-    return bridges::PdfToText(wideSource, 0, result, cp, 1, 0, settings.SpecialFormat, 1, 0,
-                              kEmpty, kEmpty);
-  }
-  if (typeText == "DOC") {
-    std::int32_t r = wordppt::DocToText(wideSource, 0, result, cp, 0, settings.SpecialFormat);
-    // A Word file that is really RTF text gets one more try through the RTF filter.
-    if (r == kResultBadFormat && bridges::IsRtfFile(wideSource)) {
-      r = bridges::RtfToText(wideSource, 0, result, cp);
-    }
-    return r;
-  }
-  if (typeText == "DOCX") {
-    return ooxml::DocxToText(wideSource, 0, result, cp);
-  }
-  if (typeText == "PPT") {
-    return wordppt::PptToText(wideSource, 0, result, cp);
-  }
-  if (typeText == "PPTX") {
-    return ooxml::PptxToText(wideSource, 0, result, cp);
-  }
-  if (typeText == "XLS") {
-    return spreadsheet::ExtractSpreadsheet(wideSource, 0, result, cp);
-  }
-  if (typeText == "XLSX") {
-    return ooxml::XlsxToText(wideSource, 0, result, cp);
-  }
-  if (typeText == "HLP") {
-    return bridges::HlpToText(wideSource, 0, result, cp);
-  }
-  if (typeText == "HTM" || typeText == "HTML") {
-    return bridges::HtmToText(wideSource, 0, result, cp);
-  }
-  if (typeText == "RTF") {
-    return bridges::RtfToText(wideSource, 0, result, cp);
-  }
-  known = false;
-  return 0;
 }
 
 } // namespace
@@ -190,22 +141,14 @@ std::string UsageText(std::string_view programFileName) {
 }
 
 std::string TypeTextOf(std::string_view source) {
-  const auto separator = source.find_last_of("\\:/");
-  const auto dot = source.rfind('.');
-  std::string ext;
-  if (dot != std::string_view::npos &&
-      (separator == std::string_view::npos || dot > separator)) {
-    ext = AsciiUpper(source.substr(dot));
-  }
-  if (ext.size() > 1) {
-    ext.erase(0, 1);
-  }
-  return ext;
+  const std::string path(source);
+  std::string text(scv_type_of(path.c_str(), nullptr, 0) + 1, '\0');
+  text.resize(scv_type_of(path.c_str(), text.data(), text.size()));
+  return text;
 }
 
 std::int32_t ConvertFile(std::string_view source, std::string_view destination, bool overwrite,
-                         std::string_view forcedType, TRunSettings& settings,
-                         TConversionResult& result) {
+                         std::string_view forcedType, TRunSettings& settings) {
   if (!platform::FileExists(source)) {
     PrintMessage(Quoted("Input file ", source, " not exists"));
     return kRunNoSource;
@@ -220,18 +163,25 @@ std::int32_t ConvertFile(std::string_view source, std::string_view destination, 
     settings.TargetCodePage = DefaultCodePage();
   }
 
-  bool known = false;
-  const std::u16string wideSource = platform::ArgumentToWide(source);
-  const std::int32_t r = Extract(typeText, wideSource, settings, result, known);
-  if (!known) {
+  unsigned char* text = nullptr;
+  std::size_t length = 0;
+  const std::int32_t r = scv_convert_file(std::string(source).c_str(), typeText.c_str(),
+                                          settings.TargetCodePage, settings.SpecialFormat, &text,
+                                          &length);
+  const std::unique_ptr<unsigned char, decltype(&scv_free)> owner(text, &scv_free);
+  if (r == SCV_E_TYPE_NOT_SUPPORTED) {
     PrintMessage(Quoted("Input file ", source, " type not support"));
     return kRunTypeNotSupported;
+  }
+  if (r == SCV_E_NOT_FOUND) { // vanished since the check above
+    PrintMessage(Quoted("Input file ", source, " not exists"));
+    return kRunNoSource;
   }
   if (r < 0) {
     return ReportExtractorFailure(r, source);
   }
 
-  const auto bytes = result.Bytes(static_cast<std::size_t>(r));
+  const std::span<const std::uint8_t> bytes(text, length);
   if (toStdout) {
     // One large write instead of a write and flush per byte: the same bytes, and a failed
     // write (a full disk, a closed pipe) is reported instead of passing as success.
@@ -262,12 +212,9 @@ std::int32_t RunProgram(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   platform::InitializeLocale();
   // Module initialisation: the converter libraries are loaded before the program body runs.
-  bridges::InitializePdfBridge();
-  ooxml::InitializeOfficeX();
-  bridges::InitializeFilterBridge();
+  scv_initialize();
 
   TRunSettings settings;
-  TConversionResult result;
   const int n = argc - 1;
   settings.ArgumentsInvalid = n != 2;
   if (n >= 3) {
@@ -278,7 +225,6 @@ std::int32_t RunProgram(int argc, char** argv) {
       }
     }
   }
-  const std::string programDirectory = platform::ProgramDirectory();
 
   std::int32_t runResult;
   if (settings.ArgumentsInvalid) {
@@ -293,14 +239,11 @@ std::int32_t RunProgram(int argc, char** argv) {
     runResult = kRunUsage;
   } else {
     runResult = ConvertFile(argv[n - 1], argv[n], settings.OverwriteFlag, settings.ForcedType,
-                            settings, result);
+                            settings);
   }
-  result.Free();
 
   // Module finalisation, in the reverse order.
-  bridges::FinalizeFilterBridge(programDirectory);
-  ooxml::FinalizeOfficeX();
-  bridges::FinalizePdfBridge();
+  scv_finalize();
   return runResult;
 }
 

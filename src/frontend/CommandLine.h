@@ -44,8 +44,7 @@ std::string TypeTextOf(std::string_view source);
 // Converts one document; prints the result line; returns the run result. TargetCodePage 0 is
 // replaced by the locale's default here.
 std::int32_t ConvertFile(std::string_view source, std::string_view destination, bool overwrite,
-                         std::string_view forcedType, TRunSettings& settings,
-                         TConversionResult& result);
+                         std::string_view forcedType, TRunSettings& settings);
 
 // Writes the text and CR LF to standard output.
 void PrintMessage(std::string_view text);

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/CodePage.h"
 
@@ -76,6 +77,25 @@ template <typename TChar> std::basic_string<TChar> AdjustLineEndsT(std::basic_st
 }
 
 } // namespace
+
+void TConversionResult::Resize(std::size_t n) {
+  // realloc(p, 0) may free and return null; keep one byte so a stored empty text stays non-null.
+  void* p = std::realloc(data_, n == 0 ? 1 : n);
+  if (p == nullptr) {
+    throw std::bad_alloc();
+  }
+  data_ = static_cast<std::uint8_t*>(p);
+  if (n > size_) {
+    std::memset(data_ + size_, 0, n - size_);
+  }
+  size_ = n;
+}
+
+void TConversionResult::Free() {
+  std::free(data_);
+  data_ = nullptr;
+  size_ = 0;
+}
 
 TLineEndStyle LineEndStyleFromOption(std::int32_t option) {
   switch (option) {

@@ -15,30 +15,38 @@ namespace scv {
 
 // The converted text of one run: a byte buffer that is null until an extractor stores text.
 // The buffer may be one byte longer than the count the extractor returns; only counted bytes
-// are output.
+// are output. The memory comes from malloc, so Release can hand it to a C caller, who frees it
+// with free().
 class TConversionResult {
 public:
-  bool IsNull() const { return !allocated_; }
-  // Resizes the buffer to n bytes, keeping its contents (a null buffer is allocated afresh).
-  void Resize(std::size_t n) {
-    bytes_.resize(n);
-    allocated_ = true;
-  }
-  std::uint8_t* Data() { return bytes_.data(); }
-  const std::uint8_t* Data() const { return bytes_.data(); }
-  std::size_t Capacity() const { return bytes_.size(); }
+  TConversionResult() = default;
+  ~TConversionResult() { Free(); }
+  TConversionResult(const TConversionResult&) = delete;
+  TConversionResult& operator=(const TConversionResult&) = delete;
+
+  bool IsNull() const { return data_ == nullptr; }
+  // Resizes the buffer to n bytes, keeping its contents (a null buffer is allocated afresh);
+  // new bytes are zero. Throws std::bad_alloc when memory runs out.
+  void Resize(std::size_t n);
+  std::uint8_t* Data() { return data_; }
+  const std::uint8_t* Data() const { return data_; }
+  std::size_t Capacity() const { return size_; }
   // The first count bytes (clamped to the buffer).
   std::span<const std::uint8_t> Bytes(std::size_t count) const {
-    return {bytes_.data(), count < bytes_.size() ? count : bytes_.size()};
+    return {data_, count < size_ ? count : size_};
   }
-  void Free() {
-    std::vector<std::uint8_t>().swap(bytes_);
-    allocated_ = false;
+  void Free();
+  // Gives up ownership of the malloc'd buffer (null when none) and leaves this result null.
+  std::uint8_t* Release() {
+    std::uint8_t* p = data_;
+    data_ = nullptr;
+    size_ = 0;
+    return p;
   }
 
 private:
-  std::vector<std::uint8_t> bytes_;
-  bool allocated_ = false;
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
 };
 
 // Result codes of the extractor entries.

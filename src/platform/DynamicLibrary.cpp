@@ -3,6 +3,8 @@
 
 #include <dlfcn.h>
 
+#include <vector>
+
 #include "platform/FileIo.h"
 
 namespace scv::platform {
@@ -23,11 +25,34 @@ std::string MapLibraryName(std::string_view windowsName) {
 
 TDynamicLibrary::~TDynamicLibrary() { Unload(); }
 
+namespace {
+
+// The folder of the binary that holds this code: the program itself, or libscv.so when a
+// program embeds the library from elsewhere.
+std::string ModuleDirectory() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&MapLibraryName), &info) == 0 || info.dli_fname == nullptr) {
+    return {};
+  }
+  const std::string path = info.dli_fname;
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+} // namespace
+
 bool TDynamicLibrary::Load(std::string_view windowsName) {
   Unload();
   const std::string name = MapLibraryName(windowsName);
   const std::string dir = ProgramDirectory();
-  for (const std::string& path : {dir + name, dir + "../lib/scvcmd/" + name}) {
+  const std::string moduleDir = ModuleDirectory();
+  std::vector<std::string> candidates = {dir + name, dir + "../lib/scvcmd/" + name};
+  if (!moduleDir.empty() && moduleDir != dir) {
+    candidates.push_back(moduleDir + name);
+    candidates.push_back(moduleDir + "scvcmd/" + name);
+    candidates.push_back(moduleDir + "../scvcmd/" + name);
+  }
+  for (const std::string& path : candidates) {
     if (FileExists(path)) {
       handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
       if (handle_ != nullptr) {

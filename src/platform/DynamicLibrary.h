@@ -7,7 +7,9 @@
 namespace scv::platform {
 
 // Owner of one loaded library. Load("scvpdf.dll") looks for scvpdf.so in the program
-// directory, then in <program dir>/../lib/scvcmd/, then through dlopen's own search.
+// directory, then in <program dir>/../lib/scvcmd/, then - for a program that embeds libscv.so
+// from another folder - beside libscv.so and in its scvcmd/ and ../scvcmd/ folders, then
+// through dlopen's own search.
 class TDynamicLibrary {
 public:
   TDynamicLibrary() = default;

@@ -128,7 +128,7 @@ TEST(Cli, FailedStandardOutputIsAWriteError) {
   EXPECT_EQ(full.out, "249\n");
   // A closed pipe: the reader is gone before the text is written.
   const auto pipe = RunProgram(
-      "/bin/bash", {"-c", "exec 3>&1; " + cmd + " | (exec 0<&-; exit 0); echo ${PIPESTATUS[0]}"},
+      "/bin/bash", {"-c", "(sleep 1; exec " + cmd + ") | true; echo ${PIPESTATUS[0]}"},
       {"LC_ALL=C"});
   EXPECT_EQ(pipe.out, "249\n");
 }
@@ -147,14 +147,17 @@ TEST(Cli, FailedExtractionLeavesTheDestinationAlone) {
 }
 
 TEST(Cli, MissingLibraryIsALoadError) {
-  // A copy of the program in a folder of its own finds no converter libraries.
+  // A copy of the program and its library in a folder of their own finds no converter
+  // libraries.
   TTempDir dir;
   const std::string program = dir.File("scvcmd");
   std::filesystem::copy_file(ScvcmdPath(), program);
+  std::filesystem::copy_file(BinDir() + "/libscv.so.3", dir.File("libscv.so.3"));
   chmod(program.c_str(), 0755);
   for (const char* sample : {"sample.pdf", "sample.html", "sample.rtf"}) {
     SCOPED_TRACE(sample);
-    const auto r = RunProgram(program, {Sample(sample), dir.File("out.txt")}, {"LC_ALL=C"});
+    const auto r = RunProgram(program, {Sample(sample), dir.File("out.txt")},
+                              {"LC_ALL=C", "LD_LIBRARY_PATH=" + dir.Path()});
     EXPECT_EQ(r.exitCode, 255);
     EXPECT_EQ(r.out, "Convert dll file load error\r\n");
     EXPECT_FALSE(std::filesystem::exists(dir.File("out.txt")));
