@@ -47,8 +47,6 @@ bool StyleSheetOf(std::string_view token, std::string& out) {
   return true;
 }
 
-constexpr std::size_t kChunkSize = 64 * 1024;
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -60,7 +58,10 @@ TXMLTree::~TXMLTree() = default;
 void TXMLTree::Clear() {
   nodes_.clear();
   params_.clear();
-  chunks_.clear();
+  // Standard chunks stay for the next document (their pages are already mapped); blocks of
+  // large texts go.
+  std::erase_if(chunks_, [](const TChunk& c) { return !c.standard; });
+  spare_ = 0;
   chunkPos_ = nullptr;
   chunkLeft_ = 0;
   styleSheet_.clear();
@@ -77,11 +78,17 @@ std::string_view TXMLTree::Store(std::string_view bytes) {
       auto block = std::make_unique_for_overwrite<char[]>(bytes.size());
       std::memcpy(block.get(), bytes.data(), bytes.size());
       const std::string_view view(block.get(), bytes.size());
-      chunks_.push_back(std::move(block));
+      chunks_.push_back({std::move(block), false});
       return view;
     }
-    chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkSize));
-    chunkPos_ = chunks_.back().get();
+    // Next standard chunk: a kept one, or a new one.
+    while (spare_ < chunks_.size() && !chunks_[spare_].standard) {
+      ++spare_;
+    }
+    if (spare_ == chunks_.size()) {
+      chunks_.push_back({std::make_unique_for_overwrite<char[]>(kChunkSize), true});
+    }
+    chunkPos_ = chunks_[spare_++].bytes.get();
     chunkLeft_ = kChunkSize;
   }
   std::memcpy(chunkPos_, bytes.data(), bytes.size());
@@ -96,8 +103,7 @@ std::uint32_t TXMLTree::AddNode(std::uint32_t parent, std::uint32_t lastChild) {
     throw EParserError("Too many elements");
   }
   const auto index = static_cast<std::uint32_t>(nodes_.size());
-  TNode& node = nodes_.emplace_back();
-  node.parent = parent;
+  nodes_.emplace_back();
   if (parent != kNone) {
     if (lastChild == kNone) {
       nodes_[parent].firstChild = index;
@@ -123,16 +129,140 @@ void TXMLTree::SetParams(std::uint32_t node, const TParamList& params) {
   nodes_[node].paramBegin = static_cast<std::uint32_t>(params_.size());
   nodes_[node].paramCount = static_cast<std::uint32_t>(params.Count());
   for (std::size_t i = 0; i < params.Count(); ++i) {
-    params_.push_back(Store(params[i]));
+    const std::string_view line = Store(params[i]);
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) {
+      params_.push_back({line, std::string_view()});
+    } else {
+      params_.push_back({line.substr(0, eq), line.substr(eq + 1)});
+    }
   }
+}
+
+bool TXMLTree::SetTagParams(std::uint32_t node, std::string_view tag, bool stable) {
+  std::size_t space = 0;
+  while (space < tag.size() && tag[space] != ' ') {
+    ++space;
+  }
+  nodes_[node].paramBegin = static_cast<std::uint32_t>(params_.size());
+  nodes_[node].paramCount = 0;
+  if (space == tag.size()) {
+    return true;
+  }
+  std::size_t stop = space + 1;
+  while (stop < tag.size() && tag[stop] != '>') {
+    ++stop;
+  }
+  if (stop > space + 1 && tag[stop - 1] == '/') {
+    --stop;
+  }
+  const std::string_view text =
+      stop > space + 1 ? tag.substr(space + 1, stop - space - 1) : std::string_view{};
+  // Pieces between the spaces outside quotes; the last character never splits.
+  constexpr std::size_t kMaxPieces = 16;
+  std::size_t starts[kMaxPieces + 1];
+  std::size_t count = 0;
+  bool quoted = false;
+  starts[count++] = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n' || c == '\0') {
+      return false;
+    }
+    if (i + 1 < text.size()) {
+      if (c == '"') {
+        quoted = !quoted;
+      } else if (c == ' ' && !quoted) {
+        if (count == kMaxPieces) {
+          return false;
+        }
+        starts[count++] = i + 1;
+      }
+    }
+  }
+  if (text.empty()) {
+    return true;
+  }
+  starts[count] = text.size() + 1;
+  // Name lengths (the position of each piece's first "="), left uninitialised beyond count.
+  std::size_t eqs[kMaxPieces];
+  for (std::size_t k = 0; k < count; ++k) {
+    const char* piece = text.data() + starts[k];
+    const std::size_t len = starts[k + 1] - 1 - starts[k];
+    std::size_t eq = 0;
+    while (eq < len && piece[eq] != '=') {
+      ++eq;
+    }
+    if (eq == len) {
+      return false;
+    }
+    eqs[k] = eq;
+    for (std::size_t j = 0; j < k; ++j) {
+      if (eqs[j] == eq && SameTextAscii(std::string_view(text.data() + starts[j], eq),
+                                        std::string_view(piece, eq))) {
+        return false;
+      }
+    }
+  }
+  std::string decoded;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::string_view piece = text.substr(starts[k], starts[k + 1] - 1 - starts[k]);
+    std::string_view value = piece.substr(eqs[k] + 1);
+    if (value.size() > 2) {
+      if (value.front() == '"') {
+        value.remove_prefix(1);
+      }
+      if (value.back() == '"') {
+        value.remove_suffix(1);
+      }
+    }
+    if (value.empty()) {
+      continue; // an empty value removes its line
+    }
+    bool own = !stable;
+    for (const char c : value) {
+      if (c == '&' || c == '<') {
+        if (DecodeEntitiesInto(value, decoded)) {
+          value = decoded;
+          own = true;
+        }
+        break;
+      }
+    }
+    const std::string_view name =
+        stable ? piece.substr(0, eqs[k]) : Store(piece.substr(0, eqs[k]));
+    params_.push_back({name, own ? Store(value) : value});
+    ++nodes_[node].paramCount;
+  }
+  return true;
+}
+
+bool TXMLTree::PreservesSpace(std::uint32_t node) const {
+  const TNode& n = nodes_[node];
+  for (std::uint32_t k = 0; k < n.paramCount; ++k) {
+    const TParam& p = params_[n.paramBegin + k];
+    if (p.value.data() != nullptr && SameTextAscii(p.name, "xml:space") &&
+        SameTextAscii(p.value, "preserve")) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string TXMLTree::ParamLine(const TNode& node, std::uint32_t k) const {
+  const TParam& p = params_[node.paramBegin + k];
+  std::string line(p.name);
+  if (p.value.data() != nullptr) {
+    line += '=';
+    line += p.value;
+  }
+  return line;
 }
 
 bool TXMLTree::HasParam(const TNode& node, std::string_view name) const {
   for (std::uint32_t k = 0; k < node.paramCount; ++k) {
-    const std::string_view line = params_[node.paramBegin + k];
-    if (line.size() > name.size() && line[name.size()] == '=' &&
-        SameTextAscii(line.substr(0, name.size()), name) &&
-        line.substr(0, name.size()).find('=') == std::string_view::npos) {
+    const TParam& p = params_[node.paramBegin + k];
+    if (p.value.data() != nullptr && SameTextAscii(p.name, name)) {
       return true;
     }
   }
@@ -141,19 +271,24 @@ bool TXMLTree::HasParam(const TNode& node, std::string_view name) const {
 
 std::string_view TXMLTree::ParamValue(const TNode& node, std::string_view name) const {
   for (std::uint32_t k = 0; k < node.paramCount; ++k) {
-    const std::string_view line = params_[node.paramBegin + k];
-    if (line.size() > name.size() && line[name.size()] == '=' &&
-        SameTextAscii(line.substr(0, name.size()), name) &&
-        line.substr(0, name.size()).find('=') == std::string_view::npos) {
-      return line.substr(name.size() + 1);
+    const TParam& p = params_[node.paramBegin + k];
+    if (p.value.data() != nullptr && SameTextAscii(p.name, name)) {
+      return p.value;
     }
   }
   return {};
 }
 
 bool TXMLTree::HasParamLine(const TNode& node, std::string_view line) const {
+  const std::size_t eq = line.find('=');
   for (std::uint32_t k = 0; k < node.paramCount; ++k) {
-    if (SameTextAscii(params_[node.paramBegin + k], line)) {
+    const TParam& p = params_[node.paramBegin + k];
+    if (p.value.data() == nullptr) {
+      if (SameTextAscii(p.name, line)) {
+        return true;
+      }
+    } else if (eq != std::string_view::npos && SameTextAscii(p.name, line.substr(0, eq)) &&
+               SameTextAscii(p.value, line.substr(eq + 1))) {
       return true;
     }
   }
@@ -193,6 +328,14 @@ void FinishText(TXMLTree& tree, TOpenElement& open, std::string& scratch) {
   open.text.Clear();
 }
 
+template <typename Tokenizer>
+void SetTagParams(TXMLTree& tree, std::uint32_t node, const Tokenizer& tok, TParamList& params) {
+  if (!tree.SetTagParams(node, tok.Token(), tok.TokenInSource())) {
+    ParseTagParams(tok.Token(), params);
+    tree.SetParams(node, params);
+  }
+}
+
 // Tree building. The current element starts at the root; text joins the current element,
 // a start tag names a blank current element (the cleared root) or opens a new sub-element,
 // an empty-element tag adds a sub-element, and an end tag returns to the parent whatever its
@@ -220,16 +363,17 @@ template <typename Tokenizer> void BuildTree(Tokenizer& tok, TXMLTree& tree) {
       current.text.Join(tok.Token(), tok.TokenInSource());
       break;
     case TTokenKind::kStartTag: {
-      ParseTagParams(tok.Token(), params);
       const std::string_view name = TagName(tok.Token());
+      std::uint32_t target = current.node;
       if (IsBlank(tree.Node(current.node).name)) {
         tree.SetName(current.node, name, tok.TokenInSource());
-        tree.SetParams(current.node, params);
+        SetTagParams(tree, target, tok, params);
       } else {
         const std::uint32_t child = tree.AddNode(current.node, current.lastChild);
         current.lastChild = child;
+        target = child;
         tree.SetName(child, name, tok.TokenInSource());
-        tree.SetParams(child, params);
+        SetTagParams(tree, child, tok, params);
         if (depth == path.size()) {
           path.emplace_back();
         }
@@ -238,16 +382,15 @@ template <typename Tokenizer> void BuildTree(Tokenizer& tok, TXMLTree& tree) {
         open.lastChild = TXMLTree::kNone;
         open.text.Clear();
       }
-      preserve = PreservesSpace(params);
+      preserve = tree.PreservesSpace(target);
       break;
     }
     case TTokenKind::kEmptyTag: {
-      ParseTagParams(tok.Token(), params);
       const std::uint32_t child = tree.AddNode(current.node, current.lastChild);
       current.lastChild = child;
       tree.SetName(child, TagName(tok.Token()), tok.TokenInSource());
-      tree.SetParams(child, params);
-      preserve = PreservesSpace(params);
+      SetTagParams(tree, child, tok, params);
+      preserve = tree.PreservesSpace(child);
       break;
     }
     case TTokenKind::kEndTag:
@@ -280,9 +423,9 @@ void LoadXMLTree(TXMLLargeTokenizer& tokenizer, TXMLTree& tree) {
   struct TCopying {
     TXMLLargeTokenizer& tok;
     TTokenKind Kind() const { return tok.Kind(); }
+    bool TokenInSource() const { return false; }
     std::string_view Token() const { return tok.Token(); }
     void NextToken(bool preserve) { tok.NextToken(preserve); }
-    bool TokenInSource() const { return false; }
   } copying{tokenizer};
   BuildTree(copying, tree);
 }

@@ -37,7 +37,6 @@ public:
   struct TNode {
     std::string_view name;
     std::string_view text;
-    std::uint32_t parent = kNone;
     std::uint32_t firstChild = kNone;
     std::uint32_t nextSibling = kNone;
     std::uint32_t paramBegin = 0;
@@ -54,9 +53,16 @@ public:
   const TNode& Node(std::uint32_t i) const { return nodes_[i]; }
   // The root: node 0 (the tree always has it once loaded).
   static constexpr std::uint32_t Root() { return 0; }
-  std::string_view ParamLine(const TNode& node, std::uint32_t k) const {
+  // An attribute line: name and value around its first "="; a line without "=" has no value
+  // (value.data() == nullptr) and its whole text as name.
+  struct TParam {
+    std::string_view name;
+    std::string_view value;
+  };
+  const TParam& Param(const TNode& node, std::uint32_t k) const {
     return params_[node.paramBegin + k];
   }
+  std::string ParamLine(const TNode& node, std::uint32_t k) const;
   // An attribute named name exists (ignoring case).
   bool HasParam(const TNode& node, std::string_view name) const;
   // Value of the first attribute named name (ignoring case); empty when absent.
@@ -71,6 +77,12 @@ public:
   std::uint32_t AddNode(std::uint32_t parent, std::uint32_t lastChild);
   void SetName(std::uint32_t node, std::string_view name, bool stable);
   void SetParams(std::uint32_t node, const TParamList& params);
+  // Reads the attributes of a tag text straight into the tree when they need none of the
+  // reader's special cases (no line ends or zero bytes, every piece with an "=", no name
+  // twice); the result is the one ParseTagParams gives. False (nothing stored) otherwise.
+  bool SetTagParams(std::uint32_t node, std::string_view tag, bool stable);
+  // The node's attributes hold the line "xml:space=preserve" (ignoring case).
+  bool PreservesSpace(std::uint32_t node) const;
   void SetText(std::uint32_t node, std::string_view text, bool stable);
   std::string_view Store(std::string_view bytes);
   void SetStyleSheet(std::string_view s) {
@@ -82,8 +94,14 @@ public:
 
 private:
   std::vector<TNode> nodes_;
-  std::vector<std::string_view> params_;
-  std::vector<std::unique_ptr<char[]>> chunks_;
+  std::vector<TParam> params_;
+  static constexpr std::size_t kChunkSize = 64 * 1024;
+  struct TChunk {
+    std::unique_ptr<char[]> bytes;
+    bool standard; // kChunkSize bytes, reusable after Clear
+  };
+  std::vector<TChunk> chunks_;
+  std::size_t spare_ = 0; // chunks_[spare_...] may be reused
   char* chunkPos_ = nullptr;
   std::size_t chunkLeft_ = 0;
   std::string styleSheet_;

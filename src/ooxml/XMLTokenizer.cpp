@@ -24,6 +24,17 @@ constexpr auto kFold = MakeFoldTable();
 
 unsigned char U(char c) { return static_cast<unsigned char>(c); }
 
+// Byte search as a plain loop: the texts searched here are mostly a few bytes long, where a
+// library call costs more than the scan.
+inline std::size_t Find(std::string_view s, char c, std::size_t from = 0) {
+  for (std::size_t i = from; i < s.size(); ++i) {
+    if (s[i] == c) {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
 bool StartsWithFolded(std::string_view text, std::string_view upperPrefix) {
   if (text.size() < upperPrefix.size()) {
     return false;
@@ -64,9 +75,12 @@ const TEntity* EntityAt(std::string_view text, std::size_t i) {
 
 // Position of the first '&' or '<' at or after from, or npos.
 std::size_t FindEntityStart(std::string_view text, std::size_t from) {
-  const std::size_t amp = text.find('&', from);
-  const std::size_t lt = text.find('<', from);
-  return std::min(amp, lt);
+  for (std::size_t i = from; i < text.size(); ++i) {
+    if (text[i] == '&' || text[i] == '<') {
+      return i;
+    }
+  }
+  return std::string_view::npos;
 }
 
 std::size_t CountNonBlank(std::string_view text) {
@@ -116,7 +130,8 @@ std::string ReplaceAll(std::string_view text, std::string_view from) {
 } // namespace
 
 bool RemoveLinePairs(std::string_view text, std::string& out) {
-  if (text.find_first_of("\r\n") == std::string_view::npos) {
+  // A pair needs both characters; most tokens hold neither.
+  if (Find(text, '\n') == std::string_view::npos || Find(text, '\r') == std::string_view::npos) {
     return false;
   }
   std::string first = ReplaceAll(text, "\r\n");
@@ -126,10 +141,10 @@ bool RemoveLinePairs(std::string_view text, std::string& out) {
 
 std::string_view TagName(std::string_view tag) {
   const std::string_view rest = tag.empty() ? tag : tag.substr(1);
-  if (const std::size_t space = rest.find(' '); space != std::string_view::npos) {
+  if (const std::size_t space = Find(rest, ' '); space != std::string_view::npos) {
     return rest.substr(0, space);
   }
-  if (const std::size_t slash = rest.find('/'); slash != std::string_view::npos) {
+  if (const std::size_t slash = Find(rest, '/'); slash != std::string_view::npos) {
     return rest.substr(0, slash);
   }
   return rest.empty() ? rest : rest.substr(0, rest.size() - 1);
@@ -252,10 +267,9 @@ TSkip SkipBlanks(const char* data, std::size_t end, std::size_t& pos, bool prese
 // the next '<' or the end. Sets stop to where the scan stopped ('<', a zero byte or end).
 std::size_t TextTokenEnd(const char* data, std::size_t from, std::size_t end,
                          bool preserveSpace, std::size_t& stop) {
-  const void* lt = std::memchr(data + from, '<', end - from);
-  stop = lt != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lt) - data) : end;
-  if (const void* zero = std::memchr(data + from, 0, stop - from)) {
-    stop = static_cast<std::size_t>(static_cast<const char*>(zero) - data);
+  stop = from;
+  while (stop < end && data[stop] != '<' && data[stop] != '\0') {
+    ++stop;
   }
   const unsigned char least = preserveSpace ? 32 : 33;
   std::size_t last = stop;
@@ -291,9 +305,9 @@ TXMLLargeTokenizer::TXMLLargeTokenizer(TXMLByteSource& source) {
   NextToken(false);
 }
 
-void TXMLLargeTokenizer::SetToken(std::size_t from, std::size_t to) {
+void TXMLLargeTokenizer::SetToken(std::size_t from, std::size_t to, bool sawLf) {
   const std::string_view raw(data_ + from, to - from);
-  cleanedToken_ = RemoveLinePairs(raw, cleaned_);
+  cleanedToken_ = sawLf && RemoveLinePairs(raw, cleaned_);
   token_ = cleanedToken_ ? std::string_view(cleaned_) : raw;
 }
 
@@ -306,14 +320,19 @@ void TXMLLargeTokenizer::NextToken(bool preserveSpace) {
     return;
   }
   if (data_[pos_] == '<') {
-    const void* gt = std::memchr(data_ + pos_ + 1, '>', end_ - pos_ - 1);
-    if (gt == nullptr) {
+    std::size_t gt = pos_ + 1;
+    bool sawLf = false;
+    while (gt < end_ && data_[gt] != '>') {
+      sawLf |= data_[gt] == '\n';
+      ++gt;
+    }
+    if (gt == end_) {
       // A tag without its '>' ends the document.
       end_ = pos_;
       return;
     }
-    const auto to = static_cast<std::size_t>(static_cast<const char*>(gt) - data_) + 1;
-    SetToken(pos_, to);
+    const std::size_t to = gt + 1;
+    SetToken(pos_, to, sawLf);
     pos_ = to;
     kind_ = TagKind(token_);
     return;
@@ -323,7 +342,7 @@ void TXMLLargeTokenizer::NextToken(bool preserveSpace) {
   if (stop < end_ && data_[stop] == 0) {
     end_ = stop;
   }
-  SetToken(pos_, last);
+  SetToken(pos_, last, true);
   pos_ = last;
   kind_ = TTokenKind::kText;
 }
@@ -496,7 +515,7 @@ bool TParamList::operator==(const TParamList& other) const {
 
 std::string_view TParamList::NameAt(std::size_t i) const {
   const std::string_view line = lines_[i];
-  const std::size_t eq = line.find('=');
+  const std::size_t eq = Find(line, '=');
   return eq == std::string_view::npos ? std::string_view{} : line.substr(0, eq);
 }
 
@@ -505,7 +524,7 @@ std::ptrdiff_t TParamList::IndexOfName(std::string_view name) const {
     const std::string_view line = lines_[i];
     if (line.size() > name.size() && line[name.size()] == '=' &&
         SameTextAscii(line.substr(0, name.size()), name) &&
-        line.substr(0, name.size()).find('=') == std::string_view::npos) {
+        Find(line.substr(0, name.size()), '=') == std::string_view::npos) {
       return static_cast<std::ptrdiff_t>(i);
     }
   }
@@ -548,27 +567,13 @@ void TParamList::SetValue(std::string_view name, std::string_view value) {
   }
 }
 
-void ParseTagParams(std::string_view tag, TParamList& params) {
-  params.Clear();
-  const std::size_t space = tag.find(' ');
-  if (space == std::string_view::npos) {
-    return;
-  }
-  std::size_t stop = tag.find('>', space + 1);
-  if (stop == std::string_view::npos) {
-    stop = tag.size();
-  }
-  if (stop > space + 1 && tag[stop - 1] == '/') {
-    --stop;
-  }
-  const std::string_view text = stop > space + 1 ? tag.substr(space + 1, stop - space - 1)
-                                                 : std::string_view{};
-  // Spaces outside double quotes turn into line breaks (the last character is never
-  // examined); the result splits into lines at CR, LF or CR LF, and a zero byte ends it.
+// Line splitting in general: spaces outside double quotes turn into line breaks (the last
+// character is never examined); the result splits into lines at CR, LF or CR LF, and a zero
+// byte ends it.
+void SplitParamLines(std::string_view text, TParamList& params) {
   std::string* line = nullptr;
   bool quoted = false;
   bool afterCr = false;
-  bool stopped = false;
   const auto endLine = [&] {
     if (line == nullptr) {
       params.Slot(params.count_).clear();
@@ -596,10 +601,9 @@ void ParseTagParams(std::string_view tag, TParamList& params) {
       *line += v;
     }
   };
-  for (std::size_t i = 0; i < text.size() && !stopped; ++i) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     if (c == '\0') {
-      stopped = true;
       break;
     }
     if (i + 1 < text.size()) {
@@ -615,6 +619,105 @@ void ParseTagParams(std::string_view tag, TParamList& params) {
   }
   if (line != nullptr) {
     ++params.count_;
+  }
+}
+
+// When every line has an "=" and no name repeats (ignoring case), each look-up by name finds
+// the line itself, so the lines are processed in place. False (nothing changed) otherwise.
+bool ProcessDistinctParams(TParamList& params) {
+  const std::size_t n = params.Count();
+  std::size_t eqs[16];
+  if (n > 16) {
+    return false;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    eqs[i] = Find(params[i], '=');
+    if (eqs[i] == std::string::npos) {
+      return false;
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (eqs[j] == eqs[i] &&
+          SameTextAscii(std::string_view(params[i]).substr(0, eqs[i]),
+                        std::string_view(params[j]).substr(0, eqs[j]))) {
+        return false;
+      }
+    }
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    std::string& line = params.Slot(i);
+    const std::size_t eq = eqs[i];
+    if (line.size() - eq - 1 > 2) {
+      if (line[eq + 1] == '"') {
+        line.erase(eq + 1, 1);
+      }
+      if (line.back() == '"') {
+        line.pop_back();
+      }
+    }
+    const std::string_view value = std::string_view(line).substr(eq + 1);
+    if (FindEntityStart(value, 0) != std::string_view::npos) {
+      if (DecodeEntitiesInto(value, params.scratch_)) {
+        line.resize(eq + 1);
+        line += params.scratch_;
+      }
+    }
+    if (line.size() == eq + 1) {
+      continue; // an empty value removes its line
+    }
+    if (kept != i) {
+      params.Slot(kept).swap(line);
+    }
+    ++kept;
+  }
+  params.count_ = kept;
+  return true;
+}
+
+void ParseTagParams(std::string_view tag, TParamList& params) {
+  params.Clear();
+  const std::size_t space = Find(tag, ' ');
+  if (space == std::string_view::npos) {
+    return;
+  }
+  std::size_t stop = Find(tag, '>', space + 1);
+  if (stop == std::string_view::npos) {
+    stop = tag.size();
+  }
+  if (stop > space + 1 && tag[stop - 1] == '/') {
+    --stop;
+  }
+  const std::string_view text = stop > space + 1 ? tag.substr(space + 1, stop - space - 1)
+                                                 : std::string_view{};
+  bool plain = true;
+  for (const char c : text) {
+    if (c == '\r' || c == '\n' || c == '\0') {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) {
+    // Without line ends or zero bytes the lines are the pieces between the spaces that stand
+    // outside quotes (the last character never splits).
+    bool quoted = false;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+      const char c = text[i];
+      if (c == '"') {
+        quoted = !quoted;
+      } else if (c == ' ' && !quoted) {
+        params.Slot(params.count_++).assign(text.substr(start, i - start));
+        start = i + 1;
+      }
+    }
+    if (!text.empty()) {
+      params.Slot(params.count_++).assign(text.substr(start));
+    }
+  } else {
+    SplitParamLines(text, params);
+  }
+  if (ProcessDistinctParams(params)) {
+    return;
   }
   // Every original entry is processed once, by name. A processed value that is empty deletes
   // the line its name finds, which always stands at or before the entry being processed; the

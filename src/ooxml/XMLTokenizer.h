@@ -81,7 +81,7 @@ public:
   bool TokenInSource() const { return own_ == nullptr && !cleanedToken_; }
 
 private:
-  void SetToken(std::size_t from, std::size_t to);
+  void SetToken(std::size_t from, std::size_t to, bool sawLf);
 
   std::unique_ptr<char[]> own_;
   const char* data_ = nullptr;
@@ -181,6 +181,8 @@ public:
 
 private:
   friend void ParseTagParams(std::string_view tag, TParamList& params);
+  friend void SplitParamLines(std::string_view text, TParamList& params);
+  friend bool ProcessDistinctParams(TParamList& params);
   std::string& Slot(std::size_t i); // line i, growing the storage
 
   std::vector<std::string> lines_;
@@ -194,6 +196,10 @@ private:
 // decoded, empty values removing their line, and look-ups by name so that a repeated name
 // processes the first line again and leaves the second as written.
 void ParseTagParams(std::string_view tag, TParamList& params);
+
+// Helpers of ParseTagParams.
+void SplitParamLines(std::string_view text, TParamList& params);
+bool ProcessDistinctParams(TParamList& params);
 
 // The tag's attributes hold the line "xml:space=preserve" (ignoring case).
 bool PreservesSpace(const TParamList& params);
