@@ -274,7 +274,13 @@ void TZipReader::ReadDirectory() {
       entries_.push_back(std::move(entry));
     }
     if (ok) {
+      // Where the local headers are: shifted like the directory (leading bytes), or where
+      // stated (only the directory offset was wrong).
       baseOffset_ = base;
+      if (base != 0 && !entries_.empty() && !HasLocalHeaderAt(entries_[0].relativeOffset + base) &&
+          HasLocalHeaderAt(entries_[0].relativeOffset)) {
+        baseOffset_ = 0;
+      }
       return;
     }
     if (shift == 0) {
@@ -285,6 +291,13 @@ void TZipReader::ReadDirectory() {
   if (!RebuildFromLocalHeaders()) {
     throw EBadZipFile();
   }
+}
+
+bool TZipReader::HasLocalHeaderAt(std::uint64_t offset) const {
+  std::array<std::uint8_t, 4> sig{};
+  return file_->ReadAt(offset, sig) == sig.size() &&
+         (std::uint32_t{sig[0]} | std::uint32_t{sig[1]} << 8 | std::uint32_t{sig[2]} << 16 |
+          std::uint32_t{sig[3]} << 24) == TLocalFileHeader::kSignature;
 }
 
 bool TZipReader::RebuildFromLocalHeaders() {
@@ -346,13 +359,41 @@ bool TZipReader::RebuildFromLocalHeaders() {
     entry.relativeOffset = at;
     const std::string rawName(reinterpret_cast<const char*>(var.data()), header.fileNameLength);
     SplitEntryName(NormalizeEntryName(rawName, entry.versionMadeBy, entry.flags), entry);
-    entries_.push_back(std::move(entry));
     std::uint64_t next = at + fixed.size() + varLen;
+    const bool descriptor = (header.flags & kFlagDataDescriptor) != 0;
+    if (descriptor && header.compressedSize == 0 && header.compressionMethod == 8) {
+      // Written as a stream: the sizes follow the data. The Deflate stream's own end tells
+      // where the data stops; the descriptor after it gives CRC and sizes.
+      const std::optional<std::uint64_t> packed = DeflateLength(next);
+      if (!packed) {
+        entries_.push_back(std::move(entry));
+        break;
+      }
+      next += *packed;
+      const bool wide = header.versionNeeded >= 45; // ZIP64: 8-byte sizes
+      const std::vector<std::uint8_t> desc = file_->ReadBlock(next, wide ? 24 : 16);
+      storage::TByteCursor cur(desc);
+      const std::uint32_t first = cur.ReadU32();
+      const bool signed_ = first == kDataDescriptorSignature;
+      entry.crc32 = signed_ ? cur.ReadU32() : first;
+      entry.compressedSize = wide ? cur.ReadU64() : cur.ReadU32();
+      entry.uncompressedSize = wide ? cur.ReadU64() : cur.ReadU32();
+      if (!cur.Ok()) {
+        entries_.push_back(std::move(entry));
+        break;
+      }
+      entry.compressedSize = *packed;
+      next += (signed_ ? 4 : 0) + 4 + (wide ? 16 : 8);
+      entries_.push_back(std::move(entry));
+      at = next;
+      continue;
+    }
+    entries_.push_back(std::move(entry));
     if (header.compressedSize > fileSize - std::min(next, fileSize)) {
       break;
     }
     next += header.compressedSize;
-    if ((header.flags & kFlagDataDescriptor) != 0) {
+    if (descriptor) {
       // The descriptor's signature is optional; skip 16 bytes when present, 12 otherwise.
       std::array<std::uint8_t, 4> sig{};
       const bool signed_ = file_->ReadAt(next, sig) == 4 &&
@@ -364,6 +405,29 @@ bool TZipReader::RebuildFromLocalHeaders() {
     at = next;
   }
   return !entries_.empty();
+}
+
+std::optional<std::uint64_t> TZipReader::DeflateLength(std::uint64_t at) const {
+  const std::uint64_t fileSize = file_->Size();
+  if (at >= fileSize) {
+    return std::nullopt;
+  }
+  // Try a growing window of the file until the stream ends inside it.
+  std::uint64_t window = std::uint64_t{1} << 20;
+  TMemoryStream sink;
+  for (;;) {
+    const std::uint64_t span = std::min(window, fileSize - at);
+    const std::vector<std::uint8_t> bytes = file_->ReadBlock(at, span);
+    sink.Clear();
+    const TInflateResult r = Inflate(bytes, sink, entrySizeLimit_, 0);
+    if (r.status == TInflateStatus::kDone) {
+      return r.consumed;
+    }
+    if (r.status != TInflateStatus::kTruncated || span == fileSize - at) {
+      return std::nullopt;
+    }
+    window *= 4;
+  }
 }
 
 void TZipReader::BuildIndex() {

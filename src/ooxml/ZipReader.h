@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -109,6 +110,8 @@ private:
   void OpenArchive();
   void ReadDirectory();
   bool RebuildFromLocalHeaders();
+  bool HasLocalHeaderAt(std::uint64_t offset) const;
+  std::optional<std::uint64_t> DeflateLength(std::uint64_t at) const;
   void BuildIndex();
   bool IsSameFile() const;
   void RememberFile();

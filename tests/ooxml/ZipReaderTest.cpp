@@ -296,6 +296,9 @@ TEST(ZipReader, DirectoryReadingVariants) {
       // The directory claims more entries than it holds: rebuilt from the local headers.
       {"count too high", [](auto& b) { b.SetStatedCount(3); }, 2},
       {"offset beyond the file", [](auto& b) { b.SetStatedDirOffset(1u << 30); }, 2},
+      // Only the directory offset is wrong: the directory is found where it ends, the local
+      // headers stay where their offsets say.
+      {"offset too low", [](auto& b) { b.SetStatedDirOffset(7); }, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -307,6 +310,26 @@ TEST(ZipReader, DirectoryReadingVariants) {
     EXPECT_EQ(a.Extract("a.txt"), std::make_pair(1, std::string("alpha")));
     EXPECT_EQ(a.Extract("B.TXT"), std::make_pair(1, std::string("beta")));
   }
+}
+
+// Entries written as a stream (sizes after the data) are rebuilt by decoding each Deflate
+// stream to its end and reading the descriptor behind it.
+TEST(ZipReader, RebuildsStreamedEntries) {
+  TZipBuilder b;
+  const std::string big(300000, 'w');
+  b.Add("one.xml", "<one/>" + std::string(5000, '1'), 8).dataDescriptor = true;
+  b.Add("two.xml", big, 8).dataDescriptor = true;
+  b.Add("three.txt", "three", 8).dataDescriptor = true;
+  b.SetStatedCount(4); // the directory ends early: rebuild from local headers
+  TArchive a(b.Build());
+  ASSERT_NO_THROW(a.reader.ReadZip());
+  ASSERT_EQ(a.reader.Count(), 3u);
+  EXPECT_EQ(a.reader.Entry(1).uncompressedSize, big.size());
+  EXPECT_EQ(a.Extract("one.xml").first, 1);
+  const auto [n, data] = a.Extract("two.xml");
+  EXPECT_EQ(n, 1);
+  EXPECT_TRUE(data == big);
+  EXPECT_EQ(a.Extract("three.txt"), std::make_pair(1, std::string("three")));
 }
 
 TEST(ZipReader, UnreadableDirectoryWithoutLocalHeadersIsBadZipFile) {
