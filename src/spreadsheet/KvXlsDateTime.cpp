@@ -47,7 +47,7 @@ void CivilFromDays(std::int64_t z, TDecoded& d) {
 class TRenderer {
 public:
   TRenderer(std::string& out, double value, const platform::TLocaleFormat& locale)
-      : out_(out), base_(out.size()), locale_(locale) {
+      : out_(out), locale_(locale) {
     const double ms = std::nearbyint(value * static_cast<double>(kMsPerDay)); // ties to even
     const auto total = static_cast<std::int64_t>(ms);
     const std::int64_t days = total / kMsPerDay; // toward zero
@@ -73,34 +73,61 @@ public:
     --levels_;
   }
 
-  // Drops output beyond the byte limit, at a character boundary.
+  // Appends the text, dropping what lies beyond the byte limit at a character boundary.
   void Finish() {
-    const std::size_t limit = base_ + kMaxDateTimeBytes;
-    if (out_.size() <= limit) {
-      return;
+    std::size_t cut = n_;
+    if (cut > kMaxDateTimeBytes) {
+      cut = kMaxDateTimeBytes;
+      while (cut > 0 && (static_cast<unsigned char>(buf_[cut]) & 0xC0) == 0x80) {
+        --cut;
+      }
     }
-    std::size_t cut = limit;
-    while (cut > base_ && (static_cast<unsigned char>(out_[cut]) & 0xC0) == 0x80) {
-      --cut;
-    }
-    out_.resize(cut);
+    out_.append(buf_, cut);
   }
 
 private:
-  bool Full() const { return out_.size() > base_ + kMaxDateTimeBytes; }
+  // The buffer keeps a few bytes beyond the limit, so the cut can see whether the byte at the
+  // limit continues a character.
+  static constexpr std::size_t kCapacity = kMaxDateTimeBytes + 4;
+
+  bool Full() const { return n_ > kMaxDateTimeBytes; }
+
+  void Put(char c) {
+    if (n_ < kCapacity) {
+      buf_[n_++] = c;
+    }
+  }
+  void Put(std::string_view s) {
+    for (const char c : s) {
+      if (n_ == kCapacity) {
+        return;
+      }
+      buf_[n_++] = c;
+    }
+  }
 
   void Number(std::int64_t v, int minDigits) {
+    if (v >= 0 && v < 100 && minDigits <= 2) {
+      // Calendar fields: one or two digits.
+      if (v >= 10 || minDigits == 2) {
+        Put(static_cast<char>('0' + v / 10));
+      }
+      Put(static_cast<char>('0' + v % 10));
+      return;
+    }
     if (v < 0) {
-      out_.push_back('-');
+      Put('-');
       v = -v;
     }
     char buf[24];
     const auto res = std::to_chars(buf, buf + sizeof buf, v);
     const auto len = static_cast<int>(res.ptr - buf);
     if (len < minDigits) {
-      out_.append(static_cast<std::size_t>(minDigits - len), '0');
+      for (int k = len; k < minDigits; ++k) {
+        Put('0');
+      }
     }
-    out_.append(buf, res.ptr);
+    Put(std::string_view(buf, static_cast<std::size_t>(len)));
   }
 
   static char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
@@ -165,9 +192,9 @@ private:
         if (n <= 2) {
           Number(d_.month, n);
         } else if (n == 3) {
-          out_ += locale_.shortMonthNames[static_cast<std::size_t>(d_.month - 1)];
+          Put(locale_.shortMonthNames[static_cast<std::size_t>(d_.month - 1)]);
         } else {
-          out_ += locale_.longMonthNames[static_cast<std::size_t>(d_.month - 1)];
+          Put(locale_.longMonthNames[static_cast<std::size_t>(d_.month - 1)]);
         }
         i += count;
         break;
@@ -175,9 +202,9 @@ private:
         if (n <= 2) {
           Number(d_.day, n);
         } else if (n == 3) {
-          out_ += locale_.shortDayNames[static_cast<std::size_t>(d_.dayOfWeek - 1)];
+          Put(locale_.shortDayNames[static_cast<std::size_t>(d_.dayOfWeek - 1)]);
         } else if (n == 4) {
-          out_ += locale_.longDayNames[static_cast<std::size_t>(d_.dayOfWeek - 1)];
+          Put(locale_.longDayNames[static_cast<std::size_t>(d_.dayOfWeek - 1)]);
         } else {
           Level(n == 5 ? locale_.shortDateFormat : locale_.longDateFormat);
         }
@@ -211,7 +238,7 @@ private:
       case 'C':
         Level(locale_.shortDateFormat);
         if (d_.hour != 0 || d_.minute != 0 || d_.second != 0) {
-          out_.push_back(' ');
+          Put(' ');
           Level(locale_.longTimeFormat);
         }
         ++i;
@@ -224,7 +251,7 @@ private:
         if (d_.year >= -100000 && d_.year <= 100000 &&
             platform::EraName(locale_, static_cast<int>(d_.year), d_.month, d_.day, n == 1,
                               era)) {
-          out_ += era;
+          Put(era);
         }
         i += count;
         break;
@@ -234,29 +261,29 @@ private:
         if (d_.year >= -100000 && d_.year <= 100000 &&
             platform::EraYear(locale_, static_cast<int>(d_.year), d_.month, d_.day, n,
                               year)) {
-          out_ += year;
+          Put(year);
         }
         i += count;
         break;
       }
       case '/':
-        out_ += locale_.dateSeparator;
+        Put(locale_.dateSeparator);
         ++i;
         break;
       case ':':
-        out_ += locale_.timeSeparator;
+        Put(locale_.timeSeparator);
         ++i;
         break;
       case '"':
       case '\'': {
         const auto close = f.find(byte, i + 1);
         const std::size_t end = close == std::string_view::npos ? f.size() : close;
-        out_.append(f.substr(i + 1, end - i - 1));
+        Put(f.substr(i + 1, end - i - 1));
         i = close == std::string_view::npos ? f.size() : close + 1;
         break;
       }
       default:
-        out_.push_back(byte);
+        Put(byte);
         ++i;
         break;
       }
@@ -267,34 +294,35 @@ private:
   std::size_t Designator(std::string_view f, std::size_t pos, bool& twelveHour) {
     const bool am = d_.hour < 12;
     if (StartsWithNoCase(f, pos, "AM/PM")) {
-      out_.append(f.substr(am ? pos : pos + 3, 2));
+      Put(f.substr(am ? pos : pos + 3, 2));
       twelveHour = true;
       return 5;
     }
     if (StartsWithNoCase(f, pos, "A/P")) {
-      out_.push_back(f[am ? pos : pos + 2]);
+      Put(f[am ? pos : pos + 2]);
       twelveHour = true;
       return 3;
     }
     if (StartsWithNoCase(f, pos, "AMPM")) {
-      out_ += am ? locale_.amDesignator : locale_.pmDesignator;
+      Put(am ? locale_.amDesignator : locale_.pmDesignator);
       twelveHour = true;
       return 4;
     }
     if (StartsWithNoCase(f, pos, "AAAA")) {
-      out_ += locale_.longDayNames[static_cast<std::size_t>(d_.dayOfWeek - 1)];
+      Put(locale_.longDayNames[static_cast<std::size_t>(d_.dayOfWeek - 1)]);
       return 4;
     }
     if (StartsWithNoCase(f, pos, "AAA")) {
-      out_ += locale_.shortDayNames[static_cast<std::size_t>(d_.dayOfWeek - 1)];
+      Put(locale_.shortDayNames[static_cast<std::size_t>(d_.dayOfWeek - 1)]);
       return 3;
     }
-    out_.push_back(f[pos]);
+    Put(f[pos]);
     return 1;
   }
 
   std::string& out_;
-  std::size_t base_;
+  char buf_[kCapacity];
+  std::size_t n_ = 0;
   const platform::TLocaleFormat& locale_;
   TDecoded d_;
   int levels_ = 0;

@@ -424,6 +424,9 @@ TNumberSection CompileSection(std::string_view text) {
         }
       } else {
         item.kind = TNumberSection::kIntDigit;
+        if (sec.intPlaceholders > 0 && sec.items.back().kind != TNumberSection::kIntDigit) {
+          sec.intContiguous = false;
+        }
         ++sec.intPlaceholders;
         sawZeroInt = sawZeroInt || item.zero;
         if (sawZeroInt) {
@@ -468,6 +471,30 @@ TNumberSection CompileSection(std::string_view text) {
     addLiteral(text.substr(i, 1));
     ++i;
   }
+  // Plain layout check: L? I* (P F*)? L?
+  const auto& items = sec.items;
+  std::size_t k = 0;
+  bool plain = !sec.scientific && sec.intContiguous && sec.minIntDigits <= 20 &&
+               sec.fracPlaceholders <= 15;
+  if (k < items.size() && items[k].kind == TNumberSection::kLiteral) {
+    sec.prefixLength = items[k].length;
+    ++k;
+  }
+  while (k < items.size() && items[k].kind == TNumberSection::kIntDigit) {
+    ++k;
+  }
+  if (k < items.size() && items[k].kind == TNumberSection::kPoint) {
+    ++k;
+    while (k < items.size() && items[k].kind == TNumberSection::kFracDigit) {
+      ++k;
+    }
+  }
+  sec.suffixOffset = static_cast<std::uint16_t>(sec.literals.size());
+  if (k < items.size() && items[k].kind == TNumberSection::kLiteral && k > 0) {
+    sec.suffixOffset = items[k].offset;
+    ++k;
+  }
+  sec.plain = plain && k == items.size() && (sec.intPlaceholders > 0 || sec.hasPoint);
   return sec;
 }
 
@@ -519,13 +546,13 @@ public:
   ~TOut() { Flush(); }
   TOut(const TOut&) = delete;
   TOut& operator=(const TOut&) = delete;
-  void Put(char c) {
+  [[gnu::always_inline]] void Put(char c) {
     if (n_ == kSize) {
       Flush();
     }
     buf_[n_++] = c;
   }
-  void Put(std::string_view s) {
+  [[gnu::always_inline]] void Put(std::string_view s) {
     if (s.size() > kSize - n_) {
       Flush();
       if (s.size() > kSize) {
@@ -533,8 +560,10 @@ public:
         return;
       }
     }
-    std::memcpy(buf_ + n_, s.data(), s.size());
-    n_ += s.size();
+    // Pieces are short (digit groups, separators): a loop beats a call to memcpy.
+    for (const char c : s) {
+      buf_[n_++] = c;
+    }
   }
   void Zeros(std::size_t count) {
     for (; count > 0; --count) {
@@ -562,9 +591,11 @@ void AppendGroupedDigits(TOut& out, const TDecimal& dec, int from, int to, int t
   for (int i = from; i < to; ++i) {
     const int k = i - lead;
     out.Put(k >= 0 && k < dec.count ? dec.digits[k] : '0');
-    const int fromRight = total - 1 - i;
-    if (grouping && fromRight > 0 && fromRight % 3 == 0) {
-      out.Put(separator);
+    if (grouping) {
+      const int fromRight = total - 1 - i;
+      if (fromRight > 0 && fromRight % 3 == 0) {
+        out.Put(separator);
+      }
     }
   }
 }
@@ -602,7 +633,12 @@ void AppendSection(std::string& text, const TNumberSection& sec, const TDecimal&
     case TNumberSection::kIntDigit: {
       // Placeholder intIndex of `placeholders`: the first takes every surplus digit.
       const int surplus = total - placeholders;
-      if (intIndex == 0 && surplus > 0) {
+      if (sec.intContiguous) {
+        // One run of placeholders: all integer digits at once.
+        if (intIndex == 0) {
+          AppendGroupedDigits(out, dec, 0, total, total, sec.grouping, thousands);
+        }
+      } else if (intIndex == 0 && surplus > 0) {
         AppendGroupedDigits(out, dec, 0, surplus + 1, total, sec.grouping, thousands);
       } else {
         const int pos = intIndex + surplus; // digit position in the total-digit integer
@@ -649,6 +685,87 @@ void AppendSection(std::string& text, const TNumberSection& sec, const TDecimal&
     }
     }
   }
+}
+
+constexpr std::uint64_t kPow10Int[] = {1ULL,
+                                       10ULL,
+                                       100ULL,
+                                       1000ULL,
+                                       10000ULL,
+                                       100000ULL,
+                                       1000000ULL,
+                                       10000000ULL,
+                                       100000000ULL,
+                                       1000000000ULL,
+                                       10000000000ULL,
+                                       100000000000ULL,
+                                       1000000000000ULL,
+                                       10000000000000ULL,
+                                       100000000000000ULL,
+                                       1000000000000000ULL};
+
+// Writes n in decimal ending at end; returns the first digit's position.
+char* WriteDigitsBackward(char* end, std::uint64_t n) {
+  do {
+    *--end = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  return end;
+}
+
+// Fast path for plain sections: round by scaling, then write prefix, grouped integer digits,
+// fraction and suffix. Returns false (nothing written) where the general path must decide: near
+// rounding ties, huge values, and values that round to zero.
+bool AppendPlainSection(std::string& text, const TNumberSection& sec, double value, bool minus,
+                        const platform::TLocaleFormat& locale) {
+  const int fracCount = sec.fracPlaceholders;
+  std::uint64_t n = 0;
+  if (!RoundScaled(std::fabs(value) * kPow10[fracCount], n) || (n == 0 && value != 0)) {
+    return false;
+  }
+  const std::uint64_t scale = kPow10Int[fracCount];
+  const std::uint64_t whole = n / scale;
+  std::uint64_t frac = n % scale;
+
+  char intBuf[32];
+  char* intEnd = intBuf + sizeof intBuf;
+  char* intStart = whole == 0 ? intEnd : WriteDigitsBackward(intEnd, whole);
+  while (intEnd - intStart < sec.minIntDigits) {
+    *--intStart = '0';
+  }
+  char fracBuf[16];
+  for (int k = fracCount - 1; k >= 0; --k) {
+    fracBuf[k] = static_cast<char>('0' + frac % 10);
+    frac /= 10;
+  }
+  int fracWritten = fracCount;
+  while (fracWritten > sec.minFracDigits && fracBuf[fracWritten - 1] == '0') {
+    --fracWritten;
+  }
+
+  TOut out(text);
+  if (minus) {
+    out.Put('-');
+  }
+  out.Put(sec.Prefix());
+  const auto intLen = static_cast<int>(intEnd - intStart);
+  if (sec.grouping && intLen > 3) {
+    const std::string_view separator = locale.thousandSeparator;
+    int group = intLen % 3 == 0 ? 3 : intLen % 3;
+    out.Put(std::string_view(intStart, static_cast<std::size_t>(group)));
+    for (const char* p = intStart + group; p < intEnd; p += 3) {
+      out.Put(separator);
+      out.Put(std::string_view(p, 3));
+    }
+  } else {
+    out.Put(std::string_view(intStart, static_cast<std::size_t>(intLen)));
+  }
+  if (fracWritten > 0) {
+    out.Put(locale.decimalSeparator);
+    out.Put(std::string_view(fracBuf, static_cast<std::size_t>(fracWritten)));
+  }
+  out.Put(sec.Suffix());
+  return true;
 }
 
 } // namespace
@@ -702,6 +819,9 @@ void AppendNumberFormat(std::string& out, double value, const TNumberFormat& for
     }
   } else if (value == 0 && zeroSection != nullptr) {
     sec = zeroSection;
+  }
+  if (sec->plain && AppendPlainSection(out, *sec, value, minus, locale)) {
+    return;
   }
   int exponent = 0;
   TDecimal dec = RoundForSection(value, *sec, exponent);

@@ -58,6 +58,14 @@ struct TNumberSection {
   int minIntDigits = 0; // integer placeholders from the first "0" on
   int fracPlaceholders = 0;
   int minFracDigits = 0; // fraction placeholders up to the last "0"
+  bool intContiguous = true; // no literal between the integer placeholders
+  // Plain layout: literal, integer placeholders, point, fraction placeholders, literal (each
+  // part optional, no scientific notation); such sections have a fast path.
+  bool plain = false;
+  std::string_view Prefix() const { return std::string_view(literals).substr(0, prefixLength); }
+  std::string_view Suffix() const { return std::string_view(literals).substr(suffixOffset); }
+  std::uint16_t prefixLength = 0;
+  std::uint16_t suffixOffset = 0;
   bool Empty() const { return items.empty(); }
 };
 
