@@ -4,70 +4,56 @@
 #include <ScvConverter.h>
 #include <ScvEngineLoader.h>
 
+#include <pthread.h>
+
 namespace {
 
-struct TEngine {
-  CreateConverterProc create = nullptr;
-  ReadConverterProc read = nullptr;
-  CloseConverterProc close = nullptr;
-};
-
-const TEngine& Engine() {
-  static const TEngine engine = [] {
-    const void* anchor = reinterpret_cast<const void*>(&Engine);
-    TEngine e;
-    e.create = reinterpret_cast<CreateConverterProc>(
-        scv::plugins::LoadEngineSymbol(anchor, "scvhtm_engine.so", SCV_EXPORT_CREATE));
-    e.read = reinterpret_cast<ReadConverterProc>(
-        scv::plugins::LoadEngineSymbol(anchor, "scvhtm_engine.so", SCV_EXPORT_READ));
-    e.close = reinterpret_cast<CloseConverterProc>(
-        scv::plugins::LoadEngineSymbol(anchor, "scvhtm_engine.so", SCV_EXPORT_CLOSE));
-    if (e.create == nullptr || e.read == nullptr || e.close == nullptr) {
-      e = TEngine{};
-    }
-    return e;
-  }();
-  return engine;
-}
-
 constexpr int32_t kEngineMissing = 1;
+
+CreateConverterProc EngineCreate = nullptr;
+ReadConverterProc EngineRead = nullptr;
+CloseConverterProc EngineClose = nullptr;
+pthread_once_t EngineOnce = PTHREAD_ONCE_INIT;
+
+void LoadEngine() {
+  const void* anchor = reinterpret_cast<const void*>(&LoadEngine);
+  auto create = reinterpret_cast<CreateConverterProc>(
+      scv::plugins::LoadEngineSymbol(anchor, "scvhtm_engine.so", SCV_EXPORT_CREATE));
+  auto read = reinterpret_cast<ReadConverterProc>(
+      scv::plugins::LoadEngineSymbol(anchor, "scvhtm_engine.so", SCV_EXPORT_READ));
+  auto close = reinterpret_cast<CloseConverterProc>(
+      scv::plugins::LoadEngineSymbol(anchor, "scvhtm_engine.so", SCV_EXPORT_CLOSE));
+  if (create != nullptr && read != nullptr && close != nullptr) {
+    EngineCreate = create;
+    EngineRead = read;
+    EngineClose = close;
+  }
+}
 
 } // namespace
 
 extern "C" {
 
 SCV_EXPORT int32_t SCV_STDCALL CreateConverter(ConverterHost* host) {
-  try {
-    const TEngine& e = Engine();
-    return e.create != nullptr ? e.create(host) : kEngineMissing;
-  } catch (...) {
-    return kEngineMissing;
-  }
+  pthread_once(&EngineOnce, &LoadEngine);
+  return EngineCreate != nullptr ? EngineCreate(host) : kEngineMissing;
 }
 
 SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* host, char* buffer,
                                              int32_t capacity, int32_t* count) {
-  try {
-    const TEngine& e = Engine();
-    if (e.read == nullptr) {
-      if (count != nullptr) {
-        *count = 0;
-      }
-      return kEngineMissing;
+  pthread_once(&EngineOnce, &LoadEngine);
+  if (EngineRead == nullptr) {
+    if (count != nullptr) {
+      *count = 0;
     }
-    return e.read(host, buffer, capacity, count);
-  } catch (...) {
     return kEngineMissing;
   }
+  return EngineRead(host, buffer, capacity, count);
 }
 
 SCV_EXPORT int32_t SCV_STDCALL CloseConverter(ConverterHost* host) {
-  try {
-    const TEngine& e = Engine();
-    return e.close != nullptr ? e.close(host) : 0;
-  } catch (...) {
-    return 0;
-  }
+  pthread_once(&EngineOnce, &LoadEngine);
+  return EngineClose != nullptr ? EngineClose(host) : 0;
 }
 
 } // extern "C"

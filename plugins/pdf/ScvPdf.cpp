@@ -3,16 +3,19 @@
 #include <ScvConverter.h>
 #include <ScvEngineLoader.h>
 
+#include <pthread.h>
+
 namespace {
 
 // Returned when the back end cannot be loaded: the file could not be read.
 constexpr int32_t kEngineMissing = -2;
 
-FnPdfScvProc Engine() {
-  static const FnPdfScvProc engine = reinterpret_cast<FnPdfScvProc>(
-      scv::plugins::LoadEngineSymbol(reinterpret_cast<const void*>(&Engine),
-                                     "scvpdf_engine.so", SCV_EXPORT_PDF));
-  return engine;
+FnPdfScvProc EngineEntry = nullptr;
+pthread_once_t EngineOnce = PTHREAD_ONCE_INIT;
+
+void LoadEngine() {
+  EngineEntry = reinterpret_cast<FnPdfScvProc>(scv::plugins::LoadEngineSymbol(
+      reinterpret_cast<const void*>(&LoadEngine), "scvpdf_engine.so", SCV_EXPORT_PDF));
 }
 
 } // namespace
@@ -22,14 +25,10 @@ extern "C" SCV_EXPORT int32_t SCV_CDECL fnPdfScv(const uint16_t* fileName,
                                                  int32_t option4, int32_t option5, int32_t s1,
                                                  int32_t option7, int32_t s2, int32_t mode9,
                                                  const char* text10, const char* text11) {
-  try {
-    const FnPdfScvProc engine = Engine();
-    if (engine == nullptr) {
-      return kEngineMissing;
-    }
-    return engine(fileName, fileNameBytes, sink, option4, option5, s1, option7, s2, mode9,
-                  text10, text11);
-  } catch (...) {
+  pthread_once(&EngineOnce, &LoadEngine);
+  if (EngineEntry == nullptr) {
     return kEngineMissing;
   }
+  return EngineEntry(fileName, fileNameBytes, sink, option4, option5, s1, option7, s2, mode9,
+                     text10, text11);
 }

@@ -19,7 +19,8 @@ using scv::test::TTempDir;
 
 TRunResult RunIn(const char* programDir, const std::vector<std::string>& args,
                const TTempDir& cwd) {
-  return RunProgram(std::string(programDir) + "/scvcmd", args, {"LC_ALL=C"}, cwd.Path());
+  return RunProgram(std::string(programDir) + "/scvcmd", args,
+                    {"LC_ALL=C", std::string("LD_LIBRARY_PATH=") + programDir}, cwd.Path());
 }
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
