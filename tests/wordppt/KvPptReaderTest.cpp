@@ -94,16 +94,6 @@ TEST(KvPptReader, CurrentUserDecidesWhetherToGoOn) {
   }
 }
 
-TEST(KvPptReader, EncryptedTokenGivesMinus11WithoutDocument) {
-  const TBytes cu = TPptBuilder::CurrentUser(0, 0xF3D1C4DF);
-  std::u16string text;
-  EXPECT_EQ(ExtractPptText(&cu, nullptr, text), -11);
-  const TBytes plain = TPptBuilder::CurrentUser(8);
-  EXPECT_EQ(ExtractPptText(&plain, nullptr, text), 0);
-  EXPECT_EQ(ExtractPptText(nullptr, nullptr, text), 0);
-  EXPECT_TRUE(text.empty());
-}
-
 TEST(KvPptReader, PersistDirectoryBlocks) {
   const auto words = [](const std::vector<std::uint32_t>& ws) {
     TBytes b;
