@@ -385,6 +385,7 @@ bool IsPlaceholder(char c) { return c == '0' || c == '#'; }
 
 TNumberSection CompileSection(std::string_view text) {
   TNumberSection sec;
+  sec.emptyText = text.empty();
   auto addLiteral = [&sec](std::string_view lit) {
     if (lit.empty()) {
       return;

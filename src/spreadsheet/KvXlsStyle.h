@@ -66,7 +66,8 @@ struct TNumberSection {
   std::string_view Suffix() const { return std::string_view(literals).substr(suffixOffset); }
   std::uint16_t prefixLength = 0;
   std::uint16_t suffixOffset = 0;
-  bool Empty() const { return items.empty(); }
+  bool emptyText = false; // the section's text is empty (it falls back to the first)
+  bool Empty() const { return emptyText; }
 };
 
 struct TNumberFormat {

@@ -97,6 +97,8 @@ TEST(KvXlsStyle, NumberFormatter) {
       {"negative rounds to zero drops minus", -0.001, "0.00", "0.00"},
       {"negative rounds to zero, own section", -0.001, "0.00;(0.00)", "(0.00)"},
       {"empty negative section falls back", -5, "0.0;;\"z\"", "-5.0"},
+      {"empty zero section falls back", 0, "0.0;;", "0.0"},
+      {"quoted empty negative section hides", -5, "0;\"\";0", ""},
       {"half away from zero", 0.125, "0.00", "0.13"},
       {"half away from zero negative", -0.125, "0.00", "-0.13"},
       {"half away at units", 2.5, "0", "3"},
