@@ -23,12 +23,12 @@ std::uint64_t Load64(std::span<const std::uint8_t, 8> b) {
 }
 
 void ReadBytes8(TByteCursor& cur, std::array<std::uint8_t, 8>& out) {
-  // Missing bytes read as zero.
-  const std::size_t n = cur.Remaining() < 8 ? cur.Remaining() : 8;
-  const auto bytes = cur.Take(n);
+  // Missing bytes read as zero. After an earlier short field the cursor has failed and takes
+  // nothing.
+  const auto bytes = cur.Take(cur.Remaining() < 8 ? cur.Remaining() : 8);
   out.fill(0);
-  if (n != 0) {
-    std::memcpy(out.data(), bytes.data(), n);
+  if (!bytes.empty()) {
+    std::memcpy(out.data(), bytes.data(), bytes.size());
   }
 }
 

@@ -102,6 +102,14 @@ TEST(KvXlsBRCell, ShortRecordsReadMissingBytesAsZero) {
   EXPECT_EQ(f.ixfe, 0);
   EXPECT_EQ(DecodeFormulaValue(f.val), 0);
 
+  // A field cut short ends the reading: the bytes after it are not taken for the value.
+  const TBytes cutInIxfe = {4, 0, 5, 0, 9};
+  ASSERT_TRUE(ReadFormula(cutInIxfe, TFormula::kId, f));
+  EXPECT_EQ(f.col, 5);
+  EXPECT_EQ(DecodeFormulaValue(f.val), 0);
+  ASSERT_TRUE(ReadNumber(cutInIxfe, TNumber::kId, num));
+  EXPECT_EQ(DecodeNumber(num.num), 0);
+
   TLabelSst l;
   EXPECT_FALSE(ReadLabelSst(TBytes(10, 1), TNumber::kId, l));
 }
