@@ -39,12 +39,12 @@ struct TFuzzHost {
     host.HostRead = [](ConverterHost* h, void* buffer, int32_t count, int32_t* got) -> int32_t {
       auto& m = *reinterpret_cast<TFuzzHost*>(h);
       const std::size_t left = m.pos < m.size ? m.size - m.pos : 0;
-      const std::size_t n = count < 0 ? 0 : std::min<std::size_t>(left, static_cast<std::size_t>(count));
-      if (n > 0) {
-        std::memcpy(buffer, m.data + m.pos, n);
+      const std::size_t take = count < 0 ? 0 : std::min<std::size_t>(left, static_cast<std::size_t>(count));
+      if (take > 0) {
+        std::memcpy(buffer, m.data + m.pos, take);
       }
-      m.pos += n;
-      *got = static_cast<int32_t>(n);
+      m.pos += take;
+      *got = static_cast<int32_t>(take);
       return SCV_HOST_OK;
     };
     host.HostQueryText = [](ConverterHost*, char* destination, int32_t) -> int32_t {

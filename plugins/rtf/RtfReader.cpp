@@ -41,7 +41,14 @@ struct TGroup {
 struct TFont {
   std::int32_t charset = -1; // -1 = not declared
   std::int32_t codePage = 0; // \cpg, 0 = not declared
+  bool symbolFace = false;   // the face is named Symbol
 };
+
+// The character set of symbol fonts; with the Symbol face its bytes are Greek letters and
+// mathematical signs rather than text of a code page.
+constexpr std::int32_t kSymbolCharset = 2;
+// Font names longer than this are not needed to recognise the Symbol face.
+constexpr std::size_t kMaxFontName = 64;
 
 // Bytes that continue a run of plain ASCII text.
 constexpr std::array<bool, 256> BuildPlainTable() {
@@ -152,10 +159,13 @@ private:
       return;
     }
     if (!Emitting()) {
+      if (g_.dest == TDest::kFontTable) {
+        FontNameChar(static_cast<char>(c));
+      }
       ++pos_;
       return;
     }
-    if (c >= 0x80) {
+    if (c >= 0x80 || (kPlain[c] && CurrentCodePage() == kSymbolCodePage)) {
       Out().Byte(CurrentCodePage(), c);
       ++pos_;
       return;
@@ -374,6 +384,7 @@ private:
     case TKeywordKind::kFont:
       if (g_.dest == TDest::kFontTable) {
         definingFont_ = param;
+        fontName_.clear();
       } else {
         g_.font = param;
       }
@@ -446,6 +457,19 @@ private:
     }
   }
 
+  // Collects a font table entry's name up to its semicolon.
+  void FontNameChar(char c) {
+    if (c == ';') {
+      if (fontName_.find("Symbol") != std::string::npos) {
+        fonts_[definingFont_].symbolFace = true;
+        cacheValid_ = false;
+      }
+      fontName_.clear();
+    } else if (fontName_.size() < kMaxFontName) {
+      fontName_.push_back(c);
+    }
+  }
+
   void SetCharsetCodePage(std::int32_t codePage) {
     if (!ansiExplicit_) {
       ansiCodePage_ = codePage;
@@ -471,6 +495,14 @@ private:
     std::int32_t declared = 0;
     bool ansiCharset = false;
     if (const auto it = fonts_.find(font); it != fonts_.end()) {
+      // The Symbol face with the symbol character set, or with none declared.
+      if (it->second.symbolFace &&
+          (it->second.charset == kSymbolCharset || it->second.charset < 0)) {
+        cacheFont_ = font;
+        cacheCodePage_ = kSymbolCodePage;
+        cacheValid_ = true;
+        return cacheCodePage_;
+      }
       declared = it->second.codePage > 0 ? it->second.codePage
                                          : CodePageOfCharset(it->second.charset);
       ansiCharset = it->second.charset == 0;
@@ -497,6 +529,7 @@ private:
 
   std::unordered_map<std::int32_t, TFont> fonts_;
   std::int32_t definingFont_ = 0;
+  std::string fontName_;
   std::int32_t defaultFont_ = 0;
   std::int32_t ansiCodePage_ = 0;
   bool ansiExplicit_ = false;

@@ -11,6 +11,12 @@
 
 namespace scv::rtf {
 
+// Stands for the Symbol font's own encoding where a code page is expected.
+inline constexpr std::int32_t kSymbolCodePage = -2;
+
+// The Unicode character of a byte in the Symbol font.
+char32_t SymbolToUnicode(std::uint8_t b);
+
 // The code page of an RTF \fcharset value, or 0 when the character set names none of its own
 // (ANSI, default, symbol and unknown sets).
 std::int32_t CodePageOfCharset(std::int32_t charset);

@@ -73,6 +73,9 @@ TEST(CorpusRtf, SpotChecks) {
       {"writer.rtf", "This is a set of tests for pandoc."},
       {"PJAbout.rtf", "This unit contains the implementation of the TPJAboutBoxDlg"},
       {"tables.rtf", "Right\tLeft\tCenter\tDefault"},
+      {"list_legacy.rtf", "1.\tA\nNumbered\nList\n\u2022\tA\nBulleted"},
+      {"list_complex.rtf", "1.\tOne\n2.\tTwo\na.\tThree"},
+      {"table_error_codes.rtf", "Code\tError\n3\tPandocFailOnWarningError\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);

@@ -78,6 +78,10 @@ TEST(RtfReader, HexBytesFollowTheFontCodePage) {
        "\u00C0\u0410"},
       {"font table without groups",
        R"({\rtf1{\fonttbl\f0\fnil\fcharset0 A;\f1\fnil\fcharset161 G;}\f1\'e1})", "\u03B1"},
+      {"Symbol font", R"({\rtf1{\fonttbl{\f0\fcharset0 Times;}{\f1\fnil\fcharset2 Symbol;}})"
+       R"({\pntext\f1\'b7\tab}\f0 a {\f1 abp\'a3\'f0}})", "\u2022\ta \u03B1\u03B2\u03C0\u2264\uF0F0"},
+      {"other symbol fonts use the code page",
+       R"({\rtf1{\fonttbl{\f1\fcharset2 Wingdings;}}\f1 a\'b7})", "a\u00B7"},
       {"pc is 437", R"({\rtf1\pc \'82})", "\u00E9"},
       {"mac is Mac Roman", R"({\rtf1\mac \'8e})", "\u00E9"},
       {"utf-8 font code page",
