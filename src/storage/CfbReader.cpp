@@ -206,6 +206,24 @@ std::span<const std::uint8_t> TCfbStream::View(std::uint64_t offset, std::uint64
   return scratch;
 }
 
+std::vector<std::span<const std::uint8_t>> TCfbStream::Spans(std::uint64_t offset,
+                                                             std::uint64_t count) const {
+  std::vector<std::span<const std::uint8_t>> parts;
+  if (offset >= size_ || count == 0) {
+    return parts;
+  }
+  std::uint64_t left = std::min(count, size_ - offset);
+  for (std::size_t r = RunAt(offset); left > 0 && r < runs_.size(); ++r) {
+    const TRun& run = runs_[r];
+    const std::size_t from = static_cast<std::size_t>(offset - run.offset);
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, run.bytes.size() - from));
+    parts.push_back(run.bytes.subspan(from, n));
+    offset += n;
+    left -= n;
+  }
+  return parts;
+}
+
 std::span<const std::uint8_t> TCfbStream::Data() {
   if (runs_.size() == 1) {
     return runs_.front().bytes;

@@ -79,6 +79,9 @@ public:
   // assembled in scratch.
   std::span<const std::uint8_t> View(std::uint64_t offset, std::uint64_t count,
                                      std::vector<std::uint8_t>& scratch) const;
+  // The bytes [offset, offset + count) cut to the stream, as views of the runs they cross, in
+  // order (none when the range is empty).
+  std::vector<std::span<const std::uint8_t>> Spans(std::uint64_t offset, std::uint64_t count) const;
   // The whole stream contiguous; assembled once when the stream has several runs.
   std::span<const std::uint8_t> Data();
   std::size_t RunCount() const { return runs_.size(); }

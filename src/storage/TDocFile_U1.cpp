@@ -211,6 +211,14 @@ std::span<const std::uint8_t> TDocFileStream::View(std::uint64_t offset, std::ui
   return stream_->View(offset, count, scratch);
 }
 
+std::vector<std::span<const std::uint8_t>> TDocFileStream::Spans(std::uint64_t offset,
+                                                                 std::uint64_t count) const {
+  if (!stream_) {
+    return {};
+  }
+  return stream_->Spans(offset, count);
+}
+
 std::uint64_t TDocFileStream::StreamSize() const { return stream_ ? stream_->Size() : 0; }
 
 // ---- TDocFileStorage -----------------------------------------------------------------------

@@ -155,10 +155,25 @@ void CollectPieceText(TDocFileStorage& storage, std::span<const std::uint8_t> fi
     if (chars <= 0) {
       continue; // a limit below the start: an empty piece
     }
-    const std::uint64_t count = static_cast<std::uint64_t>(chars) * (piece.utf16 ? 2 : 1);
-    const auto bytes = runs.Block(doc, piece.streamOffset, std::min(count, budget));
-    budget -= bytes.size();
-    runs.segments.push_back({bytes, piece.utf16, !piece.utf16});
+    const std::uint64_t count = std::min(
+        static_cast<std::uint64_t>(chars) * (piece.utf16 ? 2 : 1), budget);
+    // A piece is taken as the runs of consecutive sectors it crosses, without copying, unless a
+    // run boundary would split a UTF-16 code unit.
+    const auto parts = doc.Spans(piece.streamOffset, count);
+    bool splitsUnit = false;
+    for (std::size_t i = 0; piece.utf16 && i + 1 < parts.size(); ++i) {
+      splitsUnit = splitsUnit || parts[i].size() % 2 != 0;
+    }
+    if (splitsUnit) {
+      const auto bytes = runs.Block(doc, piece.streamOffset, count);
+      budget -= bytes.size();
+      runs.segments.push_back({bytes, true, false});
+    } else {
+      for (const auto& part : parts) {
+        budget -= part.size();
+        runs.segments.push_back({part, piece.utf16, !piece.utf16});
+      }
+    }
     if (budget == 0) {
       break;
     }
@@ -289,14 +304,52 @@ public:
 
   void PutUtf16(std::span<const std::uint8_t> bytes) {
     const std::size_t n = bytes.size() / 2;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < n;) {
+      // Plain ASCII is most of the text: copied in a tight loop while no state is pending.
+      if (utf8_ && pendingHigh_ == 0) {
+        const std::size_t end = i + std::min(n - i, capacity_ - size_);
+        const std::size_t start = i;
+        for (; i < end; ++i) {
+          const unsigned c = bytes[2 * i] | bytes[2 * i + 1] << 8;
+          if (c - 0x20u >= 0x60u) {
+            break;
+          }
+          buffer_[size_++] = static_cast<char>(c);
+        }
+        if (i != start) {
+          pendingCr_ = false;
+        }
+        if (i == n) {
+          break;
+        }
+      }
       Put(static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8));
+      ++i;
     }
   }
 
   void Put8Bit(std::span<const std::uint8_t> bytes, const std::array<char16_t, 256>& table) {
-    for (const std::uint8_t b : bytes) {
-      Put(table[b]);
+    const std::size_t n = bytes.size();
+    for (std::size_t i = 0; i < n;) {
+      if (utf8_ && pendingHigh_ == 0) {
+        const std::size_t end = i + std::min(n - i, capacity_ - size_);
+        const std::size_t start = i;
+        for (; i < end; ++i) {
+          const unsigned c = table[bytes[i]];
+          if (c - 0x20u >= 0x60u) {
+            break;
+          }
+          buffer_[size_++] = static_cast<char>(c);
+        }
+        if (i != start) {
+          pendingCr_ = false;
+        }
+        if (i == n) {
+          break;
+        }
+      }
+      Put(table[bytes[i]]);
+      ++i;
     }
   }
 

@@ -238,6 +238,33 @@ TEST(KvDocCvt, PiecesCutAtTheStreamEnd) {
   }
 }
 
+// The "WordDocument" stream scattered over non-neighbouring sectors: pieces that cross sector
+// boundaries read the same as in one piece of memory, also when a boundary splits a UTF-16
+// code unit (a piece at an odd offset).
+TEST(KvDocCvt, PiecesAcrossScatteredSectors) {
+  TWordDoc doc(193, 0);
+  doc.Put(0x5F1, Utf16(u"abcdefghijklmnop"))
+      .Put(0x7F0, Utf16(u"ABCDEFGHIJKLMNOP"))
+      .Put(0x9F8, "0123456789abcdef")
+      .Put(0x1000, std::string(2000, 'z'));
+  const TClx clx = TClx().Pcdt({0, 16, 32, 48}, {0x5F1, 0x7F0, Fc8(0x9F8)});
+  doc.Clx(0, static_cast<std::uint32_t>(clx.bytes.size()));
+  for (const int version : {3, 4}) {
+    SCOPED_TRACE(version);
+    TCfbBuilder builder(version);
+    builder.SetFragmented(true)
+        .AddStream("WordDocument", doc.bytes)
+        .AddStream("0Table", clx.bytes + std::string(5000, '\0'))
+        .AddStream("Data", std::string(20000, 'd'));
+    for (const std::int32_t cp : {1252, 65001}) {
+      const TRun got = Convert(builder.Build(), cp);
+      EXPECT_EQ(got.out, std::string(cp == 65001 ? "\xEF\xBB\xBF" : "") +
+                             "abcdefghijklmnopABCDEFGHIJKLMNOP0123456789abcdef" +
+                             std::string(cp == 65001 ? 1 : 0, '\0'));
+    }
+  }
+}
+
 TEST(KvDocCvt, RepeatedPiecesStayWithinABudget) {
   // Thousands of pieces naming the same 64 KiB: the text stays within a small multiple of the
   // stream instead of growing with pieces x stream.
