@@ -103,6 +103,14 @@ TEST(CorpusHlp, ThroughTheProgram) {
   ASSERT_EQ(run.exitCode, 0) << run.out;
   const std::string text = ReadFileBytes(out);
   EXPECT_EQ(text.rfind("\xEF\xBB\xBFPJAbout unit\r\n", 0), 0u);
+
+  const std::string rtfOut = dir.File("rtf.txt");
+  const auto rtf = scv::test::RunScvcmd({"-c65001", CorpusDir("rtf") + "/accent.rtf", rtfOut});
+  ASSERT_EQ(rtf.exitCode, 0) << rtf.out;
+  EXPECT_EQ(ReadFileBytes(rtfOut), "\xEF\xBB\xBF le caf\u00E9 o\u00F9 on ne fume pas ");
+  const auto latin1 = scv::test::RunScvcmd({"-o", "-c1252", CorpusDir("rtf") + "/accent.rtf", rtfOut});
+  ASSERT_EQ(latin1.exitCode, 0) << latin1.out;
+  EXPECT_EQ(ReadFileBytes(rtfOut), std::string(" le caf\xE9 o\xF9 on ne fume pas \0", 28));
 }
 
 } // namespace
