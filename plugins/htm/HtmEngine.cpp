@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "HtmlEncoding.h"
 #include "HtmlRender.h"
@@ -21,7 +22,12 @@ std::unique_ptr<TConversion> Current;
 constexpr int32_t kFailed = 1;
 
 // Reads the whole input through the host. False when the host has no file or a read fails.
-bool ReadInput(ConverterHost* host, std::string& bytes) {
+struct TInput {
+  std::unique_ptr<char[]> data;
+  std::size_t size = 0;
+};
+
+bool ReadInput(ConverterHost* host, TInput& input) {
   if (host == nullptr || host->HostGetSize == nullptr || host->HostRead == nullptr) {
     return false;
   }
@@ -30,24 +36,37 @@ bool ReadInput(ConverterHost* host, std::string& bytes) {
   if (host->HostGetSize(host, &low, &high) != SCV_HOST_OK) {
     return false;
   }
-  // The size only sizes the first allocation; the reads decide how much there is. A bogus
-  // size cannot make us allocate more than a sane first guess.
+  // The size only sizes the buffer; the reads decide how much there is. A bogus size cannot
+  // make us allocate more than a sane first guess, and a file that grew is read to its end.
   const std::uint64_t size = std::uint64_t{high} << 32 | low;
-  constexpr std::uint64_t kMaxReserve = 1ull << 30;
-  bytes.reserve(static_cast<std::size_t>(size < kMaxReserve ? size : kMaxReserve));
-  constexpr int32_t kBlock = 1 << 20;
+  constexpr std::uint64_t kMaxGuess = 1ull << 30;
+  std::size_t capacity = static_cast<std::size_t>(size < kMaxGuess ? size : kMaxGuess) + 1;
+  auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+  std::size_t used = 0;
   for (;;) {
-    const std::size_t old = bytes.size();
-    bytes.resize(old + kBlock);
+    if (used == capacity) {
+      const std::size_t bigger = capacity * 2;
+      auto grown = std::make_unique_for_overwrite<char[]>(bigger);
+      std::memcpy(grown.get(), buffer.get(), used);
+      buffer = std::move(grown);
+      capacity = bigger;
+    }
+    constexpr std::size_t kMaxRead = 1u << 30;
+    const std::size_t room = capacity - used < kMaxRead ? capacity - used : kMaxRead;
     int32_t got = 0;
-    if (host->HostRead(host, bytes.data() + old, kBlock, &got) != SCV_HOST_OK || got < 0) {
+    if (host->HostRead(host, buffer.get() + used, static_cast<int32_t>(room), &got) !=
+            SCV_HOST_OK ||
+        got < 0) {
       return false;
     }
-    bytes.resize(old + static_cast<std::size_t>(got < kBlock ? got : kBlock));
     if (got == 0) {
-      return true;
+      break;
     }
+    used += static_cast<std::size_t>(got) < room ? static_cast<std::size_t>(got) : room;
   }
+  input.data = std::move(buffer);
+  input.size = used;
+  return true;
 }
 
 } // namespace
@@ -57,15 +76,21 @@ extern "C" {
 SCV_EXPORT int32_t SCV_STDCALL CreateConverter(ConverterHost* host) {
   try {
     Current.reset();
-    std::string bytes;
-    if (!ReadInput(host, bytes)) {
+    TInput input;
+    if (!ReadInput(host, input)) {
       return kFailed;
     }
+    const std::string_view bytes(input.data.get(), input.size);
     const scv::htm::TEncoding encoding = scv::htm::DetectEncoding(bytes);
-    std::string utf8 = scv::htm::DecodeToUtf8(bytes, encoding);
-    std::string().swap(bytes);
     auto conversion = std::make_unique<TConversion>();
-    conversion->text = scv::htm::RenderHtml(std::move(utf8));
+    // Most pages are clean UTF-8 already: they go to the parser as read.
+    if (scv::htm::IsParserReadyUtf8(bytes, encoding)) {
+      conversion->text = scv::htm::RenderHtml(bytes);
+    } else {
+      std::string utf8 = scv::htm::DecodeToUtf8(bytes, encoding);
+      input = TInput{};
+      conversion->text = scv::htm::RenderHtml(utf8);
+    }
     Current = std::move(conversion);
     return 0;
   } catch (...) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "platform/CodePage.h"
 
@@ -422,6 +423,18 @@ bool IsValidUtf8(std::string_view bytes) {
   std::size_t i = 0;
   const std::size_t n = bytes.size();
   while (i < n) {
+    // Eight ASCII bytes at a time.
+    while (i + 8 <= n) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, bytes.data() + i, 8);
+      if ((word & 0x8080808080808080ull) != 0) {
+        break;
+      }
+      i += 8;
+    }
+    if (i >= n) {
+      break;
+    }
     if (static_cast<unsigned char>(bytes[i]) < 0x80) {
       ++i;
       continue;
@@ -494,6 +507,21 @@ TEncoding DetectEncoding(std::string_view bytes) {
     return {TEncodingKind::kUtf8, 0, 0};
   }
   return {TEncodingKind::kCodePage, 1252, 0};
+}
+
+bool IsParserReadyUtf8(std::string_view bytes, const TEncoding& encoding) {
+  if (encoding.kind != TEncodingKind::kUtf8 || encoding.bomLength != 0) {
+    return false;
+  }
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    // Controls other than TAB, LF and CR, and the lead byte of U+FFFE/U+FFFF (EF BF BE/BF)
+    // are rare; any of them sends the text through the decoder.
+    if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r') || b == 0xEF) {
+      return false;
+    }
+  }
+  return IsValidUtf8(bytes);
 }
 
 std::string DecodeToUtf8(std::string_view bytes, const TEncoding& encoding) {

@@ -41,6 +41,10 @@ bool IsValidUtf8(std::string_view bytes);
 // rest.
 TEncoding DetectEncoding(std::string_view bytes);
 
+// True when DecodeToUtf8 would return the bytes unchanged: UTF-8 without a byte-order mark,
+// well-formed, and free of the characters it filters.
+bool IsParserReadyUtf8(std::string_view bytes, const TEncoding& encoding);
+
 // Decodes to UTF-8 that the HTML parser accepts: ill-formed sequences become U+FFFD, NUL and
 // the C0 controls other than TAB, LF, CR and FF are dropped, noncharacters U+FFFE/U+FFFF
 // become U+FFFD.

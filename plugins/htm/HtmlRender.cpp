@@ -131,17 +131,20 @@ bool IsHiddenByAttributes(const xmlChar** atts) {
 class TTextRenderer {
 public:
   void SetContext(htmlParserCtxtPtr ctxt) { ctxt_ = ctxt; }
+  // Room for text as long as the document: the text is shorter than its markup, and pages
+  // never written to are never touched.
+  void Reserve(std::size_t n) { out_.reserve(n); }
   bool Failed() const { return failed_; }
 
   void Start(const char* name, const xmlChar** atts) {
-    unsigned flags = FlagsOf(name);
+    unsigned flags = CachedFlagsOf(name);
     if (dropDepth_ == 0 && (flags & kDrop) == 0 && IsHiddenByAttributes(atts)) {
       flags |= kDrop;
     }
     if ((flags & kTitle) != 0 && titleDone_) {
       flags = kDrop; // only the first title names the document
     }
-    TFrame frame{std::string(name), flags, breaks_};
+    TFrame frame{name, flags, breaks_};
     if (dropDepth_ > 0 || (flags & kDrop) != 0) {
       ++dropDepth_;
       frame.flags = kDrop;
@@ -191,7 +194,7 @@ public:
     constexpr std::size_t kSearch = 64;
     std::size_t depth = 0;
     for (auto it = frames_.rbegin(); it != frames_.rend() && depth < kSearch; ++it, ++depth) {
-      if (it->name == name) {
+      if (it->name == name || std::strcmp(it->name, name) == 0) {
         for (std::size_t k = 0; k <= depth; ++k) {
           PopFrame();
         }
@@ -214,9 +217,19 @@ public:
     }
     std::size_t i = 0;
     while (i < n) {
+      // A run of plain bytes, single spaces between words included: one space between two
+      // plain bytes collapses to itself, so most text is copied a line at a time.
       std::size_t j = i;
-      while (j < n && kByteClasses[static_cast<std::uint8_t>(p[j])] == kPlain) {
-        ++j;
+      while (j < n) {
+        const std::uint8_t cls = kByteClasses[static_cast<std::uint8_t>(p[j])];
+        if (cls == kPlain) {
+          ++j;
+        } else if (p[j] == ' ' && j > i && j + 1 < n &&
+                   kByteClasses[static_cast<std::uint8_t>(p[j + 1])] == kPlain) {
+          j += 2;
+        } else {
+          break;
+        }
       }
       if (j > i) {
         Emit(p + i, j - i);
@@ -276,8 +289,26 @@ public:
   }
 
 private:
+  // libxml2 keeps element names in its dictionary for the whole parse, one copy per name, so
+  // frames hold the pointer and a name's flags are cached by its address.
+  unsigned CachedFlagsOf(const char* name) {
+    const std::size_t slot = (reinterpret_cast<std::uintptr_t>(name) >> 3) % kFlagCacheSize;
+    TFlagCache& entry = flagCache_[slot];
+    if (entry.name != name) {
+      entry.name = name;
+      entry.flags = FlagsOf(name);
+    }
+    return entry.flags;
+  }
+
+  static constexpr std::size_t kFlagCacheSize = 61;
+  struct TFlagCache {
+    const char* name = nullptr;
+    unsigned flags = 0;
+  };
+
   struct TFrame {
-    std::string name;
+    const char* name;
     unsigned flags;
     int breaksAtStart;
   };
@@ -432,6 +463,7 @@ private:
   }
 
   htmlParserCtxtPtr ctxt_ = nullptr;
+  std::array<TFlagCache, kFlagCacheSize> flagCache_{};
   std::string out_;
   std::string title_;
   std::vector<TFrame> frames_;
@@ -486,7 +518,7 @@ void OnStructuredError(void* /*ctx*/, xmlErrorPtr /*error*/) {}
 
 } // namespace
 
-std::string RenderHtml(std::string utf8) {
+std::string RenderHtml(std::string_view utf8) {
   xmlInitParser();
   // Diagnostics go nowhere: the library never prints.
   xmlSetGenericErrorFunc(nullptr, &OnDiagnostic);
@@ -499,7 +531,8 @@ std::string RenderHtml(std::string utf8) {
     throw std::bad_alloc(); // beyond what the parser can take in one buffer
   }
   // The whole-document parser, not the push parser: only it keeps content that follows the
-  // end of <html>, as browsers do.
+  // end of <html>, as browsers do. It works on a copy of the text (libxml2 2.9's in-place
+  // buffers are not safe with the HTML parser).
   htmlParserCtxtPtr ctxt = htmlCreateMemoryParserCtxt(utf8.data(), static_cast<int>(utf8.size()));
   if (ctxt == nullptr || ctxt->sax == nullptr) {
     if (ctxt != nullptr) {
@@ -507,10 +540,10 @@ std::string RenderHtml(std::string utf8) {
     }
     throw std::bad_alloc();
   }
-  // The parser holds its own copy of the text now.
-  std::string().swap(utf8);
 
   TTextRenderer renderer;
+  renderer.Reserve(utf8.size());
+
   std::memset(ctxt->sax, 0, sizeof(htmlSAXHandler));
   ctxt->sax->startElement = &OnStartElement;
   ctxt->sax->endElement = &OnEndElement;

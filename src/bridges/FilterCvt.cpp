@@ -3,6 +3,7 @@
 
 #include <ScvConverter.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -191,7 +192,14 @@ std::int32_t FilterToText(TFilterLibrary& lib, const std::u16string& fileName,
   InputPosition = 0;
   AppData.fileHandle = InputFile.Descriptor();
 
+  // The text of an HTML, RTF or help file is rarely longer than the file; room for that much
+  // saves regrowing a large text piece by piece (untouched room costs nothing).
+  constexpr std::int64_t kMaxReserve = std::int64_t{1} << 28;
+  const std::int64_t fileSize = InputFile.Size();
   std::string text;
+  if (fileSize > 0) {
+    text.reserve(static_cast<std::size_t>(std::min(fileSize, kMaxReserve)));
+  }
   bool accepted = false;
   bool failed = false;
   try {
