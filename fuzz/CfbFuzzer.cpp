@@ -1,11 +1,11 @@
 // Fuzzes the compound-file reader: open, list the root storage, open and read every stream
-// through the stream object's positioned and typed reads.
+// through the stream object's positioned and typed reads, views and spans.
+#include "storage/CfbReader.h"
+#include "storage/TDocFile_U1.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-#include "storage/CfbReader.h"
-#include "storage/TDocFile_U1.h"
 
 namespace {
 constexpr std::size_t kMaxInput = 4u << 20;
@@ -38,6 +38,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sum += stream->ReadDWord() + stream->ReadWord() + stream->ReadByte();
     stream->Seek(-3, 2);
     sum += static_cast<std::uint64_t>(stream->ReadDouble() != 0.0);
+    // Views and spans across the runs of sectors, from an offset the data picks.
+    const std::uint64_t from = size > 0 ? data[size / 2] * 61u : 0;
+    std::vector<std::uint8_t> scratch;
+    const auto view = stream->View(from, 1000, scratch);
+    std::uint64_t spanned = 0;
+    for (const auto& part : stream->Spans(from, 1000)) {
+      spanned += part.size();
+    }
+    if (spanned != view.size() || stream->Data().size() != stream->StreamSize()) {
+      __builtin_trap();
+    }
     if (stream->Position() < 0 || sum == 0xFFFFFFFFFFFFFFFFull) {
       __builtin_trap();
     }

@@ -1,10 +1,10 @@
 // Fuzzes the Word extractor from the compound file up, for the UTF-8 and Windows-1252 targets
 // (the one-pass Unicode writer and the 8-bit path).
+#include "wordppt/KvDocCvt.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
-
-#include "wordppt/KvDocCvt.h"
 
 namespace {
 constexpr std::size_t kMaxInput = 4u << 20;

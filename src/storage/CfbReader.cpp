@@ -1,10 +1,10 @@
 // Read-only compound-file reader over a file held in memory.
 #include "storage/CfbReader.h"
 
+#include "storage/ByteCursor.h"
+
 #include <algorithm>
 #include <cstring>
-
-#include "storage/ByteCursor.h"
 
 namespace scv::storage {
 
@@ -178,7 +178,8 @@ std::size_t TCfbStream::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out
   if (offset >= size_ || out.empty()) {
     return 0;
   }
-  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), size_ - offset));
+  const std::size_t want =
+      static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), size_ - offset));
   std::size_t done = 0;
   for (std::size_t r = RunAt(offset); done < want && r < runs_.size(); ++r) {
     const TRun& run = runs_[r];
@@ -216,7 +217,8 @@ std::vector<std::span<const std::uint8_t>> TCfbStream::Spans(std::uint64_t offse
   for (std::size_t r = RunAt(offset); left > 0 && r < runs_.size(); ++r) {
     const TRun& run = runs_[r];
     const std::size_t from = static_cast<std::size_t>(offset - run.offset);
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, run.bytes.size() - from));
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(left, run.bytes.size() - from));
     parts.push_back(run.bytes.subspan(from, n));
     offset += n;
     left -= n;
@@ -239,7 +241,8 @@ std::size_t TCfbStream::Read(void* buffer, std::size_t count) {
   if (pos_ >= size_ || count == 0) {
     return 0;
   }
-  const std::size_t n = ReadAt(pos_, std::span<std::uint8_t>(static_cast<std::uint8_t*>(buffer), count));
+  const std::size_t n =
+      ReadAt(pos_, std::span<std::uint8_t>(static_cast<std::uint8_t*>(buffer), count));
   pos_ += n;
   return n;
 }
@@ -315,7 +318,8 @@ void TCfbFile::ReadHeader() {
   sectorShift_ = sectorShift;
   sectorSize_ = 1u << sectorShift_;
   const std::uint64_t size = bytes_.size();
-  const std::uint64_t count = size <= sectorSize_ ? 0 : (size - sectorSize_ + sectorSize_ - 1) >> sectorShift_;
+  const std::uint64_t count =
+      size <= sectorSize_ ? 0 : (size - sectorSize_ + sectorSize_ - 1) >> sectorShift_;
   sectorCount_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, kCfbMaxRegSect));
 }
 
@@ -384,8 +388,10 @@ std::shared_ptr<TCfbStream> TCfbFile::ChainStream(std::uint32_t start, std::uint
       std::copy(sector.begin(), sector.end(), owned.back().begin());
       runs.push_back({length, owned.back()});
       prev = kCfbFreeSect;
-    } else if (prev != kCfbFreeSect && s == prev + 1 && runs.back().bytes.data() + runs.back().bytes.size() == sector.data()) {
-      runs.back().bytes = std::span<const std::uint8_t>(runs.back().bytes.data(), runs.back().bytes.size() + static_cast<std::size_t>(take));
+    } else if (prev != kCfbFreeSect && s == prev + 1 &&
+               runs.back().bytes.data() + runs.back().bytes.size() == sector.data()) {
+      runs.back().bytes = std::span<const std::uint8_t>(
+          runs.back().bytes.data(), runs.back().bytes.size() + static_cast<std::size_t>(take));
       prev = s;
     } else {
       runs.push_back({length, sector.first(static_cast<std::size_t>(take))});
@@ -524,10 +530,11 @@ std::shared_ptr<TCfbStream> TCfbFile::OpenStream(std::u16string_view name) {
   while (length < size && m < miniCount && !seen[m]) {
     seen[m] = true;
     const std::size_t from = std::size_t{m} * miniSectorSize_;
-    const std::size_t take = std::min<std::size_t>({miniSectorSize_, miniStream_.size() - from,
-                                                    static_cast<std::size_t>(size - length)});
+    const std::size_t take = std::min<std::size_t>(
+        {miniSectorSize_, miniStream_.size() - from, static_cast<std::size_t>(size - length)});
     if (prev != kCfbFreeSect && m == prev + 1) {
-      runs.back().bytes = miniStream_.subspan(from - runs.back().bytes.size(), runs.back().bytes.size() + take);
+      runs.back().bytes =
+          miniStream_.subspan(from - runs.back().bytes.size(), runs.back().bytes.size() + take);
     } else {
       runs.push_back({length, miniStream_.subspan(from, take)});
     }

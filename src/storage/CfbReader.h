@@ -106,7 +106,7 @@ private:
 
 // Directory entry as stored: 128 bytes.
 struct TCfbDirEntry {
-  std::u16string name;        // up to 31 code units
+  std::u16string name;         // up to 31 code units
   std::uint8_t objectType = 0; // 0 unused, 1 storage, 2 stream, 5 root storage
   std::uint32_t leftSiblingId = 0;
   std::uint32_t rightSiblingId = 0;

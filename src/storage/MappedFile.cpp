@@ -1,11 +1,10 @@
 // A whole input file as read-only bytes in memory.
 #include "storage/MappedFile.h"
 
-#include <sys/mman.h>
-
-#include <vector>
-
 #include "platform/FileIo.h"
+
+#include <sys/mman.h>
+#include <vector>
 
 namespace scv::storage {
 

@@ -1,13 +1,13 @@
 // Compound files: recognising and opening them, and their streams as byte streams.
 #include "storage/TDocFile_U1.h"
 
-#include <cstring>
-#include <limits>
-#include <stdexcept>
-
 #include "platform/FileIo.h"
 #include "storage/CfbReader.h"
 #include "storage/MappedFile.h"
+
+#include <cstring>
+#include <limits>
+#include <stdexcept>
 
 namespace scv::storage {
 
@@ -17,7 +17,9 @@ constexpr const char* kStorageIsNil = "Storage is nil";
 constexpr const char* kStreamIsNilAtCreation = "Stream is nil!";
 constexpr const char* kStreamIsNil = "Stream is nil";
 
-bool Failed(std::uint32_t code) { return (code & 0x80000000u) != 0; }
+bool Failed(std::uint32_t code) {
+  return (code & 0x80000000u) != 0;
+}
 
 // StgIsStorageFile: S_OK for a file that holds a whole header starting with the signature,
 // STG_E_FILENOTFOUND when it does not exist, S_FALSE when it is something else, and a read
@@ -73,11 +75,17 @@ std::int64_t TStream::Seek64(std::int64_t offset, std::uint16_t origin) {
   return Seek(static_cast<std::int32_t>(offset), origin);
 }
 
-std::int32_t TStream::Position() { return Seek(0, 1); }
+std::int32_t TStream::Position() {
+  return Seek(0, 1);
+}
 
-void TStream::SetPosition(std::int32_t position) { Seek(position, 0); }
+void TStream::SetPosition(std::int32_t position) {
+  Seek(position, 0);
+}
 
-std::int32_t TStream::Size() { return static_cast<std::int32_t>(GetSize()); }
+std::int32_t TStream::Size() {
+  return static_cast<std::int32_t>(GetSize());
+}
 
 // ---- TDocFileStream ------------------------------------------------------------------------
 
@@ -148,8 +156,7 @@ std::int32_t TDocFileStream::Seek(std::int32_t offset, std::uint16_t origin) {
 namespace {
 
 // Reads n bytes through the stream's own Read; missing bytes stay zero.
-template <std::size_t N>
-void ReadLittleEndian(TDocFileStream& s, std::uint8_t (&bytes)[N]) {
+template <std::size_t N> void ReadLittleEndian(TDocFileStream& s, std::uint8_t (&bytes)[N]) {
   std::memset(bytes, 0, N);
   s.Read(bytes, static_cast<std::int32_t>(N));
 }
@@ -219,7 +226,9 @@ std::vector<std::span<const std::uint8_t>> TDocFileStream::Spans(std::uint64_t o
   return stream_->Spans(offset, count);
 }
 
-std::uint64_t TDocFileStream::StreamSize() const { return stream_ ? stream_->Size() : 0; }
+std::uint64_t TDocFileStream::StreamSize() const {
+  return stream_ ? stream_->Size() : 0;
+}
 
 // ---- TDocFileStorage -----------------------------------------------------------------------
 

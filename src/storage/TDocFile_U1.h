@@ -62,8 +62,7 @@ public:
                                      std::vector<std::uint8_t>& scratch) const;
   // The bytes [offset, offset + count) cut to the stream, as views of the runs of consecutive
   // sectors they cross, in order. Valid while this object lives.
-  std::vector<std::span<const std::uint8_t>> Spans(std::uint64_t offset,
-                                                   std::uint64_t count) const;
+  std::vector<std::span<const std::uint8_t>> Spans(std::uint64_t offset, std::uint64_t count) const;
   // The stream's size as a 64-bit value; 0 without a stream.
   std::uint64_t StreamSize() const;
 

@@ -2,14 +2,14 @@
 // of 8-bit text of documents older than Word 97.
 #include "wordppt/KvDocCvt.h"
 
+#include "platform/CodePage.h"
+#include "storage/CfbReader.h"
+#include "storage/TDocFile_U1.h"
+
 #include <algorithm>
 #include <array>
 #include <memory>
 #include <span>
-
-#include "platform/CodePage.h"
-#include "storage/CfbReader.h"
-#include "storage/TDocFile_U1.h"
 
 namespace scv::wordppt {
 
@@ -56,7 +56,7 @@ struct TWordPiece {
 // One run of text in the "WordDocument" stream, in the order it is output.
 struct TSegment {
   std::span<const std::uint8_t> bytes;
-  bool utf16 = false;      // UTF-16LE; otherwise Windows-1252 bytes
+  bool utf16 = false;       // UTF-16LE; otherwise Windows-1252 bytes
   bool replaceNbsp = false; // byte 0xA0 becomes a space (8-bit pieces of the piece table)
 };
 
@@ -155,8 +155,8 @@ void CollectPieceText(TDocFileStorage& storage, std::span<const std::uint8_t> fi
     if (chars <= 0) {
       continue; // a limit below the start: an empty piece
     }
-    const std::uint64_t count = std::min(
-        static_cast<std::uint64_t>(chars) * (piece.utf16 ? 2 : 1), budget);
+    const std::uint64_t count =
+        std::min(static_cast<std::uint64_t>(chars) * (piece.utf16 ? 2 : 1), budget);
     // A piece is taken as the runs of consecutive sectors it crosses, without copying, unless a
     // run boundary would split a UTF-16 code unit.
     const auto parts = doc.Spans(piece.streamOffset, count);

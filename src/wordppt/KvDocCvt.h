@@ -1,19 +1,19 @@
 // Word 97-2003 binary documents to text.
 #pragma once
 
+#include "frontend/KvCvtBase.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
-
-#include "frontend/KvCvtBase.h"
 
 namespace scv::wordppt {
 
 // Extractor entry for DOC: the four common parameters, the line-end option and the special
 // format (1 keeps raw characters).
 std::int32_t DocToText(const std::u16string& fileName, std::int32_t byteLimit,
-                       TConversionResult& result, std::int32_t codePage,
-                       std::int32_t lineEndOption, std::int32_t specialFormat);
+                       TConversionResult& result, std::int32_t codePage, std::int32_t lineEndOption,
+                       std::int32_t specialFormat);
 
 // The same for a document already in memory (fuzzing): -5 when it is not a compound file.
 std::int32_t DocBytesToText(std::span<const std::uint8_t> bytes, TConversionResult& result,

@@ -1,10 +1,9 @@
 // Compound-file reader: layouts that must read back exactly, names, and hostile structures.
 #include "storage/CfbReader.h"
 
-#include <gtest/gtest.h>
-
-
 #include "support/CfbBuilder.h"
+
+#include <gtest/gtest.h>
 
 namespace scv::storage {
 namespace {
@@ -12,7 +11,9 @@ namespace {
 using test::PutU32;
 using test::TCfbBuilder;
 
-std::vector<std::uint8_t> ToBytes(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<std::uint8_t> ToBytes(const std::string& s) {
+  return {s.begin(), s.end()};
+}
 
 std::string Pattern(std::size_t n, unsigned seed) {
   std::string s(n, '\0');
@@ -91,8 +92,8 @@ TEST(CfbReader, NamesCompareWithoutCaseInRootOnly) {
       {u"worddocument", "main"},
       {u"\u0414\u0410\u041d\u041d\u042b\u0415", "cyrillic"},
       {u"1table", "table"},
-      {u"Inner", "<missing>"},        // lives in a sub-storage
-      {u"ObjectPool", "<missing>"},   // a storage, not a stream
+      {u"Inner", "<missing>"},      // lives in a sub-storage
+      {u"ObjectPool", "<missing>"}, // a storage, not a stream
       {u"Macros", "<missing>"},
       {u"WordDocumen", "<missing>"},
       {std::u16string(u"WordDocument\0", 13), "<missing>"},
@@ -106,9 +107,10 @@ TEST(CfbReader, NamesCompareWithoutCaseInRootOnly) {
 
 TEST(CfbReader, UpperCaseMapping) {
   const std::pair<char16_t, char16_t> cases[] = {
-      {u'a', u'A'},         {u'z', u'Z'},         {u'1', u'1'},         {u'\u00e9', u'\u00c9'},
-      {u'\u00f7', u'\u00f7'}, {u'\u00ff', u'\u0178'}, {u'\u0101', u'\u0100'}, {u'\u013a', u'\u0139'},
-      {u'\u017e', u'\u017d'}, {u'\u03b1', u'\u0391'}, {u'\u03c2', u'\u03a3'}, {u'\u0451', u'\u0401'},
+      {u'a', u'A'},           {u'z', u'Z'},           {u'1', u'1'},
+      {u'\u00e9', u'\u00c9'}, {u'\u00f7', u'\u00f7'}, {u'\u00ff', u'\u0178'},
+      {u'\u0101', u'\u0100'}, {u'\u013a', u'\u0139'}, {u'\u017e', u'\u017d'},
+      {u'\u03b1', u'\u0391'}, {u'\u03c2', u'\u03a3'}, {u'\u0451', u'\u0401'},
       {u'\u044f', u'\u042f'}, {u'\uff41', u'\uff21'}, {u'\u4e2d', u'\u4e2d'},
   };
   for (const auto& [in, want] : cases) {
@@ -186,8 +188,7 @@ TEST(CfbReader, HostileStructuresEndCleanly) {
        [](std::string& b, const test::TCfbLayout&) { PutU32(b, 76, 0x0FFFFFFF); }, true, 512},
       {"FAT count enormous",
        [](std::string& b, const test::TCfbLayout&) { PutU32(b, 44, 0xFFFFFFFF); }, true, 7096},
-      {"bad sector shift",
-       [](std::string& b, const test::TCfbLayout&) { b[30] = 10; }, false, 0},
+      {"bad sector shift", [](std::string& b, const test::TCfbLayout&) { b[30] = 10; }, false, 0},
       {"directory start beyond the file",
        [](std::string& b, const test::TCfbLayout&) { PutU32(b, 48, 0x10000); }, false, 0},
       {"file cut inside the last sector",
@@ -348,11 +349,14 @@ TEST(CfbReader, ReadsAcrossRunsOfSectors) {
     SCOPED_TRACE(c.name);
     std::vector<std::uint8_t> scratch;
     const auto v = s->View(c.offset, c.count, scratch);
-    const std::size_t want = c.offset >= a.size() ? 0 : std::min<std::size_t>(c.count, a.size() - c.offset);
-    EXPECT_EQ(std::string(v.begin(), v.end()), a.substr(std::min<std::size_t>(c.offset, a.size()), want));
+    const std::size_t want =
+        c.offset >= a.size() ? 0 : std::min<std::size_t>(c.count, a.size() - c.offset);
+    EXPECT_EQ(std::string(v.begin(), v.end()),
+              a.substr(std::min<std::size_t>(c.offset, a.size()), want));
     EXPECT_EQ(!scratch.empty(), c.copied);
     std::string buf(static_cast<std::size_t>(c.count), '\0');
-    const std::size_t n = s->ReadAt(c.offset, std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(buf.data()), buf.size()));
+    const std::size_t n = s->ReadAt(
+        c.offset, std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(buf.data()), buf.size()));
     EXPECT_EQ(buf.substr(0, n), a.substr(std::min<std::size_t>(c.offset, a.size()), want));
   }
   // Sequential reads in odd-sized steps cross every run boundary.

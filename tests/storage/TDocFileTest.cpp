@@ -1,21 +1,22 @@
 // Storage and stream objects over compound files: results, positions and error texts.
+#include "platform/FileIo.h"
 #include "storage/TDocFile_U1.h"
+#include "support/CfbBuilder.h"
+#include "support/ProcessRunner.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
 
-#include "platform/FileIo.h"
-#include "support/CfbBuilder.h"
-#include "support/ProcessRunner.h"
-
 namespace scv::storage {
 namespace {
 
 using test::TCfbBuilder;
 
-std::u16string Wide(const std::string& s) { return platform::ArgumentToWide(s); }
+std::u16string Wide(const std::string& s) {
+  return platform::ArgumentToWide(s);
+}
 
 TEST(TDocFile, CheckStorageFileAnswers) {
   test::TTempDir dir;
@@ -43,8 +44,9 @@ TEST(TDocFile, CheckStorageFileAnswers) {
 
 TEST(TDocFile, OpenStorageAndStreams) {
   test::TTempDir dir;
-  const std::string path = dir.Write("a.doc", TCfbBuilder::Make({{"WordDocument", "0123456789"},
-                                                                  {"1Table", std::string(5000, 't')}}));
+  const std::string path = dir.Write(
+      "a.doc",
+      TCfbBuilder::Make({{"WordDocument", "0123456789"}, {"1Table", std::string(5000, 't')}}));
   auto storage = OpenStorageFile(Wide(path), kStgmReadShareExclusive);
   ASSERT_NE(storage, nullptr);
   EXPECT_EQ(storage->LastError(), "");
@@ -87,7 +89,8 @@ TEST(TDocFile, OpenStorageAndStreams) {
   s->SetSize(2);
   EXPECT_NE(s->LastError(), "");
   EXPECT_EQ(s->Size(), 10);
-  EXPECT_EQ(s->ReadAll(), std::vector<std::uint8_t>({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
+  EXPECT_EQ(s->ReadAll(),
+            std::vector<std::uint8_t>({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}));
 }
 
 // Large files are mapped rather than read; the streams read back the same.
@@ -98,7 +101,10 @@ TEST(TDocFile, LargeFileReadsBack) {
     big[i] = static_cast<char>(i * 7 + i / 1000);
   }
   TCfbBuilder builder;
-  builder.SetFragmented(true).AddStream("Big", big).AddStream("Other", std::string(9000, 'o')).AddStream("Small", "s");
+  builder.SetFragmented(true)
+      .AddStream("Big", big)
+      .AddStream("Other", std::string(9000, 'o'))
+      .AddStream("Small", "s");
   const std::string path = dir.Write("big.doc", builder.Build());
   auto storage = OpenStorageFile(Wide(path), kStgmReadShareExclusive);
   ASSERT_NE(storage, nullptr);

@@ -16,9 +16,13 @@ constexpr std::uint32_t kNoStream = 0xFFFFFFFF;
 constexpr std::size_t kMiniCutoff = 4096;
 constexpr std::size_t kMiniSector = 64;
 
-std::u16string Widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
+std::u16string Widen(const std::string& ascii) {
+  return {ascii.begin(), ascii.end()};
+}
 
-char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+char16_t Upper(char16_t c) {
+  return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+}
 
 // Directory order: shorter names first, then code unit by code unit, upper-cased.
 bool NameLess(const std::u16string& a, const std::u16string& b) {
@@ -33,7 +37,9 @@ bool NameLess(const std::u16string& a, const std::u16string& b) {
   return false;
 }
 
-std::uint32_t CeilDiv(std::size_t a, std::size_t b) { return static_cast<std::uint32_t>((a + b - 1) / b); }
+std::uint32_t CeilDiv(std::size_t a, std::size_t b) {
+  return static_cast<std::uint32_t>((a + b - 1) / b);
+}
 
 } // namespace
 
@@ -58,7 +64,8 @@ std::size_t TCfbBuilder::FindOrAddStorage(const std::string& path) {
     }
   }
   const auto slash = path.rfind('/');
-  const std::size_t parent = FindOrAddStorage(slash == std::string::npos ? "" : path.substr(0, slash));
+  const std::size_t parent =
+      FindOrAddStorage(slash == std::string::npos ? "" : path.substr(0, slash));
   const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
   nodes_.push_back(TNode{Widen(leaf), path, 1, {}, {}});
   nodes_[parent].children.push_back(nodes_.size() - 1);
@@ -72,7 +79,8 @@ TCfbBuilder& TCfbBuilder::AddStorage(const std::string& path) {
 
 TCfbBuilder& TCfbBuilder::AddStream(const std::string& path, std::string bytes) {
   const auto slash = path.rfind('/');
-  const std::size_t parent = FindOrAddStorage(slash == std::string::npos ? "" : path.substr(0, slash));
+  const std::size_t parent =
+      FindOrAddStorage(slash == std::string::npos ? "" : path.substr(0, slash));
   const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
   nodes_.push_back(TNode{Widen(leaf), path, 2, std::move(bytes), {}});
   nodes_[parent].children.push_back(nodes_.size() - 1);
@@ -115,8 +123,9 @@ std::string TCfbBuilder::Build() {
   std::vector<std::uint32_t> left(n, kNoStream), right(n, kNoStream), child(n, kNoStream);
   for (std::size_t p = 0; p < n; ++p) {
     std::vector<std::size_t> kids = nodes_[p].children;
-    std::sort(kids.begin(), kids.end(),
-              [&](std::size_t a, std::size_t b) { return NameLess(nodes_[a].name, nodes_[b].name); });
+    std::sort(kids.begin(), kids.end(), [&](std::size_t a, std::size_t b) {
+      return NameLess(nodes_[a].name, nodes_[b].name);
+    });
     struct TRange {
       std::size_t lo, hi; // [lo, hi)
       std::uint32_t* link;
@@ -303,7 +312,8 @@ std::string TCfbBuilder::Build() {
     for (std::size_t k = 0; k < node.name.size() && k < 31; ++k) {
       PutU16(out, at + k * 2, node.name[k]);
     }
-    PutU16(out, at + 64, static_cast<std::uint16_t>((std::min<std::size_t>(node.name.size(), 31) + 1) * 2));
+    PutU16(out, at + 64,
+           static_cast<std::uint16_t>((std::min<std::size_t>(node.name.size(), 31) + 1) * 2));
     out[at + 66] = static_cast<char>(node.type);
     out[at + 67] = 1; // black
     PutU32(out, at + 68, left[i]);

@@ -1,13 +1,12 @@
 // Word extractor: FIB paths, the CLX walk, piece decoding, cleanup, line ends and encodings,
 // and hostile piece tables, on documents built in code.
-#include "wordppt/KvDocCvt.h"
-
-#include <gtest/gtest.h>
-
 #include "platform/CodePage.h"
 #include "platform/FileIo.h"
 #include "support/CfbBuilder.h"
 #include "support/ProcessRunner.h"
+#include "wordppt/KvDocCvt.h"
+
+#include <gtest/gtest.h>
 
 namespace scv::wordppt {
 namespace {
@@ -89,7 +88,9 @@ struct TClx {
 
 constexpr std::uint32_t k8Bit = 0x40000000;
 // fc of an 8-bit piece at a stream offset.
-std::uint32_t Fc8(std::uint32_t offset) { return k8Bit | offset << 1; }
+std::uint32_t Fc8(std::uint32_t offset) {
+  return k8Bit | offset << 1;
+}
 
 struct TRun {
   std::int32_t code;
@@ -112,7 +113,8 @@ TRun Convert(const std::string& file, std::int32_t codePage = 1252, std::int32_t
 // A piece-table document: WordDocument with the CLX in the table stream at offset 0.
 std::string PieceDoc(TWordDoc doc, const TClx& clx, bool oneTable = false) {
   doc.Clx(0, static_cast<std::uint32_t>(clx.bytes.size()));
-  return TCfbBuilder::Make({{"WordDocument", doc.bytes}, {oneTable ? "1Table" : "0Table", clx.bytes}});
+  return TCfbBuilder::Make(
+      {{"WordDocument", doc.bytes}, {oneTable ? "1Table" : "0Table", clx.bytes}});
 }
 
 TEST(KvDocCvt, FibSelectsPathAndTable) {
@@ -132,17 +134,39 @@ TEST(KvDocCvt, FibSelectsPathAndTable) {
        TCfbBuilder::Make({{"WordDocument", legacy192.bytes}, {"0Table", onePiece.bytes}}),
        {11, "Hello\xA0World"}},
       {"nFib 193 takes the piece table", PieceDoc(piece193, onePiece), {5, "Piece"}},
-      {"flag 0x0200 selects 1Table", PieceDoc(TWordDoc(193, 0x0200).Put(0x400, "One"), TClx().Pcdt({0, 3}, {Fc8(0x400)}), true), {3, "One"}},
-      {"selected 1Table missing, 0Table present", PieceDoc(TWordDoc(193, 0x0200).Put(0x400, "One"), TClx().Pcdt({0, 3}, {Fc8(0x400)}), false), {0, ""}},
-      {"selected 0Table missing, 1Table present", PieceDoc(TWordDoc(193, 0).Put(0x400, "One"), TClx().Pcdt({0, 3}, {Fc8(0x400)}), true), {0, ""}},
-      {"encrypted, piece path", PieceDoc(TWordDoc(193, 0x0100).Put(0x400, "One"), onePiece), {-11, ""}},
-      {"encrypted, legacy path", TCfbBuilder::Make({{"WordDocument", TWordDoc(100, 0x0100).Legacy(0x400, 0x401).bytes}}), {-11, ""}},
-      {"encrypted without a table stream", TCfbBuilder::Make({{"WordDocument", TWordDoc(193, 0x0300).bytes}}), {-11, ""}},
-      {"obfuscation bit is not tested", PieceDoc(TWordDoc(193, 0x8000).Put(0x400, "Piece"), onePiece), {5, "Piece"}},
+      {"flag 0x0200 selects 1Table",
+       PieceDoc(TWordDoc(193, 0x0200).Put(0x400, "One"), TClx().Pcdt({0, 3}, {Fc8(0x400)}), true),
+       {3, "One"}},
+      {"selected 1Table missing, 0Table present",
+       PieceDoc(TWordDoc(193, 0x0200).Put(0x400, "One"), TClx().Pcdt({0, 3}, {Fc8(0x400)}), false),
+       {0, ""}},
+      {"selected 0Table missing, 1Table present",
+       PieceDoc(TWordDoc(193, 0).Put(0x400, "One"), TClx().Pcdt({0, 3}, {Fc8(0x400)}), true),
+       {0, ""}},
+      {"encrypted, piece path",
+       PieceDoc(TWordDoc(193, 0x0100).Put(0x400, "One"), onePiece),
+       {-11, ""}},
+      {"encrypted, legacy path",
+       TCfbBuilder::Make({{"WordDocument", TWordDoc(100, 0x0100).Legacy(0x400, 0x401).bytes}}),
+       {-11, ""}},
+      {"encrypted without a table stream",
+       TCfbBuilder::Make({{"WordDocument", TWordDoc(193, 0x0300).bytes}}),
+       {-11, ""}},
+      {"obfuscation bit is not tested",
+       PieceDoc(TWordDoc(193, 0x8000).Put(0x400, "Piece"), onePiece),
+       {5, "Piece"}},
       {"no WordDocument stream", TCfbBuilder::Make({{"1Table", "x"}}), {0, ""}},
-      {"legacy fcMac below fcMin", TCfbBuilder::Make({{"WordDocument", TWordDoc(100, 0).Legacy(0x405, 0x400).Put(0x400, "abcde").bytes}}), {0, ""}},
-      {"legacy run cut at the end of the stream", TCfbBuilder::Make({{"WordDocument", TWordDoc(100, 0).Legacy(0x400, 0x7FFFFFFF).Put(0x400, "tail").bytes}}), {4, "tail"}},
-      {"stream shorter than the FIB", TCfbBuilder::Make({{"WordDocument", "\xEC\xA5\xC1"}}), {0, ""}},
+      {"legacy fcMac below fcMin",
+       TCfbBuilder::Make(
+           {{"WordDocument", TWordDoc(100, 0).Legacy(0x405, 0x400).Put(0x400, "abcde").bytes}}),
+       {0, ""}},
+      {"legacy run cut at the end of the stream",
+       TCfbBuilder::Make(
+           {{"WordDocument", TWordDoc(100, 0).Legacy(0x400, 0x7FFFFFFF).Put(0x400, "tail").bytes}}),
+       {4, "tail"}},
+      {"stream shorter than the FIB",
+       TCfbBuilder::Make({{"WordDocument", "\xEC\xA5\xC1"}}),
+       {0, ""}},
       {"RTF under a .doc name", "{\\rtf1\\ansi hello}", {-5, ""}},
   };
   for (const Case& c : cases) {
@@ -155,7 +179,10 @@ TEST(KvDocCvt, FibSelectsPathAndTable) {
 
 TEST(KvDocCvt, ClxWalkAndPieces) {
   TWordDoc doc(193, 0);
-  doc.Put(0x400, "abcde").Put(0x500, "FGH").Put(0x800, Utf16(u"\u00e9t\u00e9")).Put(0x900, "\xA0x\xA0");
+  doc.Put(0x400, "abcde")
+      .Put(0x500, "FGH")
+      .Put(0x800, Utf16(u"\u00e9t\u00e9"))
+      .Put(0x900, "\xA0x\xA0");
   struct Case {
     const char* name;
     TClx clx;
@@ -163,22 +190,28 @@ TEST(KvDocCvt, ClxWalkAndPieces) {
   };
   const Case cases[] = {
       {"the documented example", TClx().Prc(2, "zz").Pcdt({0, 5}, {0x40000800}), "abcde"},
-      {"several property blocks first", TClx().Prc(1, "a").Prc(0).Prc(4, "abcd").Pcdt({0, 3}, {Fc8(0x500)}), "FGH"},
+      {"several property blocks first",
+       TClx().Prc(1, "a").Prc(0).Prc(4, "abcd").Pcdt({0, 3}, {Fc8(0x500)}), "FGH"},
       {"size 0 block advances three bytes", TClx().Prc(0).Pcdt({0, 2}, {Fc8(0x400)}), "ab"},
       {"UTF-16 piece", TClx().Pcdt({0, 3}, {0x800}), "\xe9t\xe9"},
-      {"pieces in table order, not stream order", TClx().Pcdt({0, 3, 5, 8}, {Fc8(0x500), Fc8(0x403), 0x800}), "FGHde\xe9t\xe9"},
+      {"pieces in table order, not stream order",
+       TClx().Pcdt({0, 3, 5, 8}, {Fc8(0x500), Fc8(0x403), 0x800}), "FGHde\xe9t\xe9"},
       {"0xA0 in 8-bit pieces becomes a space", TClx().Pcdt({0, 3}, {Fc8(0x900)}), " x "},
       {"lcb 4 holds no pieces", TClx().Pcdt({0}, {}), ""},
       {"other element type first", TClx{"\x03"}.Pcdt({0, 5}, {Fc8(0x400)}), ""},
       {"empty CLX", TClx(), ""},
       {"property block only", TClx().Prc(3, "abc"), ""},
       {"property block of size -3 ends the walk", TClx().Prc(-3).Pcdt({0, 5}, {Fc8(0x400)}), ""},
-      {"property block of size -1 moves two bytes", TClx{"\x01\xFF\xFF"}.Pcdt({0, 1}, {Fc8(0x400)}), ""},
+      {"property block of size -1 moves two bytes", TClx{"\x01\xFF\xFF"}.Pcdt({0, 1}, {Fc8(0x400)}),
+       ""},
       {"property block running past the end", TClx().Prc(100, "ab"), ""},
-      {"limit below start gives an empty piece", TClx().Pcdt({5, 2, 4}, {Fc8(0x400), Fc8(0x500)}), "FG"},
-      {"piece beyond the stream is empty", TClx().Pcdt({0, 3, 5}, {Fc8(0x100000), Fc8(0x400)}), "ab"},
+      {"limit below start gives an empty piece", TClx().Pcdt({5, 2, 4}, {Fc8(0x400), Fc8(0x500)}),
+       "FG"},
+      {"piece beyond the stream is empty", TClx().Pcdt({0, 3, 5}, {Fc8(0x100000), Fc8(0x400)}),
+       "ab"},
       {"UTF-16 piece beyond 2^31 is empty", TClx().Pcdt({0, 3, 5}, {0x80000800, Fc8(0x400)}), "ab"},
-      {"8-bit piece with bit 31 set is empty", TClx().Pcdt({0, 3, 5}, {0xC0000800, Fc8(0x400)}), "ab"},
+      {"8-bit piece with bit 31 set is empty", TClx().Pcdt({0, 3, 5}, {0xC0000800, Fc8(0x400)}),
+       "ab"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -204,8 +237,10 @@ TEST(KvDocCvt, TruncatedPieceTables) {
       {"last descriptor cut", full, static_cast<std::uint32_t>(full.size() - 1), "abcd"},
       {"all descriptors cut", full, 5 + 16, ""},
       {"lcbClx far beyond the table stream", full, 0xFFFFFFF0, "abcdef"},
-      {"PlcPcd size beyond the CLX", "\x02\xFF\xFF\x00\x00" + full.substr(5), static_cast<std::uint32_t>(full.size()), ""},
-      {"PlcPcd size negative", "\x02\xF0\xFF\xFF\xFF" + full.substr(5), static_cast<std::uint32_t>(full.size()), ""},
+      {"PlcPcd size beyond the CLX", "\x02\xFF\xFF\x00\x00" + full.substr(5),
+       static_cast<std::uint32_t>(full.size()), ""},
+      {"PlcPcd size negative", "\x02\xF0\xFF\xFF\xFF" + full.substr(5),
+       static_cast<std::uint32_t>(full.size()), ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -287,11 +322,15 @@ TEST(KvDocCvt, RepeatedPiecesStayWithinABudget) {
 TEST(KvDocCvt, CleanupLineEndsAndRawCharacters) {
   // A field (begin, instruction, separator, result, end), a cell mark, a line break, a page
   // break and paragraph marks.
-  const std::string raw = "a\x13 HYPERLINK x \x14link\x15\x07" "b\x0B" "c\x0C" "d\re\x1E\x1F";
+  const std::string raw = "a\x13 HYPERLINK x \x14link\x15\x07"
+                          "b\x0B"
+                          "c\x0C"
+                          "d\re\x1E\x1F";
   TWordDoc doc(193, 0);
   doc.Put(0x400, raw);
   doc.Put(0x800, Utf16(u"a\u0013I\u0014R\u0015\u001e\r\u2028z"));
-  const std::string file8 = PieceDoc(doc, TClx().Pcdt({0, static_cast<std::uint32_t>(raw.size())}, {Fc8(0x400)}));
+  const std::string file8 =
+      PieceDoc(doc, TClx().Pcdt({0, static_cast<std::uint32_t>(raw.size())}, {Fc8(0x400)}));
   const std::string file16 = PieceDoc(doc, TClx().Pcdt({0, 10}, {0x800}));
   struct Case {
     const char* name;
@@ -303,12 +342,22 @@ TEST(KvDocCvt, CleanupLineEndsAndRawCharacters) {
   };
   const Case cases[] = {
       {"8-bit cleaned, CR LF", &file8, 1252, 0, 0, "a  HYPERLINK x  link \tb\r\nc d\r\ne  "},
-      {"8-bit raw", &file8, 1252, 0, 1, "a\x13 HYPERLINK x \x14link\x15\x07" "b\x0B" "c\x0C" "d\r\ne\x1E\x1F"},
+      {"8-bit raw", &file8, 1252, 0, 1,
+       "a\x13 HYPERLINK x \x14link\x15\x07"
+       "b\x0B"
+       "c\x0C"
+       "d\r\ne\x1E\x1F"},
       {"8-bit option 1 gives CR", &file8, 1252, 1, 0, "a  HYPERLINK x  link \tb\rc d\re  "},
       {"8-bit option 2 gives LF", &file8, 1252, 2, 0, "a  HYPERLINK x  link \tb\nc d\ne  "},
       {"8-bit special 2 cleans", &file8, 1252, 0, 2, "a  HYPERLINK x  link \tb\r\nc d\r\ne  "},
-      {"UTF-16 cleaned to UTF-8", &file16, 65001, 0, 0, std::string("\xEF\xBB\xBF" "a I R -\r\n\r\nz\0", 16)},
-      {"UTF-16 raw to UTF-8", &file16, 65001, 2, 1, std::string("\xEF\xBB\xBF" "a\x13I\x14R\x15\x1E\n\nz\0", 14)},
+      {"UTF-16 cleaned to UTF-8", &file16, 65001, 0, 0,
+       std::string("\xEF\xBB\xBF"
+                   "a I R -\r\n\r\nz\0",
+                   16)},
+      {"UTF-16 raw to UTF-8", &file16, 65001, 2, 1,
+       std::string("\xEF\xBB\xBF"
+                   "a\x13I\x14R\x15\x1E\n\nz\0",
+                   14)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -332,8 +381,14 @@ TEST(KvDocCvt, EncodingsForEachTarget) {
   const Case cases[] = {
       {"1252", &file, 1252, "Caf\xE9 \x80\xA0??"},
       {"0 is 1252", &file, 0, "Caf\xE9 \x80\xA0??"},
-      {"UTF-8", &file, 65001, std::string("\xEF\xBB\xBF" "Caf\xC3\xA9 \xE2\x82\xAC\xC2\xA0\xD0\x96\xF0\x9F\x98\x80\0", 21)},
-      {"UTF-16", &file, 1200, std::string("\xFF\xFE" "C\0a\0f\0\xE9\0 \0\xAC\x20\xA0\0\x16\x04\x3D\xD8\x00\xDE", 22)},
+      {"UTF-8", &file, 65001,
+       std::string("\xEF\xBB\xBF"
+                   "Caf\xC3\xA9 \xE2\x82\xAC\xC2\xA0\xD0\x96\xF0\x9F\x98\x80\0",
+                   21)},
+      {"UTF-16", &file, 1200,
+       std::string("\xFF\xFE"
+                   "C\0a\0f\0\xE9\0 \0\xAC\x20\xA0\0\x16\x04\x3D\xD8\x00\xDE",
+                   22)},
       {"1251", &file, 1251, std::string("Caf? \x88\xA0\xC6?\0", 10)},
       {"empty, 1252", &empty, 1252, ""},
       {"empty, UTF-8", &empty, 65001, std::string("\xEF\xBB\xBF\0", 4)},
@@ -384,8 +439,8 @@ namespace {
 // The UTF-8 and UTF-16 outputs are written in one pass; they must equal cleaning, normalising
 // and encoding the whole text step by step, on text dense with breaks, controls and surrogates.
 TEST(KvDocCvt, OnePassOutputMatchesStepByStepHelpers) {
-  const char16_t alphabet[] = {u'a', u'\r', u'\n', 0x2028, 0x0B, 0x07, 0x1E, 0x00, 0x13, 0xD83D,
-                               0xDE00, 0xDC00, u'\u00e9', u'\u4e2d', 0xFFFF, u' '};
+  const char16_t alphabet[] = {u'a', u'\r',  u'\n',  0x2028, 0x0B,      0x07,      0x1E,   0x00,
+                               0x13, 0xD83D, 0xDE00, 0xDC00, u'\u00e9', u'\u4e2d', 0xFFFF, u' '};
   std::uint32_t seed = 12345;
   for (int round = 0; round < 40; ++round) {
     std::u16string units;
@@ -399,8 +454,8 @@ TEST(KvDocCvt, OnePassOutputMatchesStepByStepHelpers) {
     std::u16string whole = units + u"x\r \u000B\n";
     for (const std::int32_t special : {0, 1}) {
       for (const std::int32_t lineEnd : {0, 1, 2}) {
-        SCOPED_TRACE(testing::Message() << "round " << round << " special " << special
-                                        << " line end " << lineEnd);
+        SCOPED_TRACE(testing::Message()
+                     << "round " << round << " special " << special << " line end " << lineEnd);
         std::u16string text = whole;
         if (special != 1) {
           CleanControlCharsW(text);
