@@ -58,8 +58,8 @@ public:
 // want more than the count).
 enum class TEntryOutcome {
   kExtracted,        // data written, CRC correct
-  kBadCrc,           // data written, CRC wrong (or decoding stopped early)
-  kEncrypted,        // skipped
+  kBadCrc,           // data written, CRC wrong or decoding stopped early (bad or cut data)
+  kEncrypted,        // skipped: not decryptable with the empty password
   kUnknownMethod,    // nothing written
   kLargerThanStated, // exactly the stated size written, not counted
   kUnreadable,       // local header missing or outside the file; nothing written
@@ -90,8 +90,9 @@ public:
 
   // Extracts every entry (in directory order) whose name matches `name` (case-insensitive,
   // "\" or "/" as separators, "*", "?" and "<set>" wildcards) into the stream at its position.
-  // Returns the number of entries written with a correct CRC. 0 for an empty name or one of
-  // only spaces and control characters. Throws EFatalUnzipError when a stored entry's data
+  // Returns the number of entries decoded completely with a correct CRC; data of entries
+  // that fail stays in the stream. 0 for an empty name or one of only spaces and control
+  // characters. An archive that changed since ReadZip has its directory read again. Throws EFatalUnzipError when a stored entry's data
   // ends early, EOutputWriteError when the stream cannot grow.
   int UnZipToStream(TMemoryStream& stream, std::string_view name);
   int UnZipToStream(TMemoryStream* stream, std::string_view name);
@@ -107,7 +108,6 @@ private:
   class TArchiveFile;
 
   void Forget();
-  void OpenArchive();
   void ReadDirectory();
   bool RebuildFromLocalHeaders();
   bool HasLocalHeaderAt(std::uint64_t offset) const;
