@@ -236,6 +236,18 @@ TEST(FilterCvt, CallbacksBehaveAsTheContractSays) {
   EXPECT_EQ(text, want);
 }
 
+TEST(FilterCvt, SizeOfFourGibibytesAndMoreKeepsItsHighPart) {
+  TTempDir dir;
+  const std::string file = dir.Write("huge.htm", "probe\n");
+  constexpr off_t kSize = (off_t{1} << 32) + 6; // sparse: no disk space used
+  if (truncate(file.c_str(), kSize) != 0) {
+    GTEST_SKIP() << "no sparse files here";
+  }
+  const TRun run = Convert(&HtmToText, file, 65001);
+  ASSERT_GT(run.rc, 0);
+  EXPECT_TRUE(run.bytes.starts_with("\xEF\xBB\xBFsize=0:6:1\r\n")) << run.bytes.substr(0, 20);
+}
+
 TEST(FilterCvt, CallbacksWithoutAnOpenFileAnswerOne) {
   TTempDir dir;
   ASSERT_GE(Convert(&HtmToText, dir.Write("x.htm", "piece x\n"), 65001).rc, 0);
