@@ -159,9 +159,7 @@ std::int32_t ConvertFile(std::string_view source, std::string_view destination, 
     return kRunExists;
   }
   const std::string typeText = forcedType.empty() ? TypeTextOf(source) : std::string(forcedType);
-  if (settings.TargetCodePage == 0) {
-    settings.TargetCodePage = DefaultCodePage();
-  }
+  // A target code page of 0 becomes the locale's default inside the conversion call, once.
 
   unsigned char* text = nullptr;
   std::size_t length = 0;
@@ -210,8 +208,7 @@ std::int32_t ConvertFile(std::string_view source, std::string_view destination, 
 std::int32_t RunProgram(int argc, char** argv) {
   // A closed pipe on standard output shows as a failed write (-7), not as a silent death.
   std::signal(SIGPIPE, SIG_IGN);
-  platform::InitializeLocale();
-  // Module initialisation: the converter libraries are loaded before the program body runs.
+  // Module initialisation (the locale from the environment first): the converter libraries are loaded before the program body runs.
   scv_initialize();
 
   TRunSettings settings;

@@ -54,13 +54,13 @@ bool TDynamicLibrary::Load(std::string_view windowsName) {
   }
   for (const std::string& path : candidates) {
     if (FileExists(path)) {
-      handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+      handle_ = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
       if (handle_ != nullptr) {
         return true;
       }
     }
   }
-  handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  handle_ = dlopen(name.c_str(), RTLD_LAZY | RTLD_LOCAL);
   return handle_ != nullptr;
 }
 
