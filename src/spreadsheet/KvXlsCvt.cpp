@@ -19,37 +19,98 @@ namespace {
 // A rough size of the text per cell, so that large sheets grow the buffer a few times only.
 constexpr std::size_t kBytesPerCellGuess = 10;
 
-void AppendSheet(const TWorkBookData& data, const TWorkSheetData8& sheet, std::string& out) {
-  AppendUtf16AsUtf8(out, sheet.boundSheet.stName.rgb);
-  out.append("\r\n");
-  const TSharedStrings& strings = data.sharedStrings;
-  const TRowList& rows = sheet.rows;
+// Appends one cell's text after the TABs that bring the column counter up to its column.
+void AppendCell(const TWorkBookData& data, const TXlsCell& cell, std::uint32_t& column,
+                std::string& out) {
+  if (column < cell.column) {
+    out.append(cell.column - column, '\t');
+    column = cell.column;
+  }
+  switch (cell.kind) {
+  case kCellString:
+    if (cell.Isst() < data.sharedStrings.Count()) {
+      out.append(data.sharedStrings.At(cell.Isst()));
+    }
+    break;
+  case kCellNumber:
+    data.styleData.AppendNumber(out, cell.value, cell.ixfe);
+    break;
+  case kCellFormula:
+    AppendGeneral(out, cell.value);
+    break;
+  default:
+    break;
+  }
+}
+
+void AppendRows(const TWorkBookData& data, const TRowList& rows, std::string& out) {
   for (std::size_t r = 0; r < rows.RowCount(); ++r) {
     std::uint32_t column = 0;
     for (const TXlsCell& cell : rows.Cells(r)) {
-      if (column < cell.column) {
-        out.append(cell.column - column, '\t');
-        column = cell.column;
-      }
-      switch (cell.kind) {
-      case kCellString:
-        if (cell.Isst() < strings.Count()) {
-          out.append(strings.At(cell.Isst()));
-        }
-        break;
-      case kCellNumber:
-        data.styleData.AppendNumber(out, cell.value, cell.ixfe);
-        break;
-      case kCellFormula:
-        AppendGeneral(out, cell.value);
-        break;
-      default:
-        break;
-      }
+      AppendCell(data, cell, column, out);
     }
     out.append("\r\n");
   }
+}
+
+void AppendSheetName(const TWorkSheetData8& sheet, std::string& out) {
+  AppendUtf16AsUtf8(out, sheet.boundSheet.stName.rgb);
   out.append("\r\n");
+}
+
+// Writes cells as they are read. While rows only ascend, each new row is a new row entry and
+// every cell belongs to the last one, so the lines come out exactly as from a row list; a cell
+// for an earlier row stops the loop, and the sheet is read again into a row list.
+struct TLayoutSink {
+  const TWorkBookData& data;
+  std::string& out;
+  bool open = false;
+  std::uint32_t row = 0;
+  std::uint32_t column = 0;
+
+  bool Add(std::uint32_t cellRow, const TXlsCell& cell) {
+    if (!open) {
+      open = true;
+      row = cellRow;
+    } else if (cellRow != row) {
+      if (cellRow < row) {
+        return false;
+      }
+      out.append("\r\n");
+      row = cellRow;
+      column = 0;
+    }
+    AppendCell(data, cell, column, out);
+    return true;
+  }
+  void Finish() {
+    if (open) {
+      out.append("\r\n");
+    }
+  }
+};
+
+// Reads the worksheet at its lbPlyPos and appends its rows.
+void AppendWorksheetRows(const TWorkBookData& data, const TWorkSheetData8& sheet,
+                         TBiffStream& stream, TReadBudget& budget, std::string& out) {
+  const std::size_t start = sheet.boundSheet.lbPlyPos;
+  if (start >= stream.Size()) {
+    return;
+  }
+  const std::size_t mark = out.size();
+  const TReadBudget before = budget;
+  stream.Seek(start);
+  TLayoutSink sink{data, out};
+  if (ReadCellRecords(stream, sink, budget)) {
+    sink.Finish();
+    return;
+  }
+  out.resize(mark);
+  budget = before;
+  stream.Seek(start);
+  TWorkSheetData8 stored;
+  ReadWorksheet(stream, stored, budget);
+  AppendRows(data, stored.rows, out);
 }
 
 // Number of line breaks that are not CR LF (a lone CR or a lone LF), each of which becomes one
@@ -140,7 +201,9 @@ void AppendWorkbookText(const TWorkBookData& data, std::string& out) {
   }
   out.reserve(out.size() + cells * kBytesPerCellGuess + 64);
   for (const auto& sheet : data.sheets) {
-    AppendSheet(data, sheet, out);
+    AppendSheetName(sheet, out);
+    AppendRows(data, sheet.rows, out);
+    out.append("\r\n");
   }
 }
 
@@ -154,11 +217,20 @@ std::string LayoutWorkbook(const TWorkBookData& data) {
 
 std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, std::string& text) {
   auto data = std::make_unique<TWorkBookData>();
-  ReadWorkbookGlobals(workbookStream, *data);
+  // The worksheets are read after the globals and written as they are read, so their cells
+  // need not be stored; the text is the same as laying out fully read workbook data.
+  ReadWorkbookGlobals(workbookStream, *data, false);
   if (data->encrypted) {
     return kResultEncrypted;
   }
-  AppendWorkbookText(*data, text);
+  text.reserve(text.size() + workbookStream.size());
+  TBiffStream stream(workbookStream);
+  TReadBudget budget = TReadBudget::ForStream(workbookStream.size());
+  for (const auto& sheet : data->sheets) {
+    AppendSheetName(sheet, text);
+    AppendWorksheetRows(*data, sheet, stream, budget, text);
+    text.append("\r\n");
+  }
   return 0;
 }
 

@@ -52,7 +52,8 @@ constexpr std::size_t kXfIfmtOffset = 2;
 
 } // namespace
 
-void ReadWorkbookGlobals(std::span<const std::uint8_t> bytes, TWorkBookData& data) {
+void ReadWorkbookGlobals(std::span<const std::uint8_t> bytes, TWorkBookData& data,
+                         bool readSheets) {
   TBiffStream stream(bytes);
   TReadBudget budget = TReadBudget::ForStream(bytes.size());
   bool biff5 = false;
@@ -82,7 +83,7 @@ void ReadWorkbookGlobals(std::span<const std::uint8_t> bytes, TWorkBookData& dat
       }
       TWorkSheetData8 sheetData;
       const std::size_t back = stream.Position();
-      if (sheet.lbPlyPos < stream.Size()) {
+      if (readSheets && sheet.lbPlyPos < stream.Size()) {
         stream.Seek(sheet.lbPlyPos);
         ReadWorksheet(stream, sheetData, budget);
         stream.Seek(back);

@@ -28,7 +28,9 @@ struct TWorkBookData {
 // Reads the globals substream from position 0: BOF, BoundSheet8 (each worksheet is read at once
 // from its own substream), XF, FORMAT and SST with its CONTINUE records, up to the globals EOF or
 // the end of the stream. Stops at a FILEPASS record and sets encrypted. Never throws for
-// malformed data; allocation failures propagate.
-void ReadWorkbookGlobals(std::span<const std::uint8_t> stream, TWorkBookData& data);
+// malformed data; allocation failures propagate. With readSheets false the worksheets are listed
+// with their BoundSheet8 but not read (the caller reads them later with the same budget rules).
+void ReadWorkbookGlobals(std::span<const std::uint8_t> stream, TWorkBookData& data,
+                         bool readSheets = true);
 
 } // namespace scv::spreadsheet

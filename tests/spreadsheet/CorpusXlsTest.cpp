@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "spreadsheet/KvXlsCvt.h"
 #include "spreadsheet/KvXlsGlobal.h"
 #include "storage/TDocFile_U1.h"
 #include "support/ProcessRunner.h"
@@ -82,6 +83,10 @@ TEST(CorpusXls, SharedStringTablesDecodeWhole) {
     TWorkBookData data;
     ReadWorkbookGlobals(bytes, data);
     EXPECT_TRUE(data.sstComplete);
+    // Written while read, the text equals the layout of the fully read workbook.
+    std::string written;
+    ASSERT_EQ(ExtractWorkbookText(bytes, written), 0);
+    EXPECT_EQ(written, LayoutWorkbook(data));
     EXPECT_EQ(data.sharedStrings.Count(), data.cstUnique);
     EXPECT_GT(data.cstUnique, 0U);
   }

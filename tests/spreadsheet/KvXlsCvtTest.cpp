@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
+#include "spreadsheet/KvXlsGlobal.h"
 #include "support/BiffBuilder.h"
 
 namespace scv::spreadsheet {
@@ -168,6 +170,61 @@ TEST(KvXlsCvt, SharedStringLineFeedBecomesALineEnd) {
   spec.sheets = {Sheet(u"S")};
   spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 1, 0));
   EXPECT_EQ(Stored(Text(spec), 65001), "\xEF\xBB\xBFS\r\n\tone\r\ntwo\r\n\r\n");
+}
+
+} // namespace
+} // namespace scv::spreadsheet
+
+namespace scv::spreadsheet {
+namespace {
+
+// Written as read (the extractor's way) and laid out from fully read workbook data must agree,
+// whatever order the rows come in and however the substreams overlap.
+TEST(KvXlsCvt, WritingWhileReadingMatchesTheRowListLayout) {
+  std::mt19937 rng(777);
+  for (int trial = 0; trial < 150; ++trial) {
+    SCOPED_TRACE(trial);
+    TWorkbookSpec spec;
+    spec.strings = test::SstStrings({u"a", u"bb", u"line\nbreak"});
+    const int sheets = 1 + static_cast<int>(rng() % 3);
+    for (int s = 0; s < sheets; ++s) {
+      TBiffSheet sheet = Sheet(std::u16string(1, static_cast<char16_t>(u'A' + s)));
+      sheet.eof = rng() % 4 != 0;
+      sheet.dt = rng() % 6 == 0 ? 2 : 0;
+      std::uint16_t row = 0;
+      const int records = static_cast<int>(rng() % 40);
+      for (int k = 0; k < records; ++k) {
+        if (rng() % 3 == 0) {
+          row = static_cast<std::uint16_t>(rng() % 5 == 0 ? rng() % 10 : row + rng() % 3);
+        }
+        const auto col = static_cast<std::uint16_t>(rng() % 6);
+        switch (rng() % 5) {
+        case 0:
+          sheet.records.Record(0x00FD, test::LabelSstBody(row, col, rng() % 4));
+          break;
+        case 1:
+          sheet.records.Record(0x027E, test::RkBody(row, col, static_cast<std::uint32_t>(rng())));
+          break;
+        case 2:
+          sheet.records.Record(0x00BD, test::MulRkBody(row, col, {6, 10, 14}));
+          break;
+        case 3:
+          sheet.records.Record(0x00BE, test::MulBlankBody(row, col, 1 + rng() % 3));
+          break;
+        default:
+          sheet.records.Record(0x0006, test::FormulaBody(row, col, test::FormulaNumberValue(k)));
+          break;
+        }
+      }
+      spec.sheets.push_back(std::move(sheet));
+    }
+    const TBytes stream = test::BuildWorkbookStream(spec);
+    TWorkBookData data;
+    ReadWorkbookGlobals(stream, data);
+    std::string written;
+    ASSERT_EQ(ExtractWorkbookText(stream, written), 0);
+    EXPECT_EQ(written, LayoutWorkbook(data));
+  }
 }
 
 } // namespace
