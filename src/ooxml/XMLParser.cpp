@@ -2,6 +2,7 @@
 #include "ooxml/XMLParser.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -139,6 +140,26 @@ void TXMLTree::SetParams(std::uint32_t node, const TParamList& params) {
   }
 }
 
+namespace {
+
+// Byte classes for reading attributes in one pass.
+enum : unsigned char { kPlain = 0, kQuote, kSpace, kEquals, kEntity, kLineEnd };
+constexpr std::array<unsigned char, 256> MakeAttrClasses() {
+  std::array<unsigned char, 256> t{};
+  t['"'] = kQuote;
+  t[' '] = kSpace;
+  t['='] = kEquals;
+  t['&'] = kEntity;
+  t['<'] = kEntity;
+  t['\r'] = kLineEnd;
+  t['\n'] = kLineEnd;
+  t[0] = kLineEnd;
+  return t;
+}
+constexpr auto kAttrClass = MakeAttrClasses();
+
+} // namespace
+
 bool TXMLTree::SetTagParams(std::uint32_t node, std::string_view tag, bool stable) {
   std::size_t space = 0;
   while (space < tag.size() && tag[space] != ' ') {
@@ -149,57 +170,68 @@ bool TXMLTree::SetTagParams(std::uint32_t node, std::string_view tag, bool stabl
   if (space == tag.size()) {
     return true;
   }
-  std::size_t stop = space + 1;
-  while (stop < tag.size() && tag[stop] != '>') {
-    ++stop;
-  }
+  // A tag token ends at its first '>'.
+  std::size_t stop = tag.back() == '>' ? tag.size() - 1 : tag.size();
   if (stop > space + 1 && tag[stop - 1] == '/') {
     --stop;
   }
-  const std::string_view text =
-      stop > space + 1 ? tag.substr(space + 1, stop - space - 1) : std::string_view{};
-  // Pieces between the spaces outside quotes; the last character never splits.
-  constexpr std::size_t kMaxPieces = 16;
-  std::size_t starts[kMaxPieces + 1];
-  std::size_t count = 0;
-  bool quoted = false;
-  starts[count++] = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n' || c == '\0') {
-      return false;
-    }
-    if (i + 1 < text.size()) {
-      if (c == '"') {
-        quoted = !quoted;
-      } else if (c == ' ' && !quoted) {
-        if (count == kMaxPieces) {
-          return false;
-        }
-        starts[count++] = i + 1;
-      }
-    }
-  }
-  if (text.empty()) {
+  if (stop <= space + 1) {
     return true;
   }
-  starts[count] = text.size() + 1;
-  // Name lengths (the position of each piece's first "="), left uninitialised beyond count.
+  const std::string_view text = tag.substr(space + 1, stop - space - 1);
+  // One pass: pieces split at spaces outside quotes (the last character never splits or
+  // toggles), the first "=" of each piece, and whether its value holds '&' or '<'.
+  constexpr std::size_t kMaxPieces = 16;
+  constexpr std::size_t kNoEq = static_cast<std::size_t>(-1);
+  std::size_t starts[kMaxPieces + 1];
   std::size_t eqs[kMaxPieces];
-  for (std::size_t k = 0; k < count; ++k) {
-    const char* piece = text.data() + starts[k];
-    const std::size_t len = starts[k + 1] - 1 - starts[k];
-    std::size_t eq = 0;
-    while (eq < len && piece[eq] != '=') {
-      ++eq;
+  bool entity[kMaxPieces];
+  std::size_t count = 0;
+  starts[0] = 0;
+  eqs[0] = kNoEq;
+  entity[0] = false;
+  bool quoted = false;
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char cls = kAttrClass[static_cast<unsigned char>(text[i])];
+    if (cls == kPlain) {
+      continue;
     }
-    if (eq == len) {
+    switch (cls) {
+    case kLineEnd:
+      return false;
+    case kQuote:
+      quoted = !quoted;
+      break;
+    case kSpace:
+      if (!quoted && i + 1 < n) {
+        if (++count == kMaxPieces) {
+          return false;
+        }
+        starts[count] = i + 1;
+        eqs[count] = kNoEq;
+        entity[count] = false;
+      }
+      break;
+    case kEquals:
+      if (eqs[count] == kNoEq) {
+        eqs[count] = i - starts[count];
+      }
+      break;
+    default: // kEntity
+      entity[count] = entity[count] || eqs[count] != kNoEq;
+      break;
+    }
+  }
+  ++count;
+  starts[count] = n + 1;
+  for (std::size_t k = 0; k < count; ++k) {
+    if (eqs[k] == kNoEq) {
       return false;
     }
-    eqs[k] = eq;
     for (std::size_t j = 0; j < k; ++j) {
-      if (eqs[j] == eq && SameTextAscii(std::string_view(text.data() + starts[j], eq),
-                                        std::string_view(piece, eq))) {
+      if (eqs[j] == eqs[k] && SameTextAscii(std::string_view(text.data() + starts[j], eqs[k]),
+                                            std::string_view(text.data() + starts[k], eqs[k]))) {
         return false;
       }
     }
@@ -220,14 +252,9 @@ bool TXMLTree::SetTagParams(std::uint32_t node, std::string_view tag, bool stabl
       continue; // an empty value removes its line
     }
     bool own = !stable;
-    for (const char c : value) {
-      if (c == '&' || c == '<') {
-        if (DecodeEntitiesInto(value, decoded)) {
-          value = decoded;
-          own = true;
-        }
-        break;
-      }
+    if (entity[k] && DecodeEntitiesInto(value, decoded)) {
+      value = decoded;
+      own = true;
     }
     const std::string_view name =
         stable ? piece.substr(0, eqs[k]) : Store(piece.substr(0, eqs[k]));

@@ -468,7 +468,10 @@ void TXMLTokenizer::NextToken(bool preserveSpace) {
     }
   }
   if (stop < valid_ && buffer_[stop] == 0) {
-    ended_ = true;
+    // The data ends at the zero byte; what stands before it may still form a token.
+    valid_ = stop;
+    filled_ = stop;
+    exhausted_ = true;
   }
   SetToken(pos_, last);
   pos_ = last;

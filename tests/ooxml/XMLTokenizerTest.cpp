@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "ooxml/MemoryStream.h"
+#include "support/TestPaths.h"
 
 namespace scv::ooxml {
 namespace {
@@ -298,6 +302,24 @@ TEST(XMLTokenizer, BufferedTokensEqualWholeMemoryTokens) {
   EXPECT_EQ(buffered, Tokens(xml));
 }
 
+TEST(XMLTokenizer, BufferedZeroByteAfterTrimmedText) {
+  // The first token is read with white space not preserved, the next with it preserved: the
+  // space before the zero byte is a token of its own in both tokenizers.
+  const std::string xml("ab \0c<d>", 9);
+  TMemoryStream stream;
+  stream.Write(xml.data(), xml.size());
+  stream.SetPosition(0);
+  TMemoryByteSource source(stream);
+  std::vector<TTok> buffered;
+  TXMLTokenizer tok(source);
+  while (tok.Kind() != TTokenKind::kEnd) {
+    buffered.push_back({tok.Kind(), std::string(tok.Token())});
+    tok.NextToken(true);
+  }
+  EXPECT_EQ(buffered, (std::vector<TTok>{{kText, "ab"}, {kText, " "}}));
+  EXPECT_EQ(Tokens(xml, true), buffered);
+}
+
 TEST(XMLTokenizer, BufferedLineTooLongAndReleasePosition) {
   std::string xml = "<a>\n<b>\n";
   xml += std::string(5000, 'x');
@@ -324,6 +346,34 @@ TEST(XMLTokenizer, BufferedLineTooLongAndReleasePosition) {
     EXPECT_EQ(tok.Token(), "<b>");
   }
   EXPECT_EQ(stream.Position(), 4u);
+}
+
+TEST(XMLTokenizer, FuzzRegressionsTokenizeAlike) {
+  const std::filesystem::path dir = test::SourceDir() + "/fuzz/regressions/xml";
+  ASSERT_TRUE(std::filesystem::is_directory(dir));
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    const std::string xml = bytes.str();
+    const bool preserve = !xml.empty() && (static_cast<unsigned char>(xml[0]) & 1) != 0;
+    TMemoryStream stream;
+    stream.Write(xml.data(), xml.size());
+    stream.SetPosition(0);
+    TMemoryByteSource source(stream);
+    std::vector<TTok> buffered;
+    try {
+      TXMLTokenizer tok(source);
+      while (tok.Kind() != TTokenKind::kEnd) {
+        buffered.push_back({tok.Kind(), std::string(tok.Token())});
+        tok.NextToken(preserve);
+      }
+    } catch (const EParserError&) {
+      continue;
+    }
+    EXPECT_EQ(buffered, Tokens(xml, preserve));
+  }
 }
 
 } // namespace
