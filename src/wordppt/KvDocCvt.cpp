@@ -58,6 +58,7 @@ struct TSegment {
   std::span<const std::uint8_t> bytes;
   bool utf16 = false;       // UTF-16LE; otherwise Windows-1252 bytes
   bool replaceNbsp = false; // byte 0xA0 becomes a space (8-bit pieces of the piece table)
+  bool joinsPrevious = false; // the same piece as the run before (it crosses sectors)
 };
 
 // Walks the CLX: property modifier blocks are skipped, the first piece table is read, anything
@@ -169,9 +170,9 @@ void CollectPieceText(TDocFileStorage& storage, std::span<const std::uint8_t> fi
       budget -= bytes.size();
       runs.segments.push_back({bytes, true, false});
     } else {
-      for (const auto& part : parts) {
-        budget -= part.size();
-        runs.segments.push_back({part, piece.utf16, !piece.utf16});
+      for (std::size_t i = 0; i < parts.size(); ++i) {
+        budget -= parts[i].size();
+        runs.segments.push_back({parts[i], piece.utf16, !piece.utf16, i > 0});
       }
     }
     if (budget == 0) {
@@ -234,9 +235,17 @@ std::u16string DecodeUtf16(std::span<const std::uint8_t> bytes) {
 std::string BuildAnsiText(const std::vector<TSegment>& segments, bool keepRaw,
                           TLineEndStyle style) {
   std::string text;
-  for (const TSegment& seg : segments) {
+  // Each UTF-16 piece is converted as a whole, so a surrogate pair that a sector boundary
+  // splits is still one character.
+  std::u16string piece;
+  for (std::size_t k = 0; k < segments.size(); ++k) {
+    const TSegment& seg = segments[k];
     if (seg.utf16) {
-      text.append(platform::WideToMultiByte(platform::kCpWindows1252, DecodeUtf16(seg.bytes)));
+      piece.append(DecodeUtf16(seg.bytes));
+      if (k + 1 == segments.size() || !segments[k + 1].joinsPrevious) {
+        text.append(platform::WideToMultiByte(platform::kCpWindows1252, piece));
+        piece.clear();
+      }
     } else {
       const std::size_t at = text.size();
       text.append(AsChars(seg.bytes));
