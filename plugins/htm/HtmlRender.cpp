@@ -376,6 +376,12 @@ private:
     if (!cells_.empty() && cells_.back().emittedAtStart == emitted_) {
       return;
     }
+    if (preDepth_ > 0) {
+      // Inside preformatted text the line ends are the text's own: add one more.
+      FlushPending();
+      out_.push_back('\n');
+      return;
+    }
     ++breaks_;
     space_ = false;
   }

@@ -57,6 +57,10 @@ ConverterHost Host{};
 platform::TFile InputFile;
 std::uint64_t InputPosition = 0;
 
+// One read buffer for the library's pieces, as large as the biggest piece asked for; it lives
+// from the first conversion to finalisation.
+std::unique_ptr<char[]> PieceBuffer;
+
 // The file name in AppData: 32-bit byte length, the code units, a zero unit. Stored as
 // 16-bit units so the name itself is suitably aligned; the length takes the first two.
 std::vector<std::uint16_t> FileNameBuffer;
@@ -150,10 +154,9 @@ void StoreFileName(const std::u16string& fileName) {
 // Collects the library's pieces in call order. Returns false when the library refused the
 // document: its first read failed. A failure after some pieces keeps what came before it.
 bool ReadPieces(const TFilterLibrary& lib, std::int32_t byteLimit, std::string& text) {
-  // One read buffer for the whole run, as large as the biggest piece asked for.
-  static std::unique_ptr<char[]> buffer;
+  std::unique_ptr<char[]>& buffer = PieceBuffer;
   if (!buffer) {
-    buffer = std::make_unique<char[]>(kPieceSize);
+    buffer = std::make_unique_for_overwrite<char[]>(kPieceSize);
   }
   // A limit reads one piece of that many bytes; it cannot exceed the buffer. A negative
   // limit means none.
@@ -256,6 +259,7 @@ void FinalizeFilterBridge(const std::string& programDirectory) {
   platform::DeleteFile(programDirectory + kIniName);
   AppData.fileName = nullptr;
   std::vector<std::uint16_t>().swap(FileNameBuffer);
+  PieceBuffer.reset();
 }
 
 std::int32_t HlpToText(const std::u16string& fileName, std::int32_t byteLimit,

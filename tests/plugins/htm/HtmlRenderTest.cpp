@@ -57,6 +57,7 @@ TEST(HtmlRender, WhitespaceCollapsesOutsidePreformattedText) {
       {"pre keeps everything", "<pre>\n  a  b\n\tc\n</pre>", "  a  b\n\tc\n"},
       {"pre keeps blank lines", "<pre>x\n\n\ny</pre>", "x\n\n\ny\n"},
       {"pre with markup", "<pre><b>a</b>  <i>b</i></pre>", "a  b\n"},
+      {"br inside pre adds a line", "<pre>a\n<br>b</pre>", "a\n\nb\n"},
       {"text after pre collapses again", "<pre>a  b</pre><p>c   d</p>", "a  b\n\nc d\n"},
       {"textarea keeps whitespace", "<textarea>a\n  b</textarea>", "a\n  b\n"},
   });
