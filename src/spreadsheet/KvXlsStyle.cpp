@@ -272,6 +272,47 @@ void EraseAll(std::string& s, std::string_view chars) {
   s.resize(w);
 }
 
+bool ContainsGeneral(std::string_view s) {
+  constexpr std::string_view kGeneral = "general";
+  for (std::size_t i = 0; i + kGeneral.size() <= s.size(); ++i) {
+    std::size_t k = 0;
+    while (k < kGeneral.size() && (s[i + k] | 0x20) == kGeneral[k]) {
+      ++k;
+    }
+    if (k == kGeneral.size()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// True for a first section that has date or time letters (d y h s m, either case) outside
+// quotes and no digit placeholder: the number formatter would never show its value.
+bool IsDateWithoutLowerM(std::string_view s) {
+  bool dateLetter = false;
+  char quote = 0;
+  for (const char c : s) {
+    if (quote != 0) {
+      quote = c == quote ? 0 : quote;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == ';') {
+      break;
+    } else if (c == '0' || c == '#') {
+      return false;
+    } else {
+      switch (c | 0x20) {
+      case 'd': case 'y': case 'h': case 's': case 'm':
+        dateLetter = true;
+        break;
+      default:
+        break;
+      }
+    }
+  }
+  return dateLetter;
+}
+
 void CutAtSemicolon(std::string& s) {
   const auto pos = s.find(';');
   if (pos != std::string::npos) {
@@ -913,7 +954,9 @@ void TStyleData::ClassifyFormat(std::uint16_t ifmt, std::string_view utf8Text) {
   if (ifmt >= kFormatTableSize) {
     return;
   }
-  if (utf8Text.find("General") != std::string_view::npos) {
+  // Format codes are case-insensitive: "GENERAL" written in capitals is the general format too,
+  // not a literal that would replace every number with the word.
+  if (ContainsGeneral(utf8Text)) {
     return;
   }
   std::string text(utf8Text);
@@ -949,6 +992,12 @@ void TStyleData::ClassifyFormat(std::uint16_t ifmt, std::string_view utf8Text) {
         c = 'd';
       }
     }
+    entry.kind = kFmtDateTime;
+  } else if (IsDateWithoutLowerM(text)) {
+    // Date parts in capitals ("DDMMYYYY", "HH:MM") or without a month ("yyyy"): as a number
+    // format the text would print its letters instead of the value.
+    CutAtSemicolon(text);
+    EraseAll(text, "\"");
     entry.kind = kFmtDateTime;
   } else {
     EraseAll(text, "/");

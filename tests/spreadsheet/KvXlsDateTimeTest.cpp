@@ -58,6 +58,7 @@ TEST(KvXlsDateTime, Tokens) {
       {"quoted literals", "yyyy\" year \"'m'", 45000, "2023 year m"},
       {"unterminated quote", "d\"mm", 45000, "15mm"},
       {"other letters copied", "dBxQ", 45000, "15BxQ"},
+      {"capital tokens", "DDMMYYYY HH:MM", 45000.75, "15032023 18:00"},
       {"UTF-8 literal", "d\xE6\x97\xA5", 45000, "15\xE6\x97\xA5"},
       {"separators", "m/d h:n", 45000.75, "3/15 18:0"},
       {"era", "g gg e ee eee", 45000, "A.D. A.D. 23 23 2023"},

@@ -229,6 +229,15 @@ TEST(KvXlsStyle, ClassifyFormat) {
       {"bracket pairs in order", "[>100][Red]0", 2, "0"},
       {"date keeps first section", "dd/mm/yyyy;@", 5, "dd/mm/yyyy"},
       {"non-ASCII literal kept", "#,##0 \xE2\x82\xAC", 2, "#,##0 \xE2\x82\xAC"},
+      // Date formats the case-sensitive month test misses would print their letters as
+      // literals and lose the value; without a digit placeholder they are dates.
+      {"capital date", "DDMMYYYY", 5, "DDMMYYYY"},
+      {"capital time", "HH:MM;@", 5, "HH:MM"},
+      {"capital long date", "DDDD\", \"MMMM DD\", \"YYYY", 5, "DDDD, MMMM DD, YYYY"},
+      {"year only", "yyyy", 5, "yyyy"},
+      {"capital unit with placeholder stays a number", "#,##0 \"DM\"", 2, "#,##0 \"DM\""},
+      {"quoted letters only stay a number", "\"TOTAL DUE\"", 2, "\"TOTAL DUE\""},
+      {"no letters stay a number", "$ ", 2, "$ "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -239,7 +248,8 @@ TEST(KvXlsStyle, ClassifyFormat) {
   }
 
   // Texts that leave the entry as it was.
-  const char* unchanged[] = {"General", "[$-409]General", "0.00 \"General\"", "@", "[Red]",
+  const char* unchanged[] = {"General", "[$-409]General", "0.00 \"General\"", "GENERAL",
+                             "general", "@", "[Red]",
                              "_(", "  ", "", "[Blue"};
   for (const char* text : unchanged) {
     SCOPED_TRACE(text);
