@@ -327,7 +327,7 @@ private:
     if ((bits & 0x0001) != 0) {
       c.ReadCompressedI32();
     }
-    for (const std::uint16_t bit : {0x0002, 0x0004, 0x0008, 0x0010, 0x0020, 0x0040}) {
+    for (const unsigned bit : {0x0002u, 0x0004u, 0x0008u, 0x0010u, 0x0020u, 0x0040u}) {
       if ((bits & bit) != 0) {
         c.ReadCompressedI16(); // spacing and indents
       }
