@@ -156,6 +156,7 @@ void TZipReader::Forget() {
   file_.reset();
   entries_.clear();
   index_.clear();
+  overlapping_.clear();
   endRecord_ = TEndOfCentralDir{};
   haveDirectory_ = false;
   baseOffset_ = 0;
@@ -430,7 +431,32 @@ std::optional<std::uint64_t> TZipReader::DeflateLength(std::uint64_t at) const {
   }
 }
 
+void TZipReader::MarkOverlaps() {
+  // Entries whose data runs into the next entry's local header (or share one) overlap: a
+  // real archive never does this, while a "zip bomb" built from overlapping entries makes
+  // every entry re-expand the same data. Such entries are not extracted.
+  overlapping_.assign(entries_.size(), false);
+  std::vector<std::uint32_t> order(entries_.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    order[i] = static_cast<std::uint32_t>(i);
+  }
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return entries_[a].relativeOffset < entries_[b].relativeOffset;
+  });
+  for (std::size_t k = 0; k + 1 < order.size(); ++k) {
+    const TZipEntry& here = entries_[order[k]];
+    const TZipEntry& next = entries_[order[k + 1]];
+    const std::uint64_t gap = next.relativeOffset - here.relativeOffset;
+    if (gap < TLocalFileHeader::kFixedSize ||
+        here.compressedSize > gap - TLocalFileHeader::kFixedSize) {
+      overlapping_[order[k]] = true;
+      overlapping_[order[k + 1]] = overlapping_[order[k + 1]] || gap == 0;
+    }
+  }
+}
+
 void TZipReader::BuildIndex() {
+  MarkOverlaps();
   index_.clear();
   index_.reserve(entries_.size());
   for (std::size_t i = 0; i < entries_.size(); ++i) {
@@ -489,7 +515,9 @@ int TZipReader::UnZipToStream(TMemoryStream& stream, std::string_view name) {
     for (const std::uint32_t i : selected) {
       TEntryOutcome outcome = TEntryOutcome::kUnreadable;
       try {
-        outcome = ExtractEntry(entries_[i], stream);
+        if (!overlapping_[i]) {
+          outcome = ExtractEntry(entries_[i], stream);
+        }
       } catch (const std::bad_alloc&) {
         throw EOutputWriteError(); // the stream cannot grow to take the data
       }

@@ -62,7 +62,8 @@ enum class TEntryOutcome {
   kEncrypted,        // skipped: not decryptable with the empty password
   kUnknownMethod,    // nothing written
   kLargerThanStated, // exactly the stated size written, not counted
-  kUnreadable,       // local header missing or outside the file; nothing written
+  kUnreadable,       // local header missing, outside the file, or overlapping another
+                     // entry's data; nothing written
 };
 
 class TZipReader {
@@ -113,6 +114,7 @@ private:
   bool HasLocalHeaderAt(std::uint64_t offset) const;
   std::optional<std::uint64_t> DeflateLength(std::uint64_t at) const;
   void BuildIndex();
+  void MarkOverlaps();
   bool IsSameFile() const;
   void RememberFile();
   TEntryOutcome ExtractEntry(const TZipEntry& entry, TMemoryStream& stream);
@@ -132,6 +134,7 @@ private:
   // Folded full name -> entry indexes (directory order), for names without wildcards.
   std::unordered_map<std::string, std::vector<std::uint32_t>> index_;
   std::vector<TEntryOutcome> lastOutcomes_;
+  std::vector<bool> overlapping_; // per entry: data overlaps another entry's
   std::uint64_t entrySizeLimit_ = TMemoryStream::kMaxSize;
 };
 
