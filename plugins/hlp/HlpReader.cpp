@@ -125,6 +125,44 @@ THlpSystem ReadSystem(std::span<const std::uint8_t> file) {
   return sys;
 }
 
+// The code page that the face names of |FONT imply: Windows names the national variants of
+// its fonts with a suffix ("Arial CYR", "Times New Roman CE"). 0 when no name tells.
+std::int32_t CodePageOfFaceNames(std::span<const std::uint8_t> file) {
+  THlpCursor cur(file);
+  const std::uint16_t names = cur.ReadU16();
+  cur.ReadU16(); // descriptors
+  const std::uint16_t namesOffset = cur.ReadU16();
+  const std::uint16_t descriptorsOffset = cur.ReadU16();
+  if (!cur.Ok() || names == 0 || descriptorsOffset <= namesOffset ||
+      descriptorsOffset > file.size()) {
+    return 0;
+  }
+  const std::size_t width = (descriptorsOffset - namesOffset) / names;
+  struct TSuffix {
+    std::string_view text;
+    std::int32_t codePage;
+  };
+  static constexpr TSuffix kSuffixes[] = {
+      {" CYR", 1251},  {" CE", 1250},       {" Greek", 1253},    {" Tur", 1254},
+      {" Baltic", 1257}, {"(Hebrew)", 1255}, {"(Arabic)", 1256}, {" Thai", 874},
+  };
+  for (std::size_t k = 0; k < names && width > 0; ++k) {
+    const std::size_t start = namesOffset + k * width;
+    if (start + width > descriptorsOffset) {
+      break;
+    }
+    std::string_view name(reinterpret_cast<const char*>(file.data() + start), width);
+    name = name.substr(0, std::min(name.find('\0'), name.size()));
+    for (const auto& suffix : kSuffixes) {
+      if (name.size() > suffix.text.size() &&
+          name.substr(name.size() - suffix.text.size()) == suffix.text) {
+        return suffix.codePage;
+      }
+    }
+  }
+  return 0;
+}
+
 class TTopicWalker {
 public:
   TTopicWalker(std::span<const std::uint8_t> topic, const THlpSystem& sys,
@@ -494,7 +532,13 @@ std::string HlpToUtf8(std::span<const std::uint8_t> file) {
   TTopicWalker walker(topic, sys, phrases);
   std::string bytes = walker.Run();
   std::erase(bytes, '\0');
-  std::int32_t codePage = sys.codePage != 0 ? sys.codePage : 1252;
+  std::int32_t codePage = sys.codePage;
+  if (codePage == 0) {
+    codePage = CodePageOfFaceNames(fs.Find("|FONT"));
+  }
+  if (codePage == 0) {
+    codePage = 1252;
+  }
   if (!platform::IsCodePageUsable(codePage)) {
     codePage = 1252;
   }

@@ -285,6 +285,30 @@ TEST(HlpReader, CharacterSetOfTheFile) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Convert(HelpFile(links, TTopicLayout::kPlain4k, {}, c.system)), c.want);
   }
+  // Without a record, national font names in |FONT tell the code page; |SYSTEM wins.
+  auto fontFile = [](const std::vector<std::string>& faces) {
+    TBytes font;
+    PutU16(font, static_cast<unsigned>(faces.size()));
+    PutU16(font, 0);
+    PutU16(font, 8);
+    PutU16(font, static_cast<unsigned>(8 + 20 * faces.size()));
+    for (const auto& f : faces) {
+      TBytes name = f;
+      name.resize(20, '\0');
+      font += name;
+    }
+    return font;
+  };
+  EXPECT_EQ(Convert(HelpFile(links, TTopicLayout::kPlain4k,
+                             {{"|FONT", fontFile({"Arial", "Times New Roman CYR"})}})),
+            "\u041F\u0440\u0438\ncaf\u0439\n");
+  EXPECT_EQ(Convert(HelpFile(links, TTopicLayout::kPlain4k, {{"|FONT", fontFile({"Arial CE"})}})),
+            "\u010E\u0111\u010D\ncaf\u00E9\n");
+  EXPECT_EQ(Convert(HelpFile(links, TTopicLayout::kPlain4k, {{"|FONT", fontFile({"Arial CYR"})}},
+                             {{9, lcidRu}})),
+            "\u041F\u0440\u0438\ncaf\u0439\n");
+  EXPECT_EQ(Convert(HelpFile(links, TTopicLayout::kPlain4k, {{"|FONT", fontFile({"Arial"})}})),
+            "\u00CF\u00F0\u00E8\ncaf\u00E9\n");
   EXPECT_EQ(scv::hlp::CodePageOfLcid(0x0411), 932);
   EXPECT_EQ(scv::hlp::CodePageOfLcid(0x0404), 950);
   EXPECT_EQ(scv::hlp::CodePageOfLcid(0x0804), 936);
