@@ -201,12 +201,4 @@ TEST_F(THtmLibrary, RefusesWhatItCannotRead) {
   EXPECT_EQ(pieces.size(), 0u);
 }
 
-TEST_F(THtmLibrary, DecodesTheDeclaredEncoding) {
-  TMemoryHost h;
-  Prepare(h, "<meta charset=windows-1251><p>\xCF\xF0\xE8\xE2\xE5\xF2</p>");
-  std::vector<std::string> pieces;
-  ASSERT_EQ(Convert(h, 65536, pieces), 0);
-  EXPECT_EQ(Join(pieces), "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\n");
-}
-
 } // namespace
