@@ -152,7 +152,8 @@ int main(int argc, char** argv) {
     bestZlib = std::min(bestZlib, Seconds(TClock::now() - t0));
   }
   std::printf("%-22s %8s %10.1f %10.2f %10.2f %10.0f %7.2f%s\n", "crc32 (64 MB)", "-",
-              block.size() / 1e6, bestOurs * 1e3, bestZlib * 1e3, block.size() / 1e6 / bestOurs,
+              static_cast<double>(block.size()) / 1e6, bestOurs * 1e3, bestZlib * 1e3,
+              static_cast<double>(block.size()) / 1e6 / bestOurs,
               bestZlib / bestOurs, a == b ? "" : "  CRC MISMATCH");
   return a == b ? status : 1;
 }

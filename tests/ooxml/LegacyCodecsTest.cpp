@@ -201,7 +201,7 @@ TEST(LegacyCodecs, UnreduceAllFactors) {
 
 TEST(LegacyCodecs, ExplodeAllDictionaryAndTreeVariants) {
   const std::string data = SampleText(12000, 3) + std::string(400, 'q') + SampleText(5000, 4);
-  for (const std::uint16_t flags : {0, 2, 4, 6}) {
+  for (const std::uint16_t flags : {std::uint16_t{0}, std::uint16_t{2}, std::uint16_t{4}, std::uint16_t{6}}) {
     SCOPED_TRACE(flags);
     const auto packed = Implode(data, flags);
     TMemoryStream out;
