@@ -15,7 +15,7 @@ namespace {
 
 using test::TBiffSheet;
 using test::TBytes;
-using test::TWorkbookSpec;
+using test::TWorkbookPlan;
 
 TBiffSheet Sheet(const std::u16string& name) {
   TBiffSheet s;
@@ -23,9 +23,9 @@ TBiffSheet Sheet(const std::u16string& name) {
   return s;
 }
 
-std::string Text(const TWorkbookSpec& spec) {
+std::string Text(const TWorkbookPlan& plan) {
   std::string text;
-  EXPECT_EQ(ExtractWorkbookText(test::BuildWorkbookStream(spec), text), 0);
+  EXPECT_EQ(ExtractWorkbookText(test::BuildWorkbookStream(plan), text), 0);
   return text;
 }
 
@@ -45,74 +45,74 @@ std::string Stored(std::string_view text, std::int32_t codePage, std::int32_t* c
 TEST(KvXlsCvt, LaysOutSheetsRowsAndColumns) {
   struct Case {
     const char* name;
-    TWorkbookSpec spec;
+    TWorkbookPlan plan;
     std::string want;
   };
   std::vector<Case> cases;
   {
     Case c{"text, TABs and a General number", {}, "S\r\nx\t\t5\r\n\r\n"};
-    c.spec.strings = test::SstStrings({u"x"});
-    c.spec.globalsExtra.Record(0x00E0, test::XfBody(0));
-    c.spec.sheets = {Sheet(u"S")};
-    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 0, 0));
-    c.spec.sheets[0].records.Record(0x0203, test::NumberBody(0, 2, 5));
+    c.plan.strings = test::SstStrings({u"x"});
+    c.plan.globalsExtra.Record(0x00E0, test::XfBody(0));
+    c.plan.sheets = {Sheet(u"S")};
+    c.plan.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 0, 0));
+    c.plan.sheets[0].records.Record(0x0203, test::NumberBody(0, 2, 5));
     cases.push_back(std::move(c));
   }
   {
     Case c{"rows without cells give no line", {}, "S\r\n\tx\r\n\t\t\ty\r\n\r\n"};
-    c.spec.strings = test::SstStrings({u"x", u"y"});
-    c.spec.sheets = {Sheet(u"S")};
-    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(1, 1, 0));
-    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(3, 3, 1));
+    c.plan.strings = test::SstStrings({u"x", u"y"});
+    c.plan.sheets = {Sheet(u"S")};
+    c.plan.sheets[0].records.Record(0x00FD, test::LabelSstBody(1, 1, 0));
+    c.plan.sheets[0].records.Record(0x00FD, test::LabelSstBody(3, 3, 1));
     cases.push_back(std::move(c));
   }
   {
     Case c{"trailing blanks and a missing string keep their TABs", {}, "S\r\na\t\t\t\r\n\t\tb\r\n\r\n"};
-    c.spec.strings = test::SstStrings({u"a", u"b"});
-    c.spec.sheets = {Sheet(u"S")};
-    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 0, 0));
-    c.spec.sheets[0].records.Record(0x00BE, test::MulBlankBody(0, 2, 2));
-    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(1, 1, 99));
-    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(1, 2, 1));
+    c.plan.strings = test::SstStrings({u"a", u"b"});
+    c.plan.sheets = {Sheet(u"S")};
+    c.plan.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 0, 0));
+    c.plan.sheets[0].records.Record(0x00BE, test::MulBlankBody(0, 2, 2));
+    c.plan.sheets[0].records.Record(0x00FD, test::LabelSstBody(1, 1, 99));
+    c.plan.sheets[0].records.Record(0x00FD, test::LabelSstBody(1, 2, 1));
     cases.push_back(std::move(c));
   }
   {
     Case c{"formula ignores its number format", {}, "S\r\n0.5\t0.5\t50%\r\n\r\n"};
-    c.spec.globalsExtra.Record(0x00E0, test::XfBody(0));
-    c.spec.globalsExtra.Record(0x00E0, test::XfBody(9));
-    c.spec.sheets = {Sheet(u"S")};
-    c.spec.sheets[0].records.Record(0x0006, test::FormulaBody(0, 0, test::FormulaNumberValue(0.5), 0,
+    c.plan.globalsExtra.Record(0x00E0, test::XfBody(0));
+    c.plan.globalsExtra.Record(0x00E0, test::XfBody(9));
+    c.plan.sheets = {Sheet(u"S")};
+    c.plan.sheets[0].records.Record(0x0006, test::FormulaBody(0, 0, test::FormulaNumberValue(0.5), 0,
                                                             {0x1E, 0, 0}, {}, 1));
-    c.spec.sheets[0].records.Record(0x027E, test::RkBody(0, 1, 0x3FE00000, 0));
-    c.spec.sheets[0].records.Record(0x027E, test::RkBody(0, 2, 0x3FE00000, 1));
+    c.plan.sheets[0].records.Record(0x027E, test::RkBody(0, 1, 0x3FE00000, 0));
+    c.plan.sheets[0].records.Record(0x027E, test::RkBody(0, 2, 0x3FE00000, 1));
     cases.push_back(std::move(c));
   }
   {
     Case c{"two sheets, a chart between", {}, "P\r\n1\r\n\r\nQ\r\n\r\n"};
-    c.spec.sheets = {Sheet(u"P"), Sheet(u"C"), Sheet(u"Q")};
-    c.spec.sheets[1].dt = 2;
-    c.spec.sheets[0].records.Record(0x027E, test::RkBody(0, 0, 6));
-    c.spec.sheets[1].records.Record(0x027E, test::RkBody(0, 0, 10));
+    c.plan.sheets = {Sheet(u"P"), Sheet(u"C"), Sheet(u"Q")};
+    c.plan.sheets[1].dt = 2;
+    c.plan.sheets[0].records.Record(0x027E, test::RkBody(0, 0, 6));
+    c.plan.sheets[1].records.Record(0x027E, test::RkBody(0, 0, 10));
     cases.push_back(std::move(c));
   }
   {
     Case c{"only chart sheets", {}, ""};
-    c.spec.sheets = {Sheet(u"C")};
-    c.spec.sheets[0].dt = 2;
+    c.plan.sheets = {Sheet(u"C")};
+    c.plan.sheets[0].dt = 2;
     cases.push_back(std::move(c));
   }
   {
     Case c{"cell at a column not above the counter", {}, "\r\n\t\tab\r\n\r\n"};
-    c.spec.strings = test::SstStrings({u"a", u"b"});
-    c.spec.sheets = {Sheet(u"")};
-    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 2, 0));
-    c.spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 1, 1));
+    c.plan.strings = test::SstStrings({u"a", u"b"});
+    c.plan.sheets = {Sheet(u"")};
+    c.plan.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 2, 0));
+    c.plan.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 1, 1));
     cases.push_back(std::move(c));
   }
   {
     Case c{"formula results", {}, "S\r\n0\t1\t7\t1E-5\t-1234567.25\r\n\r\n"};
-    c.spec.sheets = {Sheet(u"S")};
-    auto& r = c.spec.sheets[0].records;
+    c.plan.sheets = {Sheet(u"S")};
+    auto& r = c.plan.sheets[0].records;
     r.Record(0x0006, test::FormulaBody(0, 0, test::FormulaSpecialValue(0, 0)));
     r.Record(0x0006, test::FormulaBody(0, 1, test::FormulaSpecialValue(1, 1)));
     r.Record(0x0006, test::FormulaBody(0, 2, test::FormulaSpecialValue(2, 7)));
@@ -122,7 +122,7 @@ TEST(KvXlsCvt, LaysOutSheetsRowsAndColumns) {
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(Text(c.spec), c.want);
+    EXPECT_EQ(Text(c.plan), c.want);
   }
 }
 
@@ -165,11 +165,11 @@ TEST(KvXlsCvt, EncodesForTheTargetCodePage) {
 }
 
 TEST(KvXlsCvt, SharedStringLineFeedBecomesALineEnd) {
-  TWorkbookSpec spec;
-  spec.strings = test::SstStrings({u"one\ntwo"});
-  spec.sheets = {Sheet(u"S")};
-  spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 1, 0));
-  EXPECT_EQ(Stored(Text(spec), 65001), "\xEF\xBB\xBFS\r\n\tone\r\ntwo\r\n\r\n");
+  TWorkbookPlan plan;
+  plan.strings = test::SstStrings({u"one\ntwo"});
+  plan.sheets = {Sheet(u"S")};
+  plan.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 1, 0));
+  EXPECT_EQ(Stored(Text(plan), 65001), "\xEF\xBB\xBFS\r\n\tone\r\ntwo\r\n\r\n");
 }
 
 } // namespace
@@ -184,8 +184,8 @@ TEST(KvXlsCvt, WritingWhileReadingMatchesTheRowListLayout) {
   std::mt19937 rng(777);
   for (int trial = 0; trial < 150; ++trial) {
     SCOPED_TRACE(trial);
-    TWorkbookSpec spec;
-    spec.strings = test::SstStrings({u"a", u"bb", u"line\nbreak"});
+    TWorkbookPlan plan;
+    plan.strings = test::SstStrings({u"a", u"bb", u"line\nbreak"});
     const int sheets = 1 + static_cast<int>(rng() % 3);
     for (int s = 0; s < sheets; ++s) {
       TBiffSheet sheet = Sheet(std::u16string(1, static_cast<char16_t>(u'A' + s)));
@@ -216,9 +216,9 @@ TEST(KvXlsCvt, WritingWhileReadingMatchesTheRowListLayout) {
           break;
         }
       }
-      spec.sheets.push_back(std::move(sheet));
+      plan.sheets.push_back(std::move(sheet));
     }
-    const TBytes stream = test::BuildWorkbookStream(spec);
+    const TBytes stream = test::BuildWorkbookStream(plan);
     TWorkBookData data;
     ReadWorkbookGlobals(stream, data);
     std::string written;

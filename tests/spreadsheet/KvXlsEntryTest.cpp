@@ -16,13 +16,13 @@ namespace {
 std::string AsString(const test::TBytes& b) { return std::string(b.begin(), b.end()); }
 
 std::string SimpleWorkbook(const std::u16string& sheetName, const std::u16string& text) {
-  test::TWorkbookSpec spec;
-  spec.strings = test::SstStrings({text});
+  test::TWorkbookPlan plan;
+  plan.strings = test::SstStrings({text});
   test::TBiffSheet sheet;
   sheet.name = sheetName;
   sheet.records.Record(0x00FD, test::LabelSstBody(0, 1, 0));
-  spec.sheets.push_back(std::move(sheet));
-  return AsString(test::BuildWorkbookStream(spec));
+  plan.sheets.push_back(std::move(sheet));
+  return AsString(test::BuildWorkbookStream(plan));
 }
 
 struct TEntryRun {

@@ -17,7 +17,7 @@ using test::TBiffBuilder;
 using test::TBiffSheet;
 using test::TBodyWriter;
 using test::TBytes;
-using test::TWorkbookSpec;
+using test::TWorkbookPlan;
 
 TBiffSheet Sheet(const std::u16string& name, std::uint8_t dt = 0) {
   TBiffSheet s;
@@ -45,16 +45,16 @@ std::string RowShape(const TWorkSheetData8& sheet) {
 }
 
 TEST(KvXlsGlobal, ReadsWorksheetsAndSkipsOtherSheetTypes) {
-  TWorkbookSpec spec;
-  spec.sheets = {Sheet(u"First"), Sheet(u"Chart", 2), Sheet(u"\u0394elta", 0)};
-  spec.sheets[2].highByteName = true;
-  spec.sheets[0].records.Record(0x0203, test::NumberBody(0, 0, 1.5));
-  spec.sheets[1].records.Record(0x0203, test::NumberBody(0, 0, 9));
-  spec.sheets[2].records.Record(0x027E, test::RkBody(4, 1, 0x00000006));
-  spec.globalsExtra.Record(0x003C, TBytes(5, 0xAB)); // CONTINUE without SST: skipped
-  spec.globalsExtra.Record(0x1234, TBytes(3, 0));
+  TWorkbookPlan plan;
+  plan.sheets = {Sheet(u"First"), Sheet(u"Chart", 2), Sheet(u"\u0394elta", 0)};
+  plan.sheets[2].highByteName = true;
+  plan.sheets[0].records.Record(0x0203, test::NumberBody(0, 0, 1.5));
+  plan.sheets[1].records.Record(0x0203, test::NumberBody(0, 0, 9));
+  plan.sheets[2].records.Record(0x027E, test::RkBody(4, 1, 0x00000006));
+  plan.globalsExtra.Record(0x003C, TBytes(5, 0xAB)); // CONTINUE without SST: skipped
+  plan.globalsExtra.Record(0x1234, TBytes(3, 0));
   TWorkBookData data;
-  ReadWorkbookGlobals(test::BuildWorkbookStream(spec), data);
+  ReadWorkbookGlobals(test::BuildWorkbookStream(plan), data);
   ASSERT_EQ(data.sheets.size(), 2U);
   EXPECT_EQ(Name(data.sheets[0]), "First");
   EXPECT_EQ(Name(data.sheets[1]), "\xCE\x94" "elta");
@@ -65,10 +65,10 @@ TEST(KvXlsGlobal, ReadsWorksheetsAndSkipsOtherSheetTypes) {
 }
 
 TEST(KvXlsGlobal, BuildsRowsFromEveryCellRecord) {
-  TWorkbookSpec spec;
-  spec.strings = test::SstStrings({u"s0", u"s1"});
-  spec.sheets = {Sheet(u"S")};
-  auto& r = spec.sheets[0].records;
+  TWorkbookPlan plan;
+  plan.strings = test::SstStrings({u"s0", u"s1"});
+  plan.sheets = {Sheet(u"S")};
+  auto& r = plan.sheets[0].records;
   r.Record(0x00FD, test::LabelSstBody(0, 0, 1));
   r.Record(0x00BD, test::MulRkBody(0, 1, {0x00000006, 0x0000000A}));
   r.Record(0x00BE, test::MulBlankBody(3, 2, 4));
@@ -82,7 +82,7 @@ TEST(KvXlsGlobal, BuildsRowsFromEveryCellRecord) {
   r.Record(0x0208, TBytes(16, 0)); // ROW: no cell
   r.Record(0x0203, test::NumberBody(6, 0, 2.5));
   TWorkBookData data;
-  ReadWorkbookGlobals(test::BuildWorkbookStream(spec), data);
+  ReadWorkbookGlobals(test::BuildWorkbookStream(plan), data);
   ASSERT_EQ(data.sheets.size(), 1U);
   const auto& sheet = data.sheets[0];
   EXPECT_EQ(RowShape(sheet), "0:0,1,2;3:2,3,4,5,7;5:0,1;6:0");
@@ -110,13 +110,13 @@ TEST(KvXlsGlobal, RowsOutOfOrderKeepTheSearchOutcome) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TWorkbookSpec spec;
-    spec.sheets = {Sheet(u"S")};
+    TWorkbookPlan plan;
+    plan.sheets = {Sheet(u"S")};
     for (const std::uint16_t rw : c.rows) {
-      spec.sheets[0].records.Record(0x0201, test::BlankBody(rw, 0));
+      plan.sheets[0].records.Record(0x0201, test::BlankBody(rw, 0));
     }
     TWorkBookData data;
-    ReadWorkbookGlobals(test::BuildWorkbookStream(spec), data);
+    ReadWorkbookGlobals(test::BuildWorkbookStream(plan), data);
     ASSERT_EQ(data.sheets.size(), 1U);
     EXPECT_EQ(RowShape(data.sheets[0]), c.want);
   }
@@ -124,25 +124,25 @@ TEST(KvXlsGlobal, RowsOutOfOrderKeepTheSearchOutcome) {
 
 TEST(KvXlsGlobal, SubstreamBoundaries) {
   // Sheet A has no EOF: it reads on into B's substream; B is read on its own as well.
-  TWorkbookSpec spec;
-  spec.sheets = {Sheet(u"A"), Sheet(u"B")};
-  spec.sheets[0].eof = false;
-  spec.sheets[0].records.Record(0x0201, test::BlankBody(0, 0));
-  spec.sheets[1].records.Record(0x0201, test::BlankBody(1, 1));
+  TWorkbookPlan plan;
+  plan.sheets = {Sheet(u"A"), Sheet(u"B")};
+  plan.sheets[0].eof = false;
+  plan.sheets[0].records.Record(0x0201, test::BlankBody(0, 0));
+  plan.sheets[1].records.Record(0x0201, test::BlankBody(1, 1));
   TWorkBookData data;
-  ReadWorkbookGlobals(test::BuildWorkbookStream(spec), data);
+  ReadWorkbookGlobals(test::BuildWorkbookStream(plan), data);
   ASSERT_EQ(data.sheets.size(), 2U);
   EXPECT_EQ(RowShape(data.sheets[0]), "0:0;1:1");
   EXPECT_EQ(RowShape(data.sheets[1]), "1:1");
 
   // No globals EOF: the loop ends at the end of the stream; the substreams that follow are
   // walked as globals records, which changes nothing.
-  TWorkbookSpec noEof;
-  noEof.globalsEof = false;
-  noEof.sheets = {Sheet(u"A")};
-  noEof.sheets[0].records.Record(0x0201, test::BlankBody(2, 0));
+  TWorkbookPlan noEofPlan;
+  noEofPlan.globalsEof = false;
+  noEofPlan.sheets = {Sheet(u"A")};
+  noEofPlan.sheets[0].records.Record(0x0201, test::BlankBody(2, 0));
   TWorkBookData data2;
-  ReadWorkbookGlobals(test::BuildWorkbookStream(noEof), data2);
+  ReadWorkbookGlobals(test::BuildWorkbookStream(noEofPlan), data2);
   ASSERT_EQ(data2.sheets.size(), 1U);
   EXPECT_EQ(RowShape(data2.sheets[0]), "2:0");
 }
@@ -252,12 +252,12 @@ TEST(KvXlsGlobal, OlderLayoutNamesAndFormats) {
 
 TEST(KvXlsGlobal, TruncatedRecordsAndStreams) {
   const TBytes full = [] {
-    TWorkbookSpec spec;
-    spec.strings = test::SstStrings({u"alpha", u"beta"});
-    spec.sheets = {Sheet(u"S")};
-    spec.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 0, 1));
-    spec.sheets[0].records.Record(0x00BD, test::MulRkBody(1, 0, {6, 10, 14}));
-    return test::BuildWorkbookStream(spec);
+    TWorkbookPlan plan;
+    plan.strings = test::SstStrings({u"alpha", u"beta"});
+    plan.sheets = {Sheet(u"S")};
+    plan.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 0, 1));
+    plan.sheets[0].records.Record(0x00BD, test::MulRkBody(1, 0, {6, 10, 14}));
+    return test::BuildWorkbookStream(plan);
   }();
   // Every prefix of the stream reads without fault.
   for (std::size_t n = 0; n <= full.size(); ++n) {

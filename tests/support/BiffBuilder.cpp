@@ -256,23 +256,23 @@ TBytes FormulaSpecialValue(std::uint8_t type, std::uint8_t value) {
   return TBytes{type, 0, value, 0, 0, 0, 0xFF, 0xFF};
 }
 
-TBytes BuildWorkbookStream(const TWorkbookSpec& spec) {
+TBytes BuildWorkbookStream(const TWorkbookPlan& plan) {
   TBiffBuilder b;
   b.Record(0x0809, BofBody(0x0005));
-  b.Bytes(spec.globalsExtra.Stream());
+  b.Bytes(plan.globalsExtra.Stream());
   std::vector<std::size_t> patches;
-  for (const TBiffSheet& sheet : spec.sheets) {
+  for (const TBiffSheet& sheet : plan.sheets) {
     patches.push_back(b.Position() + 4);
     b.Record(0x0085, BoundSheet8Body(0, sheet.dt, sheet.name, sheet.highByteName));
   }
-  if (!spec.strings.empty()) {
-    b.Sst(spec.strings, spec.sstMaxBody);
+  if (!plan.strings.empty()) {
+    b.Sst(plan.strings, plan.sstMaxBody);
   }
-  if (spec.globalsEof) {
+  if (plan.globalsEof) {
     b.Record(0x000A, {});
   }
-  for (std::size_t i = 0; i < spec.sheets.size(); ++i) {
-    const TBiffSheet& sheet = spec.sheets[i];
+  for (std::size_t i = 0; i < plan.sheets.size(); ++i) {
+    const TBiffSheet& sheet = plan.sheets[i];
     b.Patch32(patches[i], static_cast<std::uint32_t>(b.Position()));
     b.Record(0x0809, BofBody(sheet.dt == 2 ? 0x0020 : 0x0010));
     b.Bytes(sheet.records.Stream());

@@ -102,14 +102,17 @@ struct TBiffSheet {
 
 // A workbook stream: globals BOF, the extra globals records, BoundSheet8 per sheet, the SST (if
 // any strings), EOF, then each sheet's substream with lbPlyPos patched.
-struct TWorkbookSpec {
+struct TWorkbookPlan {
   std::vector<TSstString> strings;
   std::size_t sstMaxBody = TBiffBuilder::kMaxBody;
   TBiffBuilder globalsExtra; // after the BOF, before the BoundSheet8 records
   std::vector<TBiffSheet> sheets;
   bool globalsEof = true;
 };
-TBytes BuildWorkbookStream(const TWorkbookSpec& spec);
+// The earlier name of TWorkbookPlan, kept for the tests that use it.
+using TWorkbookSpec = TWorkbookPlan;
+
+TBytes BuildWorkbookStream(const TWorkbookPlan& plan);
 
 // Shortcut for string tables of 1-byte strings.
 std::vector<TSstString> SstStrings(const std::vector<std::u16string>& texts);
