@@ -56,8 +56,8 @@ struct TWordPiece {
 // One run of text in the "WordDocument" stream, in the order it is output.
 struct TSegment {
   std::span<const std::uint8_t> bytes;
-  bool utf16 = false;       // UTF-16LE; otherwise Windows-1252 bytes
-  bool replaceNbsp = false; // byte 0xA0 becomes a space (8-bit pieces of the piece table)
+  bool utf16 = false;         // UTF-16LE; otherwise Windows-1252 bytes
+  bool replaceNbsp = false;   // byte 0xA0 becomes a space (8-bit pieces of the piece table)
   bool joinsPrevious = false; // the same piece as the run before (it crosses sectors)
 };
 
@@ -314,20 +314,10 @@ public:
   void PutUtf16(std::span<const std::uint8_t> bytes) {
     const std::size_t n = bytes.size() / 2;
     for (std::size_t i = 0; i < n;) {
-      // Plain ASCII is most of the text: copied in a tight loop while no state is pending.
       if (utf8_ && pendingHigh_ == 0) {
-        const std::size_t end = i + std::min(n - i, capacity_ - size_);
-        const std::size_t start = i;
-        for (; i < end; ++i) {
-          const unsigned c = bytes[2 * i] | bytes[2 * i + 1] << 8;
-          if (c - 0x20u >= 0x60u) {
-            break;
-          }
-          buffer_[size_++] = static_cast<char>(c);
-        }
-        if (i != start) {
-          pendingCr_ = false;
-        }
+        i = PutPlainRun(n, i, [&](std::size_t k) {
+          return static_cast<char16_t>(bytes[2 * k] | bytes[2 * k + 1] << 8);
+        });
         if (i == n) {
           break;
         }
@@ -341,18 +331,7 @@ public:
     const std::size_t n = bytes.size();
     for (std::size_t i = 0; i < n;) {
       if (utf8_ && pendingHigh_ == 0) {
-        const std::size_t end = i + std::min(n - i, capacity_ - size_);
-        const std::size_t start = i;
-        for (; i < end; ++i) {
-          const unsigned c = table[bytes[i]];
-          if (c - 0x20u >= 0x60u) {
-            break;
-          }
-          buffer_[size_++] = static_cast<char>(c);
-        }
-        if (i != start) {
-          pendingCr_ = false;
-        }
+        i = PutPlainRun(n, i, [&](std::size_t k) { return table[bytes[k]]; });
         if (i == n) {
           break;
         }
@@ -372,6 +351,38 @@ public:
   }
 
 private:
+  // UTF-8 output of units that need no cleanup, no line-end handling and no pairing (neither
+  // controls, CR, LF, U+2028 nor surrogates), written in a tight loop; most text is such units.
+  // Returns the index of the first unit it did not take.
+  template <typename TUnitAt>
+  std::size_t PutPlainRun(std::size_t n, std::size_t i, TUnitAt unitAt) {
+    const std::size_t end = i + std::min(n - i, (capacity_ - size_) / 3);
+    const std::size_t start = i;
+    for (; i < end; ++i) {
+      const char16_t c = unitAt(i);
+      if (c < 0x80) {
+        if (c < 0x20) {
+          break;
+        }
+        buffer_[size_++] = static_cast<char>(c);
+      } else if (c < 0x800) {
+        buffer_[size_++] = static_cast<char>(0xC0 | c >> 6);
+        buffer_[size_++] = static_cast<char>(0x80 | (c & 0x3F));
+      } else {
+        if ((c >= 0xD800 && c < 0xE000) || c == 0x2028) {
+          break;
+        }
+        buffer_[size_++] = static_cast<char>(0xE0 | c >> 12);
+        buffer_[size_++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        buffer_[size_++] = static_cast<char>(0x80 | (c & 0x3F));
+      }
+    }
+    if (i != start) {
+      pendingCr_ = false;
+    }
+    return i;
+  }
+
   void Put(char16_t c) {
     if (c >= 0x20 && c < 0x80 && pendingHigh_ == 0) {
       pendingCr_ = false;

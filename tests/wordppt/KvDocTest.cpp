@@ -284,9 +284,9 @@ TEST(KvDocCvt, PiecesAcrossScatteredSectors) {
       .Put(0x1000, std::string(2000, 'z'));
   const TClx clx = TClx().Pcdt({0, 16, 32, 48}, {0x5F1, 0x7F0, Fc8(0x9F8)});
   const std::string want8 = "abcdefghijklmnopABCDEFG?JKLMNOP0123456789abcdef";
-  const std::string wantUtf8 =
-      "\xEF\xBB\xBF" "abcdefghijklmnopABCDEFG\xF0\x9F\x98\x80JKLMNOP0123456789abcdef" +
-      std::string(1, '\0');
+  const std::string wantUtf8 = "\xEF\xBB\xBF"
+                               "abcdefghijklmnopABCDEFG\xF0\x9F\x98\x80JKLMNOP0123456789abcdef" +
+                               std::string(1, '\0');
   doc.Clx(0, static_cast<std::uint32_t>(clx.bytes.size()));
   for (const int version : {3, 4}) {
     SCOPED_TRACE(version);
