@@ -271,3 +271,32 @@ TEST(KvXlsGlobal, TruncatedRecordsAndStreams) {
 
 } // namespace
 } // namespace scv::spreadsheet
+
+namespace scv::spreadsheet {
+namespace {
+
+// Sheet names keep every character, whatever the system code page can represent.
+TEST(KvXlsGlobal, SheetNamesKeepEveryCharacter) {
+  struct Case {
+    const char* name;
+    TBytes body;
+    std::string want;
+  };
+  const std::vector<Case> cases = {
+      {"1-byte Latin-1", test::BoundSheet8Body(0, 0, u"Caf\u00E9"), "Caf\xC3\xA9"},
+      {"2-byte CJK", test::BoundSheet8Body(0, 0, u"\u8868\u4E00", true), "\xE8\xA1\xA8\xE4\xB8\x80"},
+      {"surrogate pair", test::BoundSheet8Body(0, 0, u"\U0001F600", true), "\xF0\x9F\x98\x80"},
+      {"empty name", test::BoundSheet8Body(0, 0, u""), ""},
+      {"name cut by the record end", TBodyWriter().U32(0).U8(0).U8(0).U8(5).U8(0).Latin1("ab"),
+       "ab"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TBoundSheet8 sheet;
+    ASSERT_TRUE(ReadBoundSheet8(c.body, TBoundSheet8::kId, sheet));
+    EXPECT_EQ(SheetNameUtf8(sheet), c.want);
+  }
+}
+
+} // namespace
+} // namespace scv::spreadsheet
