@@ -60,7 +60,9 @@ TEST(CorpusHtm, SpotChecks) {
       {"habibi.html", {"habibi\r\n\r\n\xD8\xAD\xD9\x8E\xD8\xA8\xD9\x8A\xD8\xA8\xD9\x8A habibi\r\n"}, {}},
       {"tables.html",
        {"List of countries by population", "Rank\tCountry (or dependent territory)\tPopulation",
-        "1\tChina[8]\t1,366,350,000"},
+        "1\tChina[8]\t1,366,350,000",
+        // Cyrillic language names, one per line.
+        "\r\n\xD0\x91\xD0\xB5\xD0\xBB\xD0\xB0\xD1\x80\xD1\x83\xD1\x81\xD0\xBA\xD0\xB0\xD1\x8F\r\n"},
        {"mw.config"}},
       {"chardet_plane1-utf-16le.html", {}, {std::string(1, '\0')}},
       {"readability_005-unescape-html-entities.html", {"Test\r\n"}, {"#x"}},
