@@ -594,6 +594,22 @@ bool ReadNumberedParts(TOfficeXModule& m, TMemoryStream& stream, std::string& te
   return missing;
 }
 
+// A CR not followed by LF, or an LF not preceded by CR.
+bool HasLoneLineBreak(std::string_view text) {
+  std::size_t i = 0;
+  while (true) {
+    const std::size_t cr = text.find('\r', i);
+    const std::size_t lf = text.find('\n', i);
+    if (cr == std::string_view::npos && lf == std::string_view::npos) {
+      return false;
+    }
+    if (lf < cr || cr + 1 >= text.size() || text[cr + 1] != '\n') {
+      return true;
+    }
+    i = cr + 2;
+  }
+}
+
 std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
                      std::int32_t lineEndOption, std::int32_t packageKind,
                      std::int32_t codePage) {
@@ -643,10 +659,20 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
   if (missing) {
     return kResultBadFormat;
   }
-  std::string adjusted = AdjustLineEnds(text, LineEndStyleFromOption(lineEndOption));
-  std::string().swap(text);
+  const TLineEndStyle style = LineEndStyleFromOption(lineEndOption);
+  std::string adjusted;
+  if (style == kLineEndCrLf && !HasLoneLineBreak(text)) {
+    adjusted.swap(text); // already CR LF throughout: normalising would copy it unchanged
+  } else {
+    adjusted = AdjustLineEnds(text, style);
+    std::string().swap(text);
+  }
   std::string output;
-  if (!EncodeOfficeXText(adjusted, codePage, output)) {
+  if (codePage == platform::kCpUtf8) {
+    // The mark goes in front of the text in place instead of into a second copy.
+    adjusted.insert(0, "\xEF\xBB\xBF");
+    output.swap(adjusted);
+  } else if (!EncodeOfficeXText(adjusted, codePage, output)) {
     return kResultBadUtf8;
   }
   std::string().swap(adjusted);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "ooxml/XMLParser.h"
 #include "platform/FileIo.h"
 #include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
 #include "support/ZipBuilder.h"
 
 namespace scv::ooxml {
@@ -412,6 +414,8 @@ TEST(OfficeXCvt, DriverResults) {
       {"second document name", Zip({{"Word/WordDocument.xml", kDoc}}), kPackageDocument, 65001,
        0, kBom + "Hello\r\n"},
       {"no document part", Zip({{"word/other.xml", kDoc}}), kPackageDocument, 65001, -5, ""},
+      {"lone line ends normalised", Zip({{"word/document.xml", "<w:t>a\nb\rc</w:t>"}}),
+       kPackageDocument, 65001, 0, kBom + "a\r\nb\r\nc"},
       {"empty document part", Zip({{"word/document.xml", ""}}), kPackageDocument, 65001, 3, kBom},
       {"part stored as UTF-16 gives no text", Zip({{"word/document.xml", utf16Part}}),
        kPackageDocument, 65001, 3, kBom},
@@ -504,6 +508,24 @@ TEST(OfficeXCvt, SheetLayoutLimitFailsCleanly) {
   EXPECT_EQ(Extract(path, kPackageWorkbook).code, -5);
   SetOfficeXTextLimit(kDefaultOfficeXTextLimit);
   EXPECT_EQ(Extract(path, kPackageWorkbook).code, 3 + 9 + 1999998 * 2 + 3);
+}
+
+TEST(OfficeXCvt, FuzzRegressionsConvertOrFail) {
+  // Inputs that once failed the whole-path fuzz target: each kind and code page must return
+  // a byte count or one of the extractor's codes.
+  const std::filesystem::path dir = test::SourceDir() + "/fuzz/regressions/ooxml";
+  if (!std::filesystem::is_directory(dir)) {
+    return;
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    for (const std::int32_t kind : {kPackageDocument, kPackageWorkbook, kPackagePresentation}) {
+      for (const std::int32_t codePage : {65001, 1200, 1252}) {
+        const std::int32_t code = Extract(entry.path().string(), kind, codePage).code;
+        EXPECT_TRUE(code >= 0 || code == -2 || code == -4 || code == -5 || code == -15) << code;
+      }
+    }
+  }
 }
 
 } // namespace
