@@ -24,6 +24,9 @@ constexpr std::uint16_t kFlagEncrypted = 0x0100;
 constexpr std::uint16_t kFlagWhichTable = 0x0200;
 constexpr std::uint32_t kFcCompressed = 0x40000000;
 constexpr std::size_t kPieceDescriptorSize = 8;
+// Piece text drawn beyond twice the "WordDocument" stream's size is not taken (see
+// CollectPieceText); a little slack keeps tiny documents whole.
+constexpr std::uint64_t kBudgetSlack = 64 * 1024;
 
 // FIB offsets in the "WordDocument" stream.
 constexpr std::size_t kOffsetNFib = 2;
@@ -149,7 +152,7 @@ void CollectPieceText(TDocFileStorage& storage, std::span<const std::uint8_t> fi
   // bytes. A hostile table can name the same bytes over and over; the budget keeps the text
   // within a small multiple of the file.
   const TDocFileStream& doc = *runs.wordDocument;
-  std::uint64_t budget = doc.StreamSize() * 2 + (1u << 20);
+  std::uint64_t budget = doc.StreamSize() * 2 + kBudgetSlack;
   runs.segments.reserve(pieces.size());
   for (const TWordPiece& piece : pieces) {
     const std::int64_t chars = std::int64_t{piece.limitPosition} - piece.firstPosition;
