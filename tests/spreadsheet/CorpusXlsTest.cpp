@@ -135,17 +135,5 @@ TEST(CorpusXls, SpotChecks) {
   }
 }
 
-TEST(CorpusXls, CodePageVariants) {
-  const TRun utf16 = Convert("rk.xls", {"-c1200"});
-  ASSERT_EQ(utf16.exitCode, 0);
-  const std::string want16 = std::string("\xFF\xFE" "S\0h\0e\0e\0t\0" "1\0\r\0\n\0", 18);
-  EXPECT_EQ(utf16.text.substr(0, want16.size()), want16);
-  EXPECT_EQ(utf16.text.substr(utf16.text.size() - 4), std::string("\n\0\0\0", 4));
-
-  const TRun latin = Convert("rk.xls", {"-c1252"});
-  ASSERT_EQ(latin.exitCode, 0);
-  EXPECT_EQ(latin.text, std::string("Sheet1\r\n1\r\n\r\nSheet2\r\n\r\nSheet3\r\n\r\n\0\0", 35));
-}
-
 } // namespace
 } // namespace scv::spreadsheet

@@ -92,14 +92,5 @@ TEST(KvXlsEntry, FailureResults) {
   EXPECT_EQ(RunEntry(none, 1252).bytes, std::string("\0\0", 2));
 }
 
-TEST(KvXlsEntry, ThroughTheProgram) {
-  test::TTempDir dir;
-  const std::string path =
-      dir.Write("s.xls", test::TCfbBuilder::Make({{"Workbook", SimpleWorkbook(u"S", u"caf\u00E9")}}));
-  const auto run = test::RunScvcmd({"-c1252", path, "*"});
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.out, std::string("S\r\n\tcaf\xE9\r\n\r\n\0\0", 14));
-}
-
 } // namespace
 } // namespace scv::spreadsheet

@@ -154,20 +154,5 @@ TEST(KvXlsSST, EmptyContinueEndsDecodingWithoutLooping) {
   EXPECT_FALSE(complete);
 }
 
-TEST(KvXlsSST, LargeTableSplitsEveryRecordLikeAWriter) {
-  std::vector<TSstString> strings;
-  std::vector<std::string> want;
-  for (int i = 0; i < 3000; ++i) {
-    const std::string s = "string number " + std::to_string(i);
-    strings.push_back(TSstString{std::u16string(s.begin(), s.end()), i % 7 == 0});
-    want.push_back(s);
-  }
-  TBiffBuilder b;
-  b.Sst(strings);
-  const TSegments segs = SplitRecords(b.Stream());
-  ASSERT_GT(segs.rest.size(), 3U);
-  EXPECT_EQ(Decode(segs), want);
-}
-
 } // namespace
 } // namespace scv::spreadsheet
