@@ -201,7 +201,11 @@ std::int32_t FilterToText(TFilterLibrary& lib, const std::u16string& fileName,
   const std::int64_t fileSize = InputFile.Size();
   std::string text;
   if (fileSize > 0) {
-    text.reserve(static_cast<std::size_t>(std::min(fileSize, kMaxReserve)));
+    try {
+      text.reserve(static_cast<std::size_t>(std::min(fileSize, kMaxReserve)));
+    } catch (...) {
+      // Only a hint: the text grows as it comes.
+    }
   }
   bool accepted = false;
   bool failed = false;
