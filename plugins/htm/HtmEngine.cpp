@@ -84,7 +84,7 @@ SCV_EXPORT int32_t SCV_STDCALL CreateConverter(ConverterHost* host) {
     const scv::htm::TEncoding encoding = scv::htm::DetectEncoding(bytes);
     auto conversion = std::make_unique<TConversion>();
     // Most pages are clean UTF-8 already: they go to the parser as read.
-    if (scv::htm::IsParserReadyUtf8(bytes, encoding)) {
+    if (encoding.parserReady) {
       conversion->text = scv::htm::RenderHtml(bytes);
     } else {
       std::string utf8 = scv::htm::DecodeToUtf8(bytes, encoding);

@@ -340,8 +340,57 @@ std::string DecodeCodePage(std::string_view s, std::int32_t codePage) {
   return out;
 }
 
-bool HasNonAscii(std::string_view s) {
-  return std::any_of(s.begin(), s.end(), [](char c) { return (c & 0x80) != 0; });
+// What one pass over the bytes tells: whether any is beyond ASCII, whether they are
+// well-formed UTF-8, and whether they hold a character DecodeToUtf8 would change (a control
+// other than TAB, LF and CR, or the noncharacters U+FFFE/U+FFFF).
+struct TScan {
+  bool nonAscii = false;
+  bool valid = true;
+  bool clean = true;
+};
+
+TScan ScanBytes(std::string_view s) {
+  TScan scan;
+  std::size_t i = 0;
+  const std::size_t n = s.size();
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  constexpr std::uint64_t kSpaces = 0x2020202020202020ull;
+  while (i < n) {
+    // Eight printable ASCII bytes at a time: no high bit, none below 0x20.
+    while (i + 8 <= n) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, s.data() + i, 8);
+      if (((word | ((word | kHigh) - kSpaces)) & kHigh) != kHigh || (word & kHigh) != 0) {
+        break;
+      }
+      i += 8;
+    }
+    if (i >= n) {
+      break;
+    }
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      if (b < 0x20 && b != '\t' && b != '\n' && b != '\r') {
+        scan.clean = false;
+      }
+      ++i;
+      continue;
+    }
+    scan.nonAscii = true;
+    char32_t c = 0;
+    std::size_t bad = 0;
+    const std::size_t len = Utf8SequenceAt(s, i, c, bad);
+    if (len == 0) {
+      scan.valid = false;
+      scan.clean = false;
+      return scan;
+    }
+    if (c == 0xFFFE || c == 0xFFFF) {
+      scan.clean = false;
+    }
+    i += len;
+  }
+  return scan;
 }
 
 } // namespace
@@ -489,39 +538,25 @@ TEncoding DetectEncoding(std::string_view bytes) {
   // Text beyond ASCII that is well-formed UTF-8 is UTF-8, whatever a stale declaration says:
   // legacy encodings practically never form valid UTF-8 by accident, while pages converted
   // to UTF-8 that kept their old <meta> are common.
-  if (HasNonAscii(bytes) && IsValidUtf8(bytes)) {
-    return {TEncodingKind::kUtf8, 0, 0};
+  const TScan scan = ScanBytes(bytes);
+  if (scan.nonAscii && scan.valid) {
+    return {TEncodingKind::kUtf8, 0, 0, scan.clean};
   }
   const std::string declared = PrescanMetaCharset(bytes);
   if (!declared.empty()) {
     const std::int32_t cp = CodePageFromLabel(declared);
     // A declaration readable as ASCII cannot be in UTF-16: such a page is really UTF-8.
     if (cp == 65001 || cp == 1200 || cp == 1201) {
-      return {TEncodingKind::kUtf8, 0, 0};
+      return {TEncodingKind::kUtf8, 0, 0, scan.valid && scan.clean};
     }
     if (platform::IsCodePageUsable(cp)) {
       return {TEncodingKind::kCodePage, cp, 0};
     }
   }
-  if (IsValidUtf8(bytes)) {
-    return {TEncodingKind::kUtf8, 0, 0};
+  if (scan.valid) {
+    return {TEncodingKind::kUtf8, 0, 0, scan.clean};
   }
   return {TEncodingKind::kCodePage, 1252, 0};
-}
-
-bool IsParserReadyUtf8(std::string_view bytes, const TEncoding& encoding) {
-  if (encoding.kind != TEncodingKind::kUtf8 || encoding.bomLength != 0) {
-    return false;
-  }
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    // Controls other than TAB, LF and CR, and the lead byte of U+FFFE/U+FFFF (EF BF BE/BF)
-    // are rare; any of them sends the text through the decoder.
-    if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r') || b == 0xEF) {
-      return false;
-    }
-  }
-  return IsValidUtf8(bytes);
 }
 
 std::string DecodeToUtf8(std::string_view bytes, const TEncoding& encoding) {

@@ -20,6 +20,7 @@ struct TEncoding {
   TEncodingKind kind = TEncodingKind::kUtf8;
   std::int32_t codePage = 0;  // with kCodePage
   std::size_t bomLength = 0;  // bytes of byte-order mark to skip
+  bool parserReady = false;   // the bytes are what DecodeToUtf8 would make of them
 };
 
 // The code page an encoding label names ("utf-8", "ISO-8859-1", "shift_jis", ...), compared
@@ -38,12 +39,9 @@ bool IsValidUtf8(std::string_view bytes);
 // Chooses the encoding: a byte-order mark; else the zero-byte pattern of UTF-16/32 text that
 // starts with ASCII; else UTF-8 when the bytes hold non-ASCII text that is well-formed UTF-8;
 // else a declared charset we can decode; else UTF-8 for pure ASCII and windows-1252 for the
-// rest.
+// rest. parserReady is set when the text is UTF-8 without a mark, well-formed and free of
+// the characters DecodeToUtf8 filters, so it can go to the parser as it is.
 TEncoding DetectEncoding(std::string_view bytes);
-
-// True when DecodeToUtf8 would return the bytes unchanged: UTF-8 without a byte-order mark,
-// well-formed, and free of the characters it filters.
-bool IsParserReadyUtf8(std::string_view bytes, const TEncoding& encoding);
 
 // Decodes to UTF-8 that the HTML parser accepts: ill-formed sequences become U+FFFD, NUL and
 // the C0 controls other than TAB, LF, CR and FF are dropped, noncharacters U+FFFE/U+FFFF

@@ -170,7 +170,10 @@ TEST_F(THtmLibrary, ConversionsInOneProcessDoNotInterfere) {
   const Case cases[] = {{"<p>first</p>", "first\n"},
                         {"<title>second</title>", "second\n"},
                         {"", ""},
-                        {"<pre>third</pre>", "third\n"}};
+                        {"<pre>third</pre>", "third\n"},
+                        // Well-formed UTF-8 with characters the parser must not see still
+                        // goes through the decoder.
+                        {"<p>a\x01" "b\xEF\xBF\xBF\xC3\xA9</p>", "ab\xEF\xBF\xBD\xC3\xA9\n"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.doc);
     TMemoryHost h;
