@@ -36,19 +36,6 @@ constexpr std::size_t kMulHeadSize = 6; // rw, colFirst and the trailing colLast
 
 } // namespace
 
-double DecodeRk(std::uint32_t rk) {
-  double value = 0;
-  if ((rk & 0x02) != 0) {
-    value = static_cast<double>(static_cast<std::int32_t>(rk) >> 2);
-  } else {
-    value = BitsToDouble(std::uint64_t{rk & 0xFFFFFFFCU} << 32);
-  }
-  if ((rk & 0x01) != 0) {
-    value /= 100.0;
-  }
-  return value;
-}
-
 double DecodeNumber(std::span<const std::uint8_t, 8> num) {
   if (num[6] == 0xFF && num[7] == 0xFF) {
     return 0;

@@ -4,13 +4,26 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 namespace scv::spreadsheet {
 
 // RK value: bit 0 fX100, bit 1 fInt, bits 2..31 a signed 30-bit integer or the high 30 bits of
-// a double.
-double DecodeRk(std::uint32_t rk);
+// a double. Inline: it runs once per number cell.
+inline double DecodeRk(std::uint32_t rk) {
+  double value = 0;
+  if ((rk & 0x02) != 0) {
+    value = static_cast<double>(static_cast<std::int32_t>(rk) >> 2);
+  } else {
+    const std::uint64_t bits = std::uint64_t{rk & 0xFFFFFFFCU} << 32;
+    std::memcpy(&value, &bits, sizeof value);
+  }
+  if ((rk & 0x01) != 0) {
+    value /= 100.0;
+  }
+  return value;
+}
 
 // An 8-byte IEEE double of a NUMBER record; bytes 6 and 7 both 0xFF give 0.
 double DecodeNumber(std::span<const std::uint8_t, 8> num);

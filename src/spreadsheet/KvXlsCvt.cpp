@@ -23,7 +23,11 @@ constexpr std::size_t kBytesPerCellGuess = 10;
 void AppendCell(const TWorkBookData& data, const TXlsCell& cell, std::uint32_t& column,
                 std::string& out) {
   if (column < cell.column) {
-    out.append(cell.column - column, '\t');
+    if (cell.column - column == 1) {
+      out.push_back('\t'); // the usual step, cheaper than a counted append
+    } else {
+      out.append(cell.column - column, '\t');
+    }
     column = cell.column;
   }
   switch (cell.kind) {
