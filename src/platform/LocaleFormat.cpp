@@ -203,7 +203,7 @@ char DateOrder(std::string_view pattern) {
       continue;
     }
     std::size_t j = i + 1;
-    while (j < pattern.size() && std::strchr("-_0^#E O", pattern[j]) != nullptr) {
+    while (j < pattern.size() && std::strchr("-_0^#EO", pattern[j]) != nullptr) {
       ++j;
     }
     if (j >= pattern.size()) {

@@ -123,7 +123,9 @@ bool RoundScaled(double x, std::uint64_t& n) {
   }
   const double whole = std::floor(x);
   const double frac = x - whole; // exact
-  const double margin = x * 4.5e-16 + 1e-300;
+  // The product is within x * 2^-53 (1.11e-16 x) of the exact value, and the 18-digit form
+  // within half a unit of its 18th digit (at most 5e-17 x) of that: 2e-16 x covers both.
+  const double margin = x * 2e-16 + 1e-300;
   if (std::fabs(frac - 0.5) <= margin) {
     return false;
   }
@@ -154,6 +156,9 @@ bool FastGeneralDecimal(double value, TDecimal& dec) {
   IntegerDecimal(n, 15 - d, dec);
   return true;
 }
+
+// Below this, doubles carry fewer digits and their shortest form is no 15-digit rounding.
+constexpr double kMinNormal = 2.2250738585072014e-308;
 
 // The shortest digits that identify |value|; exact for whole numbers. When they are 15 or
 // fewer, they are also |value| rounded to 15 significant digits: a double lies within 2^-53 of
@@ -358,7 +363,7 @@ void AppendGeneral(std::string& out, double value, std::string_view decimalSepar
   if (!FastGeneralDecimal(value, dec)) {
     bool exact = false;
     dec = ShortDecimal(value, exact);
-    if (dec.count > 15) {
+    if (dec.count > 15 || std::fabs(value) < kMinNormal) {
       dec = ToDecimal(value, 15);
     }
   }
@@ -564,7 +569,8 @@ TDecimal RoundForSection(double value, const TNumberSection& sec, int& exponent)
   };
   if (!exact) {
     const int keep = keepOf(dec);
-    if (dec.count > 15 || (keep >= 0 && keep == dec.count - 1 && dec.digits[keep] == '5')) {
+    if (dec.count > 15 || std::fabs(value) < kMinNormal ||
+        (keep >= 0 && keep == dec.count - 1 && dec.digits[keep] == '5')) {
       dec = ToDecimal(value, 18);
     }
   }

@@ -51,6 +51,8 @@ TEST(KvXlsStyle, GeneralRendering) {
       {1e-300, "1E-300"},
       {1.7976931348623157e308, "1.79769313486232E308"},
       {12345678901234567890.0, "1.23456789012346E19"},
+      {8.0930907204420165e-310, "8.09309072044202E-310"}, // subnormal: fewer stored digits
+      {-2.5e-320, "-2.49997216795671E-320"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.want);
