@@ -4,7 +4,11 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "ooxml/MemoryStream.h"
 
@@ -628,15 +632,32 @@ void SplitParamLines(std::string_view text, TParamList& params) {
 // When every line has an "=" and no name repeats (ignoring case), each look-up by name finds
 // the line itself, so the lines are processed in place. False (nothing changed) otherwise.
 bool ProcessDistinctParams(TParamList& params) {
+  constexpr std::size_t kPairwise = 16;
   const std::size_t n = params.Count();
-  std::size_t eqs[16];
-  if (n > 16) {
-    return false;
+  std::size_t smallEqs[kPairwise];
+  std::vector<std::size_t> largeEqs;
+  if (n > kPairwise) {
+    largeEqs.resize(n);
   }
+  const std::span<std::size_t> eqs =
+      n > kPairwise ? std::span<std::size_t>(largeEqs) : std::span<std::size_t>(smallEqs, n);
+  // Short lists compare every pair of names; long ones go through a set of case-folded names,
+  // so that a tag with thousands of attributes costs time in proportion to its length.
+  std::unordered_set<std::string> folded;
   for (std::size_t i = 0; i < n; ++i) {
     eqs[i] = Find(params[i], '=');
     if (eqs[i] == std::string::npos) {
       return false;
+    }
+    if (n > kPairwise) {
+      std::string name = params[i].substr(0, eqs[i]);
+      for (char& c : name) {
+        c = static_cast<char>(kFold[U(c)]);
+      }
+      if (!folded.insert(std::move(name)).second) {
+        return false;
+      }
+      continue;
     }
     for (std::size_t j = 0; j < i; ++j) {
       if (eqs[j] == eqs[i] &&
@@ -722,21 +743,51 @@ void ParseTagParams(std::string_view tag, TParamList& params) {
   if (ProcessDistinctParams(params)) {
     return;
   }
-  // Every original entry is processed once, by name. A processed value that is empty deletes
-  // the line its name finds, which always stands at or before the entry being processed; the
-  // entry's position is adjusted for that instead of running past the end of the list.
-  const std::size_t original = params.Count();
-  std::size_t deleted = 0;
-  std::string name;
+  // Every original entry is processed once, by name: its value is taken from the first line
+  // with that name, processed, and stored back into that line; an empty value deletes it.
+  // The line found always stands at or before the entry being processed, so entry k is
+  // always original line k. Lines are found through an index of case-folded names, and
+  // deleted lines are only marked until the end, so a tag with many attributes costs time
+  // in proportion to its length.
+  const std::size_t n = params.Count();
+  struct TNameLines {
+    std::vector<std::size_t> lines; // original positions of lines with this name and an "="
+    std::size_t next = 0;           // first of them that may still be live
+  };
+  std::unordered_map<std::string, TNameLines> byName;
+  std::vector<std::uint8_t> dead(n, 0);
+  const auto fold = [](std::string_view text) {
+    std::string key(text);
+    for (char& c : key) {
+      c = static_cast<char>(kFold[U(c)]);
+    }
+    return key;
+  };
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t eq = Find(params[i], '=');
+    if (eq != std::string::npos) {
+      byName[fold(std::string_view(params[i]).substr(0, eq))].lines.push_back(i);
+    }
+  }
   std::string value;
   std::string decoded;
-  for (std::size_t k = 0; k < original; ++k) {
-    const std::size_t i = k - deleted;
-    if (i >= params.Count()) {
-      break;
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::string name(params.NameAt(k));
+    std::size_t found = std::string::npos;
+    TNameLines* entry = nullptr;
+    if (const auto it = byName.find(fold(name)); it != byName.end()) {
+      entry = &it->second;
+      while (entry->next < entry->lines.size() && dead[entry->lines[entry->next]] != 0) {
+        ++entry->next;
+      }
+      if (entry->next < entry->lines.size()) {
+        found = entry->lines[entry->next];
+      }
     }
-    name.assign(params.NameAt(i));
-    value.assign(params.Value(name));
+    value.clear();
+    if (found != std::string::npos) {
+      value.assign(std::string_view(params[found]).substr(name.size() + 1));
+    }
     if (value.size() > 2) {
       if (value.front() == '"') {
         value.erase(0, 1);
@@ -748,12 +799,26 @@ void ParseTagParams(std::string_view tag, TParamList& params) {
     if (DecodeEntitiesInto(value, decoded)) {
       value.swap(decoded);
     }
-    const std::size_t before = params.Count();
-    params.SetValue(name, value);
-    if (params.Count() < before) {
-      ++deleted;
+    if (found == std::string::npos) {
+      continue; // nothing to store: an absent name only ever gets an empty value here
+    }
+    if (value.empty()) {
+      dead[found] = 1;
+    } else {
+      std::string& line = params.Slot(found);
+      line.assign(name).append("=").append(value);
     }
   }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (dead[i] == 0) {
+      if (kept != i) {
+        params.Slot(kept).swap(params.Slot(i));
+      }
+      ++kept;
+    }
+  }
+  params.count_ = kept;
 }
 
 bool PreservesSpace(const TParamList& params) {

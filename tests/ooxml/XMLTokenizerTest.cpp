@@ -146,6 +146,92 @@ TEST(XMLTokenizer, AttributeQuirks) {
   }
 }
 
+TEST(XMLTokenizer, ManyAttributesCostLinearTime) {
+  // Tens of thousands of distinct names, empty values among them, and a repeated name at the
+  // end (which rules out processing each line on its own).
+  constexpr int kCount = 40000;
+  std::string tag = "<e";
+  for (int i = 0; i < kCount; ++i) {
+    tag += " n" + std::to_string(i) + (i % 3 == 0 ? "=" : "=\"v" + std::to_string(i) + "\"");
+  }
+  tag += " N1=\"x\">";
+  const auto start = std::chrono::steady_clock::now();
+  TParamList p;
+  ParseTagParams(tag, p);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+  EXPECT_EQ(p.Count(), static_cast<std::size_t>(kCount - (kCount + 2) / 3 + 1));
+  EXPECT_EQ(p[0], "N1=v1"); // the repeated name stored its value into the first line
+  EXPECT_EQ(p[p.Count() - 1], "N1=\"x\"");
+}
+
+// The attribute rules as a list of lines processed one index at a time through name
+// look-ups (a deleted line shifts the later ones, so the index is adjusted).
+std::vector<std::string> NaiveParams(const std::vector<std::string>& lines) {
+  TParamList p;
+  for (const std::string& line : lines) {
+    p.Add(line);
+  }
+  const std::size_t original = p.Count();
+  std::size_t deleted = 0;
+  for (std::size_t k = 0; k < original; ++k) {
+    const std::size_t i = k - deleted;
+    if (i >= p.Count()) {
+      break;
+    }
+    const std::string name(p.NameAt(i));
+    std::string value(p.Value(name));
+    if (value.size() > 2) {
+      if (value.front() == '"') {
+        value.erase(0, 1);
+      }
+      if (value.back() == '"') {
+        value.pop_back();
+      }
+    }
+    value = DecodeEntities(value);
+    const std::size_t before = p.Count();
+    p.SetValue(name, value);
+    deleted += p.Count() < before ? 1 : 0;
+  }
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < p.Count(); ++i) {
+    out.push_back(p[i]);
+  }
+  return out;
+}
+
+TEST(XMLTokenizer, AttributeRulesEqualNaiveProcessing) {
+  std::mt19937 rng(5);
+  const char* names[] = {"a", "A", "b", "", "ab", "aB"};
+  const char* values[] = {"", "\"\"", "\"x\"", "x", "\"\"\"y\"\"\"", "&amp;lt;", "q\"\""};
+  for (int round = 0; round < 5000; ++round) {
+    std::vector<std::string> lines;
+    std::string tag = "<e";
+    const int count = 1 + static_cast<int>(rng() % 20);
+    for (int i = 0; i < count; ++i) {
+      std::string line = names[rng() % std::size(names)];
+      if (rng() % 6 != 0) {
+        line += "=";
+        line += values[rng() % std::size(values)];
+      }
+      if (line.empty()) {
+        line = "z";
+      }
+      lines.push_back(line);
+      tag += " " + line;
+    }
+    tag += ">";
+    // Split as the tag would be (no spaces inside these values).
+    TParamList got;
+    ParseTagParams(tag, got);
+    std::vector<std::string> gotLines;
+    for (std::size_t i = 0; i < got.Count(); ++i) {
+      gotLines.push_back(got[i]);
+    }
+    ASSERT_EQ(gotLines, NaiveParams(lines)) << tag;
+  }
+}
+
 TEST(XMLTokenizer, ParamLookupsIgnoreCase) {
   TParamList p;
   ParseTagParams("<c r=\"A1\" t=\"s\" xml:space=\"Preserve\">", p);
