@@ -1,0 +1,45 @@
+// Runs one program and reports the resources it used: "<peak RSS in KB> <user s> <system s>"
+// written to the report file, exit status passed on. A process started straight from a large
+// test process inherits that process's high-water mark in its own peak resident set; started
+// from this small program instead, the figure is the program's own.
+// Usage: hardening_rss_probe <report file> <program> [args...]
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    return 126;
+  }
+  const pid_t pid = fork();
+  if (pid < 0) {
+    return 126;
+  }
+  if (pid == 0) {
+    // Killing the probe at a time limit ends the measured program too.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    execv(argv[2], argv + 2);
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  if (FILE* report = std::fopen(argv[1], "w")) {
+    std::fprintf(report, "%ld %ld.%06ld %ld.%06ld\n", usage.ru_maxrss,
+                 static_cast<long>(usage.ru_utime.tv_sec), static_cast<long>(usage.ru_utime.tv_usec),
+                 static_cast<long>(usage.ru_stime.tv_sec), static_cast<long>(usage.ru_stime.tv_usec));
+    std::fclose(report);
+  }
+  if (WIFSIGNALED(status)) {
+    // Report the signal the way a shell would see it: end by the same signal.
+    signal(WTERMSIG(status), SIG_DFL);
+    raise(WTERMSIG(status));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 126;
+}
