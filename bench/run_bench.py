@@ -35,10 +35,13 @@ def load_cases(topics):
 
 
 def hyperfine(commands, runs):
-    with tempfile.NamedTemporaryFile(suffix='.json') as out:
+    # Peers may write files (pictures, temporary copies) into their working folder: give them
+    # a scratch one.
+    with tempfile.NamedTemporaryFile(suffix='.json') as out, tempfile.TemporaryDirectory() as cwd:
         args = ['hyperfine', '--runs', str(runs), '--warmup', '1', '-N', '-i', '--style', 'none',
                 '--export-json', out.name] + commands
-        subprocess.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        subprocess.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False,
+                       cwd=cwd)
         try:
             data = json.load(open(out.name))
         except (ValueError, OSError):
