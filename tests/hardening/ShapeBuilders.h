@@ -17,6 +17,7 @@ struct TShape {
   std::size_t n;     // nominal size for the single run
   bool scaled;       // also compared against a run four times the size
   bool unpacks = false; // decompresses to about n bytes, which the memory budget allows for
+  long rssPerByte = 0;   // peak resident bytes allowed per input byte, when not the default
 };
 
 // Every shape, grouped by the parser it aims at.
