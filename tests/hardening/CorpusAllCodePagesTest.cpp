@@ -45,6 +45,8 @@ const TFolder kFolders[] = {{"doc", "doc"},   {"docx", "docx"}, {"hlp", "hlp"},
                             {"pptx", "pptx"}, {"rtf", "rtf"},   {"xls", "xls"},
                             {"xlsx", "xlsx"}, {"zip", "docx"}};
 
+void PrintTo(const TFolder& folder, std::ostream* os) { *os << folder.folder; }
+
 using TCodes = std::array<int, kCodePageCount>;
 
 // expectations.tsv: "<folder>/<file name>" TAB four exit codes (65001, 1200, 1252, 932) TAB an
