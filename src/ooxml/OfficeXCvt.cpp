@@ -12,6 +12,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileIo.h"
 #include "platform/LocaleInfo.h"
+#include "platform/StrToInt.h"
 
 namespace scv::ooxml {
 
@@ -329,65 +330,7 @@ void SetOfficeXTextLimit(std::size_t limit) { gTextLimit = limit; }
 void SetOfficeXPartLimit(std::uint64_t limit) { gPartLimit = limit; }
 
 bool StrToInt32(std::string_view text, std::int32_t& value) {
-  std::size_t i = 0;
-  while (i < text.size() && text[i] == ' ') {
-    ++i;
-  }
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  bool hex = false;
-  if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
-    hex = true;
-    ++i;
-  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    hex = true;
-    i += 2;
-  }
-  if (i >= text.size()) {
-    return false;
-  }
-  std::uint64_t v = 0;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    unsigned digit = 0;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (hex && c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else if (hex && c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return false;
-    }
-    v = v * (hex ? 16 : 10) + digit;
-    if (v > 0xFFFFFFFFull) {
-      return false;
-    }
-  }
-  if (hex) {
-    // Hexadecimal reads the 32 bits as they stand.
-    auto bits = static_cast<std::uint32_t>(v);
-    if (negative) {
-      bits = 0u - bits;
-    }
-    value = static_cast<std::int32_t>(bits);
-    return true;
-  }
-  if (negative) {
-    if (v > 0x80000000ull) {
-      return false;
-    }
-    value = static_cast<std::int32_t>(-static_cast<std::int64_t>(v));
-    return true;
-  }
-  if (v > 0x7FFFFFFFull) {
-    return false;
-  }
-  value = static_cast<std::int32_t>(v);
-  return true;
+  return platform::TryStrToInt(text, value);
 }
 
 void CellRefToRowCol(std::string_view ref, std::int32_t& row, std::int32_t& col) {
