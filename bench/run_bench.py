@@ -55,7 +55,8 @@ def fmt(seconds):
 
 def main():
     runs = int(os.environ.get('BENCH_RUNS', '5'))
-    scvcmd = os.environ.get('SCVCMD', os.path.join(ROOT, 'build', 'release', 'bin', 'scvcmd'))
+    scvcmd = os.path.abspath(
+        os.environ.get('SCVCMD', os.path.join(ROOT, 'build', 'release', 'bin', 'scvcmd')))
     topics = sys.argv[1:]
     rows = []
     # Start-up cost: no arguments, and a document without text.
@@ -67,7 +68,10 @@ def main():
         rows.append(('startup', '(no arguments)', t[0], '-', None))
         rows.append(('startup', '(empty document)', t[1], '-', None))
         os.unlink(empty.name)
+    only = os.environ.get('BENCH_FILTER', '')
     for topic, inp, flags, label, peer in load_cases(topics):
+        if only and only not in inp:
+            continue
         cmd = [scvcmd] + ([] if flags in ('', '-') else shlex.split(flags)) + [inp, '*']
         commands = [' '.join(shlex.quote(c) for c in cmd)]
         if label != '-' and peer != '-':
