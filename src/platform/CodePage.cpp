@@ -246,6 +246,79 @@ std::string IconvFromWide(iconv_t cd, std::u16string_view text) {
   return out;
 }
 
+// Stateless multi-byte pages encode character by character through a table filled on first
+// use of each character: one iconv call per distinct character instead of one per character
+// without a mapping (which costs microseconds each in iconv's error path).
+bool IsStateful(std::int32_t codePage) {
+  return codePage == 50220 || codePage == 50221 || codePage == 50222;
+}
+
+// A slot: 0 = not looked up yet, 0xFF = no mapping, else the byte count in the low byte and the
+// bytes above it.
+constexpr std::uint64_t kUnmappable = 0xFF;
+
+std::uint64_t LookUpOne(iconv_t cd, char16_t c) {
+  char16_t unit = c;
+  char* in = reinterpret_cast<char*>(&unit);
+  std::size_t inLeft = 2;
+  char buf[8];
+  char* out = buf;
+  std::size_t outLeft = sizeof buf;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  if (iconv(cd, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0) {
+    return kUnmappable;
+  }
+  const std::size_t n = sizeof buf - outLeft;
+  if (n == 0 || n > 6) {
+    return kUnmappable;
+  }
+  std::uint64_t slot = n;
+  for (std::size_t i = 0; i < n; ++i) {
+    slot |= static_cast<std::uint64_t>(static_cast<unsigned char>(buf[i])) << (8 * (i + 1));
+  }
+  return slot;
+}
+
+std::string IconvFromWideCached(iconv_t cd, std::int32_t codePage, std::u16string_view text) {
+  static std::map<std::int32_t, std::vector<std::uint64_t>> caches;
+  auto& cache = caches[codePage];
+  if (cache.empty()) {
+    cache.assign(65536, 0);
+  }
+  std::string out;
+  out.reserve(text.size() * 2);
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t c = text[i];
+    if (c == 0) {
+      out.push_back('\0');
+      continue;
+    }
+    if (c >= 0xD800 && c < 0xE000) {
+      if (c < 0xDC00 && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+        out += IconvFromWide(cd, text.substr(i, 2)); // a pair: "?" when unmapped
+        ++i;
+      } else {
+        out.push_back('?');
+      }
+      continue;
+    }
+    std::uint64_t& slot = cache[c];
+    if (slot == 0) {
+      slot = LookUpOne(cd, c);
+    }
+    if (slot == kUnmappable) {
+      out.push_back('?');
+      continue;
+    }
+    const auto len = static_cast<std::size_t>(slot & 0xFF);
+    for (std::size_t k = 1; k <= len; ++k) {
+      out.push_back(static_cast<char>((slot >> (8 * k)) & 0xFF));
+    }
+  }
+  return out;
+}
+
 } // namespace
 
 bool IsCodePageUsable(std::int32_t codePage) {
@@ -411,7 +484,7 @@ std::string WideToMultiByte(std::int32_t codePage, std::u16string_view text) {
   }
   static std::mutex mutex;
   std::lock_guard lock(mutex);
-  return IconvFromWide(cd, text);
+  return IsStateful(codePage) ? IconvFromWide(cd, text) : IconvFromWideCached(cd, codePage, text);
 }
 
 std::string OemToAnsi(std::string_view bytes) {

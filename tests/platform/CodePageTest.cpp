@@ -43,6 +43,29 @@ TEST(CodePage, ShiftJisRoundTrip) {
   EXPECT_EQ(MultiByteToWide(932, sjis), text);
 }
 
+TEST(CodePage, MultiBytePagesMixMappedAndUnmappedCharacters) {
+  // Many characters without a mapping among mapped ones, repeated: the same bytes as the
+  // characters converted one by one.
+  std::u16string text;
+  for (int i = 0; i < 2000; ++i) {
+    text += u"Жก日a가";
+  }
+  for (std::int32_t cp : {932, 936, 949, 950}) {
+    SCOPED_TRACE(cp);
+    std::string oneByOne;
+    for (char16_t c : text.substr(0, 5)) {
+      oneByOne += WideToMultiByte(cp, std::u16string(1, c));
+    }
+    std::string want;
+    for (int i = 0; i < 2000; ++i) {
+      want += oneByOne;
+    }
+    EXPECT_EQ(WideToMultiByte(cp, text), want);
+  }
+  EXPECT_EQ(WideToMultiByte(932, u"ก"), "?");
+  EXPECT_EQ(WideToMultiByte(949, u"가"), "\xB0\xA1");
+}
+
 TEST(CodePage, InvalidMultiByteInputDecodesToReplacement) {
   EXPECT_EQ(MultiByteToWide(932, std::string("a\x81", 2)), u"a\uFFFD");
   EXPECT_EQ(Utf8ToWide("a\xC3"), u"a\uFFFD");
