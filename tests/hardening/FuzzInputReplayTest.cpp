@@ -87,16 +87,16 @@ std::string WrapNumberFormat(const std::string& input) {
   std::string text = input.substr(9, 0xFFFF);
   TBodyWriter format;
   format.U16(164).U16(static_cast<std::uint16_t>(text.size())).U8(options & 1).Latin1(text);
-  TWorkbookSpec spec;
-  spec.globalsExtra.Record(0x041E, format);
-  spec.globalsExtra.Record(0x00E0, XfBody(164));
-  spec.globalsExtra.Record(0x00E0, XfBody(static_cast<std::uint16_t>(options >> 1)));
+  TWorkbookPlan plan;
+  plan.globalsExtra.Record(0x041E, format);
+  plan.globalsExtra.Record(0x00E0, XfBody(164));
+  plan.globalsExtra.Record(0x00E0, XfBody(static_cast<std::uint16_t>(options >> 1)));
   TBiffSheet sheet;
   sheet.name = u"Sheet1";
   sheet.records.Record(0x0203, NumberBody(0, 0, value, 0));
   sheet.records.Record(0x0203, NumberBody(0, 1, value, 1));
-  spec.sheets.push_back(std::move(sheet));
-  const TBytes stream = BuildWorkbookStream(spec);
+  plan.sheets.push_back(std::move(sheet));
+  const TBytes stream = BuildWorkbookStream(plan);
   return TCfbBuilder::Make({{"Workbook", std::string(stream.begin(), stream.end())}});
 }
 

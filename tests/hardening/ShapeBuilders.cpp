@@ -135,8 +135,8 @@ std::string CfbSiblingChain(std::size_t n) {
 
 // ---- Workbooks ----
 
-std::string Workbook(const TWorkbookSpec& spec) {
-  return TCfbBuilder::Make({{"Workbook", Str(BuildWorkbookStream(spec))}});
+std::string Workbook(const TWorkbookPlan& plan) {
+  return TCfbBuilder::Make({{"Workbook", Str(BuildWorkbookStream(plan))}});
 }
 
 TBiffSheet Sheet(const std::u16string& name) {
@@ -147,46 +147,46 @@ TBiffSheet Sheet(const std::u16string& name) {
 
 // A shared string table claiming four billion strings while holding one.
 std::string XlsHugeSstCount(std::size_t) {
-  TWorkbookSpec spec;
+  TWorkbookPlan plan;
   TBodyWriter sst;
   sst.U32(0xFFFFFFFF).U32(0xFFFFFFFF).U16(1).U8(0).Latin1("a");
-  spec.globalsExtra.Record(0x00FC, sst);
+  plan.globalsExtra.Record(0x00FC, sst);
   TBiffSheet s = Sheet(u"S");
   s.records.Record(0x00FD, LabelSstBody(0, 0, 0));
   s.records.Record(0x00FD, LabelSstBody(1, 0, 0xFFFFFFF0));
-  spec.sheets.push_back(std::move(s));
-  return Workbook(spec);
+  plan.sheets.push_back(std::move(s));
+  return Workbook(plan);
 }
 
 // n empty records of an unknown type between the cells.
 std::string XlsManyTinyRecords(std::size_t n) {
-  TWorkbookSpec spec;
+  TWorkbookPlan plan;
   TBiffSheet s = Sheet(u"S");
   s.records.Record(0x0203, NumberBody(0, 0, 1));
   for (std::size_t i = 0; i < n; ++i) {
     s.records.Record(0x0866, {});
   }
   s.records.Record(0x0203, NumberBody(1, 0, 2));
-  spec.sheets.push_back(std::move(s));
-  return Workbook(spec);
+  plan.sheets.push_back(std::move(s));
+  return Workbook(plan);
 }
 
 // n number cells over rows that wrap at the format's last row, eight columns wide.
 std::string XlsManyCells(std::size_t n) {
-  TWorkbookSpec spec;
+  TWorkbookPlan plan;
   TBiffSheet s = Sheet(u"S");
   for (std::size_t i = 0; i < n; ++i) {
     s.records.Record(0x0203, NumberBody(static_cast<std::uint16_t>(i / 8 % 65536),
                                         static_cast<std::uint16_t>(i % 8),
                                         static_cast<double>(i)));
   }
-  spec.sheets.push_back(std::move(s));
-  return Workbook(spec);
+  plan.sheets.push_back(std::move(s));
+  return Workbook(plan);
 }
 
 // The far corner cell and dimensions stating the largest grid.
 std::string XlsFarCell(std::size_t) {
-  TWorkbookSpec spec;
+  TWorkbookPlan plan;
   TBiffSheet s = Sheet(u"S");
   TBodyWriter dims;
   dims.U32(0).U32(0xFFFFFFFF).U16(0).U16(0xFFFF).U16(0);
@@ -194,19 +194,19 @@ std::string XlsFarCell(std::size_t) {
   s.records.Record(0x0203, NumberBody(0, 0, 1));
   s.records.Record(0x0203, NumberBody(65535, 255, 2));
   s.records.Record(0x00BE, MulBlankBody(65535, 0, 255));
-  spec.sheets.push_back(std::move(s));
-  return Workbook(spec);
+  plan.sheets.push_back(std::move(s));
+  return Workbook(plan);
 }
 
 // n sheets of one cell each.
 std::string XlsManySheets(std::size_t n) {
-  TWorkbookSpec spec;
+  TWorkbookPlan plan;
   for (std::size_t i = 0; i < n; ++i) {
     TBiffSheet s = Sheet(u"S" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)));
     s.records.Record(0x0203, NumberBody(0, 0, static_cast<double>(i)));
-    spec.sheets.push_back(std::move(s));
+    plan.sheets.push_back(std::move(s));
   }
-  return Workbook(spec);
+  return Workbook(plan);
 }
 
 // ---- Presentations ----

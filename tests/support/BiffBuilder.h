@@ -109,8 +109,6 @@ struct TWorkbookPlan {
   std::vector<TBiffSheet> sheets;
   bool globalsEof = true;
 };
-// The earlier name of TWorkbookPlan, kept for the tests that use it.
-using TWorkbookSpec = TWorkbookPlan;
 
 TBytes BuildWorkbookStream(const TWorkbookPlan& plan);
 
