@@ -32,6 +32,7 @@ namespace scv::plugins::pdf {
 namespace {
 
 constexpr std::uint32_t kFrameBytes = 64 * 1024;
+constexpr int kPipeBytes = 1024 * 1024;
 constexpr std::uint32_t kEndMark = 0xFFFFFFFFu;
 constexpr std::size_t kEndBytes = 4 + 12;
 
@@ -39,8 +40,8 @@ constexpr std::size_t kEndBytes = 4 + 12;
 constexpr int kExitSetupFailed = 70;
 constexpr int kExitStreamBroken = 71;
 
-// How often the parent samples the child's resident memory. Poppler's worst growth measured
-// (unmatched graphics-state saves) is about 0.2 GB/s, so the overshoot stays near 1 MB.
+// How often the parent samples the child's resident memory. Poppler's fastest growth measured
+// (unmatched graphics-state saves) is about 1 GB/s, so a child overshoots by a few MB.
 constexpr std::int64_t kMemoryCheckNs = 5'000'000;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
@@ -469,6 +470,9 @@ TChildOutcome RunInChild(const TChildLimits& limits, TChildWork work, void* cont
   }
   TFd readEnd(ends[0]);
   TFd writeEnd(ends[1]);
+  // Room for many frames, so the child rarely waits for the parent to be scheduled (best
+  // effort: the system may cap pipe sizes).
+  fcntl(ends[1], F_SETPIPE_SZ, kPipeBytes);
   const std::int64_t baseResident = OwnResidentBytes();
   const pid_t parent = getpid();
   const std::int64_t startNs = NowNs();
