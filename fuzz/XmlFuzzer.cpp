@@ -1,5 +1,6 @@
-// Fuzzes the XML reader: the compact tree and the walkers over it, the item tree with its
-// writer, and the buffered tokenizer against the whole-memory one (same tokens, or an error).
+// Fuzzes the XML reader: the compact tree and the walkers over it, the streaming walkers
+// against them, the item tree with its writer, and the buffered tokenizer against the
+// whole-memory one (same tokens, or an error).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -59,6 +60,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   TMemoryStream saved;
   doc.SaveToStream(saved, (size & 1) != 0);
+
+  // The streaming walkers give what the tree walk gives, failures included.
+  const auto outcome = [](auto walk) {
+    try {
+      return walk();
+    } catch (const EPartFormatError&) {
+      return std::string("<failed>");
+    }
+  };
+  TXMLTree spare;
+  if (outcome([&] { return WordPartText(tree); }) !=
+          outcome([&] { return WordXmlText(xml, spare); }) ||
+      outcome([&] { return SlidePartText(tree); }) !=
+          outcome([&] { return SlideXmlText(xml, spare); }) ||
+      outcome([&] { return SheetPartText(tree, shared); }) !=
+          outcome([&] { return SheetXmlText(xml, shared, spare); })) {
+    __builtin_trap();
+  }
+  TSharedStrings streamed;
+  SharedStringsXml(xml, streamed, spare);
+  std::size_t items = 0;
+  for (std::uint32_t si = tree.Node(TXMLTree::Root()).firstChild; si != TXMLTree::kNone;
+       si = tree.Node(si).nextSibling, ++items) {
+    const std::uint32_t first = tree.Node(si).firstChild;
+    const std::string_view text =
+        first == TXMLTree::kNone ? std::string_view{} : tree.Node(first).text;
+    if (items >= streamed.Count() || streamed.At(items) != text) {
+      __builtin_trap();
+    }
+  }
+  if (items != streamed.Count()) {
+    __builtin_trap();
+  }
 
   // Both tokenizers give the same tokens for whatever the buffered one accepts.
   const bool preserve = size > 0 && (data[0] & 1) != 0;

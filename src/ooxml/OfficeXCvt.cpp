@@ -2,11 +2,14 @@
 // word-processing parts, worksheets and slides, and the final encoding.
 #include "ooxml/OfficeXCvt.h"
 
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ooxml/MemoryStream.h"
+#include "ooxml/XMLBuild.h"
 #include "ooxml/XMLParser.h"
 #include "ooxml/ZipReader.h"
 #include "platform/CodePage.h"
@@ -217,101 +220,614 @@ std::int32_t LenientInt(std::string_view text) {
 // the grid) leaves the rest of its sheet or row empty. Empty positions contribute only line
 // ends and TABs, which the trimming after each row and at the end removes when nothing follows
 // them; so the text is built from the rows and cells present, with the line ends of empty rows
-// added only when a later row has text.
+// added only when a later row has text. Rows are given one at a time, in order, so the layout
+// serves the tree walk and the streaming walk alike.
+class TSheetLayout {
+public:
+  TSheetLayout(const TSharedStrings& shared, std::int32_t lastRow, std::int32_t lastCol)
+      : shared_(shared), lastRow_(lastRow), lastCol_(lastCol) {}
+
+  // Whether a further row can still place text (otherwise the rest of the sheet is empty).
+  bool Accepting() const { return !stopped_ && r_ <= lastRow_; }
+
+  template <typename Access> void AddRow(const Access& access, typename Access::TRef row) {
+    using TRef = typename Access::TRef;
+    if (!access.HasParam(row, "r")) {
+      return; // rows without a number are passed over
+    }
+    const std::int32_t rowNumber = LenientInt(access.ParamValue(row, "r"));
+    if (rowNumber < r_ || rowNumber > lastRow_) {
+      stopped_ = true; // never matches: every remaining grid row is empty
+      return;
+    }
+    pendingLines_ += static_cast<std::size_t>(rowNumber - r_);
+    r_ = std::int64_t{rowNumber} + 1;
+    // Lay out the row's cells, then drop its trailing TABs.
+    const std::size_t rowStart = text_.size();
+    if (lastCol_ >= 1) {
+      std::int64_t k = 1; // next grid column
+      for (auto cellCursor = access.FirstChild(row); !access.Done(cellCursor);
+           access.Next(cellCursor)) {
+        const TRef cell = access.Get(cellCursor);
+        if (!access.HasParam(cell, "r")) {
+          continue;
+        }
+        std::int32_t cellRow = 0;
+        std::int32_t col = 0;
+        CellRefToRowCol(access.ParamValue(cell, "r"), cellRow, col);
+        if (col < k || col > lastCol_) {
+          break;
+        }
+        const auto gap = static_cast<std::size_t>(col - k);
+        CheckGrowth(text_, gap);
+        text_.append(gap, '\t');
+        for (auto v = access.FirstChild(cell); !access.Done(v); access.Next(v)) {
+          if (access.Name(access.Get(v)) == "v") {
+            const std::string_view value =
+                access.HasLine(cell, "t=s") ? SharedStringAt(shared_, access.Text(access.Get(v)))
+                                            : access.Text(access.Get(v));
+            CheckGrowth(text_, value.size() + 1);
+            text_ += value;
+            break;
+          }
+        }
+        text_ += '\t';
+        k = std::int64_t{col} + 1;
+      }
+    }
+    std::size_t end = text_.size();
+    while (end > rowStart && text_[end - 1] == '\t') {
+      --end;
+    }
+    text_.resize(end);
+    if (end == rowStart) {
+      ++pendingLines_;
+      return;
+    }
+    if (pendingLines_ != 0) {
+      CheckGrowth(text_, 2 * pendingLines_);
+      text_.insert(rowStart, 2 * pendingLines_, '\n');
+      for (std::size_t i = 0; i < pendingLines_; ++i) {
+        text_[rowStart + 2 * i] = '\r';
+      }
+    }
+    pendingLines_ = 1;
+  }
+
+  std::string Finish() {
+    TrimTrailingLineEnds(text_);
+    text_ += "\r\n";
+    return std::move(text_);
+  }
+
+private:
+  const TSharedStrings& shared_;
+  std::int32_t lastRow_;
+  std::int32_t lastCol_;
+  std::int64_t r_ = 1;              // next grid row
+  bool stopped_ = false;
+  std::size_t pendingLines_ = 0;    // line ends of rows whose text is still to come
+  std::string text_;
+};
+
+// Last row and column of a dimension's "ref": the cell after its colon, or the whole value.
+void LastCellOf(std::string_view ref, std::int32_t& lastRow, std::int32_t& lastCol) {
+  if (const std::size_t colon = ref.find(':'); colon != std::string_view::npos) {
+    ref = ref.substr(colon + 1);
+  }
+  CellRefToRowCol(ref, lastRow, lastCol);
+}
+
 template <typename Access>
 std::string SheetText(const Access& access, typename Access::TRef root,
                       const TSharedStrings& shared) {
   using TRef = typename Access::TRef;
-  std::string text;
   if (root == Access::kNull) {
-    return text;
+    return {};
   }
   const TRef dimension = access.ChildByName(root, "dimension");
   if (dimension == Access::kNull || !access.HasParam(dimension, "ref")) {
-    return text;
-  }
-  std::string_view ref = access.ParamValue(dimension, "ref");
-  if (const std::size_t colon = ref.find(':'); colon != std::string_view::npos) {
-    ref = ref.substr(colon + 1);
+    return {};
   }
   std::int32_t lastRow = 0;
   std::int32_t lastCol = 0;
-  CellRefToRowCol(ref, lastRow, lastCol);
+  LastCellOf(access.ParamValue(dimension, "ref"), lastRow, lastCol);
+  TSheetLayout layout(shared, lastRow, lastCol);
   const TRef data = access.ChildByName(root, "sheetData");
-  std::size_t pendingLines = 0; // line ends of rows whose text is still to come
-  if (data != Access::kNull && lastRow >= 1) {
-    auto rowCursor = access.FirstChild(data);
-    std::int64_t r = 1; // next grid row
-    while (r <= lastRow) {
-      while (!access.Done(rowCursor) && !access.HasParam(access.Get(rowCursor), "r")) {
-        access.Next(rowCursor);
-      }
-      if (access.Done(rowCursor)) {
-        break;
-      }
-      const TRef row = access.Get(rowCursor);
-      const std::int32_t rowNumber = LenientInt(access.ParamValue(row, "r"));
-      if (rowNumber < r || rowNumber > lastRow) {
-        break; // never matches: every remaining grid row is empty
-      }
-      pendingLines += static_cast<std::size_t>(rowNumber - r);
-      access.Next(rowCursor);
-      r = std::int64_t{rowNumber} + 1;
-      // Lay out the row's cells, then drop its trailing TABs.
-      const std::size_t rowStart = text.size();
-      if (lastCol >= 1) {
-        std::int64_t k = 1; // next grid column
-        for (auto cellCursor = access.FirstChild(row); !access.Done(cellCursor);
-             access.Next(cellCursor)) {
-          const TRef cell = access.Get(cellCursor);
-          if (!access.HasParam(cell, "r")) {
-            continue;
-          }
-          std::int32_t cellRow = 0;
-          std::int32_t col = 0;
-          CellRefToRowCol(access.ParamValue(cell, "r"), cellRow, col);
-          if (col < k || col > lastCol) {
-            break;
-          }
-          const auto gap = static_cast<std::size_t>(col - k);
-          CheckGrowth(text, gap);
-          text.append(gap, '\t');
-          for (auto v = access.FirstChild(cell); !access.Done(v); access.Next(v)) {
-            if (access.Name(access.Get(v)) == "v") {
-              const std::string_view value = access.HasLine(cell, "t=s")
-                                                 ? SharedStringAt(shared, access.Text(access.Get(v)))
-                                                 : access.Text(access.Get(v));
-              CheckGrowth(text, value.size() + 1);
-              text += value;
-              break;
-            }
-          }
-          text += '\t';
-          k = std::int64_t{col} + 1;
-        }
-      }
-      std::size_t end = text.size();
-      while (end > rowStart && text[end - 1] == '\t') {
-        --end;
-      }
-      text.resize(end);
-      if (end == rowStart) {
-        ++pendingLines;
-        continue;
-      }
-      if (pendingLines != 0) {
-        CheckGrowth(text, 2 * pendingLines);
-        text.insert(rowStart, 2 * pendingLines, '\n');
-        for (std::size_t i = 0; i < pendingLines; ++i) {
-          text[rowStart + 2 * i] = '\r';
-        }
-      }
-      pendingLines = 1;
+  if (data != Access::kNull) {
+    for (auto rows = access.FirstChild(data); !access.Done(rows) && layout.Accepting();
+         access.Next(rows)) {
+      layout.AddRow(access, access.Get(rows));
     }
   }
-  TrimTrailingLineEnds(text);
-  text += "\r\n";
+  return layout.Finish();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Streaming walkers: the tree-building rules run over the part, and each walker keeps only
+// what its text needs (the current row, the shared string being read), so a part costs its
+// own bytes and little more. They give the text the tree walk gives; the few shapes whose
+// text depends on what comes later (an element renamed after it started, a dimension after
+// the sheet data, a text run holding elements that write text) make them give up, and the
+// part is then read into the tree.
+
+struct TNeedTree {};
+
+// Attributes matter to most elements only for xml:space="preserve"; a tag that does not hold
+// the letters "preserve" (in any case) cannot produce that value, since entity decoding only
+// ever produces punctuation and line ends.
+bool MayPreserveSpace(std::string_view tag) {
+  if (tag.size() < 8) {
+    return false;
+  }
+  const std::size_t last = tag.size() - 8; // last place the word can start
+  std::size_t i = 0;
+  // Eight places at a time: does any byte read 'p' or 'P'? (OR 0x20 maps exactly those two
+  // to 0x70; the zero-byte test may flag a place next to a real hit, which the check sorts out.)
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  for (; i + 8 <= last + 1; i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, tag.data() + i, 8);
+    const std::uint64_t x = (word | (kOnes * 0x20)) ^ (kOnes * 0x70);
+    if (((x - kOnes) & ~x & (kOnes * 0x80)) == 0) {
+      continue;
+    }
+    for (std::size_t j = i; j < i + 8; ++j) {
+      if (SameTextAscii(tag.substr(j, 8), "preserve")) {
+        return true;
+      }
+    }
+  }
+  for (; i <= last; ++i) {
+    if (SameTextAscii(tag.substr(i, 8), "preserve")) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The open elements, innermost last, with a role each; attribute storage for the current tag.
+template <typename TRole> class TStreamSinkBase {
+public:
+  bool BlankName(std::uint32_t /*node*/) const { return stack_.back().blank; }
+  std::uint32_t AddChild(std::uint32_t /*parent*/, std::uint32_t /*lastChild*/) {
+    stack_.emplace_back();
+    return static_cast<std::uint32_t>(stack_.size() - 1);
+  }
+  void SetParams(std::uint32_t /*node*/, const TParamList& params) {
+    stack_.back().attrs->SetParams(stack_.back().attrIndex, params);
+  }
+  void SetStyleSheet(std::string_view /*reference*/) {}
+
+protected:
+  struct TEntry {
+    TRole role{};
+    bool named = false;
+    bool blank = true;
+    bool hasValue = false;                       // a cell whose value element was seen
+    std::uint32_t keep = TXMLTree::kNone;        // node in the kept tree
+    std::uint32_t lastChild = TXMLTree::kNone;   // its last kept child
+    std::size_t start = 0;                       // text size when a text run began
+    TXMLTree* attrs = nullptr;                   // where this tag's attributes went
+    std::uint32_t attrIndex = 0;
+  };
+
+  void BeginStack(TRole rootRole) {
+    stack_.clear();
+    stack_.emplace_back();
+    stack_.back().role = rootRole;
+    stack_.back().named = true; // the root starts with an empty name and takes one rename
+    rootRenamed_ = false;
+  }
+  // Records a name; true for an element's first name. The root's second name (its first real
+  // one) also counts as first; any other rename needs the tree.
+  bool Name(std::string_view name) {
+    TEntry& e = stack_.back();
+    e.blank = IsBlankText(name);
+    if (!e.named) {
+      e.named = true;
+      return true;
+    }
+    if (stack_.size() == 1 && !rootRenamed_) {
+      rootRenamed_ = true;
+      return false;
+    }
+    throw TNeedTree{};
+  }
+  // Reads the tag's attributes into the scratch tree when needed (or always when `need`).
+  bool ScratchParams(std::string_view tag, bool stable, bool need) {
+    TEntry& e = stack_.back();
+    if (!need && !MayPreserveSpace(tag)) {
+      e.attrs = nullptr;
+      return true;
+    }
+    scratch_.Clear();
+    e.attrs = &scratch_;
+    e.attrIndex = scratch_.AddNode(TXMLTree::kNone, TXMLTree::kNone);
+    return scratch_.SetTagParams(e.attrIndex, tag, stable);
+  }
+  bool Preserves() const {
+    const TEntry& e = stack_.back();
+    return e.attrs != nullptr && e.attrs->PreservesSpace(e.attrIndex);
+  }
+  TEntry& Top() { return stack_.back(); }
+  TEntry& Parent() { return stack_[stack_.size() - 2]; }
+  bool AtRoot() const { return stack_.size() == 1; }
+  TEntry Pop() {
+    TEntry e = stack_.back();
+    stack_.pop_back();
+    return e;
+  }
+
+  TXMLTree scratch_;
+
+private:
+  std::vector<TEntry> stack_;
+  bool rootRenamed_ = false;
+};
+
+// Word-processing and slide text: runs of text, paragraph ends, and (in documents) breaks,
+// TABs and non-breaking hyphens, written as the elements go by.
+enum class TTextRole : std::uint8_t { kOther, kRun, kParagraph, kTab };
+
+class TTextSink : public TStreamSinkBase<TTextRole> {
+public:
+  // The text of a part is in practice no longer than the part (each piece stands for at least
+  // as many bytes of markup), so its room is set aside once: no copies as it grows, and pages
+  // never written are never touched.
+  TTextSink(bool word, std::size_t partSize) : word_(word) { text_.reserve(partSize); }
+
+  void Begin() { BeginStack(TTextRole::kOther); }
+  void SetName(std::uint32_t /*node*/, std::string_view name, bool /*stable*/) {
+    const bool first = Name(name);
+    TEntry& e = Top();
+    const bool run = name == (word_ ? "w:t" : "a:t");
+    const bool writes =
+        run || (word_ && (name == "w:br" || name == "w:tab" || name == "w:noBreakHyphen"));
+    if (!first) {
+      // The root named late: its text would come before what its children wrote.
+      if (writes) {
+        throw TNeedTree{};
+      }
+      e.role = name == (word_ ? "w:p" : "a:p") ? TTextRole::kParagraph : TTextRole::kOther;
+      return;
+    }
+    if (run) {
+      CheckGrowth(text_, 0);
+      e.role = TTextRole::kRun;
+      e.start = text_.size();
+    } else if (name == (word_ ? "w:p" : "a:p")) {
+      e.role = TTextRole::kParagraph;
+    } else if (word_ && name == "w:br") {
+      text_ += "\r\n";
+    } else if (word_ && name == "w:tab") {
+      e.role = TTextRole::kTab;
+    } else if (word_ && name == "w:noBreakHyphen") {
+      text_ += '-';
+    }
+  }
+  bool SetTagParams(std::uint32_t /*node*/, std::string_view tag, bool stable) {
+    return ScratchParams(tag, stable, Top().role == TTextRole::kTab);
+  }
+  bool TagDone(std::uint32_t /*node*/) {
+    TEntry& e = Top();
+    if (e.role == TTextRole::kTab) {
+      if (e.attrs->Node(e.attrIndex).paramCount == 0) {
+        text_ += '\t';
+      }
+      e.role = TTextRole::kOther; // a later rename is refused anyway
+    }
+    return Preserves();
+  }
+  void SetText(std::uint32_t /*node*/, std::string_view text, bool /*stable*/) {
+    const TEntry& e = Top();
+    if (e.role != TTextRole::kRun) {
+      return;
+    }
+    if (text_.size() != e.start) {
+      throw TNeedTree{}; // elements inside the run wrote text that belongs after it
+    }
+    CheckGrowth(text_, text.size());
+    text_ += text;
+  }
+  void Close(std::uint32_t /*node*/) {
+    if (Pop().role == TTextRole::kParagraph) {
+      text_ += "\r\n";
+    }
+  }
+  std::string Finish() { return std::move(text_); }
+
+private:
+  bool word_;
+  std::string text_;
+};
+
+// A worksheet: the first "dimension" and "sheetData" children of the root, the rows of the
+// sheet data kept one at a time with their cells and each cell's first "v", and the layout
+// fed as each row ends.
+enum class TSheetRole : std::uint8_t { kOther, kRoot, kDimension, kSheetData, kRow, kCell, kValue };
+
+class TSheetSink : public TStreamSinkBase<TSheetRole> {
+public:
+  explicit TSheetSink(const TSharedStrings& shared) : shared_(shared) {}
+
+  void Begin() { BeginStack(TSheetRole::kRoot); }
+  void SetName(std::uint32_t /*node*/, std::string_view name, bool /*stable*/) {
+    if (!Name(name)) {
+      return; // the root: its name plays no part
+    }
+    TEntry& e = Top();
+    TEntry& parent = Parent();
+    switch (parent.role) {
+    case TSheetRole::kRoot:
+      if (!haveDimension_ && SameTextAscii(name, "dimension")) {
+        haveDimension_ = true;
+        e.role = TSheetRole::kDimension;
+      } else if (!haveData_ && SameTextAscii(name, "sheetData")) {
+        haveData_ = true;
+        e.role = TSheetRole::kSheetData;
+        rowsSkipped_ = !layout_;
+      }
+      break;
+    case TSheetRole::kSheetData:
+      if (layout_ && layout_->Accepting()) {
+        e.role = TSheetRole::kRow;
+        rowTree_.Clear();
+        e.keep = rowTree_.AddNode(TXMLTree::kNone, TXMLTree::kNone);
+      }
+      break;
+    case TSheetRole::kRow:
+      e.role = TSheetRole::kCell;
+      e.keep = rowTree_.AddNode(parent.keep, parent.lastChild);
+      parent.lastChild = e.keep;
+      break;
+    case TSheetRole::kCell:
+      if (!parent.hasValue && name == "v") {
+        parent.hasValue = true;
+        e.role = TSheetRole::kValue;
+        e.keep = rowTree_.AddNode(parent.keep, TXMLTree::kNone);
+        rowTree_.SetName(e.keep, "v", true);
+      }
+      break;
+    default:
+      break;
+    }
+  }
+  bool SetTagParams(std::uint32_t /*node*/, std::string_view tag, bool stable) {
+    TEntry& e = Top();
+    if (e.role == TSheetRole::kRow || e.role == TSheetRole::kCell) {
+      e.attrs = &rowTree_;
+      e.attrIndex = e.keep;
+      return rowTree_.SetTagParams(e.keep, tag, stable);
+    }
+    return ScratchParams(tag, stable, e.role == TSheetRole::kDimension);
+  }
+  bool TagDone(std::uint32_t /*node*/) {
+    TEntry& e = Top();
+    if (e.role == TSheetRole::kDimension) {
+      const TXMLTree::TNode& n = scratch_.Node(e.attrIndex);
+      if (scratch_.HasParam(n, "ref")) {
+        if (rowsSkipped_) {
+          throw TNeedTree{}; // the rows went by before the grid was known
+        }
+        std::int32_t lastRow = 0;
+        std::int32_t lastCol = 0;
+        LastCellOf(scratch_.ParamValue(n, "ref"), lastRow, lastCol);
+        layout_.emplace(shared_, lastRow, lastCol);
+      }
+      e.role = TSheetRole::kOther;
+    }
+    return Preserves();
+  }
+  void SetText(std::uint32_t /*node*/, std::string_view text, bool stable) {
+    const TEntry& e = Top();
+    if (e.role == TSheetRole::kValue) {
+      rowTree_.SetText(e.keep, text, stable);
+    }
+  }
+  void Close(std::uint32_t /*node*/) {
+    const TEntry e = Pop();
+    if (e.role == TSheetRole::kRow) {
+      layout_->AddRow(TCompactAccess{rowTree_}, e.keep);
+    }
+  }
+  // Without a dimension that has a "ref" the sheet has no text at all.
+  std::string Finish() { return layout_ ? layout_->Finish() : std::string(); }
+
+  // A row of plain markup, read straight from the bytes: tags back to back (no white space,
+  // comments, declarations or line ends between or inside them), cells whose children are
+  // empty-element tags or tags holding at most one text, no xml:space anywhere. Such a row
+  // reads as these functions read it; anything else is left to the general rules.
+  bool ReadContent(TXMLLargeTokenizer& tok) {
+    TEntry& row = Top();
+    if (row.role != TSheetRole::kRow || !tok.Stable()) {
+      return false;
+    }
+    const std::string_view data = tok.Data();
+    const std::size_t rowParams = rowTree_.ParamCount();
+    std::size_t p = tok.Position();
+    std::string_view tag;
+    TTokenKind kind = TTokenKind::kEnd;
+    // The tag at p, if it is one the general rules would read as it stands.
+    const auto nextTag = [&]() {
+      if (p >= data.size() || data[p] != '<') {
+        return false;
+      }
+      // Tags are short: a plain loop beats library searches here.
+      std::size_t gt = p + 1;
+      while (gt < data.size() && data[gt] != '>') {
+        if (data[gt] == '\n') {
+          return false;
+        }
+        ++gt;
+      }
+      if (gt == data.size()) {
+        return false;
+      }
+      const std::size_t end = gt + 1;
+      tag = data.substr(p, end - p);
+      kind = TagKind(tag);
+      p = end;
+      return kind == TTokenKind::kStartTag || kind == TTokenKind::kEmptyTag ||
+             kind == TTokenKind::kEndTag;
+    };
+    const auto fail = [&]() {
+      rowTree_.Truncate(1, rowParams);
+      return false;
+    };
+    std::uint32_t lastCell = TXMLTree::kNone;
+    for (;;) {
+      if (!nextTag()) {
+        return fail();
+      }
+      if (kind == TTokenKind::kEndTag) {
+        break; // closes the row, whatever its name
+      }
+      if (IsBlankText(TagName(tag))) {
+        return fail();
+      }
+      const std::uint32_t cell = rowTree_.AddNode(row.keep, lastCell);
+      lastCell = cell;
+      if (!rowTree_.SetTagParams(cell, tag, true) || rowTree_.PreservesSpace(cell)) {
+        return fail();
+      }
+      if (kind == TTokenKind::kEmptyTag) {
+        continue;
+      }
+      bool hasValue = false;
+      for (;;) {
+        if (!nextTag()) {
+          return fail();
+        }
+        if (kind == TTokenKind::kEndTag) {
+          break; // closes the cell
+        }
+        const std::string_view name = TagName(tag);
+        if (IsBlankText(name) || MayPreserveSpace(tag)) {
+          return fail();
+        }
+        std::uint32_t value = TXMLTree::kNone;
+        if (!hasValue && name == "v") {
+          hasValue = true;
+          value = rowTree_.AddNode(cell, TXMLTree::kNone);
+          rowTree_.SetName(value, "v", true);
+        }
+        if (kind == TTokenKind::kEmptyTag) {
+          continue;
+        }
+        if (p < data.size() && data[p] != '<') {
+          // One text: it starts with a visible character, runs to the next '<' and loses
+          // its trailing blanks; line ends and zero bytes are left to the general rules.
+          if (static_cast<unsigned char>(data[p]) <= 32) {
+            return fail();
+          }
+          std::size_t stop = p;
+          while (stop < data.size() && data[stop] != '<') {
+            const char c = data[stop];
+            if (c == '\0' || c == '\r' || c == '\n') {
+              return fail();
+            }
+            ++stop;
+          }
+          if (stop == data.size()) {
+            return fail();
+          }
+          std::size_t last = stop;
+          while (last > p && static_cast<unsigned char>(data[last - 1]) < 33) {
+            --last;
+          }
+          const std::string_view text = data.substr(p, last - p);
+          if (value != TXMLTree::kNone) {
+            if (DecodeEntitiesInto(text, decoded_)) {
+              rowTree_.SetText(value, decoded_, false);
+            } else {
+              rowTree_.SetText(value, text, true);
+            }
+          }
+          p = stop;
+        }
+        if (!nextTag() || kind != TTokenKind::kEndTag) {
+          return fail();
+        }
+      }
+    }
+    tok.ResumeAt(p);
+    Close(0);
+    return true;
+  }
+
+private:
+  const TSharedStrings& shared_;
+  TXMLTree rowTree_;
+  std::optional<TSheetLayout> layout_;
+  bool haveDimension_ = false;
+  bool haveData_ = false;
+  bool rowsSkipped_ = false;
+  std::string decoded_;
+};
+
+// The shared-string table: for every child of the root, the text of its first child.
+enum class TStringRole : std::uint8_t { kOther, kRoot, kItem, kFirst };
+
+class TSharedStringSink : public TStreamSinkBase<TStringRole> {
+public:
+  explicit TSharedStringSink(TSharedStrings& strings) : strings_(strings) {}
+
+  void Begin() { BeginStack(TStringRole::kRoot); }
+  void SetName(std::uint32_t /*node*/, std::string_view name, bool /*stable*/) {
+    if (!Name(name)) {
+      return;
+    }
+    TEntry& parent = Parent();
+    if (parent.role == TStringRole::kRoot) {
+      Top().role = TStringRole::kItem;
+      text_.clear();
+    } else if (parent.role == TStringRole::kItem && !parent.hasValue) {
+      parent.hasValue = true;
+      Top().role = TStringRole::kFirst;
+    }
+  }
+  bool SetTagParams(std::uint32_t /*node*/, std::string_view tag, bool stable) {
+    return ScratchParams(tag, stable, false);
+  }
+  bool TagDone(std::uint32_t /*node*/) { return Preserves(); }
+  void SetText(std::uint32_t /*node*/, std::string_view text, bool /*stable*/) {
+    if (Top().role == TStringRole::kFirst) {
+      text_.assign(text);
+    }
+  }
+  void Close(std::uint32_t /*node*/) {
+    if (Pop().role == TStringRole::kItem) {
+      strings_.Add(text_);
+    }
+  }
+
+private:
+  TSharedStrings& strings_;
+  std::string text_;
+};
+
+// The text of one part read as it streams by, or through the tree when the streaming walk
+// gives up.
+template <typename Sink, typename TreeText>
+std::string StreamPartText(std::string_view xml, Sink& sink, TXMLTree& tree, TreeText treeText) {
+  try {
+    TXMLLargeTokenizer tok(xml);
+    BuildTree(tok, sink);
+    return sink.Finish();
+  } catch (const TNeedTree&) {
+  }
+  LoadXMLTree(xml, tree);
+  std::string text = treeText(tree);
+  tree.Clear();
   return text;
+}
+
+std::string TextXmlText(std::string_view xml, bool word, TXMLTree& tree) {
+  TTextSink sink(word, xml.size());
+  return StreamPartText(xml, sink, tree, [&](const TXMLTree& t) {
+    return word ? WordPartText(t) : SlidePartText(t);
+  });
 }
 
 } // namespace
@@ -386,6 +902,36 @@ std::string SlidePartText(const TXMLTree& tree) {
 std::string SheetPartText(const TXMLTree& tree, const TSharedStrings& shared) {
   return tree.NodeCount() == 0 ? std::string()
                                : SheetText(TCompactAccess{tree}, TXMLTree::Root(), shared);
+}
+void SharedStringsXml(std::string_view xml, TSharedStrings& strings, TXMLTree& tree) {
+  strings.Clear();
+  try {
+    TSharedStringSink sink(strings);
+    TXMLLargeTokenizer tok(xml);
+    BuildTree(tok, sink);
+    return;
+  } catch (const TNeedTree&) {
+    strings.Clear();
+  }
+  LoadXMLTree(xml, tree);
+  for (std::uint32_t si = tree.Node(TXMLTree::Root()).firstChild; si != TXMLTree::kNone;
+       si = tree.Node(si).nextSibling) {
+    const std::uint32_t first = tree.Node(si).firstChild;
+    strings.Add(first == TXMLTree::kNone ? std::string_view{} : tree.Node(first).text);
+  }
+  tree.Clear();
+}
+
+std::string WordXmlText(std::string_view xml, TXMLTree& tree) {
+  return TextXmlText(xml, true, tree);
+}
+std::string SlideXmlText(std::string_view xml, TXMLTree& tree) {
+  return TextXmlText(xml, false, tree);
+}
+std::string SheetXmlText(std::string_view xml, const TSharedStrings& shared, TXMLTree& tree) {
+  TSheetSink sink(shared);
+  return StreamPartText(xml, sink, tree,
+                        [&](const TXMLTree& t) { return SheetPartText(t, shared); });
 }
 std::string WordPartText(const TXMLItem* item) { return WordText(TItemAccess{}, item); }
 std::string SlidePartText(const TXMLItem* item) { return SlideText(TItemAccess{}, item); }
@@ -499,14 +1045,7 @@ void ReadSharedStrings(TOfficeXModule& m, TMemoryStream& stream) {
   if (ExtractPart(m, stream, "xl\\sharedStrings.xml") == 0 || stream.Empty()) {
     return;
   }
-  LoadXMLTree(StreamText(stream), m.tree);
-  const TXMLTree& tree = m.tree;
-  for (std::uint32_t si = tree.Node(TXMLTree::Root()).firstChild; si != TXMLTree::kNone;
-       si = tree.Node(si).nextSibling) {
-    const std::uint32_t first = tree.Node(si).firstChild;
-    m.sharedStrings.Add(first == TXMLTree::kNone ? std::string_view{} : tree.Node(first).text);
-  }
-  m.tree.Clear();
+  SharedStringsXml(StreamText(stream), m.sharedStrings, m.tree);
 }
 
 // Worksheets or slides: every number below the archive's entry count, in ascending order.
@@ -526,10 +1065,8 @@ bool ReadNumberedParts(TOfficeXModule& m, TMemoryStream& stream, std::string& te
     if (stream.Empty()) {
       continue;
     }
-    LoadXMLTree(StreamText(stream), m.tree);
-    const std::string part =
-        sheets ? SheetPartText(m.tree, m.sharedStrings) : SlidePartText(m.tree);
-    m.tree.Clear();
+    const std::string part = sheets ? SheetXmlText(StreamText(stream), m.sharedStrings, m.tree)
+                                    : TextXmlText(StreamText(stream), false, m.tree);
     const std::string number = std::to_string(n);
     CheckGrowth(text, header.size() + number.size() + 3 + part.size());
     text.append(header).append(number).append(":\r\n").append(part);
@@ -583,9 +1120,7 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
         missing = true;
       }
       if (!stream.Empty()) {
-        LoadXMLTree(StreamText(stream), m.tree);
-        text = WordPartText(m.tree);
-        m.tree.Clear();
+        text = TextXmlText(StreamText(stream), true, m.tree);
       }
       break;
     case kPackageWorkbook:

@@ -76,6 +76,14 @@ std::string SheetPartText(const TXMLTree& tree, const TSharedStrings& shared);
 std::string WordPartText(const TXMLItem* item);
 std::string SlidePartText(const TXMLItem* item);
 std::string SheetPartText(const TXMLItem* root, const TSharedStrings& shared);
+// The same texts straight from a part's bytes, walked as they stream by (the tree is used,
+// and cleared again, only for the rare shapes a streaming walk cannot settle).
+std::string WordXmlText(std::string_view xml, TXMLTree& tree);
+std::string SlideXmlText(std::string_view xml, TXMLTree& tree);
+std::string SheetXmlText(std::string_view xml, const TSharedStrings& shared, TXMLTree& tree);
+// The shared-string table of a workbook part: for every child of the root, the text of its
+// first child (empty when it has none).
+void SharedStringsXml(std::string_view xml, TSharedStrings& strings, TXMLTree& tree);
 
 // Integer text as the platform's string-to-integer routine reads it: leading spaces, an
 // optional sign, decimal digits, or hexadecimal after "$", "x", "X", "0x" or "0X"; nothing may

@@ -8,16 +8,12 @@
 #include <utility>
 
 #include "ooxml/MemoryStream.h"
+#include "ooxml/XMLBuild.h"
 #include "platform/FileIo.h"
 
 namespace scv::ooxml {
 
 namespace {
-
-bool IsBlank(std::string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) <= 32; });
-}
 
 std::string Upper(std::string_view text) {
   std::string out(text);
@@ -27,6 +23,13 @@ std::string Upper(std::string_view text) {
     }
   }
   return out;
+}
+
+} // namespace
+
+bool IsBlankText(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) <= 32; });
 }
 
 // The style-sheet reference of an "<?xml-stylesheet ...?>" declaration: the characters after
@@ -47,8 +50,6 @@ bool StyleSheetOf(std::string_view token, std::string& out) {
   }
   return true;
 }
-
-} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // TXMLTree
@@ -97,6 +98,22 @@ std::string_view TXMLTree::Store(std::string_view bytes) {
   chunkPos_ += bytes.size();
   chunkLeft_ -= bytes.size();
   return view;
+}
+
+void TXMLTree::Truncate(std::size_t nodes, std::size_t params) {
+  nodes_.resize(std::min(nodes, nodes_.size()));
+  params_.resize(std::min(params, params_.size()));
+  for (TNode& n : nodes_) {
+    if (n.firstChild != kNone && n.firstChild >= nodes_.size()) {
+      n.firstChild = kNone;
+    }
+    if (n.nextSibling != kNone && n.nextSibling >= nodes_.size()) {
+      n.nextSibling = kNone;
+    }
+    if (n.paramBegin + n.paramCount > params_.size()) {
+      n.paramCount = 0;
+    }
+  }
 }
 
 std::uint32_t TXMLTree::AddNode(std::uint32_t parent, std::uint32_t lastChild) {
@@ -160,6 +177,91 @@ constexpr auto kAttrClass = MakeAttrClasses();
 
 } // namespace
 
+namespace {
+
+// Bytes that may stand in an attribute name, or in a value, of the plain form.
+constexpr std::array<bool, 256> MakePlainBytes(bool value) {
+  std::array<bool, 256> t{};
+  for (std::size_t i = 0; i < 256; ++i) {
+    t[i] = true;
+  }
+  for (const unsigned char c : {'"', '&', '<', '\r', '\n', '\0'}) {
+    t[c] = false;
+  }
+  if (!value) {
+    t['='] = false;
+    t[' '] = false;
+  }
+  return t;
+}
+constexpr auto kPlainName = MakePlainBytes(false);
+constexpr auto kPlainValue = MakePlainBytes(true);
+
+} // namespace
+
+bool TXMLTree::SetPlainParams(std::uint32_t node, std::string_view text, bool stable) {
+  constexpr std::size_t kMax = 16;
+  // Offsets, not views: arrays of views would be cleared on every call.
+  struct TSpan {
+    std::size_t at;
+    std::size_t size;
+  };
+  TSpan names[kMax];
+  TSpan values[kMax];
+  std::size_t count = 0;
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  for (;;) {
+    const std::size_t nameStart = i;
+    while (i < n && kPlainName[static_cast<unsigned char>(text[i])]) {
+      ++i;
+    }
+    if (count == kMax || i == nameStart || i + 1 >= n || text[i] != '=' || text[i + 1] != '"') {
+      return false;
+    }
+    const TSpan name{nameStart, i - nameStart};
+    i += 2;
+    const std::size_t valueStart = i;
+    while (i < n && kPlainValue[static_cast<unsigned char>(text[i])]) {
+      ++i;
+    }
+    if (i >= n || text[i] != '"') {
+      return false;
+    }
+    // Quotes come off values longer than two characters, so "" stays as written.
+    values[count] = i == valueStart ? TSpan{valueStart - 1, 2} : TSpan{valueStart, i - valueStart};
+    ++i;
+    const unsigned first = static_cast<unsigned char>(text[name.at]) | 0x20u;
+    for (std::size_t j = 0; j < count; ++j) {
+      if (names[j].size == name.size &&
+          (static_cast<unsigned char>(text[names[j].at]) | 0x20u) == first &&
+          SameTextAscii(text.substr(names[j].at, name.size), text.substr(name.at, name.size))) {
+        return false;
+      }
+    }
+    names[count] = name;
+    ++count;
+    if (i == n) {
+      break;
+    }
+    if (text[i] != ' ' || i + 1 >= n) {
+      return false;
+    }
+    ++i;
+  }
+  const std::size_t base = params_.size();
+  params_.resize(base + count);
+  for (std::size_t k = 0; k < count; ++k) {
+    // Field by field: a whole pair built on the stack and copied costs a stalled load.
+    const std::string_view name = text.substr(names[k].at, names[k].size);
+    const std::string_view value = text.substr(values[k].at, values[k].size);
+    params_[base + k].name = stable ? name : Store(name);
+    params_[base + k].value = stable ? value : Store(value);
+  }
+  nodes_[node].paramCount = static_cast<std::uint32_t>(count);
+  return true;
+}
+
 bool TXMLTree::SetTagParams(std::uint32_t node, std::string_view tag, bool stable) {
   std::size_t space = 0;
   while (space < tag.size() && tag[space] != ' ') {
@@ -179,6 +281,9 @@ bool TXMLTree::SetTagParams(std::uint32_t node, std::string_view tag, bool stabl
     return true;
   }
   const std::string_view text = tag.substr(space + 1, stop - space - 1);
+  if (SetPlainParams(node, text, stable)) {
+    return true;
+  }
   // One pass: pieces split at spaces outside quotes (the last character never splits or
   // toggles), the first "=" of each piece, and whether its value holds '&' or '<'.
   constexpr std::size_t kMaxPieces = 16;
@@ -229,9 +334,12 @@ bool TXMLTree::SetTagParams(std::uint32_t node, std::string_view tag, bool stabl
     if (eqs[k] == kNoEq) {
       return false;
     }
+    const unsigned first = static_cast<unsigned char>(text[starts[k]]) | 0x20u;
     for (std::size_t j = 0; j < k; ++j) {
-      if (eqs[j] == eqs[k] && SameTextAscii(std::string_view(text.data() + starts[j], eqs[k]),
-                                            std::string_view(text.data() + starts[k], eqs[k]))) {
+      // Names of different lengths or initials differ; only the rest compares in full.
+      if (eqs[j] == eqs[k] && (static_cast<unsigned char>(text[starts[j]]) | 0x20u) == first &&
+          SameTextAscii(std::string_view(text.data() + starts[j], eqs[k]),
+                        std::string_view(text.data() + starts[k], eqs[k]))) {
         return false;
       }
     }
@@ -331,118 +439,10 @@ std::uint32_t TXMLTree::ChildByName(std::uint32_t node, std::string_view name) c
   return kNone;
 }
 
-namespace {
-
-// One element on the path from the root to the current element, with the text it gathers.
-struct TOpenElement {
-  std::uint32_t node = TXMLTree::kNone;
-  std::uint32_t lastChild = TXMLTree::kNone;
-  TJoinedText text;
-};
-
-void FinishText(TXMLTree& tree, TOpenElement& open, std::string& scratch) {
-  if (open.text.Empty()) {
-    return;
-  }
-  std::string_view view;
-  if (open.text.SingleView(view)) {
-    tree.SetText(open.node, view, true);
-  } else {
-    scratch.clear();
-    open.text.AppendTo(scratch);
-    tree.SetText(open.node, scratch, false);
-  }
-  open.text.Clear();
-}
-
-template <typename Tokenizer>
-void SetTagParams(TXMLTree& tree, std::uint32_t node, const Tokenizer& tok, TParamList& params) {
-  if (!tree.SetTagParams(node, tok.Token(), tok.TokenInSource())) {
-    ParseTagParams(tok.Token(), params);
-    tree.SetParams(node, params);
-  }
-}
-
-// Tree building. The current element starts at the root; text joins the current element,
-// a start tag names a blank current element (the cleared root) or opens a new sub-element,
-// an empty-element tag adds a sub-element, and an end tag returns to the parent whatever its
-// name. Once the document element is closed nothing more is read.
-template <typename Tokenizer> void BuildTree(Tokenizer& tok, TXMLTree& tree) {
-  tree.Clear();
-  tree.AddNode(TXMLTree::kNone, TXMLTree::kNone);
-  tree.SetName(TXMLTree::Root(), std::string_view("", 0), true);
-  std::vector<TOpenElement> path(1);
-  path[0].node = TXMLTree::Root();
-  std::size_t depth = 1; // path[0, depth) is open; later slots are kept for reuse
-  TParamList params;
-  std::string scratch;
-  std::string styleSheet;
-  bool preserve = false;
-  while (tok.Kind() != TTokenKind::kEnd && depth != 0) {
-    TOpenElement& current = path[depth - 1];
-    switch (tok.Kind()) {
-    case TTokenKind::kDeclaration:
-      if (StyleSheetOf(tok.Token(), styleSheet)) {
-        tree.SetStyleSheet(styleSheet);
-      }
-      break;
-    case TTokenKind::kText:
-      current.text.Join(tok.Token(), tok.TokenInSource());
-      break;
-    case TTokenKind::kStartTag: {
-      const std::string_view name = TagName(tok.Token());
-      std::uint32_t target = current.node;
-      if (IsBlank(tree.Node(current.node).name)) {
-        tree.SetName(current.node, name, tok.TokenInSource());
-        SetTagParams(tree, target, tok, params);
-      } else {
-        const std::uint32_t child = tree.AddNode(current.node, current.lastChild);
-        current.lastChild = child;
-        target = child;
-        tree.SetName(child, name, tok.TokenInSource());
-        SetTagParams(tree, child, tok, params);
-        if (depth == path.size()) {
-          path.emplace_back();
-        }
-        TOpenElement& open = path[depth++];
-        open.node = child;
-        open.lastChild = TXMLTree::kNone;
-        open.text.Clear();
-      }
-      preserve = tree.PreservesSpace(target);
-      break;
-    }
-    case TTokenKind::kEmptyTag: {
-      const std::uint32_t child = tree.AddNode(current.node, current.lastChild);
-      current.lastChild = child;
-      tree.SetName(child, TagName(tok.Token()), tok.TokenInSource());
-      SetTagParams(tree, child, tok, params);
-      preserve = tree.PreservesSpace(child);
-      break;
-    }
-    case TTokenKind::kEndTag:
-      FinishText(tree, current, scratch);
-      --depth;
-      break;
-    case TTokenKind::kComment:
-    case TTokenKind::kEnd:
-      break;
-    }
-    if (depth == 0) {
-      break;
-    }
-    tok.NextToken(preserve);
-  }
-  while (depth != 0) {
-    FinishText(tree, path[--depth], scratch);
-  }
-}
-
-} // namespace
-
 void LoadXMLTree(std::string_view bytes, TXMLTree& tree) {
   TXMLLargeTokenizer tok(bytes);
-  BuildTree(tok, tree);
+  TTreeSink sink{tree};
+  BuildTree(tok, sink);
 }
 
 void LoadXMLTree(TXMLLargeTokenizer& tokenizer, TXMLTree& tree) {
@@ -454,10 +454,14 @@ void LoadXMLTree(TXMLLargeTokenizer& tokenizer, TXMLTree& tree) {
     std::string_view Token() const { return tok.Token(); }
     void NextToken(bool preserve) { tok.NextToken(preserve); }
   } copying{tokenizer};
-  BuildTree(copying, tree);
+  TTreeSink sink{tree};
+  BuildTree(copying, sink);
 }
 
-void LoadXMLTree(TXMLTokenizer& tokenizer, TXMLTree& tree) { BuildTree(tokenizer, tree); }
+void LoadXMLTree(TXMLTokenizer& tokenizer, TXMLTree& tree) {
+  TTreeSink sink{tree};
+  BuildTree(tokenizer, sink);
+}
 
 // ---------------------------------------------------------------------------------------------
 // TXMLItem
@@ -758,7 +762,7 @@ void WriteItems(TXMLItem& root, std::string& out) {
                                                       : std::string_view(line).substr(eq + 1));
         out += '"';
       }
-      const bool blank = IsBlank(item.Text());
+      const bool blank = IsBlankText(item.Text());
       if (blank && item.SubItemCount() == 0) {
         out += "/>";
         lineEnd();
@@ -802,7 +806,7 @@ void TXMLParser::SaveToStream(TMemoryStream& stream, bool isStyleSheet) {
     return;
   }
   std::string out = "<?xml version=\"1.0\" encoding=\"ISO8859-1\" ?>\r\n";
-  if (!isStyleSheet && !IsBlank(styleSheet_)) {
+  if (!isStyleSheet && !IsBlankText(styleSheet_)) {
     out += "<?xml-stylesheet type=\"text/xsl\" href=\"";
     out += styleSheet_;
     out += "\"?>\r\n";

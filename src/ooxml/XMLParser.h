@@ -85,6 +85,10 @@ public:
   bool PreservesSpace(std::uint32_t node) const;
   void SetText(std::uint32_t node, std::string_view text, bool stable);
   std::string_view Store(std::string_view bytes);
+  // Removes the nodes from `nodes` on and the attributes from `params` on, with the links
+  // that led to them (for a builder taking back a speculative read).
+  void Truncate(std::size_t nodes, std::size_t params);
+  std::size_t ParamCount() const { return params_.size(); }
   void SetStyleSheet(std::string_view s) {
     styleSheet_.assign(s);
     hasStyleSheet_ = true;
@@ -93,6 +97,10 @@ public:
   bool HasStyleSheet() const { return hasStyleSheet_; }
 
 private:
+  // Attributes of the plain form (name="value" pairs one space apart, nothing to decode);
+  // false, with nothing stored, for any other text.
+  bool SetPlainParams(std::uint32_t node, std::string_view text, bool stable);
+
   std::vector<TNode> nodes_;
   std::vector<TParam> params_;
   static constexpr std::size_t kChunkSize = 64 * 1024;

@@ -28,15 +28,24 @@ constexpr auto kFold = MakeFoldTable();
 
 unsigned char U(char c) { return static_cast<unsigned char>(c); }
 
-// Byte search as a plain loop: the texts searched here are mostly a few bytes long, where a
-// library call costs more than the scan.
+// Searches look at the first bytes with a plain loop, which costs less than a library call
+// when the byte is near (names, short texts), and hand longer rests to the vector search.
+constexpr std::size_t kLongScan = 48;
+
 inline std::size_t Find(std::string_view s, char c, std::size_t from = 0) {
-  for (std::size_t i = from; i < s.size(); ++i) {
+  const std::size_t near = s.size() - std::min(s.size(), from) > kLongScan ? from + kLongScan
+                                                                           : s.size();
+  for (std::size_t i = from; i < near; ++i) {
     if (s[i] == c) {
       return i;
     }
   }
-  return std::string_view::npos;
+  if (near == s.size()) {
+    return std::string_view::npos;
+  }
+  const void* hit = std::memchr(s.data() + near, c, s.size() - near);
+  return hit == nullptr ? std::string_view::npos
+                        : static_cast<std::size_t>(static_cast<const char*>(hit) - s.data());
 }
 
 bool StartsWithFolded(std::string_view text, std::string_view upperPrefix) {
@@ -79,6 +88,12 @@ const TEntity* EntityAt(std::string_view text, std::size_t i) {
 
 // Position of the first '&' or '<' at or after from, or npos.
 std::size_t FindEntityStart(std::string_view text, std::size_t from) {
+  if (text.size() - std::min(from, text.size()) >= kLongScan) {
+    const std::size_t amp = Find(text, '&', from);
+    const std::string_view head = text.substr(0, amp == std::string_view::npos ? text.size() : amp);
+    const std::size_t lt = Find(head, '<', from);
+    return lt != std::string_view::npos ? lt : amp;
+  }
   for (std::size_t i = from; i < text.size(); ++i) {
     if (text[i] == '&' || text[i] == '<') {
       return i;
@@ -220,18 +235,6 @@ std::string EncodeEntities(std::string_view text) {
   return out;
 }
 
-bool SameTextAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (kFold[U(a[i])] != kFold[U(b[i])]) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Byte sources
 
@@ -272,8 +275,16 @@ TSkip SkipBlanks(const char* data, std::size_t end, std::size_t& pos, bool prese
 std::size_t TextTokenEnd(const char* data, std::size_t from, std::size_t end,
                          bool preserveSpace, std::size_t& stop) {
   stop = from;
-  while (stop < end && data[stop] != '<' && data[stop] != '\0') {
-    ++stop;
+  if (end - from >= kLongScan) {
+    const void* lt = std::memchr(data + from, '<', end - from);
+    stop = lt == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(lt) - data);
+    if (const void* zero = std::memchr(data + from, 0, stop - from)) {
+      stop = static_cast<std::size_t>(static_cast<const char*>(zero) - data);
+    }
+  } else {
+    while (stop < end && data[stop] != '<' && data[stop] != '\0') {
+      ++stop;
+    }
   }
   const unsigned char least = preserveSpace ? 32 : 33;
   std::size_t last = stop;
@@ -324,17 +335,14 @@ void TXMLLargeTokenizer::NextToken(bool preserveSpace) {
     return;
   }
   if (data_[pos_] == '<') {
-    std::size_t gt = pos_ + 1;
-    bool sawLf = false;
-    while (gt < end_ && data_[gt] != '>') {
-      sawLf |= data_[gt] == '\n';
-      ++gt;
-    }
-    if (gt == end_) {
+    const void* close = std::memchr(data_ + pos_ + 1, '>', end_ - pos_ - 1);
+    if (close == nullptr) {
       // A tag without its '>' ends the document.
       end_ = pos_;
       return;
     }
+    const auto gt = static_cast<std::size_t>(static_cast<const char*>(close) - data_);
+    const bool sawLf = std::memchr(data_ + pos_, '\n', gt - pos_) != nullptr;
     const std::size_t to = gt + 1;
     SetToken(pos_, to, sawLf);
     pos_ = to;

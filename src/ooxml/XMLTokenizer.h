@@ -80,6 +80,14 @@ public:
   // the tokenizer), so that it may be kept instead of copied.
   bool TokenInSource() const { return own_ == nullptr && !cleanedToken_; }
 
+  // For readers that take a stretch of plain markup straight from the bytes: the bytes (up to
+  // where a zero byte ended them), whether they outlive the tokenizer, the position after the
+  // current token, and a jump past what such a reader consumed (NextToken reads from there).
+  std::string_view Data() const { return {data_, end_}; }
+  bool Stable() const { return own_ == nullptr; }
+  std::size_t Position() const { return pos_; }
+  void ResumeAt(std::size_t position) { pos_ = position; }
+
 private:
   void SetToken(std::size_t from, std::size_t to, bool sawLf);
 
@@ -146,8 +154,22 @@ std::string DecodeEntities(std::string_view text);
 // "&" -> "&amp;", "<" -> "&lt;", ">" -> "&gt;", '"' -> "&quot;", CR LF -> "<br/>".
 std::string EncodeEntities(std::string_view text);
 
-// ASCII case-insensitive comparison (the reader's attribute and name look-ups).
-bool SameTextAscii(std::string_view a, std::string_view b);
+// ASCII case-insensitive comparison (the reader's attribute and name look-ups). Inline: it
+// runs for every attribute of every tag.
+inline bool SameTextAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const unsigned x = static_cast<unsigned char>(a[i]);
+    const unsigned y = static_cast<unsigned char>(b[i]);
+    // Equal, or the same letter in the other case.
+    if (x != y && ((x | 0x20u) != (y | 0x20u) || (x | 0x20u) - 'a' > 'z' - 'a')) {
+      return false;
+    }
+  }
+  return true;
+}
 
 // An ordered list of text lines with name=value look-ups that ignore case: the form in which
 // an element's attributes are kept. Lines removed or cleared keep their storage for reuse.

@@ -13,7 +13,6 @@ namespace {
 constexpr std::uint32_t kDirEntrySize = 128;
 constexpr std::uint32_t kMiniStreamCutoff = 4096;
 constexpr std::uint32_t kHeaderDifatCount = 109;
-constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
 
 // The 32-bit word at offset; bytes beyond the end of a sector cut short by the end of the file
 // read as zeros.
