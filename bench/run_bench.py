@@ -4,6 +4,7 @@
 Cases come from bench/<topic>.cases, one per line, tab-separated:
     input  <TAB>  scvcmd flags or "-"  <TAB>  peer label or "-"  <TAB>  peer command ({} = input)
 $SHARED in the input stands for the shared folder beside the checkout; inputs may be globs.
+$NPM in a peer command stands for the folder the npm peers (bench/*.npm) are installed in.
 Each input is timed with hyperfine (several runs, output discarded); the ratio is
 peer median / scvcmd median, so a ratio above 1 means scvcmd is faster.
 """
@@ -11,6 +12,7 @@ import glob, json, os, shlex, statistics, subprocess, sys, tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SHARED = os.path.normpath(os.path.join(ROOT, '..', 'shared'))
+NPM = os.environ.get('BENCH_NPM', os.path.join(ROOT, 'build', 'bench-npm'))
 
 
 def load_cases(topics):
@@ -75,7 +77,7 @@ def main():
         cmd = [scvcmd] + ([] if flags in ('', '-') else shlex.split(flags)) + [inp, '*']
         commands = [' '.join(shlex.quote(c) for c in cmd)]
         if label != '-' and peer != '-':
-            commands.append(peer.replace('{}', shlex.quote(inp)))
+            commands.append(peer.replace('$NPM', NPM).replace('{}', shlex.quote(inp)))
         t = hyperfine(commands, runs)
         rows.append((topic, os.path.relpath(inp, SHARED) if inp.startswith(SHARED) else inp,
                      t[0], label, t[1] if len(t) > 1 else None))
