@@ -55,7 +55,7 @@ TChildLimits Roomy() {
 }
 
 TChildOutcome RunWork(TChildWork work, void* context = nullptr,
-                  const TChildLimits& limits = Roomy()) {
+                      const TChildLimits& limits = Roomy()) {
   Collected.clear();
   LargestPiece = 0;
   return RunInChild(limits, work, context, &Sink);
@@ -72,7 +72,9 @@ std::string Bytes(std::size_t n, std::uint32_t seed) {
 }
 
 // True when this process has no child left, living or unreaped.
-bool NoChildrenLeft() { return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
+bool NoChildrenLeft() {
+  return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+}
 
 int OpenDescriptorCount() {
   int n = 0;
@@ -90,8 +92,12 @@ void Raw(const std::string& bytes) {
     _exit(99);
   }
 }
-std::string U32(std::uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
-std::string U64(std::uint64_t v) { return std::string(reinterpret_cast<const char*>(&v), 8); }
+std::string U32(std::uint32_t v) {
+  return std::string(reinterpret_cast<const char*>(&v), 4);
+}
+std::string U64(std::uint64_t v) {
+  return std::string(reinterpret_cast<const char*>(&v), 8);
+}
 
 TEST(ExtractionChild, RelaysTextExactlyInOrder) {
   struct Case {
@@ -298,7 +304,8 @@ TEST(ExtractionChild, ChildHoldsNothingOfTheHost) {
         stat("/dev/null", &null);
         for (int fd = 0; fd <= 2; ++fd) {
           struct stat st {};
-          const bool isNull = fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == null.st_rdev;
+          const bool isNull =
+              fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == null.st_rdev;
           out.Write(isNull ? "null " : "NOT-NULL ");
         }
         for (const int fd : ctx.fds) {
@@ -323,7 +330,9 @@ TEST(ExtractionChild, ChildHoldsNothingOfTheHost) {
 }
 
 volatile sig_atomic_t Alarms = 0;
-void CountAlarm(int) { Alarms = Alarms + 1; }
+void CountAlarm(int) {
+  Alarms = Alarms + 1;
+}
 
 TEST(ExtractionChild, SignalsToTheParentLoseNothing) {
   // A timer interrupts the parent's waits and reads every half millisecond.
@@ -401,11 +410,9 @@ public:
 // A one-page PDF whose content stream is `content`, with a correct cross-reference table.
 std::string OnePagePdf(const std::string& content) {
   const std::vector<std::string> objects = {
-      "<< /Type /Catalog /Pages 2 0 R >>",
-      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
-      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-          "\nendstream"};
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream"};
   std::string pdf = "%PDF-1.4\n";
   std::vector<std::size_t> offsets;
   for (std::size_t i = 0; i < objects.size(); ++i) {
@@ -442,7 +449,9 @@ TEST(PdfInChild, SameBytesAsExtractingInProcess) {
 }
 
 std::uint64_t Relayed = 0;
-void SCV_CDECL CountingSink(const char*, int32_t count) { Relayed += count > 0 ? count : 0; }
+void SCV_CDECL CountingSink(const char*, int32_t count) {
+  Relayed += count > 0 ? count : 0;
+}
 
 TEST(PdfInChild, SaveFloodStopsAtTheMemoryCeiling) {
   // Every unmatched save operator costs the engine a copy of the graphics state (about
