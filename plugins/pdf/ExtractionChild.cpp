@@ -257,8 +257,15 @@ void ResetSignals() {
   prctl(PR_SET_DUMPABLE, 0);
   const rlimit noCore{0, 0};
   setrlimit(RLIMIT_CORE, &noCore);
-  // SIGXCPU at the ceiling, SIGKILL two seconds later should it be caught.
-  const rlimit cpu{limits.cpuSeconds, rlim_t{limits.cpuSeconds} + 2};
+  // SIGXCPU at the ceiling, SIGKILL two seconds later should it be caught; never above a
+  // hard limit the host already has (raising it is not allowed).
+  rlimit cpu{};
+  if (getrlimit(RLIMIT_CPU, &cpu) != 0) {
+    _exit(kExitSetupFailed);
+  }
+  const rlim_t hard = rlim_t{limits.cpuSeconds} + 2;
+  cpu.rlim_max = cpu.rlim_max == RLIM_INFINITY ? hard : std::min(cpu.rlim_max, hard);
+  cpu.rlim_cur = std::min<rlim_t>(limits.cpuSeconds, cpu.rlim_max);
   if (setrlimit(RLIMIT_CPU, &cpu) != 0 || !IsolateDescriptors(pipeFd)) {
     _exit(kExitSetupFailed);
   }
