@@ -80,7 +80,21 @@ def main():
             queue.append((parts[0], parts[1:]))
 
     running = {}  # pid -> (name, process, cpu spent before this run, log path)
+    # SIGTERM or SIGINT end the campaign cleanly: the fuzzers running are interrupted and their
+    # time is recorded before the driver exits.
+    stopping = []
+    def stop(signum, frame):
+        stopping.append(signum)
+        for _, process, _, _ in running.values():
+            try:
+                process.send_signal(signal.SIGINT)
+            except OSError:
+                pass
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
     while queue or running:
+        if stopping:
+            queue.clear()
         while queue and len(running) < jobs:
             name, command = queue.pop(0)
             spent = ledger.get(name, {}).get("cpu", 0.0)
@@ -102,6 +116,8 @@ def main():
                     process.send_signal(signal.SIGINT)
                 continue
             del running[pid]
+            # Entries other runs wrote meanwhile are kept: only this target's entry changes.
+            ledger = {**load(ledger_path), name: ledger.get(name, {})}
             entry = ledger.setdefault(name, {})
             entry["cpu"] = round(spent + usage.ru_utime + usage.ru_stime, 1)
             entry["runs"] = entry.get("runs", 0) + 1
@@ -113,6 +129,7 @@ def main():
             print(f"{name}: {outcome}; {entry['cpu']:.0f} CPU s, {entry.get('execs', 0)} execs, "
                   f"cov {entry.get('cov', '?')} ft {entry.get('ft', '?')}", flush=True)
 
+    ledger = load(ledger_path)
     print("target\tCPU s\texecs\tcov\tft\tcorpus\tfindings")
     for name in sorted(ledger):
         e = ledger[name]
