@@ -230,68 +230,87 @@ public:
   // Whether a further row can still place text (otherwise the rest of the sheet is empty).
   bool Accepting() const { return !stopped_ && r_ <= lastRow_; }
 
-  template <typename Access> void AddRow(const Access& access, typename Access::TRef row) {
-    using TRef = typename Access::TRef;
+  // A row begins: false when it places nothing (no number: passed over; a number out of
+  // order or beyond the grid: the rest of the sheet stays empty), and then it gets no cells.
+  template <typename Access> bool BeginRow(const Access& access, typename Access::TRef row) {
     if (!access.HasParam(row, "r")) {
-      return; // rows without a number are passed over
+      return false;
     }
     const std::int32_t rowNumber = LenientInt(access.ParamValue(row, "r"));
     if (rowNumber < r_ || rowNumber > lastRow_) {
       stopped_ = true; // never matches: every remaining grid row is empty
-      return;
+      return false;
     }
     pendingLines_ += static_cast<std::size_t>(rowNumber - r_);
     r_ = std::int64_t{rowNumber} + 1;
-    // Lay out the row's cells, then drop its trailing TABs.
-    const std::size_t rowStart = text_.size();
-    if (lastCol_ >= 1) {
-      std::int64_t k = 1; // next grid column
-      for (auto cellCursor = access.FirstChild(row); !access.Done(cellCursor);
-           access.Next(cellCursor)) {
-        const TRef cell = access.Get(cellCursor);
-        if (!access.HasParam(cell, "r")) {
-          continue;
-        }
-        std::int32_t cellRow = 0;
-        std::int32_t col = 0;
-        CellRefToRowCol(access.ParamValue(cell, "r"), cellRow, col);
-        if (col < k || col > lastCol_) {
-          break;
-        }
-        const auto gap = static_cast<std::size_t>(col - k);
-        CheckGrowth(text_, gap);
-        text_.append(gap, '\t');
-        for (auto v = access.FirstChild(cell); !access.Done(v); access.Next(v)) {
-          if (access.Name(access.Get(v)) == "v") {
-            const std::string_view value =
-                access.HasLine(cell, "t=s") ? SharedStringAt(shared_, access.Text(access.Get(v)))
-                                            : access.Text(access.Get(v));
-            CheckGrowth(text_, value.size() + 1);
-            text_ += value;
-            break;
-          }
-        }
-        text_ += '\t';
-        k = std::int64_t{col} + 1;
+    rowStart_ = text_.size();
+    k_ = 1;
+    cellsDone_ = lastCol_ < 1;
+    return true;
+  }
+
+  // The row's cells, in order; one out of order or beyond the grid ends the row's text.
+  template <typename Access> void AddCell(const Access& access, typename Access::TRef cell) {
+    if (cellsDone_ || !access.HasParam(cell, "r")) {
+      return;
+    }
+    std::int32_t cellRow = 0;
+    std::int32_t col = 0;
+    CellRefToRowCol(access.ParamValue(cell, "r"), cellRow, col);
+    if (col < k_ || col > lastCol_) {
+      cellsDone_ = true;
+      return;
+    }
+    const auto gap = static_cast<std::size_t>(col - k_);
+    CheckGrowth(text_, gap);
+    text_.append(gap, '\t');
+    for (auto v = access.FirstChild(cell); !access.Done(v); access.Next(v)) {
+      if (access.Name(access.Get(v)) == "v") {
+        const std::string_view value = access.HasLine(cell, "t=s")
+                                           ? SharedStringAt(shared_, access.Text(access.Get(v)))
+                                           : access.Text(access.Get(v));
+        CheckGrowth(text_, value.size() + 1);
+        text_ += value;
+        break;
       }
     }
+    text_ += '\t';
+    k_ = std::int64_t{col} + 1;
+  }
+
+  // The row ends: its trailing TABs go, and the line ends of the empty rows before it come in
+  // front of it once it has text.
+  void EndRow() {
     std::size_t end = text_.size();
-    while (end > rowStart && text_[end - 1] == '\t') {
+    while (end > rowStart_ && text_[end - 1] == '\t') {
       --end;
     }
     text_.resize(end);
-    if (end == rowStart) {
+    if (end == rowStart_) {
       ++pendingLines_;
       return;
     }
     if (pendingLines_ != 0) {
       CheckGrowth(text_, 2 * pendingLines_);
-      text_.insert(rowStart, 2 * pendingLines_, '\n');
+      text_.insert(rowStart_, 2 * pendingLines_, '\n');
       for (std::size_t i = 0; i < pendingLines_; ++i) {
-        text_[rowStart + 2 * i] = '\r';
+        text_[rowStart_ + 2 * i] = '\r';
       }
     }
     pendingLines_ = 1;
+  }
+
+  // The cells of a row so far, to take back cells read ahead on a guess.
+  struct TRowMark {
+    std::size_t size;
+    std::int64_t k;
+    bool cellsDone;
+  };
+  TRowMark MarkRow() const { return {text_.size(), k_, cellsDone_}; }
+  void RewindRow(const TRowMark& mark) {
+    text_.resize(mark.size);
+    k_ = mark.k;
+    cellsDone_ = mark.cellsDone;
   }
 
   std::string Finish() {
@@ -307,6 +326,9 @@ private:
   std::int64_t r_ = 1;              // next grid row
   bool stopped_ = false;
   std::size_t pendingLines_ = 0;    // line ends of rows whose text is still to come
+  std::size_t rowStart_ = 0;        // where the current row's text begins
+  std::int64_t k_ = 1;              // next grid column of the current row
+  bool cellsDone_ = false;          // the current row takes no more cells
   std::string text_;
 };
 
@@ -337,7 +359,13 @@ std::string SheetText(const Access& access, typename Access::TRef root,
   if (data != Access::kNull) {
     for (auto rows = access.FirstChild(data); !access.Done(rows) && layout.Accepting();
          access.Next(rows)) {
-      layout.AddRow(access, access.Get(rows));
+      const TRef row = access.Get(rows);
+      if (layout.BeginRow(access, row)) {
+        for (auto cells = access.FirstChild(row); !access.Done(cells); access.Next(cells)) {
+          layout.AddCell(access, access.Get(cells));
+        }
+        layout.EndRow();
+      }
     }
   }
   return layout.Finish();
@@ -406,7 +434,6 @@ protected:
     bool blank = true;
     bool hasValue = false;                       // a cell whose value element was seen
     std::uint32_t keep = TXMLTree::kNone;        // node in the kept tree
-    std::uint32_t lastChild = TXMLTree::kNone;   // its last kept child
     std::size_t start = 0;                       // text size when a text run began
     TXMLTree* attrs = nullptr;                   // where this tag's attributes went
     std::uint32_t attrIndex = 0;
@@ -542,9 +569,9 @@ private:
   std::string text_;
 };
 
-// A worksheet: the first "dimension" and "sheetData" children of the root, the rows of the
-// sheet data kept one at a time with their cells and each cell's first "v", and the layout
-// fed as each row ends.
+// A worksheet: the first "dimension" and "sheetData" children of the root, and the rows of
+// the sheet data fed to the layout as they go by: each row as its tag ends, each cell with its
+// first "v" as the cell ends.
 enum class TSheetRole : std::uint8_t { kOther, kRoot, kDimension, kSheetData, kRow, kCell, kValue };
 
 class TSheetSink : public TStreamSinkBase<TSheetRole> {
@@ -571,22 +598,20 @@ public:
       break;
     case TSheetRole::kSheetData:
       if (layout_ && layout_->Accepting()) {
-        e.role = TSheetRole::kRow;
-        rowTree_.Clear();
-        e.keep = rowTree_.AddNode(TXMLTree::kNone, TXMLTree::kNone);
+        e.role = TSheetRole::kRow; // begins at its tag's end, once its attributes are known
       }
       break;
     case TSheetRole::kRow:
       e.role = TSheetRole::kCell;
-      e.keep = rowTree_.AddNode(parent.keep, parent.lastChild);
-      parent.lastChild = e.keep;
+      cellTree_.Clear();
+      e.keep = cellTree_.AddNode(TXMLTree::kNone, TXMLTree::kNone);
       break;
     case TSheetRole::kCell:
       if (!parent.hasValue && name == "v") {
         parent.hasValue = true;
         e.role = TSheetRole::kValue;
-        e.keep = rowTree_.AddNode(parent.keep, TXMLTree::kNone);
-        rowTree_.SetName(e.keep, "v", true);
+        e.keep = cellTree_.AddNode(parent.keep, TXMLTree::kNone);
+        cellTree_.SetName(e.keep, "v", true);
       }
       break;
     default:
@@ -595,12 +620,13 @@ public:
   }
   bool SetTagParams(std::uint32_t /*node*/, std::string_view tag, bool stable) {
     TEntry& e = Top();
-    if (e.role == TSheetRole::kRow || e.role == TSheetRole::kCell) {
-      e.attrs = &rowTree_;
+    if (e.role == TSheetRole::kCell) {
+      e.attrs = &cellTree_;
       e.attrIndex = e.keep;
-      return rowTree_.SetTagParams(e.keep, tag, stable);
+      return cellTree_.SetTagParams(e.keep, tag, stable);
     }
-    return ScratchParams(tag, stable, e.role == TSheetRole::kDimension);
+    return ScratchParams(tag, stable,
+                         e.role == TSheetRole::kDimension || e.role == TSheetRole::kRow);
   }
   bool TagDone(std::uint32_t /*node*/) {
     TEntry& e = Top();
@@ -617,18 +643,24 @@ public:
       }
       e.role = TSheetRole::kOther;
     }
-    return Preserves();
+    const bool preserve = Preserves();
+    if (e.role == TSheetRole::kRow && !layout_->BeginRow(TCompactAccess{scratch_}, e.attrIndex)) {
+      e.role = TSheetRole::kOther; // places nothing: its children are no cells
+    }
+    return preserve;
   }
   void SetText(std::uint32_t /*node*/, std::string_view text, bool stable) {
     const TEntry& e = Top();
     if (e.role == TSheetRole::kValue) {
-      rowTree_.SetText(e.keep, text, stable);
+      cellTree_.SetText(e.keep, text, stable);
     }
   }
   void Close(std::uint32_t /*node*/) {
     const TEntry e = Pop();
-    if (e.role == TSheetRole::kRow) {
-      layout_->AddRow(TCompactAccess{rowTree_}, e.keep);
+    if (e.role == TSheetRole::kCell) {
+      layout_->AddCell(TCompactAccess{cellTree_}, e.keep);
+    } else if (e.role == TSheetRole::kRow) {
+      layout_->EndRow();
     }
   }
   // Without a dimension that has a "ref" the sheet has no text at all.
@@ -639,12 +671,11 @@ public:
   // empty-element tags or tags holding at most one text, no xml:space anywhere. Such a row
   // reads as these functions read it; anything else is left to the general rules.
   bool ReadContent(TXMLLargeTokenizer& tok) {
-    TEntry& row = Top();
-    if (row.role != TSheetRole::kRow || !tok.Stable()) {
+    if (Top().role != TSheetRole::kRow || !tok.Stable()) {
       return false;
     }
     const std::string_view data = tok.Data();
-    const std::size_t rowParams = rowTree_.ParamCount();
+    const TSheetLayout::TRowMark mark = layout_->MarkRow();
     std::size_t p = tok.Position();
     std::string_view tag;
     TTokenKind kind = TTokenKind::kEnd;
@@ -672,10 +703,9 @@ public:
              kind == TTokenKind::kEndTag;
     };
     const auto fail = [&]() {
-      rowTree_.Truncate(1, rowParams);
+      layout_->RewindRow(mark);
       return false;
     };
-    std::uint32_t lastCell = TXMLTree::kNone;
     for (;;) {
       if (!nextTag()) {
         return fail();
@@ -686,12 +716,13 @@ public:
       if (IsBlankText(TagName(tag))) {
         return fail();
       }
-      const std::uint32_t cell = rowTree_.AddNode(row.keep, lastCell);
-      lastCell = cell;
-      if (!rowTree_.SetTagParams(cell, tag, true) || rowTree_.PreservesSpace(cell)) {
+      cellTree_.Clear();
+      const std::uint32_t cell = cellTree_.AddNode(TXMLTree::kNone, TXMLTree::kNone);
+      if (!cellTree_.SetTagParams(cell, tag, true) || cellTree_.PreservesSpace(cell)) {
         return fail();
       }
       if (kind == TTokenKind::kEmptyTag) {
+        layout_->AddCell(TCompactAccess{cellTree_}, cell);
         continue;
       }
       bool hasValue = false;
@@ -700,6 +731,7 @@ public:
           return fail();
         }
         if (kind == TTokenKind::kEndTag) {
+          layout_->AddCell(TCompactAccess{cellTree_}, cell);
           break; // closes the cell
         }
         const std::string_view name = TagName(tag);
@@ -709,8 +741,8 @@ public:
         std::uint32_t value = TXMLTree::kNone;
         if (!hasValue && name == "v") {
           hasValue = true;
-          value = rowTree_.AddNode(cell, TXMLTree::kNone);
-          rowTree_.SetName(value, "v", true);
+          value = cellTree_.AddNode(cell, TXMLTree::kNone);
+          cellTree_.SetName(value, "v", true);
         }
         if (kind == TTokenKind::kEmptyTag) {
           continue;
@@ -739,9 +771,9 @@ public:
           const std::string_view text = data.substr(p, last - p);
           if (value != TXMLTree::kNone) {
             if (DecodeEntitiesInto(text, decoded_)) {
-              rowTree_.SetText(value, decoded_, false);
+              cellTree_.SetText(value, decoded_, false);
             } else {
-              rowTree_.SetText(value, text, true);
+              cellTree_.SetText(value, text, true);
             }
           }
           p = stop;
@@ -758,7 +790,7 @@ public:
 
 private:
   const TSharedStrings& shared_;
-  TXMLTree rowTree_;
+  TXMLTree cellTree_; // the current cell with its first value
   std::optional<TSheetLayout> layout_;
   bool haveDimension_ = false;
   bool haveData_ = false;

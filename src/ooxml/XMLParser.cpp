@@ -100,22 +100,6 @@ std::string_view TXMLTree::Store(std::string_view bytes) {
   return view;
 }
 
-void TXMLTree::Truncate(std::size_t nodes, std::size_t params) {
-  nodes_.resize(std::min(nodes, nodes_.size()));
-  params_.resize(std::min(params, params_.size()));
-  for (TNode& n : nodes_) {
-    if (n.firstChild != kNone && n.firstChild >= nodes_.size()) {
-      n.firstChild = kNone;
-    }
-    if (n.nextSibling != kNone && n.nextSibling >= nodes_.size()) {
-      n.nextSibling = kNone;
-    }
-    if (n.paramBegin + n.paramCount > params_.size()) {
-      n.paramCount = 0;
-    }
-  }
-}
-
 std::uint32_t TXMLTree::AddNode(std::uint32_t parent, std::uint32_t lastChild) {
   if (nodes_.size() >= kNone - 1) {
     throw EParserError("Too many elements");

@@ -85,10 +85,7 @@ public:
   bool PreservesSpace(std::uint32_t node) const;
   void SetText(std::uint32_t node, std::string_view text, bool stable);
   std::string_view Store(std::string_view bytes);
-  // Removes the nodes from `nodes` on and the attributes from `params` on, with the links
-  // that led to them (for a builder taking back a speculative read).
-  void Truncate(std::size_t nodes, std::size_t params);
-  std::size_t ParamCount() const { return params_.size(); }
+
   void SetStyleSheet(std::string_view s) {
     styleSheet_.assign(s);
     hasStyleSheet_ = true;

@@ -348,6 +348,21 @@ std::string Cell(const std::string& ref, const std::string& value) {
   return "<c r=\"" + ref + "\"><v>" + value + "</v></c>";
 }
 
+// One row of about n bytes of cells, deflated: the cells after the first fall behind the grid
+// position and place nothing, but are all read.
+std::string XlsxWideRow(std::size_t n) {
+  std::string cells;
+  cells.reserve(n + 16);
+  while (cells.size() < n) {
+    cells += "<c r=\"A1\"/>";
+  }
+  TZipBuilder zip;
+  zip.Add("[Content_Types].xml", "<Types/>");
+  zip.Add("xl/worksheets/sheet1.xml",
+          XlsxSheet("A1:B2", "<row r=\"1\"><c r=\"A1\"><v>7</v></c>" + cells + "</row>"), 8);
+  return zip.Build();
+}
+
 // The largest grid with ten cells in its top-left corner.
 std::string XlsxHugeDimension(std::size_t) {
   std::string rows;
@@ -517,6 +532,7 @@ const std::vector<TShape>& HostileShapes() {
        },
        3000, true},
       {"xlsx-huge-dimension", "xlsx", XlsxHugeDimension, 1, false},
+      {"xlsx-wide-row", "xlsx", XlsxWideRow, 16u << 20, false, true},
       {"xlsx-corner-cells", "xlsx", XlsxCornerCells, 1, false},
       {"xlsx-many-shared-strings", "xlsx", XlsxManySharedStrings, 100000, true},
       {"rtf-deep-groups", "rtf", RtfDeepGroups, 200000, true},
