@@ -671,7 +671,8 @@ public:
   // empty-element tags or tags holding at most one text, no xml:space anywhere. Such a row
   // reads as these functions read it; anything else is left to the general rules.
   bool ReadContent(TXMLLargeTokenizer& tok) {
-    if (Top().role != TSheetRole::kRow || !tok.Stable()) {
+    // A row with a blank name is renamed by the next start tag instead of getting a child.
+    if (Top().role != TSheetRole::kRow || Top().blank || !tok.Stable()) {
       return false;
     }
     const std::string_view data = tok.Data();

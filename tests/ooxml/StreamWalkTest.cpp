@@ -138,6 +138,12 @@ TEST(StreamWalkTest, HandmadeShapesReadAsTheTreeReadsThem) {
       R"(< a><dimension ref="A2"/><sheetData><row r="1">< ><c r="A1"><v>1</v></c></row>)"
       R"(</sheetData></ a>)",
       R"(<  ><w:p><w:t>x</w:t></w:p><w:t>y</w:t>)",
+      std::string(kHead) + R"(<sheetData>< r="1"><row r="2"><c r="A2"><v>x</v></c></row>)"
+                           R"(<row r="3"><c r="B3"><v>y</v></c></row></sheetData></worksheet>)",
+      std::string(kHead) + R"(<sheetData>< r="1"><x r="1"><v>q</v></x><y r="B1"><v>w</v></y>)"
+                           R"(</ ></sheetData></worksheet>)",
+      std::string(kHead) + R"(<sheetData>< r="1"><x r="1"><v>q</v></x><y r="B1"><v>w</v></y>)"
+                           R"(</ ><row r="2"><c r="A2"><v>z</v></c></row></sheetData></worksheet>)",
       // Word: runs, breaks, tabs with and without attributes, hyphens, preserved spaces.
       R"(<w:document><w:body><w:p><w:r><w:t xml:space="preserve"> a </w:t><w:tab/>)"
       R"(<w:tab w:val="x"/><w:br/><w:noBreakHyphen/><w:t>b&amp;amp;c</w:t></w:r></w:p>)"
@@ -304,7 +310,7 @@ private:
       Empty("row", attrs);
       return;
     }
-    Open("row", attrs);
+    Open(Chance(4) ? " " : "row", attrs);
     const int cells = Number(6);
     for (int c = 0; c < cells; ++c) {
       Cell(r + 1);
