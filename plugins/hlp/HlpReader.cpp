@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Charsets.h"
 #include "hlp/HlpCursor.h"
 #include "hlp/HlpDecompress.h"
 #include "hlp/HlpFileSystem.h"
@@ -43,36 +44,7 @@ struct THlpSystem {
 };
 
 std::int32_t CodePageOfCharset(std::uint32_t charset) {
-  switch (charset) {
-  case 128:
-    return 932;
-  case 129:
-    return 949;
-  case 134:
-    return 936;
-  case 136:
-    return 950;
-  case 161:
-    return 1253;
-  case 162:
-    return 1254;
-  case 163:
-    return 1258;
-  case 177:
-    return 1255;
-  case 178:
-    return 1256;
-  case 186:
-    return 1257;
-  case 204:
-    return 1251;
-  case 222:
-    return 874;
-  case 238:
-    return 1250;
-  default:
-    return 0;
-  }
+  return plugin::WindowsCharsetCodePage(charset);
 }
 
 THlpSystem ReadSystem(std::span<const std::uint8_t> file) {

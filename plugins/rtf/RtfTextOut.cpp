@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "common/Charsets.h"
 #include "platform/CodePage.h"
 
 namespace scv::rtf {
@@ -92,40 +93,14 @@ std::int32_t CodePageOfCharset(std::int32_t charset) {
     return 10029; // Mac Central European
   case 89:
     return 10007; // Mac Cyrillic
-  case 128:
-    return 932;
-  case 129:
-    return 949;
   case 130:
-    return 1361;
-  case 134:
-    return 936;
-  case 136:
-    return 950;
-  case 161:
-    return 1253;
-  case 162:
-    return 1254;
-  case 163:
-    return 1258;
-  case 177:
-    return 1255;
-  case 178:
-    return 1256;
-  case 186:
-    return 1257;
-  case 204:
-    return 1251;
-  case 222:
-    return 874;
-  case 238:
-    return 1250;
+    return 1361; // Johab
   case 254:
     return 437; // PC 437
   case 255:
     return 850; // OEM
   default:
-    return 0;
+    return charset < 0 ? 0 : plugin::WindowsCharsetCodePage(static_cast<std::uint32_t>(charset));
   }
 }
 
