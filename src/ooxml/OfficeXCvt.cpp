@@ -432,10 +432,10 @@ protected:
     TRole role{};
     bool named = false;
     bool blank = true;
-    bool hasValue = false;                       // a cell whose value element was seen
-    std::uint32_t keep = TXMLTree::kNone;        // node in the kept tree
-    std::size_t start = 0;                       // text size when a text run began
-    TXMLTree* attrs = nullptr;                   // where this tag's attributes went
+    bool hasValue = false;                // the first "v" (shared strings: child) was seen
+    std::uint32_t keep = TXMLTree::kNone; // node in the current cell's tree
+    std::size_t start = 0;                // text size when a text run began
+    TXMLTree* attrs = nullptr;            // where this tag's attributes went
     std::uint32_t attrIndex = 0;
   };
 

@@ -174,8 +174,9 @@ TEST(StreamWalkTest, TheStreamingResultsAreTheDocumentedTexts) {
                              R"(<v>0</v></c></row></sheetData></worksheet>)",
                          shared, tree),
             "one\t\t2.5\r\n\r\n\tzero\r\n");
-  EXPECT_EQ(WordXmlText(R"(<w:body><w:p><w:t>a</w:t><w:tab/><w:t>b</w:t></w:p><w:p/></w:body>)", tree),
-            "a\tb\r\n\r\n");
+  EXPECT_EQ(
+      WordXmlText(R"(<w:body><w:p><w:t>a</w:t><w:tab/><w:t>b</w:t></w:p><w:p/></w:body>)", tree),
+      "a\tb\r\n\r\n");
   EXPECT_EQ(SlideXmlText(R"(<p:sp><a:p><a:t>T</a:t></a:p></p:sp>)", tree), "T\r\n");
   EXPECT_EQ(tree.NodeCount(), 0u); // the fallback tree is left empty
 }
