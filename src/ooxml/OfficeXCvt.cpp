@@ -644,8 +644,15 @@ public:
       e.role = TSheetRole::kOther;
     }
     const bool preserve = Preserves();
-    if (e.role == TSheetRole::kRow && !layout_->BeginRow(TCompactAccess{scratch_}, e.attrIndex)) {
-      e.role = TSheetRole::kOther; // places nothing: its children are no cells
+    if (e.role == TSheetRole::kRow) {
+      if (e.blank) {
+        // The next start tag renames a row with a blank name, attributes and all; the row is
+        // known only then.
+        throw TNeedTree{};
+      }
+      if (!layout_->BeginRow(TCompactAccess{scratch_}, e.attrIndex)) {
+        e.role = TSheetRole::kOther; // places nothing: its children are no cells
+      }
     }
     return preserve;
   }
@@ -671,8 +678,7 @@ public:
   // empty-element tags or tags holding at most one text, no xml:space anywhere. Such a row
   // reads as these functions read it; anything else is left to the general rules.
   bool ReadContent(TXMLLargeTokenizer& tok) {
-    // A row with a blank name is renamed by the next start tag instead of getting a child.
-    if (Top().role != TSheetRole::kRow || Top().blank || !tok.Stable()) {
+    if (Top().role != TSheetRole::kRow || !tok.Stable()) {
       return false;
     }
     const std::string_view data = tok.Data();

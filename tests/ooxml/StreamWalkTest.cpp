@@ -144,6 +144,8 @@ TEST(StreamWalkTest, HandmadeShapesReadAsTheTreeReadsThem) {
                            R"(</ ></sheetData></worksheet>)",
       std::string(kHead) + R"(<sheetData>< r="1"><x r="1"><v>q</v></x><y r="B1"><v>w</v></y>)"
                            R"(</ ><row r="2"><c r="A2"><v>z</v></c></row></sheetData></worksheet>)",
+      std::string(kHead) + R"(<sheetData>< r="x"><e/><row r="1"><c r="A1"><v>1</v></c></row>)"
+                           R"(</sheetData></worksheet>)",
       // Word: runs, breaks, tabs with and without attributes, hyphens, preserved spaces.
       R"(<w:document><w:body><w:p><w:r><w:t xml:space="preserve"> a </w:t><w:tab/>)"
       R"(<w:tab w:val="x"/><w:br/><w:noBreakHyphen/><w:t>b&amp;amp;c</w:t></w:r></w:p>)"
@@ -302,7 +304,9 @@ private:
     }
   }
   void Row(int r) {
-    std::string attrs = Chance(90) ? "r=\"" + std::to_string(r + 1 + Number(2) - 1) + "\"" : "";
+    std::string attrs = Chance(90) ? "r=\"" + std::to_string(r + 1 + Number(2) - 1) + "\""
+                        : Chance(50) ? "r=\"x\""
+                                     : "";
     if (Chance(30)) {
       attrs += " spans=\"1:5\" ht=\"12.8\" customFormat=\"false\"";
     }
