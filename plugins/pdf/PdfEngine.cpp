@@ -14,17 +14,6 @@ namespace {
 
 using namespace scv::plugins::pdf;
 
-struct TRequest {
-  std::string path;
-  std::int32_t s1;
-  std::int32_t s2;
-};
-
-std::int32_t ExtractInChild(void* context, TTextOutput& out) {
-  const TRequest& request = *static_cast<const TRequest*>(context);
-  return ExtractPdfText(request.path, request.s1, request.s2, out);
-}
-
 std::int32_t ConvertPdf(const std::u16string_view name, PdfTextSink sink, std::int32_t s1,
                         std::int32_t s2) {
   // Open the file once ourselves: a file that cannot be opened is reported as such, not as
@@ -36,9 +25,9 @@ std::int32_t ConvertPdf(const std::u16string_view name, PdfTextSink sink, std::i
   const std::int64_t size = probe.Size();
   probe.Close();
 
-  TRequest request{scv::platform::WideToPath(name), s1, s2};
+  TPdfRequest request{scv::platform::WideToPath(name), s1, s2};
   const TChildLimits limits = LimitsForInput(size > 0 ? static_cast<std::uint64_t>(size) : 0);
-  return RunInChild(limits, &ExtractInChild, &request, sink).result;
+  return RunInChild(limits, &ExtractPdfRequest, &request, sink).result;
 }
 
 } // namespace

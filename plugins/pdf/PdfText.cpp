@@ -74,4 +74,9 @@ std::int32_t ExtractPdfText(const std::string& path, std::int32_t s1, std::int32
   return SCV_PDF_OK;
 }
 
+std::int32_t ExtractPdfRequest(void* context, TTextOutput& out) {
+  const TPdfRequest& request = *static_cast<const TPdfRequest*>(context);
+  return ExtractPdfText(request.path, request.s1, request.s2, out);
+}
+
 } // namespace scv::plugins::pdf

@@ -25,4 +25,13 @@ public:
 std::int32_t ExtractPdfText(const std::string& path, std::int32_t s1, std::int32_t s2,
                             TTextOutput& out);
 
+// One extraction as the extraction child runs it: ExtractPdfRequest takes a TPdfRequest as
+// its context.
+struct TPdfRequest {
+  std::string path;
+  std::int32_t s1;
+  std::int32_t s2;
+};
+std::int32_t ExtractPdfRequest(void* context, TTextOutput& out);
+
 } // namespace scv::plugins::pdf

@@ -7,6 +7,7 @@
 #include "support/BiffBuilder.h"
 #include "support/BitWriter.h"
 #include "support/CfbBuilder.h"
+#include "support/PdfBuilder.h"
 #include "support/PptBuilder.h"
 #include "support/ZipBuilder.h"
 
@@ -447,7 +448,7 @@ std::string HtmManyCells(std::size_t n) {
 // A one-page document with the given content stream and an extra object, cross-reference
 // table computed.
 std::string Pdf(const std::string& content, const std::string& extra) {
-  std::vector<std::string> objects = {
+  const std::vector<std::string> objects = {
       "<< /Type /Catalog /Pages 2 0 R /Extra 5 0 R >>",
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /Font "
@@ -455,21 +456,7 @@ std::string Pdf(const std::string& content, const std::string& extra) {
       "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
           "\nendstream",
       extra};
-  std::string pdf = "%PDF-1.4\n";
-  std::vector<std::size_t> offsets;
-  for (std::size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const std::size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (const auto off : offsets) {
-    std::string num = std::to_string(off);
-    pdf += std::string(10 - num.size(), '0') + num + " 00000 n \n";
-  }
-  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-  return pdf;
+  return BuildPdf(objects);
 }
 
 std::string PdfDeepArrays(std::size_t n) {

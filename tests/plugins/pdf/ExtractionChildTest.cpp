@@ -25,6 +25,7 @@
 
 #include "ExtractionChild.h"
 #include "PdfText.h"
+#include "support/PdfBuilder.h"
 #include "support/ProcessRunner.h"
 #include "support/TestPaths.h"
 
@@ -390,17 +391,6 @@ TEST(ExtractionChild, HostThatIgnoresChildExits) {
 // Real PDF extraction.
 // ---------------------------------------------------------------------------------------
 
-struct TRequest {
-  std::string path;
-  std::int32_t s1;
-  std::int32_t s2;
-};
-
-std::int32_t Extract(void* context, TTextOutput& out) {
-  const TRequest& r = *static_cast<const TRequest*>(context);
-  return ExtractPdfText(r.path, r.s1, r.s2, out);
-}
-
 class TStringOutput final : public TTextOutput {
 public:
   void Write(std::string_view text) override { text_.append(text); }
@@ -413,22 +403,7 @@ std::string OnePagePdf(const std::string& content) {
       "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
       "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream"};
-  std::string pdf = "%PDF-1.4\n";
-  std::vector<std::size_t> offsets;
-  for (std::size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const std::size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (const std::size_t off : offsets) {
-    char line[32];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-    pdf += line;
-  }
-  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-  return pdf;
+  return scv::test::BuildPdf(objects);
 }
 
 TEST(PdfInChild, SameBytesAsExtractingInProcess) {
@@ -437,10 +412,10 @@ TEST(PdfInChild, SameBytesAsExtractingInProcess) {
   for (const char* file : files) {
     for (const int layout : {0, 1, 2}) {
       SCOPED_TRACE(std::string(file) + " layout " + std::to_string(layout));
-      TRequest request{CorpusDir("pdf") + "/" + file, layout == 1, layout == 2};
+      TPdfRequest request{CorpusDir("pdf") + "/" + file, layout == 1, layout == 2};
       TStringOutput direct;
       const std::int32_t want = ExtractPdfText(request.path, request.s1, request.s2, direct);
-      const TChildOutcome r = RunWork(&Extract, &request, LimitsForInput(1));
+      const TChildOutcome r = RunWork(&ExtractPdfRequest, &request, LimitsForInput(1));
       EXPECT_EQ(r.end, TChildEnd::kFinished);
       EXPECT_EQ(r.result, want);
       EXPECT_TRUE(Collected == direct.text_) << Collected.size() << " vs " << direct.text_.size();
@@ -462,7 +437,7 @@ TEST(PdfInChild, SaveFloodStopsAtTheMemoryCeiling) {
   for (int i = 0; i < 150000; ++i) {
     saves += "q ";
   }
-  TRequest request{dir.Write("saves.pdf", OnePagePdf(saves)), 0, 0};
+  TPdfRequest request{dir.Write("saves.pdf", OnePagePdf(saves)), 0, 0};
   const TChildLimits limits{64 * kMiB, 30, 30000};
   struct Report {
     TChildEnd end;
@@ -481,7 +456,7 @@ TEST(PdfInChild, SaveFloodStopsAtTheMemoryCeiling) {
     Report out{};
     out.selfBeforeKb = self.ru_maxrss;
     const auto start = std::chrono::steady_clock::now();
-    const TChildOutcome r = RunInChild(limits, &Extract, &request, &CountingSink);
+    const TChildOutcome r = RunInChild(limits, &ExtractPdfRequest, &request, &CountingSink);
     out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     rusage children{};
     getrusage(RUSAGE_SELF, &self);
