@@ -45,6 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SetOfficeXTextLimit(std::size_t{16} << 20);
   SetOfficeXPartLimit(std::uint64_t{16} << 20);
   const std::uint8_t pick = size > 0 ? data[size - 1] : 0;
+  // Parts are inflated in pieces of a size the input picks, so that pieces end anywhere.
+  SetOfficeXPieceSize(1 + std::size_t{size > 1 ? data[size - 2] : 0u} * 31);
   const std::int32_t codePages[] = {65001, 1200, 1252, 932};
   scv::TConversionResult result;
   const std::int32_t r =

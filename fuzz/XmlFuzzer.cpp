@@ -69,17 +69,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       return std::string("<failed>");
     }
   };
+  // They do so over the bytes as they stand and read in pieces of a size the input picks.
   TXMLTree spare;
+  const std::size_t piece = size > 0 ? 1 + data[size - 1] % 16 : 0;
   if (outcome([&] { return WordPartText(tree); }) !=
           outcome([&] { return WordXmlText(xml, spare); }) ||
       outcome([&] { return SlidePartText(tree); }) !=
-          outcome([&] { return SlideXmlText(xml, spare); }) ||
+          outcome([&] { return SlideXmlText(xml, spare, piece); }) ||
       outcome([&] { return SheetPartText(tree, shared); }) !=
-          outcome([&] { return SheetXmlText(xml, shared, spare); })) {
+          outcome([&] { return SheetXmlText(xml, shared, spare); }) ||
+      outcome([&] { return SheetPartText(tree, shared); }) !=
+          outcome([&] { return SheetXmlText(xml, shared, spare, piece); }) ||
+      outcome([&] { return WordPartText(tree); }) !=
+          outcome([&] { return WordXmlText(xml, spare, piece); })) {
     __builtin_trap();
   }
   TSharedStrings streamed;
-  SharedStringsXml(xml, streamed, spare);
+  SharedStringsXml(xml, streamed, spare, piece);
   std::size_t items = 0;
   for (std::uint32_t si = tree.Node(TXMLTree::Root()).firstChild; si != TXMLTree::kNone;
        si = tree.Node(si).nextSibling, ++items) {
@@ -102,6 +108,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (tok.Kind() != TTokenKind::kEnd) {
       large.push_back({tok.Kind(), std::string(tok.Token())});
       tok.NextToken(preserve);
+    }
+  }
+  // The windowed tokenizer gives them too, whatever the pieces.
+  {
+    struct TPieces final : TXMLPieceSource {
+      std::string_view rest;
+      std::size_t size;
+      std::string_view NextPiece() override {
+        const std::string_view p = rest.substr(0, size);
+        rest.remove_prefix(p.size());
+        return p;
+      }
+    } pieces;
+    pieces.rest = xml;
+    pieces.size = piece == 0 ? 1 : piece;
+    TXMLLargeTokenizer tok(pieces);
+    std::size_t i = 0;
+    while (tok.Kind() != TTokenKind::kEnd) {
+      if (i >= large.size() || large[i].kind != tok.Kind() || large[i].text != tok.Token()) {
+        __builtin_trap();
+      }
+      ++i;
+      tok.NextToken(preserve);
+    }
+    if (i != large.size()) {
+      __builtin_trap();
     }
   }
   std::vector<TToken> buffered;

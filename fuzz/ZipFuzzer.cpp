@@ -1,11 +1,14 @@
 // Fuzzes the ZIP reader: the input is written to an in-memory file, read as an archive, and
-// every entry is extracted by name (all decoders run, the legacy ones included).
+// every entry is extracted by name (all decoders run, the legacy ones included), whole and
+// piece by piece.
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "ooxml/ZipReader.h"
 #include "platform/CodePage.h"
@@ -47,12 +50,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   TMemoryStream stream;
   const std::size_t count = reader.Count() < 64 ? reader.Count() : 64;
+  // Piece by piece, in pieces of a size the input picks, the reader gives what whole
+  // extraction gives: bytes, count, outcomes and failure.
+  reader.SetPieceSize(size == 0 ? 1 : 1 + data[size - 1] % 64 * 97);
   for (std::size_t i = 0; i < count; ++i) {
     stream.Clear();
+    const std::string name = reader.Entry(i).FullName();
+    int extracted = -1;
     try {
-      reader.UnZipToStream(stream, reader.Entry(i).FullName());
+      extracted = reader.UnZipToStream(stream, name);
     } catch (const EZipError&) {
     }
+    const std::vector<TEntryOutcome> outcomes = reader.LastOutcomes();
+    std::string pieces;
+    int piecewise = -1;
+    try {
+      reader.OpenPart(name);
+      for (auto p = reader.NextPiece(); !p.empty(); p = reader.NextPiece()) {
+        pieces.append(reinterpret_cast<const char*>(p.data()), p.size());
+      }
+      piecewise = reader.PartExtracted();
+    } catch (const EZipError&) {
+    }
+    if (piecewise != extracted ||
+        (extracted >= 0 && (reader.LastOutcomes() != outcomes ||
+                            pieces != std::string_view(reinterpret_cast<const char*>(stream.Data()),
+                                                       stream.Size())))) {
+      __builtin_trap();
+    }
+    reader.ClosePart();
   }
   if (count != 0) {
     stream.Clear();

@@ -260,35 +260,45 @@ public:
   }
 
   TInflateResult Run() {
-    TInflateStatus status = TInflateStatus::kDone;
-    for (;;) {
-      if (!NeedBits(3)) {
-        status = TInflateStatus::kTruncated;
-        break;
-      }
-      const bool final = (bits_ & 1) != 0;
-      const unsigned type = static_cast<unsigned>((bits_ >> 1) & 3);
-      Drop(3);
-      if (type == 0) {
-        status = Stored();
-      } else if (type == 1) {
-        status = Codes(FixedTables().litLen.data(), FixedTables().dist.data());
-      } else if (type == 2) {
-        status = ReadDynamicTables();
-        if (status == TInflateStatus::kDone) {
-          status = Codes(litLen_.data(), dist_.data());
-        }
-      } else {
-        status = TInflateStatus::kBadData;
-      }
-      if (status != TInflateStatus::kDone || final) {
-        break;
-      }
-    }
+    const TInflateStatus status = Decode();
     stream_.Commit(pos_);
+    return Result(status);
+  }
+
+  // Piece by piece: decoding pauses at the first symbol boundary at or after `pieceSize`
+  // more bytes, and before each piece all but the last 32 KB (the farthest a match reaches
+  // back) are dropped from the buffer.
+  void SetPieceSize(std::size_t pieceSize) { pieceSize_ = pieceSize; }
+  // The next piece; empty (with the final status set) once decoding stopped.
+  std::span<const std::uint8_t> NextPiece(TInflateStatus& status) {
+    if (stopped_) {
+      status = stopStatus_;
+      return {};
+    }
+    // The history moves to the front only when the next piece might not fit behind it,
+    // which the buffer's room of two windows beyond a piece makes rare for small pieces.
+    if (pos_ - start_ > kWindow && capEnd_ - pos_ < pieceSize_ + kMaxMatch + kCopySlack) {
+      const std::size_t drop = pos_ - start_ - kWindow;
+      std::memmove(base_ + start_, base_ + pos_ - kWindow, kWindow);
+      dropped_ += drop;
+      pos_ -= drop;
+      limitEnd_ -= drop;
+    }
+    const std::size_t from = pos_;
+    // Within a piece of the limit the limit itself stops decoding (a match at most beyond).
+    pauseEnd_ = limitEnd_ - pos_ > pieceSize_ ? pos_ + pieceSize_
+                                              : std::numeric_limits<std::size_t>::max();
+    status = Decode();
+    if (status != TInflateStatus::kPaused) {
+      stopped_ = true;
+      stopStatus_ = status;
+    }
+    return {base_ + from, pos_ - from};
+  }
+  TInflateResult Result(TInflateStatus status) const {
     TInflateResult result;
     result.status = status;
-    result.produced = pos_ - start_;
+    result.produced = dropped_ + pos_ - start_;
     const std::size_t taken = static_cast<std::size_t>(in_ - inStart_) + overrun_;
     const std::size_t unused = count_ / 8;
     result.consumed = std::min(taken > unused ? taken - unused : 0,
@@ -296,7 +306,55 @@ public:
     return result;
   }
 
+  static constexpr std::size_t kWindow = 32768;
+
 private:
+  enum class TBlock : std::uint8_t { kHeader, kStored, kFixed, kDynamic };
+
+  // Decodes block after block until the stream ends, fails, reaches the limit or pauses.
+  TInflateStatus Decode() {
+    for (;;) {
+      if (block_ == TBlock::kHeader) {
+        if (final_) {
+          return TInflateStatus::kDone;
+        }
+        if (!NeedBits(3)) {
+          return TInflateStatus::kTruncated;
+        }
+        final_ = (bits_ & 1) != 0;
+        const unsigned type = static_cast<unsigned>((bits_ >> 1) & 3);
+        Drop(3);
+        TInflateStatus status = TInflateStatus::kDone;
+        if (type == 0) {
+          status = StoredHeader();
+          block_ = TBlock::kStored;
+        } else if (type == 1) {
+          block_ = TBlock::kFixed;
+        } else if (type == 2) {
+          status = ReadDynamicTables();
+          block_ = TBlock::kDynamic;
+        } else {
+          status = TInflateStatus::kBadData;
+        }
+        if (status != TInflateStatus::kDone) {
+          return status;
+        }
+      }
+      TInflateStatus status = TInflateStatus::kDone;
+      if (block_ == TBlock::kStored) {
+        status = StoredCopy();
+      } else if (block_ == TBlock::kFixed) {
+        status = Codes(FixedTables().litLen.data(), FixedTables().dist.data());
+      } else {
+        status = Codes(litLen_.data(), dist_.data());
+      }
+      if (status != TInflateStatus::kDone) {
+        return status;
+      }
+      block_ = TBlock::kHeader;
+    }
+  }
+
   // Tops the bit buffer up to at least 56 bits. Past the end of the input it feeds zero bytes
   // and counts them, so a decode that used them is recognised as truncated.
   void Refill() {
@@ -344,7 +402,8 @@ private:
     capEnd_ = stream_.Capacity();
   }
 
-  TInflateStatus Stored() {
+  // A stored block's length and its check; the bytes follow from the next whole byte.
+  TInflateStatus StoredHeader() {
     // Whole bytes still in the bit buffer go back to the input.
     Drop(count_ & 7);
     if (overrun_ * 8 > count_) {
@@ -364,23 +423,37 @@ private:
     if ((len ^ 0xFFFFu) != nlen) {
       return TInflateStatus::kBadData;
     }
-    const std::size_t available = static_cast<std::size_t>(inEnd_ - in_);
-    std::size_t n = std::min<std::size_t>(len, available);
-    bool limited = false;
-    if (n > limitEnd_ - pos_) {
-      n = limitEnd_ - pos_;
-      limited = true;
+    storedLeft_ = len;
+    return TInflateStatus::kDone;
+  }
+
+  TInflateStatus StoredCopy() {
+    while (storedLeft_ != 0) {
+      if (pos_ >= pauseEnd_) {
+        return TInflateStatus::kPaused;
+      }
+      const std::size_t available = static_cast<std::size_t>(inEnd_ - in_);
+      std::size_t n = std::min({storedLeft_, available, pauseEnd_ - pos_});
+      bool limited = false;
+      if (n > limitEnd_ - pos_) {
+        n = limitEnd_ - pos_;
+        limited = true;
+      }
+      Grow(n);
+      if (n != 0) {
+        std::memcpy(base_ + pos_, in_, n);
+      }
+      pos_ += n;
+      in_ += n;
+      storedLeft_ -= n;
+      if (limited) {
+        return TInflateStatus::kOutputLimit;
+      }
+      if (storedLeft_ != 0 && in_ == inEnd_) {
+        return TInflateStatus::kTruncated;
+      }
     }
-    Grow(n);
-    if (n != 0) {
-      std::memcpy(base_ + pos_, in_, n);
-    }
-    pos_ += n;
-    in_ += n;
-    if (limited) {
-      return TInflateStatus::kOutputLimit;
-    }
-    return n < len ? TInflateStatus::kTruncated : TInflateStatus::kDone;
+    return TInflateStatus::kDone;
   }
 
   // Decodes one symbol with the given table (any level), consuming its code bits.
@@ -503,10 +576,12 @@ private:
       // Fast loop: input for two refills, output for a longest match plus over-copy, and no
       // chance of crossing the limit.
       while (inEnd_ - in_ >= static_cast<std::ptrdiff_t>(kFastInput) &&
-             limitEnd_ - pos_ >= kMaxMatch && capEnd_ - pos_ >= kMaxMatch + kCopySlack) {
+             limitEnd_ - pos_ >= kMaxMatch && capEnd_ - pos_ >= kMaxMatch + kCopySlack &&
+             pos_ < pauseEnd_) {
         std::uint8_t* out = base_ + pos_;
         std::uint8_t* const outFastEnd =
-            base_ + std::min(limitEnd_ - kMaxMatch, capEnd_ - kMaxMatch - kCopySlack);
+            base_ + std::min({limitEnd_ - kMaxMatch, capEnd_ - kMaxMatch - kCopySlack,
+                              pauseEnd_});
         const std::uint8_t* const inFastEnd = inEnd_ - kFastInput;
         TInflateStatus status = TInflateStatus::kDone;
         bool blockEnd = false;
@@ -570,6 +645,9 @@ private:
         }
       }
       // Checked loop: one symbol, every bound tested.
+      if (pos_ >= pauseEnd_) {
+        return TInflateStatus::kPaused;
+      }
       Refill();
       const std::uint32_t e = Lookup(litLen, kLitLenBits, bits_);
       Drop(e & 0x1F);
@@ -632,6 +710,15 @@ private:
   std::size_t pos_ = 0;
   std::size_t limitEnd_ = 0;
   std::size_t capEnd_ = 0;
+  // Decoding state between pieces.
+  TBlock block_ = TBlock::kHeader;
+  bool final_ = false;
+  std::size_t storedLeft_ = 0;
+  std::size_t pauseEnd_ = std::numeric_limits<std::size_t>::max();
+  std::size_t pieceSize_ = 0;
+  std::size_t dropped_ = 0; // bytes dropped from the front of the buffer
+  bool stopped_ = false;
+  TInflateStatus stopStatus_ = TInflateStatus::kDone;
   std::array<std::uint32_t, kLitLenTableSize> litLen_{};
   std::array<std::uint32_t, kDistTableSize> dist_{};
 };
@@ -643,6 +730,29 @@ TInflateResult Inflate(std::span<const std::uint8_t> input, TMemoryStream& out,
   auto inflater = std::make_unique<TInflater>(input, out, limit, sizeHint);
   return inflater->Run();
 }
+
+class TInflateStream::TImpl {
+public:
+  TImpl(std::span<const std::uint8_t> input, std::uint64_t limit, std::size_t pieceSize)
+      : inflater_(input, buffer_, limit, 2 * TInflater::kWindow + pieceSize + kMaxMatch) {
+    inflater_.SetPieceSize(pieceSize);
+  }
+  std::span<const std::uint8_t> Next() { return inflater_.NextPiece(status_); }
+  TInflateResult Result() const { return inflater_.Result(status_); }
+
+private:
+  TMemoryStream buffer_; // declared first: the inflater writes into it
+  TInflater inflater_;
+  TInflateStatus status_ = TInflateStatus::kPaused;
+};
+
+TInflateStream::TInflateStream(std::span<const std::uint8_t> input, std::uint64_t limit,
+                               std::size_t pieceSize)
+    : impl_(std::make_unique<TImpl>(input, limit,
+                                    std::clamp<std::size_t>(pieceSize, 1, kMaxPieceSize))) {}
+TInflateStream::~TInflateStream() = default;
+std::span<const std::uint8_t> TInflateStream::Next() { return impl_->Next(); }
+TInflateResult TInflateStream::Result() const { return impl_->Result(); }
 
 // NOLINTEND(cppcoreguidelines-pro-bounds-pointer-arithmetic)
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "ooxml/MemoryStream.h"
@@ -14,6 +15,7 @@ enum class TInflateStatus {
   kOutputLimit, // the stream would produce more than the limit; exactly `limit` bytes written
   kTruncated,   // the input ended inside the stream
   kBadData,     // invalid block type, code, code-length set, stored length or distance
+  kPaused,      // piece by piece only: a piece is full and decoding goes on
 };
 
 struct TInflateResult {
@@ -28,6 +30,31 @@ struct TInflateResult {
 // capped by the limit. Whatever the status, the bytes decoded so far stay in the stream.
 TInflateResult Inflate(std::span<const std::uint8_t> input, TMemoryStream& out,
                        std::uint64_t limit, std::uint64_t sizeHint = 0);
+
+// Decodes a raw Deflate stream a piece at a time, holding only the current piece and the
+// 32 KB of history that matches may reach back into, so a stream of any length costs a
+// piece. Gives the same bytes and the same final status as Inflate.
+class TInflateStream {
+public:
+  static constexpr std::size_t kDefaultPieceSize = std::size_t{1} << 20;
+  static constexpr std::size_t kMaxPieceSize = std::size_t{1} << 30; // larger sizes are cut
+
+  TInflateStream(std::span<const std::uint8_t> input, std::uint64_t limit,
+                 std::size_t pieceSize = kDefaultPieceSize);
+  ~TInflateStream();
+  TInflateStream(const TInflateStream&) = delete;
+  TInflateStream& operator=(const TInflateStream&) = delete;
+
+  // The next decoded bytes, valid until the next call; empty once decoding stopped. A piece
+  // may be empty only then.
+  std::span<const std::uint8_t> Next();
+  // How decoding stopped (kPaused while pieces remain), with the totals so far.
+  TInflateResult Result() const;
+
+private:
+  class TImpl;
+  std::unique_ptr<TImpl> impl_;
+};
 
 // Largest number of bytes a Deflate stream of n input bytes can produce (258 bytes from
 // every 2 bits, plus one match): an upper bound for sizing output from compressed sizes.

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "ooxml/Inflate.h"
 #include "ooxml/MemoryStream.h"
 #include "ooxml/XMLBuild.h"
 #include "ooxml/XMLParser.h"
@@ -24,6 +25,7 @@ namespace {
 std::size_t gTextLimit = kDefaultOfficeXTextLimit;
 // Largest part read into memory; a larger entry counts as not extracted.
 std::uint64_t gPartLimit = std::uint64_t{1} << 30;
+std::size_t gPieceSize = TInflateStream::kDefaultPieceSize;
 
 // The module-wide objects: one ZIP reader, one document with its forwarder, the shared
 // strings, and the compact tree parts are read into.
@@ -678,7 +680,7 @@ public:
   // empty-element tags or tags holding at most one text, no xml:space anywhere. Such a row
   // reads as these functions read it; anything else is left to the general rules.
   bool ReadContent(TXMLLargeTokenizer& tok) {
-    if (Top().role != TSheetRole::kRow || !tok.Stable()) {
+    if (Top().role != TSheetRole::kRow) {
       return false;
     }
     const std::string_view data = tok.Data();
@@ -840,19 +842,61 @@ public:
       strings_.Add(text_);
     }
   }
+  std::string Finish() { return {}; } // the strings are the result
 
 private:
   TSharedStrings& strings_;
   std::string text_;
 };
 
+// The shared strings of a tree: the first child's text of every child of the root.
+void SharedStringsFromTree(const TXMLTree& tree, TSharedStrings& strings) {
+  strings.Clear();
+  if (tree.NodeCount() == 0) {
+    return;
+  }
+  for (std::uint32_t si = tree.Node(TXMLTree::Root()).firstChild; si != TXMLTree::kNone;
+       si = tree.Node(si).nextSibling) {
+    const std::uint32_t first = tree.Node(si).firstChild;
+    strings.Add(first == TXMLTree::kNone ? std::string_view{} : tree.Node(first).text);
+  }
+}
+
+// Bytes in memory handed out in pieces of a fixed size, as an archive's parts come.
+class TSplitPieces final : public TXMLPieceSource {
+public:
+  TSplitPieces(std::string_view bytes, std::size_t pieceSize)
+      : rest_(bytes), pieceSize_(pieceSize) {}
+  std::string_view NextPiece() override {
+    const std::string_view piece = rest_.substr(0, pieceSize_);
+    rest_.remove_prefix(piece.size());
+    return piece;
+  }
+
+private:
+  std::string_view rest_;
+  std::size_t pieceSize_;
+};
+
+// Walks the part through the sink, over the bytes as they stand (pieceSize 0) or in pieces.
+template <typename Sink> void StreamWalk(std::string_view xml, std::size_t pieceSize, Sink& sink) {
+  if (pieceSize == 0) {
+    TXMLLargeTokenizer tok(xml);
+    BuildTree(tok, sink);
+  } else {
+    TSplitPieces pieces(xml, pieceSize);
+    TXMLLargeTokenizer tok(pieces);
+    BuildTree(tok, sink);
+  }
+}
+
 // The text of one part read as it streams by, or through the tree when the streaming walk
 // gives up.
 template <typename Sink, typename TreeText>
-std::string StreamPartText(std::string_view xml, Sink& sink, TXMLTree& tree, TreeText treeText) {
+std::string StreamPartText(std::string_view xml, std::size_t pieceSize, Sink& sink,
+                           TXMLTree& tree, TreeText treeText) {
   try {
-    TXMLLargeTokenizer tok(xml);
-    BuildTree(tok, sink);
+    StreamWalk(xml, pieceSize, sink);
     return sink.Finish();
   } catch (const TNeedTree&) {
   }
@@ -862,9 +906,9 @@ std::string StreamPartText(std::string_view xml, Sink& sink, TXMLTree& tree, Tre
   return text;
 }
 
-std::string TextXmlText(std::string_view xml, bool word, TXMLTree& tree) {
-  TTextSink sink(word, xml.size());
-  return StreamPartText(xml, sink, tree, [&](const TXMLTree& t) {
+std::string TextXmlText(std::string_view xml, bool word, TXMLTree& tree, std::size_t pieceSize) {
+  TTextSink sink(word, pieceSize == 0 ? xml.size() : 0);
+  return StreamPartText(xml, pieceSize, sink, tree, [&](const TXMLTree& t) {
     return word ? WordPartText(t) : SlidePartText(t);
   });
 }
@@ -883,6 +927,7 @@ const TSharedStrings& SharedStrings() { return Module().sharedStrings; }
 
 void SetOfficeXTextLimit(std::size_t limit) { gTextLimit = limit; }
 void SetOfficeXPartLimit(std::uint64_t limit) { gPartLimit = limit; }
+void SetOfficeXPieceSize(std::size_t size) { gPieceSize = size; }
 
 bool StrToInt32(std::string_view text, std::int32_t& value) {
   return platform::TryStrToInt(text, value);
@@ -942,34 +987,31 @@ std::string SheetPartText(const TXMLTree& tree, const TSharedStrings& shared) {
   return tree.NodeCount() == 0 ? std::string()
                                : SheetText(TCompactAccess{tree}, TXMLTree::Root(), shared);
 }
-void SharedStringsXml(std::string_view xml, TSharedStrings& strings, TXMLTree& tree) {
+void SharedStringsXml(std::string_view xml, TSharedStrings& strings, TXMLTree& tree,
+                      std::size_t pieceSize) {
   strings.Clear();
   try {
     TSharedStringSink sink(strings);
-    TXMLLargeTokenizer tok(xml);
-    BuildTree(tok, sink);
+    StreamWalk(xml, pieceSize, sink);
     return;
   } catch (const TNeedTree&) {
     strings.Clear();
   }
   LoadXMLTree(xml, tree);
-  for (std::uint32_t si = tree.Node(TXMLTree::Root()).firstChild; si != TXMLTree::kNone;
-       si = tree.Node(si).nextSibling) {
-    const std::uint32_t first = tree.Node(si).firstChild;
-    strings.Add(first == TXMLTree::kNone ? std::string_view{} : tree.Node(first).text);
-  }
+  SharedStringsFromTree(tree, strings);
   tree.Clear();
 }
 
-std::string WordXmlText(std::string_view xml, TXMLTree& tree) {
-  return TextXmlText(xml, true, tree);
+std::string WordXmlText(std::string_view xml, TXMLTree& tree, std::size_t pieceSize) {
+  return TextXmlText(xml, true, tree, pieceSize);
 }
-std::string SlideXmlText(std::string_view xml, TXMLTree& tree) {
-  return TextXmlText(xml, false, tree);
+std::string SlideXmlText(std::string_view xml, TXMLTree& tree, std::size_t pieceSize) {
+  return TextXmlText(xml, false, tree, pieceSize);
 }
-std::string SheetXmlText(std::string_view xml, const TSharedStrings& shared, TXMLTree& tree) {
+std::string SheetXmlText(std::string_view xml, const TSharedStrings& shared, TXMLTree& tree,
+                         std::size_t pieceSize) {
   TSheetSink sink(shared);
-  return StreamPartText(xml, sink, tree,
+  return StreamPartText(xml, pieceSize, sink, tree,
                         [&](const TXMLTree& t) { return SheetPartText(t, shared); });
 }
 std::string WordPartText(const TXMLItem* item) { return WordText(TItemAccess{}, item); }
@@ -1069,27 +1111,139 @@ bool EncodeOfficeXText(std::string_view utf8, std::int32_t codePage, std::string
 
 namespace {
 
-// Extracts one part into the stream (cleared first); returns the number of entries extracted.
-int ExtractPart(TOfficeXModule& m, TMemoryStream& stream, std::string_view name) {
-  stream.Clear();
-  return m.zip.UnZipToStream(stream, name);
-}
-
-std::string_view StreamText(const TMemoryStream& stream) {
-  return {reinterpret_cast<const char*>(stream.Data()), stream.Size()};
-}
-
-void ReadSharedStrings(TOfficeXModule& m, TMemoryStream& stream) {
-  m.sharedStrings.Clear();
-  if (ExtractPart(m, stream, "xl\\sharedStrings.xml") == 0 || stream.Empty()) {
-    return;
+// The bytes of a part, a piece at a time: the entries of a first name and, when none of them
+// extracted completely, those of a second name behind them (the bytes of entries that fail
+// stay, as whole extraction keeps them).
+class TPartPieces final : public TXMLPieceSource {
+public:
+  TPartPieces(TZipReader& zip, std::string_view first, std::string_view second)
+      : zip_(zip), second_(second) {
+    Guard([&] { zip_.OpenPart(first); });
   }
-  SharedStringsXml(StreamText(stream), m.sharedStrings, m.tree);
+  ~TPartPieces() override { zip_.ClosePart(); }
+  TPartPieces(const TPartPieces&) = delete;
+  TPartPieces& operator=(const TPartPieces&) = delete;
+
+  std::string_view NextPiece() override {
+    std::span<const std::uint8_t> piece;
+    Guard([&] {
+      piece = zip_.NextPiece();
+      while (piece.empty() && !second_.empty()) {
+        const std::string_view next = second_;
+        second_ = {};
+        if (zip_.PartExtracted() != 0) {
+          break;
+        }
+        zip_.OpenPart(next);
+        piece = zip_.NextPiece();
+      }
+    });
+    size_ += piece.size();
+    return {reinterpret_cast<const char*>(piece.data()), piece.size()};
+  }
+  // Reads what the walk left, so that every entry's outcome is known.
+  void Finish() {
+    while (!NextPiece().empty()) {
+    }
+  }
+  // After Finish: an entry of the name read last (the second only when the first had none)
+  // extracted completely.
+  bool Found() const { return zip_.PartExtracted() > 0; }
+  bool Empty() const { return size_ == 0; }
+  // The archive itself failed (the failure is the conversion's, not the walk's).
+  bool Failed() const { return failed_; }
+
+private:
+  template <typename F> void Guard(F f) {
+    try {
+      f();
+    } catch (...) {
+      failed_ = true;
+      throw;
+    }
+  }
+
+  TZipReader& zip_;
+  std::string_view second_;
+  std::uint64_t size_ = 0;
+  bool failed_ = false;
+};
+
+// One part read: whether an entry of it extracted completely, whether it had bytes at all,
+// and its text (meaningful only when found and not empty).
+struct TPartRead {
+  bool found = false;
+  bool empty = true;
+  std::string text;
+};
+
+// Reads a part (the second name only when the first extracts nothing) as it streams by,
+// through the sink. The shapes the streaming walk gives up on are extracted whole and read
+// into the tree by treeText instead. A part none of whose entries extracts completely does
+// not count, so the walk's own failures matter only for a part that is found.
+template <typename Sink, typename TreeText>
+TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view second,
+                   Sink& sink, TreeText treeText) {
+  TPartRead read;
+  {
+    TPartPieces pieces(m.zip, first, second);
+    bool needTree = false;
+    try {
+      TXMLLargeTokenizer tok(pieces);
+      BuildTree(tok, sink);
+      read.text = sink.Finish();
+    } catch (const TNeedTree&) {
+      needTree = true;
+    } catch (...) {
+      if (pieces.Failed()) {
+        throw;
+      }
+      const std::exception_ptr walkError = std::current_exception();
+      pieces.Finish();
+      if (pieces.Found()) {
+        std::rethrow_exception(walkError);
+      }
+      return read;
+    }
+    if (!needTree) {
+      pieces.Finish();
+      read.found = pieces.Found();
+      read.empty = pieces.Empty();
+      return read;
+    }
+  }
+  TMemoryStream stream;
+  read.found = m.zip.UnZipToStream(stream, first) != 0 ||
+               (!second.empty() && m.zip.UnZipToStream(stream, second) != 0);
+  read.empty = stream.Empty();
+  read.text.clear();
+  if (read.found && !read.empty) {
+    m.tree.Clear();
+    LoadXMLTree(std::string_view(reinterpret_cast<const char*>(stream.Data()), stream.Size()),
+                m.tree); // the tree keeps views into the stream
+    read.text = treeText(m.tree);
+    m.tree.Clear();
+  }
+  return read;
+}
+
+void ReadSharedStrings(TOfficeXModule& m) {
+  TSharedStrings& strings = m.sharedStrings;
+  strings.Clear();
+  TSharedStringSink sink(strings);
+  const TPartRead read =
+      ReadPart(m, "xl\\sharedStrings.xml", {}, sink, [&](const TXMLTree& tree) {
+        SharedStringsFromTree(tree, strings);
+        return std::string();
+      });
+  if (!read.found || read.empty) {
+    strings.Clear();
+  }
 }
 
 // Worksheets or slides: every number below the archive's entry count, in ascending order.
-bool ReadNumberedParts(TOfficeXModule& m, TMemoryStream& stream, std::string& text,
-                       std::string_view prefix, std::string_view header, bool sheets) {
+bool ReadNumberedParts(TOfficeXModule& m, std::string& text, std::string_view prefix,
+                       std::string_view header, bool sheets) {
   bool missing = true;
   const std::size_t count = m.zip.Count();
   std::string name;
@@ -1097,18 +1251,25 @@ bool ReadNumberedParts(TOfficeXModule& m, TMemoryStream& stream, std::string& te
     m.ghost.Clear();
     m.tree.Clear();
     name.assign(prefix).append(std::to_string(n)).append(".xml");
-    if (ExtractPart(m, stream, name) == 0) {
+    TPartRead read;
+    if (sheets) {
+      TSheetSink sink(m.sharedStrings);
+      read = ReadPart(m, name, {}, sink,
+                      [&](const TXMLTree& t) { return SheetPartText(t, m.sharedStrings); });
+    } else {
+      TTextSink sink(false, 0);
+      read = ReadPart(m, name, {}, sink, [](const TXMLTree& t) { return SlidePartText(t); });
+    }
+    if (!read.found) {
       continue;
     }
     missing = false;
-    if (stream.Empty()) {
+    if (read.empty) {
       continue;
     }
-    const std::string part = sheets ? SheetXmlText(StreamText(stream), m.sharedStrings, m.tree)
-                                    : TextXmlText(StreamText(stream), false, m.tree);
     const std::string number = std::to_string(n);
-    CheckGrowth(text, header.size() + number.size() + 3 + part.size());
-    text.append(header).append(number).append(":\r\n").append(part);
+    CheckGrowth(text, header.size() + number.size() + 3 + read.text.size());
+    text.append(header).append(number).append(":\r\n").append(read.text);
   }
   return missing;
 }
@@ -1139,6 +1300,7 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
   TOfficeXModule& m = Module();
   try {
     m.zip.SetEntrySizeLimit(gPartLimit);
+    m.zip.SetPieceSize(gPieceSize);
     m.zip.SetZipName(fileName);
     m.zip.ReadZip();
   } catch (...) {
@@ -1150,24 +1312,23 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
   std::string text;
   bool missing = false;
   {
-    TMemoryStream stream;
     switch (packageKind) {
-    case kPackageDocument:
-      // The second name is extracted into the same stream, behind whatever the first left.
-      if (m.zip.UnZipToStream(stream, "word\\document.xml") == 0 &&
-          m.zip.UnZipToStream(stream, "word\\wordDocument.xml") == 0) {
-        missing = true;
-      }
-      if (!stream.Empty()) {
-        text = TextXmlText(StreamText(stream), true, m.tree);
-      }
+    case kPackageDocument: {
+      // The second name is read only when the first extracts nothing, behind whatever bytes
+      // the first left.
+      TTextSink sink(true, 0);
+      TPartRead read = ReadPart(m, "word\\document.xml", "word\\wordDocument.xml", sink,
+                                [](const TXMLTree& t) { return WordPartText(t); });
+      missing = !read.found;
+      text = std::move(read.text);
       break;
+    }
     case kPackageWorkbook:
-      ReadSharedStrings(m, stream);
-      missing = ReadNumberedParts(m, stream, text, "xl\\worksheets\\sheet", "sheet", true);
+      ReadSharedStrings(m);
+      missing = ReadNumberedParts(m, text, "xl\\worksheets\\sheet", "sheet", true);
       break;
     case kPackagePresentation:
-      missing = ReadNumberedParts(m, stream, text, "ppt\\slides\\slide", "slide", false);
+      missing = ReadNumberedParts(m, text, "ppt\\slides\\slide", "slide", false);
       break;
     default:
       missing = true;

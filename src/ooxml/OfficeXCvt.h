@@ -77,13 +77,16 @@ std::string WordPartText(const TXMLItem* item);
 std::string SlidePartText(const TXMLItem* item);
 std::string SheetPartText(const TXMLItem* root, const TSharedStrings& shared);
 // The same texts straight from a part's bytes, walked as they stream by (the tree is used,
-// and cleared again, only for the rare shapes a streaming walk cannot settle).
-std::string WordXmlText(std::string_view xml, TXMLTree& tree);
-std::string SlideXmlText(std::string_view xml, TXMLTree& tree);
-std::string SheetXmlText(std::string_view xml, const TSharedStrings& shared, TXMLTree& tree);
+// and cleared again, only for the rare shapes a streaming walk cannot settle). With a piece
+// size the bytes are read through a window in pieces of that size, as an archive's parts are.
+std::string WordXmlText(std::string_view xml, TXMLTree& tree, std::size_t pieceSize = 0);
+std::string SlideXmlText(std::string_view xml, TXMLTree& tree, std::size_t pieceSize = 0);
+std::string SheetXmlText(std::string_view xml, const TSharedStrings& shared, TXMLTree& tree,
+                         std::size_t pieceSize = 0);
 // The shared-string table of a workbook part: for every child of the root, the text of its
 // first child (empty when it has none).
-void SharedStringsXml(std::string_view xml, TSharedStrings& strings, TXMLTree& tree);
+void SharedStringsXml(std::string_view xml, TSharedStrings& strings, TXMLTree& tree,
+                      std::size_t pieceSize = 0);
 
 // Integer text as the platform's string-to-integer routine reads it: leading spaces, an
 // optional sign, decimal digits, or hexadecimal after "$", "x", "X", "0x" or "0X"; nothing may
@@ -109,6 +112,8 @@ bool EncodeOfficeXText(std::string_view utf8, std::int32_t codePage, std::string
 void SetOfficeXTextLimit(std::size_t limit);
 // Upper bound on the uncompressed size of one part (default 1 GiB).
 void SetOfficeXPartLimit(std::uint64_t limit);
+// Size of the pieces deflated parts are inflated and read in (default 1 MiB).
+void SetOfficeXPieceSize(std::size_t size);
 inline constexpr std::size_t kDefaultOfficeXTextLimit = std::size_t{512} << 20;
 
 } // namespace scv::ooxml

@@ -326,20 +326,67 @@ void TXMLLargeTokenizer::SetToken(std::size_t from, std::size_t to, bool sawLf) 
   token_ = cleanedToken_ ? std::string_view(cleaned_) : raw;
 }
 
+TXMLLargeTokenizer::TXMLLargeTokenizer(TXMLPieceSource& pieces)
+    : pieces_(&pieces), piecesDone_(false) {
+  data_ = window_.data();
+  NextToken(false);
+}
+
+bool TXMLLargeTokenizer::MorePieces(std::size_t& keepFrom) {
+  if (piecesDone_) {
+    return false;
+  }
+  const std::string_view piece = pieces_->NextPiece();
+  if (piece.empty()) {
+    piecesDone_ = true;
+    return false;
+  }
+  // Bytes are dropped only when they are at least half the window, so a long token that
+  // spans many pieces is moved a bounded number of times in all.
+  if (keepFrom != 0 && keepFrom >= end_ - keepFrom) {
+    window_.erase(0, keepFrom);
+    pos_ -= keepFrom;
+    end_ -= keepFrom;
+    keepFrom = 0;
+  }
+  window_.append(piece);
+  data_ = window_.data();
+  end_ = window_.size();
+  return true;
+}
+
 void TXMLLargeTokenizer::NextToken(bool preserveSpace) {
   token_ = {};
   kind_ = TTokenKind::kEnd;
-  const TSkip skip = SkipBlanks(data_, end_, pos_, preserveSpace, line_);
+  TSkip skip = SkipBlanks(data_, end_, pos_, preserveSpace, line_);
+  while (skip == TSkip::kEnd) {
+    std::size_t keep = pos_;
+    if (!MorePieces(keep)) {
+      break;
+    }
+    skip = SkipBlanks(data_, end_, pos_, preserveSpace, line_);
+  }
   if (skip != TSkip::kToken) {
     end_ = pos_; // a zero byte ends the data for good
+    piecesDone_ = true;
     return;
   }
   if (data_[pos_] == '<') {
-    const void* close = std::memchr(data_ + pos_ + 1, '>', end_ - pos_ - 1);
-    if (close == nullptr) {
-      // A tag without its '>' ends the document.
-      end_ = pos_;
-      return;
+    std::size_t scan = pos_ + 1;
+    const void* close = nullptr;
+    for (;;) {
+      close = std::memchr(data_ + scan, '>', end_ - scan);
+      if (close != nullptr) {
+        break;
+      }
+      const std::size_t scanned = end_ - pos_; // bytes of the tag searched so far
+      std::size_t keep = pos_;
+      if (!MorePieces(keep)) {
+        // A tag without its '>' ends the document.
+        end_ = pos_;
+        return;
+      }
+      scan = pos_ + scanned;
     }
     const auto gt = static_cast<std::size_t>(static_cast<const char*>(close) - data_);
     const bool sawLf = std::memchr(data_ + pos_, '\n', gt - pos_) != nullptr;
@@ -350,9 +397,30 @@ void TXMLLargeTokenizer::NextToken(bool preserveSpace) {
     return;
   }
   std::size_t stop = 0;
-  const std::size_t last = TextTokenEnd(data_, pos_, end_, preserveSpace, stop);
+  std::size_t last = TextTokenEnd(data_, pos_, end_, preserveSpace, stop);
+  if (stop == end_ && !piecesDone_) {
+    // The text may go on in the next pieces: search on from where the scan stopped, and trim
+    // the blanks before its end afterwards.
+    for (;;) {
+      const std::size_t scanned = end_ - pos_;
+      std::size_t keep = pos_;
+      if (!MorePieces(keep)) {
+        break;
+      }
+      TextTokenEnd(data_, pos_ + scanned, end_, preserveSpace, stop);
+      if (stop != end_) {
+        break;
+      }
+    }
+    const unsigned char least = preserveSpace ? 32 : 33;
+    last = stop;
+    while (last > pos_ && U(data_[last - 1]) < least) {
+      --last;
+    }
+  }
   if (stop < end_ && data_[stop] == 0) {
     end_ = stop;
+    piecesDone_ = true;
   }
   SetToken(pos_, last, true);
   pos_ = last;

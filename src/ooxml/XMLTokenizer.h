@@ -54,6 +54,14 @@ private:
   TMemoryStream& stream_;
 };
 
+// Bytes handed out a piece at a time (a part inflated as it is read).
+class TXMLPieceSource {
+public:
+  virtual ~TXMLPieceSource() = default;
+  // The next bytes, valid until the next call; empty at the end.
+  virtual std::string_view NextPiece() = 0;
+};
+
 // Token kind of a complete tag text ("<" ... ">"), by the first matching rule: declaration,
 // comment, empty-element tag, end tag, start tag.
 TTokenKind TagKind(std::string_view tag);
@@ -71,6 +79,10 @@ public:
   explicit TXMLLargeTokenizer(std::string_view bytes);
   // Copies the source's bytes from its position to its end.
   explicit TXMLLargeTokenizer(TXMLByteSource& source);
+  // Reads the pieces through a window that holds the current token and what follows it in
+  // the last piece, so the whole text is never held at once; tokens come out exactly as over
+  // the joined pieces. Token texts are then valid only until the next token.
+  explicit TXMLLargeTokenizer(TXMLPieceSource& pieces);
 
   void NextToken(bool preserveSpace);
   TTokenKind Kind() const { return kind_; }
@@ -78,19 +90,25 @@ public:
   int Line() const { return line_; }
   // True when the token text is a view into the bytes given to the constructor (which outlive
   // the tokenizer), so that it may be kept instead of copied.
-  bool TokenInSource() const { return own_ == nullptr && !cleanedToken_; }
+  bool TokenInSource() const { return own_ == nullptr && pieces_ == nullptr && !cleanedToken_; }
 
-  // For readers that take a stretch of plain markup straight from the bytes: the bytes (up to
-  // where a zero byte ended them), whether they outlive the tokenizer, the position after the
-  // current token, and a jump past what such a reader consumed (NextToken reads from there).
+  // For readers that take a stretch of plain markup straight from the bytes: the bytes read
+  // so far (up to where a zero byte ended them; over pieces, only the window, valid until the
+  // next token), the position after the current token, and a jump past what such a reader
+  // consumed (NextToken reads from there).
   std::string_view Data() const { return {data_, end_}; }
-  bool Stable() const { return own_ == nullptr; }
   std::size_t Position() const { return pos_; }
   void ResumeAt(std::size_t position) { pos_ = position; }
 
 private:
   void SetToken(std::size_t from, std::size_t to, bool sawLf);
+  // Drops the window's bytes before `keepFrom` (when that frees enough to be worth it) and
+  // adds the next piece; false when there are no more pieces. Positions move with the bytes.
+  bool MorePieces(std::size_t& keepFrom);
 
+  TXMLPieceSource* pieces_ = nullptr;
+  std::string window_;
+  bool piecesDone_ = true;
   std::unique_ptr<char[]> own_;
   const char* data_ = nullptr;
   std::size_t end_ = 0;

@@ -153,6 +153,7 @@ void TZipReader::SetZipName(std::u16string name) {
 }
 
 void TZipReader::Forget() {
+  part_.reset();
   file_.reset();
   entries_.clear();
   index_.clear();
@@ -475,44 +476,49 @@ int TZipReader::UnZipToStream(TMemoryStream* stream, std::string_view name) {
   return UnZipToStream(*stream, name);
 }
 
-int TZipReader::UnZipToStream(TMemoryStream& stream, std::string_view name) {
+std::vector<std::uint32_t> TZipReader::SelectEntries(std::string_view name) {
+  ClosePart();
   lastOutcomes_.clear();
   if (IsBlankName(name) || !haveDirectory_ || entries_.empty()) {
-    return 0;
+    return {};
   }
   file_ = std::make_unique<TArchiveFile>(zipName_);
+  if (!IsSameFile()) {
+    // The archive changed since its directory was read: read it again.
+    entries_.clear();
+    index_.clear();
+    baseOffset_ = 0;
+    haveDirectory_ = false;
+    try {
+      ReadDirectory();
+    } catch (const EZipError&) {
+      entries_.clear();
+    }
+    BuildIndex();
+    RememberFile();
+  }
+  std::vector<std::uint32_t> selected;
+  const std::string pattern = FoldName(name);
+  if (!HasWildcards(pattern)) {
+    const auto it = index_.find(pattern);
+    if (it != index_.end()) {
+      selected = it->second;
+    }
+  } else {
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      const TZipEntry& e = entries_[i];
+      if (!e.fileName.empty() && IsMatch(pattern, FoldName(e.FullName()))) {
+        selected.push_back(static_cast<std::uint32_t>(i));
+      }
+    }
+  }
+  return selected;
+}
+
+int TZipReader::UnZipToStream(TMemoryStream& stream, std::string_view name) {
   int extracted = 0;
   try {
-    if (!IsSameFile()) {
-      // The archive changed since its directory was read: read it again.
-      entries_.clear();
-      index_.clear();
-      baseOffset_ = 0;
-      haveDirectory_ = false;
-      try {
-        ReadDirectory();
-      } catch (const EZipError&) {
-        entries_.clear();
-      }
-      BuildIndex();
-      RememberFile();
-    }
-    std::vector<std::uint32_t> selected;
-    const std::string pattern = FoldName(name);
-    if (!HasWildcards(pattern)) {
-      const auto it = index_.find(pattern);
-      if (it != index_.end()) {
-        selected = it->second;
-      }
-    } else {
-      for (std::size_t i = 0; i < entries_.size(); ++i) {
-        const TZipEntry& e = entries_[i];
-        if (!e.fileName.empty() && IsMatch(pattern, FoldName(e.FullName()))) {
-          selected.push_back(static_cast<std::uint32_t>(i));
-        }
-      }
-    }
-    for (const std::uint32_t i : selected) {
+    for (const std::uint32_t i : SelectEntries(name)) {
       TEntryOutcome outcome = TEntryOutcome::kUnreadable;
       try {
         if (!overlapping_[i]) {
@@ -534,6 +540,111 @@ int TZipReader::UnZipToStream(TMemoryStream& stream, std::string_view name) {
   return extracted;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Piece by piece
+
+struct TZipReader::TPartState {
+  std::vector<std::uint32_t> selected;
+  std::size_t next = 0; // next entry of `selected` to open
+  int extracted = 0;
+  // The deflated entry being inflated, with its compressed bytes and running CRC.
+  const TZipEntry* entry = nullptr;
+  std::vector<std::uint8_t> packed;
+  std::unique_ptr<TInflateStream> inflate;
+  std::uint32_t crc = 0;
+  TMemoryStream whole; // an entry of another method, extracted in one go
+};
+
+void TZipReader::OpenPart(std::string_view name) {
+  std::vector<std::uint32_t> selected;
+  try {
+    selected = SelectEntries(name);
+  } catch (...) {
+    file_.reset();
+    throw;
+  }
+  part_ = std::make_unique<TPartState>();
+  part_->selected = std::move(selected);
+}
+
+void TZipReader::ClosePart() {
+  if (part_) {
+    part_.reset();
+    file_.reset();
+  }
+}
+
+int TZipReader::PartExtracted() const { return part_ ? part_->extracted : 0; }
+
+void TZipReader::FinishPartEntry(TEntryOutcome outcome) {
+  lastOutcomes_.push_back(outcome);
+  if (outcome == TEntryOutcome::kExtracted) {
+    ++part_->extracted;
+  }
+}
+
+std::span<const std::uint8_t> TZipReader::NextPiece() {
+  if (!part_) {
+    return {};
+  }
+  TPartState& part = *part_;
+  try {
+    for (;;) {
+      if (part.inflate) {
+        const std::span<const std::uint8_t> piece = part.inflate->Next();
+        if (!piece.empty()) {
+          part.crc = Crc32Update(part.crc, piece);
+          return piece;
+        }
+        const TInflateStatus status = part.inflate->Result().status;
+        part.inflate.reset();
+        part.packed = {};
+        if (status == TInflateStatus::kOutputLimit) {
+          FinishPartEntry(TEntryOutcome::kLargerThanStated);
+        } else if (status != TInflateStatus::kDone || part.crc != part.entry->crc32) {
+          FinishPartEntry(TEntryOutcome::kBadCrc);
+        } else {
+          FinishPartEntry(TEntryOutcome::kExtracted);
+        }
+        continue;
+      }
+      if (part.next == part.selected.size()) {
+        part.whole.Release();
+        return {};
+      }
+      const std::uint32_t i = part.selected[part.next++];
+      if (overlapping_[i]) {
+        FinishPartEntry(TEntryOutcome::kUnreadable);
+        continue;
+      }
+      const TZipEntry& entry = entries_[i];
+      if (entry.compressionMethod == 8) {
+        TEntryData data;
+        if (const auto outcome = OpenEntry(entry, data)) {
+          FinishPartEntry(*outcome);
+          continue;
+        }
+        part.entry = &entry;
+        part.packed = std::move(data.packed);
+        part.crc = 0;
+        part.inflate = std::make_unique<TInflateStream>(part.packed, data.limit, pieceSize_);
+        continue;
+      }
+      part.whole.Clear();
+      FinishPartEntry(ExtractEntry(entry, part.whole));
+      if (!part.whole.Empty()) {
+        return part.whole.Bytes();
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    ClosePart();
+    throw EOutputWriteError();
+  } catch (...) {
+    ClosePart();
+    throw;
+  }
+}
+
 bool TZipReader::IsSameFile() const {
   return haveDirectory_ && file_->ModifiedTime() == dirModifiedTime_ &&
          static_cast<std::int64_t>(file_->Size()) == dirFileSize_ &&
@@ -548,7 +659,7 @@ void TZipReader::RememberFile() {
   dirDevice_ = file_->Device();
 }
 
-TEntryOutcome TZipReader::ExtractEntry(const TZipEntry& entry, TMemoryStream& stream) {
+std::optional<TEntryOutcome> TZipReader::OpenEntry(const TZipEntry& entry, TEntryData& data) {
   const std::uint64_t fileSize = file_->Size();
   if (entry.relativeOffset > fileSize - std::min(baseOffset_, fileSize)) {
     return TEntryOutcome::kUnreadable;
@@ -559,38 +670,55 @@ TEntryOutcome TZipReader::ExtractEntry(const TZipEntry& entry, TMemoryStream& st
   if (file_->ReadAt(headerAt, fixed) != fixed.size() || !ParseLocalHeader(fixed, header)) {
     return TEntryOutcome::kUnreadable;
   }
-  const std::uint64_t dataAt = headerAt + TLocalFileHeader::kFixedSize +
-                               header.fileNameLength + header.extraFieldLength;
-  const std::uint64_t available = dataAt < fileSize ? fileSize - dataAt : 0;
-  const std::uint64_t stated = entry.uncompressedSize;
-  const std::uint64_t limit = std::min(stated, entrySizeLimit_);
-  const std::size_t start = stream.Position();
+  data.at = headerAt + TLocalFileHeader::kFixedSize + header.fileNameLength +
+            header.extraFieldLength;
+  data.available = data.at < fileSize ? fileSize - data.at : 0;
+  data.limit = std::min(entry.uncompressedSize, entrySizeLimit_);
+  data.packedSize = entry.compressedSize;
   const std::uint16_t method = entry.compressionMethod;
   const bool known = method == 0 || method == 8 || (method >= 1 && method <= 6);
 
   // Encrypted data is tried with the empty password: its 12-byte header must decrypt to the
   // check byte. Then the rest is decrypted in memory.
-  std::vector<std::uint8_t> packed;
-  std::uint64_t packedSize = entry.compressedSize;
-  bool inMemory = false;
   if ((entry.flags & kFlagEncrypted) != 0) {
     if (!known || entry.compressedSize < kCryptHeaderSize) {
       return TEntryOutcome::kEncrypted;
     }
-    packed = file_->ReadBlock(dataAt, std::min(entry.compressedSize, available));
+    data.packed = file_->ReadBlock(data.at, std::min(entry.compressedSize, data.available));
     const std::uint8_t check = (entry.flags & kFlagDataDescriptor) != 0
                                    ? static_cast<std::uint8_t>(entry.lastModTime >> 8)
                                    : static_cast<std::uint8_t>(entry.crc32 >> 24);
-    if (packed.size() < kCryptHeaderSize || !DecryptWithEmptyPassword(packed, check)) {
+    if (data.packed.size() < kCryptHeaderSize || !DecryptWithEmptyPassword(data.packed, check)) {
       return TEntryOutcome::kEncrypted;
     }
-    packed.erase(packed.begin(), packed.begin() + kCryptHeaderSize);
-    packedSize -= kCryptHeaderSize;
-    inMemory = true;
+    data.packed.erase(data.packed.begin(), data.packed.begin() + kCryptHeaderSize);
+    data.packedSize -= kCryptHeaderSize;
+    data.inMemory = true;
   }
   if (!known) {
     return TEntryOutcome::kUnknownMethod;
   }
+  if (method != 0 && !data.inMemory) {
+    data.packed = file_->ReadBlock(data.at, std::min(data.packedSize, data.available));
+    data.inMemory = true;
+  }
+  return std::nullopt;
+}
+
+TEntryOutcome TZipReader::ExtractEntry(const TZipEntry& entry, TMemoryStream& stream) {
+  TEntryData data;
+  if (const auto outcome = OpenEntry(entry, data)) {
+    return *outcome;
+  }
+  const std::uint64_t stated = entry.uncompressedSize;
+  const std::uint64_t limit = data.limit;
+  const std::size_t start = stream.Position();
+  const std::uint16_t method = entry.compressionMethod;
+  std::vector<std::uint8_t>& packed = data.packed;
+  const std::uint64_t packedSize = data.packedSize;
+  const bool inMemory = data.inMemory;
+  const std::uint64_t available = data.available;
+  const std::uint64_t dataAt = data.at;
 
   bool decodedWhole = true; // the decoder reached a proper end
   bool overLimit = false;
@@ -616,9 +744,6 @@ TEntryOutcome TZipReader::ExtractEntry(const TZipEntry& entry, TMemoryStream& st
     }
     overLimit = packedSize > limit;
   } else {
-    if (!inMemory) {
-      packed = file_->ReadBlock(dataAt, std::min(packedSize, available));
-    }
     TInflateResult result;
     if (method == 8) {
       // Room up front for what the data can really produce, not just what the entry states.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -98,12 +99,27 @@ public:
   int UnZipToStream(TMemoryStream& stream, std::string_view name);
   int UnZipToStream(TMemoryStream* stream, std::string_view name);
 
-  // Outcomes of the entries the last UnZipToStream call selected, in order.
+  // Piece by piece: the entries UnZipToStream would select for `name`, decoded into the
+  // same bytes, handed out a piece at a time. A deflated entry is inflated a piece at a time,
+  // so any size costs a piece; an entry of another method comes whole, as one piece. The
+  // outcomes and the count are those UnZipToStream gives, once the pieces run out.
+  // UnZipToStream or another OpenPart ends the reading. Throws as UnZipToStream does.
+  void OpenPart(std::string_view name);
+  // The next piece, valid until the next call; empty once every selected entry is read.
+  std::span<const std::uint8_t> NextPiece();
+  // Entries decoded completely with a correct CRC so far.
+  int PartExtracted() const;
+  // Ends the reading early and lets the archive go.
+  void ClosePart();
+
+  // Outcomes of the entries the last UnZipToStream call (or piecewise reading) selected.
   const std::vector<TEntryOutcome>& LastOutcomes() const { return lastOutcomes_; }
 
   // Hard cap on the bytes one entry may produce, whatever it states (default: the memory
   // stream's own limit). Output beyond it is treated like output beyond the stated size.
   void SetEntrySizeLimit(std::uint64_t limit) { entrySizeLimit_ = limit; }
+  // Size of the pieces deflated entries are inflated in when read piece by piece.
+  void SetPieceSize(std::size_t size) { pieceSize_ = size; }
 
 private:
   class TArchiveFile;
@@ -117,7 +133,23 @@ private:
   void MarkOverlaps();
   bool IsSameFile() const;
   void RememberFile();
+  // Where an entry's data starts and how much it may produce; the compressed bytes of an
+  // entry that is not stored (decrypted when it is encrypted) are read into `packed`.
+  struct TEntryData {
+    std::uint64_t at = 0;
+    std::uint64_t available = 0; // bytes of the file from `at` on
+    std::uint64_t limit = 0;     // most bytes the entry may produce
+    std::uint64_t packedSize = 0;
+    std::vector<std::uint8_t> packed;
+    bool inMemory = false; // the data is in `packed`
+  };
+  struct TPartState;
+
+  std::vector<std::uint32_t> SelectEntries(std::string_view name);
+  // The outcome when the entry ends before its data (unreadable, encrypted, unknown method).
+  std::optional<TEntryOutcome> OpenEntry(const TZipEntry& entry, TEntryData& data);
   TEntryOutcome ExtractEntry(const TZipEntry& entry, TMemoryStream& stream);
+  void FinishPartEntry(TEntryOutcome outcome);
 
   std::u16string zipName_;
   std::unique_ptr<TArchiveFile> file_;
@@ -136,6 +168,8 @@ private:
   std::vector<TEntryOutcome> lastOutcomes_;
   std::vector<bool> overlapping_; // per entry: data overlaps another entry's
   std::uint64_t entrySizeLimit_ = TMemoryStream::kMaxSize;
+  std::size_t pieceSize_ = std::size_t{1} << 20;
+  std::unique_ptr<TPartState> part_; // the piecewise reading under way
 };
 
 } // namespace scv::ooxml

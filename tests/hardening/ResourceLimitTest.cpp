@@ -66,7 +66,7 @@ std::vector<TMeasured> RunAll(const std::vector<std::pair<const TShape*, std::si
   return measured;
 }
 
-void CheckRun(const TMeasured& m, const TShape& shape, std::size_t n) {
+void CheckRun(const TMeasured& m, const TShape& shape) {
   SCOPED_TRACE(m.name);
   const TBoundedResult& r = m.run;
   EXPECT_FALSE(r.timedOut) << "killed after " << kWallLimitSeconds << " s";
@@ -75,9 +75,8 @@ void CheckRun(const TMeasured& m, const TShape& shape, std::size_t n) {
   EXPECT_EQ(r.err.substr(0, 2000), "");
   EXPECT_LE(r.cpuSeconds, kCpuLimitSeconds);
   const long perByte = shape.rssPerByte != 0 ? shape.rssPerByte : kRssPerByte;
-  const long budgetKb = BaselineRssKb() + kRssSlackKb +
-                        perByte * static_cast<long>((m.inputBytes + m.outputBytes) / 1024) +
-                        (shape.unpacks ? static_cast<long>(n / 1024) * 2 : 0);
+  const long budgetKb = BaselineRssKb() + (shape.rssSlackKb != 0 ? shape.rssSlackKb : kRssSlackKb) +
+                        perByte * static_cast<long>((m.inputBytes + m.outputBytes) / 1024);
   EXPECT_LE(r.peakRssKb, budgetKb) << "input " << m.inputBytes << " output " << m.outputBytes;
   std::cout << "[ measures ] " << m.name << ": exit " << r.exitCode << ", in " << m.inputBytes
             << " B, out " << m.outputBytes << " B, cpu " << r.cpuSeconds << " s, peak RSS "
@@ -100,7 +99,7 @@ void RunShapes(const std::string& prefix) {
   ASSERT_FALSE(cases.empty()) << prefix;
   const std::vector<TMeasured> measured = RunAll(cases, dir);
   for (std::size_t i = 0; i < cases.size(); ++i) {
-    CheckRun(measured[i], *cases[i].first, cases[i].second);
+    CheckRun(measured[i], *cases[i].first);
   }
   // The cost of four times the size, against the fixed cost of a run.
   const double baseCpu = [&] {

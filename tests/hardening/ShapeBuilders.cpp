@@ -307,6 +307,34 @@ std::string DocxDeflateBomb(std::size_t n) {
   return zip.Build();
 }
 
+// head, `times` copies of unit and tail, packed about 170-fold, with their true CRC and size.
+TZipItem& AddRepeatedPart(TZipBuilder& zip, const std::string& name, const std::string& head,
+                          const std::string& unit, std::size_t times, const std::string& tail) {
+  TZipItem& item = zip.Add(name, "", 8);
+  item.payload = Str(DeflateRepeat(head, unit, times, tail));
+  std::string chunk;
+  const std::size_t perChunk = std::max<std::size_t>(1, 65536 / unit.size());
+  for (std::size_t i = 0; i < perChunk; ++i) {
+    chunk += unit;
+  }
+  std::uint32_t crc = ReferenceCrc32Update(0, head);
+  for (std::size_t done = 0; done < times; done += perChunk) {
+    const std::size_t k = std::min(perChunk, times - done);
+    crc = ReferenceCrc32Update(crc, std::string_view(chunk).substr(0, k * unit.size()));
+  }
+  item.crc = ReferenceCrc32Update(crc, tail);
+  item.statedSize = head.size() + times * unit.size() + tail.size();
+  return item;
+}
+
+// A main part of about n bytes of markup that writes no text, packed about 170-fold.
+std::string DocxMarkupBomb(std::size_t n) {
+  TZipBuilder zip;
+  AddRepeatedPart(zip, "word/document.xml", std::string(kWordOpen) + "<w:p><w:r><w:t>x</w:t></w:r></w:p>",
+                  "<w:x/>", n / 6, kWordClose);
+  return zip.Build();
+}
+
 // One entry while the end record states the largest counts.
 std::string DocxHugeEntryCount(std::size_t) {
   TZipBuilder zip;
@@ -473,6 +501,10 @@ std::string PdfManyTextRuns(std::size_t n) {
 // about 1.3 KB for each two input bytes. Known and reported; bounded here so it cannot grow.
 constexpr long kPdfStateBytes = 1024;
 
+// A part that inflates far beyond the input is read a piece at a time: its peak stays well
+// below its inflated size (24 MB), so these shapes get only this much room over the baseline.
+constexpr long kUnpackedSlackKb = 16 * 1024;
+
 } // namespace
 
 const std::vector<TShape>& HostileShapes() {
@@ -497,7 +529,8 @@ const std::vector<TShape>& HostileShapes() {
       {"docx-many-attributes", "docx", DocxManyAttributes, 50000, true},
       {"docx-many-attributes-one-repeated", "docx", DocxManyAttributesOneRepeated, 50000, true},
       {"docx-many-entities", "docx", DocxManyEntities, 100000, true},
-      {"docx-deflate-bomb", "docx", DocxDeflateBomb, 64u << 20, false, true},
+      {"docx-deflate-bomb", "docx", DocxDeflateBomb, 64u << 20, false, 0, kUnpackedSlackKb},
+      {"docx-markup-bomb", "docx", DocxMarkupBomb, 24u << 20, false, 0, kUnpackedSlackKb},
       {"docx-huge-entry-count", "docx", DocxHugeEntryCount, 1, false},
       {"docx-many-entries", "docx",
        [](std::size_t n) {
@@ -519,7 +552,18 @@ const std::vector<TShape>& HostileShapes() {
        },
        3000, true},
       {"xlsx-huge-dimension", "xlsx", XlsxHugeDimension, 1, false},
-      {"xlsx-wide-row", "xlsx", XlsxWideRow, 16u << 20, false, true},
+      {"xlsx-wide-row", "xlsx", XlsxWideRow, 16u << 20, false, 0, kUnpackedSlackKb},
+      {"xlsx-markup-bomb", "xlsx",
+       [](std::size_t n) {
+         TZipBuilder zip;
+         zip.Add("[Content_Types].xml", "<Types/>");
+         AddRepeatedPart(zip, "xl/worksheets/sheet1.xml",
+                         "<?xml version=\"1.0\"?><worksheet><dimension ref=\"A1:B2\"/><sheetData>"
+                         "<row r=\"1\"><c r=\"A1\"><v>7</v></c>",
+                         "<c r=\"A1\"/>", n / 11, "</row></sheetData></worksheet>");
+         return zip.Build();
+       },
+       24u << 20, false, 0, kUnpackedSlackKb},
       {"xlsx-corner-cells", "xlsx", XlsxCornerCells, 1, false},
       {"xlsx-many-shared-strings", "xlsx", XlsxManySharedStrings, 100000, true},
       {"rtf-deep-groups", "rtf", RtfDeepGroups, 200000, true},
@@ -539,7 +583,7 @@ const std::vector<TShape>& HostileShapes() {
       {"htm-deep-tables", "htm", HtmDeepTables, 5000, true},
       {"htm-many-cells", "htm", HtmManyCells, 50000, true},
       {"pdf-deep-arrays", "pdf", PdfDeepArrays, 100000, false},
-      {"pdf-many-saves", "pdf", PdfManySaves, 100000, true, false, kPdfStateBytes},
+      {"pdf-many-saves", "pdf", PdfManySaves, 100000, true, kPdfStateBytes},
       {"pdf-many-text-runs", "pdf", PdfManyTextRuns, 20000, true},
   };
   return shapes;

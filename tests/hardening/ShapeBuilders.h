@@ -16,8 +16,8 @@ struct TShape {
   std::function<std::string(std::size_t n)> build;
   std::size_t n;     // nominal size for the single run
   bool scaled;       // also compared against a run four times the size
-  bool unpacks = false; // decompresses to about n bytes, which the memory budget allows for
   long rssPerByte = 0;   // peak resident bytes allowed per input byte, when not the default
+  long rssSlackKb = 0;   // fixed room over the baseline, when not the default
 };
 
 // Every shape, grouped by the parser it aims at.

@@ -428,5 +428,49 @@ TEST(Inflate, SurvivesGarbageAndMutations) {
   }
 }
 
+// Piece by piece, whatever the piece size, the decoder gives exactly what the one-shot decoder
+// gives: the same bytes, status and counts, for valid, limited, cut and damaged streams.
+TEST(Inflate, PiecesMatchTheWholeDecode) {
+  const std::string data = RandomText(30000, 21, 30) + Periodic(30000, 11) +
+                           std::string(30000, 'r') + SkewedBytes(20000, 22);
+  std::mt19937 rng(23);
+  std::vector<std::vector<std::uint8_t>> inputs;
+  for (const TDeflateMode mode : {TDeflateMode::kStored, TDeflateMode::kFixed, TDeflateMode::kDynamic}) {
+    for (const std::size_t block : {std::size_t{1} << 16, std::size_t{777}}) {
+      const auto packed = test::DeflateEncode(Bytes(data), mode, block);
+      inputs.push_back(packed);
+      inputs.emplace_back(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packed.size() * 2 / 3));
+      for (int k = 0; k < 2; ++k) {
+        auto damaged = packed;
+        damaged[rng() % damaged.size()] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+        inputs.push_back(std::move(damaged));
+      }
+    }
+  }
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    for (const std::uint64_t limit : {std::uint64_t{1} << 30, std::uint64_t{data.size()},
+                                      std::uint64_t{50000}, std::uint64_t{0}}) {
+      const TOutcome whole = Decode(inputs[i], limit);
+      for (const std::size_t piece : {std::size_t{1000}, std::size_t{40000},
+                                      TInflateStream::kDefaultPieceSize}) {
+        SCOPED_TRACE("input " + std::to_string(i) + " limit " + std::to_string(limit) +
+                     " piece " + std::to_string(piece));
+        TInflateStream stream(inputs[i], limit, piece);
+        std::string out;
+        for (auto p = stream.Next(); !p.empty(); p = stream.Next()) {
+          ASSERT_LE(p.size(), piece + 258);
+          out.append(reinterpret_cast<const char*>(p.data()), p.size());
+        }
+        ASSERT_TRUE(stream.Next().empty());
+        const TInflateResult r = stream.Result();
+        ASSERT_EQ(r.status, whole.result.status);
+        ASSERT_EQ(r.produced, whole.result.produced);
+        ASSERT_EQ(r.consumed, whole.result.consumed);
+        ASSERT_TRUE(out == whole.output);
+      }
+    }
+  }
+}
+
 } // namespace
 } // namespace scv::ooxml

@@ -388,6 +388,50 @@ TEST(XMLTokenizer, BufferedTokensEqualWholeMemoryTokens) {
   EXPECT_EQ(buffered, Tokens(xml));
 }
 
+// Tokens read through the window, from pieces of every small size, equal those read from the
+// whole bytes: pieces end inside tags, texts, blank runs, CR LF pairs and before zero bytes.
+TEST(XMLTokenizer, PieceTokensEqualWholeMemoryTokens) {
+  struct TPieces final : TXMLPieceSource {
+    std::string_view rest;
+    std::size_t size = 1;
+    std::string_view NextPiece() override {
+      const std::string_view p = rest.substr(0, size);
+      rest.remove_prefix(p.size());
+      return p;
+    }
+  };
+  const std::string inputs[] = {
+      "<?xml version=\"1.0\"?>\r\n<root>\r\n  <a x=\"1\r\n2\">text \r\n more   </a>\n\r<b/>"
+      "<!-- c -->tail   ",
+      "  lead <open and never closed",
+      std::string("<a>before zero") + '\0' + "after</a>",
+      std::string("<a>") + std::string(3000, ' ') + "x" + std::string(3000, '\t') + "</a>",
+      "<a>" + std::string(5000, 'y') + "</a>" + std::string(100, ' '),
+      std::string("<a>x</a>  ") + '\0' + "<b/>",
+      "",
+      "   ",
+  };
+  for (const std::string& xml : inputs) {
+    for (const bool preserve : {false, true}) {
+      const std::vector<TTok> whole = Tokens(xml, preserve);
+      for (const std::size_t size : {1, 2, 3, 7, 64, 4096}) {
+        SCOPED_TRACE(xml.substr(0, 40) + " / pieces of " + std::to_string(size));
+        TPieces pieces;
+        pieces.rest = xml;
+        pieces.size = size;
+        std::vector<TTok> out;
+        TXMLLargeTokenizer tok(pieces);
+        while (tok.Kind() != TTokenKind::kEnd) {
+          EXPECT_FALSE(tok.TokenInSource());
+          out.push_back({tok.Kind(), std::string(tok.Token())});
+          tok.NextToken(preserve);
+        }
+        EXPECT_EQ(out, whole);
+      }
+    }
+  }
+}
+
 TEST(XMLTokenizer, BufferedZeroByteAfterTrimmedText) {
   // The first token is read with white space not preserved, the next with it preserved: the
   // space before the zero byte is a token of its own in both tokenizers.

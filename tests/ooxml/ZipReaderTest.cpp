@@ -30,10 +30,28 @@ public:
     reader.SetZipName(platform::Utf8ToWide(path_));
   }
   const std::string& Path() const { return path_; }
-  // Extracts `name` into a fresh stream: the count and the stream's bytes.
+  // Extracts `name` into a fresh stream: the count and the stream's bytes. Reading the same
+  // entries piece by piece, in tiny and in large pieces, must give the same bytes, count and
+  // outcomes.
   std::pair<int, std::string> Extract(std::string_view name) {
     TMemoryStream s;
     const int n = reader.UnZipToStream(s, name);
+    const std::vector<TEntryOutcome> outcomes = reader.LastOutcomes();
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{5000}}) {
+      SCOPED_TRACE("pieces of " + std::to_string(piece));
+      reader.SetPieceSize(piece);
+      reader.OpenPart(name);
+      std::string bytes;
+      for (auto p = reader.NextPiece(); !p.empty(); p = reader.NextPiece()) {
+        EXPECT_LE(p.size(), std::max<std::size_t>(piece + 258, s.Size()));
+        bytes.append(reinterpret_cast<const char*>(p.data()), p.size());
+      }
+      EXPECT_EQ(reader.PartExtracted(), n);
+      EXPECT_TRUE(reader.LastOutcomes() == outcomes);
+      EXPECT_TRUE(bytes == Text(s));
+      reader.ClosePart();
+    }
+    reader.SetPieceSize(TInflateStream::kDefaultPieceSize);
     return {n, Text(s)};
   }
   TZipReader reader;
@@ -248,6 +266,11 @@ TEST(ZipReader, StoredEntryEndingEarlyRaisesFatalError) {
   // The 1000 stated bytes run past the end of the file for the last entry.
   EXPECT_THROW(a.reader.UnZipToStream(s, "z.txt"), EFatalUnzipError);
   EXPECT_EQ(std::string(EFatalUnzipError().what()), "Premature end of file reached");
+  // Piece by piece too, and the reader is usable afterwards.
+  a.reader.OpenPart("z.txt");
+  EXPECT_THROW(a.reader.NextPiece(), EFatalUnzipError);
+  EXPECT_TRUE(a.reader.NextPiece().empty());
+  EXPECT_EQ(a.Extract("big.bin").first, 0); // its stated data overlaps the next entry's
 }
 
 TEST(ZipReader, FilesWithoutEndRecordHaveNoEntries) {

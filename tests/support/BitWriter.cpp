@@ -392,6 +392,47 @@ std::vector<std::uint8_t> DeflateRunOfZeros(std::size_t n) {
   return w.Bytes();
 }
 
+std::vector<std::uint8_t> DeflateRepeat(std::string_view head, std::string_view unit,
+                                        std::size_t times, std::string_view tail) {
+  std::vector<TToken> tokens;
+  const auto literals = [&](std::string_view bytes) {
+    for (const char c : bytes) {
+      tokens.push_back({0, 0, static_cast<std::uint8_t>(c)});
+    }
+  };
+  literals(head);
+  if (times > 0 && !unit.empty()) {
+    literals(unit);
+    // Every later copy of the unit comes from one unit back, in matches of up to 258 bytes.
+    std::size_t left = (times - 1) * unit.size();
+    std::size_t phase = 0;
+    while (left > 0) {
+      std::size_t len = std::min<std::size_t>(left, 258);
+      if (left - len == 1 || left - len == 2) {
+        len -= 3; // leave no remainder too short for a match
+      }
+      if (len < 3) {
+        tokens.push_back({0, 0, static_cast<std::uint8_t>(unit[phase])});
+        len = 1;
+      } else {
+        tokens.push_back({static_cast<std::uint16_t>(len), static_cast<std::uint16_t>(unit.size()), 0});
+      }
+      phase = (phase + len) % unit.size();
+      left -= len;
+    }
+  }
+  literals(tail);
+  std::vector<std::uint8_t> litLens(288, 8);
+  std::fill(litLens.begin() + 144, litLens.begin() + 256, 9);
+  std::fill(litLens.begin() + 256, litLens.begin() + 280, 7);
+  const std::vector<std::uint8_t> distLens(30, 5);
+  TBitWriter w;
+  w.Put(1, 1); // final
+  w.Put(1, 2); // fixed codes
+  WriteTokens(w, tokens, litLens, CanonicalCodes(litLens), distLens, CanonicalCodes(distLens));
+  return w.Bytes();
+}
+
 std::string DeflateEncode(std::string_view data, TDeflateMode mode, std::size_t blockSize) {
   const auto bytes = DeflateEncode(
       std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()),

@@ -47,6 +47,11 @@ std::string DeflateEncode(std::string_view data, TDeflateMode mode,
 // about 160-fold, for size-limit tests.
 std::vector<std::uint8_t> DeflateRunOfZeros(std::size_t n);
 
+// head, then `times` copies of unit (at most 32 KB), then tail, as one fixed-code block whose
+// copies are longest matches one unit back: markup that expands about 170-fold.
+std::vector<std::uint8_t> DeflateRepeat(std::string_view head, std::string_view unit,
+                                        std::size_t times, std::string_view tail);
+
 // Canonical code lengths (at most maxLength bits) for the given symbol frequencies; symbols
 // with frequency 0 get length 0. At least two symbols get codes when any has a frequency.
 std::vector<std::uint8_t> HuffmanLengths(std::span<const std::uint32_t> freq, unsigned maxLength);

@@ -1,6 +1,8 @@
 // In-memory ZIP writer for tests.
 #include "support/ZipBuilder.h"
 
+#include <array>
+
 namespace scv::test {
 namespace {
 
@@ -22,13 +24,23 @@ std::uint32_t Clamp32(std::uint64_t v) {
 
 } // namespace
 
-std::uint32_t ReferenceCrc32(std::string_view data) {
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (const char ch : data) {
-    crc ^= static_cast<std::uint8_t>(ch);
-    for (int k = 0; k < 8; ++k) {
-      crc = (crc & 1u) != 0 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+std::uint32_t ReferenceCrc32(std::string_view data) { return ReferenceCrc32Update(0, data); }
+
+std::uint32_t ReferenceCrc32Update(std::uint32_t crc, std::string_view data) {
+  static const std::array<std::uint32_t, 256> table = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) {
+        c = (c & 1u) != 0 ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+      }
+      t[i] = c;
     }
+    return t;
+  }();
+  crc = ~crc;
+  for (const char ch : data) {
+    crc = table[(crc ^ static_cast<std::uint8_t>(ch)) & 0xFFu] ^ (crc >> 8);
   }
   return ~crc;
 }

@@ -50,7 +50,9 @@ private:
   std::optional<std::uint64_t> statedDirOffset_;
 };
 
-// CRC-32 computed independently of the product code (bitwise).
+// CRC-32 computed independently of the product code (one table lookup per byte); the update
+// form continues a CRC over more bytes, starting from 0.
 std::uint32_t ReferenceCrc32(std::string_view data);
+std::uint32_t ReferenceCrc32Update(std::uint32_t crc, std::string_view data);
 
 } // namespace scv::test
