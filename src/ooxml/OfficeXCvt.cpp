@@ -2,6 +2,7 @@
 // word-processing parts, worksheets and slides, and the final encoding.
 #include "ooxml/OfficeXCvt.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -26,11 +27,22 @@ std::size_t gTextLimit = kDefaultOfficeXTextLimit;
 // Largest part read into memory; a larger entry counts as not extracted.
 std::uint64_t gPartLimit = std::uint64_t{1} << 30;
 std::size_t gPieceSize = TInflateStream::kDefaultPieceSize;
+// A part read whole into the tree, or an entry decoded whole, may hold this many bytes per
+// byte of the archive, and at least the floor: the tree costs up to about 16 bytes per byte
+// of markup.
+constexpr std::uint64_t kTreeCeilingFloor = std::uint64_t{16} << 20;
+constexpr std::uint64_t kTreeCeilingPerByte = 16;
+// The shared-string list (texts and 16 bytes for each) may hold this many bytes per byte of
+// the archive, and at least the floor; a list that would outgrow it fails the conversion.
+constexpr std::uint64_t kStringsCeilingFloor = std::uint64_t{64} << 20;
+constexpr std::uint64_t kStringsCeilingPerByte = 64;
 
 // The module-wide objects: one ZIP reader, one document with its forwarder, the shared
 // strings, and the compact tree parts are read into.
 struct TOfficeXModule {
   TZipReader zip;
+  // Most bytes of a part read whole into the tree (see ReadPart).
+  std::uint64_t treeCeiling = 0;
   TXMLParser document;
   TXMLGhost ghost;
   TSharedStrings sharedStrings;
@@ -812,7 +824,10 @@ enum class TStringRole : std::uint8_t { kOther, kRoot, kItem, kFirst };
 
 class TSharedStringSink : public TStreamSinkBase<TStringRole> {
 public:
-  explicit TSharedStringSink(TSharedStrings& strings) : strings_(strings) {}
+  // The list may hold up to `limit` bytes (see TSharedStrings::Footprint).
+  explicit TSharedStringSink(TSharedStrings& strings,
+                             std::size_t limit = std::numeric_limits<std::size_t>::max())
+      : strings_(strings), limit_(limit) {}
 
   void Begin() { BeginStack(TStringRole::kRoot); }
   void SetName(std::uint32_t /*node*/, std::string_view name, bool /*stable*/) {
@@ -839,6 +854,9 @@ public:
   }
   void Close(std::uint32_t /*node*/) {
     if (Pop().role == TStringRole::kItem) {
+      if (strings_.Footprint() + text_.size() > limit_) {
+        throw EPartFormatError("Shared strings too large");
+      }
       strings_.Add(text_);
     }
   }
@@ -846,6 +864,7 @@ public:
 
 private:
   TSharedStrings& strings_;
+  std::size_t limit_;
   std::string text_;
 };
 
@@ -1212,11 +1231,29 @@ TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view s
       return read;
     }
   }
+  // The tree costs many times the markup it holds, so the part is read whole only up to a
+  // ceiling set by the input's size; a larger part found complete fails the conversion.
   TMemoryStream stream;
-  read.found = m.zip.UnZipToStream(stream, first) != 0 ||
-               (!second.empty() && m.zip.UnZipToStream(stream, second) != 0);
-  read.empty = stream.Empty();
+  bool overCeiling = false;
+  {
+    TPartPieces pieces(m.zip, first, second);
+    for (std::string_view piece = pieces.NextPiece(); !piece.empty();
+         piece = pieces.NextPiece()) {
+      if (piece.size() > m.treeCeiling - std::min<std::uint64_t>(stream.Size(), m.treeCeiling)) {
+        overCeiling = true;
+        stream.Release();
+        pieces.Finish();
+        break;
+      }
+      stream.Write(piece.data(), piece.size());
+    }
+    read.found = pieces.Found();
+    read.empty = pieces.Empty();
+  }
   read.text.clear();
+  if (read.found && overCeiling) {
+    throw EPartFormatError("Part too large to read whole");
+  }
   if (read.found && !read.empty) {
     m.tree.Clear();
     LoadXMLTree(std::string_view(reinterpret_cast<const char*>(stream.Data()), stream.Size()),
@@ -1230,7 +1267,8 @@ TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view s
 void ReadSharedStrings(TOfficeXModule& m) {
   TSharedStrings& strings = m.sharedStrings;
   strings.Clear();
-  TSharedStringSink sink(strings);
+  TSharedStringSink sink(strings, std::max(kStringsCeilingFloor,
+                                           kStringsCeilingPerByte * m.zip.ArchiveSize()));
   const TPartRead read =
       ReadPart(m, "xl\\sharedStrings.xml", {}, sink, [&](const TXMLTree& tree) {
         SharedStringsFromTree(tree, strings);
@@ -1306,6 +1344,8 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
   } catch (...) {
     return kResultOpenError;
   }
+  m.treeCeiling = std::max(kTreeCeilingFloor, kTreeCeilingPerByte * m.zip.ArchiveSize());
+  m.zip.SetWholeEntryLimit(m.treeCeiling); // entries of the legacy methods are decoded whole
   if (m.zip.Count() == 0) {
     return kResultBadFormat;
   }

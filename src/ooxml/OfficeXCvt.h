@@ -49,6 +49,8 @@ public:
   }
   void Add(std::string_view text);
   std::size_t Count() const { return spans_.size(); }
+  // Bytes the list holds: its texts and a place for each.
+  std::size_t Footprint() const { return bytes_.size() + spans_.size() * sizeof(spans_[0]); }
   std::string_view At(std::size_t i) const {
     return std::string_view(bytes_).substr(spans_[i].first, spans_[i].second);
   }

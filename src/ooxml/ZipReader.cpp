@@ -631,7 +631,21 @@ std::span<const std::uint8_t> TZipReader::NextPiece() {
         continue;
       }
       part.whole.Clear();
-      FinishPartEntry(ExtractEntry(entry, part.whole));
+      const std::uint64_t limit = entrySizeLimit_;
+      entrySizeLimit_ = std::min(limit, wholeEntryLimit_);
+      TEntryOutcome outcome = TEntryOutcome::kUnreadable;
+      try {
+        outcome = ExtractEntry(entry, part.whole);
+      } catch (...) {
+        entrySizeLimit_ = limit;
+        throw;
+      }
+      entrySizeLimit_ = limit;
+      if (wholeEntryLimit_ < limit && part.whole.Size() >= wholeEntryLimit_ &&
+          entry.uncompressedSize > wholeEntryLimit_) {
+        throw EWholeEntryTooLarge();
+      }
+      FinishPartEntry(outcome);
       if (!part.whole.Empty()) {
         return part.whole.Bytes();
       }

@@ -49,6 +49,12 @@ class EOutputWriteError : public EZipError {
 public:
   EOutputWriteError() : EZipError("Cant write uncompressed file") {}
 };
+// Piece by piece, an entry that must be decoded whole would produce more than the limit set
+// for that (SetWholeEntryLimit).
+class EWholeEntryTooLarge : public EZipError {
+public:
+  EWholeEntryTooLarge() : EZipError("Entry too large to decode whole") {}
+};
 // The archive file cannot be opened or read.
 class EZipFileError : public EZipError {
 public:
@@ -89,6 +95,10 @@ public:
   std::size_t Count() const { return entries_.size(); }
   const TZipEntry& Entry(std::size_t index) const { return entries_.at(index); }
   const TZipEntryList& Entries() const { return entries_; }
+  // Size of the archive file the directory was read from (0 before ReadZip).
+  std::uint64_t ArchiveSize() const {
+    return dirFileSize_ > 0 ? static_cast<std::uint64_t>(dirFileSize_) : 0;
+  }
 
   // Extracts every entry (in directory order) whose name matches `name` (case-insensitive,
   // "\" or "/" as separators, "*", "?" and "<set>" wildcards) into the stream at its position.
@@ -120,6 +130,9 @@ public:
   void SetEntrySizeLimit(std::uint64_t limit) { entrySizeLimit_ = limit; }
   // Size of the pieces deflated entries are inflated in when read piece by piece.
   void SetPieceSize(std::size_t size) { pieceSize_ = size; }
+  // Piece by piece, the most bytes an entry decoded whole (any method but Deflate) may
+  // produce; beyond it NextPiece throws EWholeEntryTooLarge. Default: no limit of its own.
+  void SetWholeEntryLimit(std::uint64_t limit) { wholeEntryLimit_ = limit; }
 
 private:
   class TArchiveFile;
@@ -169,6 +182,7 @@ private:
   std::vector<bool> overlapping_; // per entry: data overlaps another entry's
   std::uint64_t entrySizeLimit_ = TMemoryStream::kMaxSize;
   std::size_t pieceSize_ = std::size_t{1} << 20;
+  std::uint64_t wholeEntryLimit_ = TMemoryStream::kMaxSize;
   std::unique_ptr<TPartState> part_; // the piecewise reading under way
 };
 

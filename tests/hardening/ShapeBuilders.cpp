@@ -564,6 +564,33 @@ const std::vector<TShape>& HostileShapes() {
          return zip.Build();
        },
        24u << 20, false, 0, kUnpackedSlackKb},
+      // Empty shared strings, 5 bytes of markup each and 16 bytes in the list: the list stops
+      // at its ceiling (64 MB for so small a package; its growth by doubling and the
+      // sanitizer's quarantine of the old blocks come on top), where the whole list of these
+      // 64 MB of markup would take over 200 MB.
+      {"xlsx-shared-strings-bomb", "xlsx",
+       [](std::size_t n) {
+         TZipBuilder zip;
+         zip.Add("[Content_Types].xml", "<Types/>");
+         AddRepeatedPart(zip, "xl/sharedStrings.xml", "<sst>", "<si/>", n / 5, "</sst>");
+         zip.Add("xl/worksheets/sheet1.xml",
+                 XlsxSheet("A1:A1", "<row r=\"1\">" + Cell("A1", "7") + "</row>"));
+         return zip.Build();
+       },
+       64u << 20, false, 0, 12 * kUnpackedSlackKb},
+      // The dimension after the rows sends the sheet to the tree walk, which reads a part
+      // whole only up to a ceiling (16 MB for so small a package).
+      {"xlsx-late-dimension-bomb", "xlsx",
+       [](std::size_t n) {
+         TZipBuilder zip;
+         zip.Add("[Content_Types].xml", "<Types/>");
+         AddRepeatedPart(zip, "xl/worksheets/sheet1.xml",
+                         "<?xml version=\"1.0\"?><worksheet><sheetData><row r=\"1\"><c r=\"A1\">"
+                         "<v>7</v></c></row></sheetData><dimension ref=\"A1:B2\"/>",
+                         "<x/>", n / 4, "</worksheet>");
+         return zip.Build();
+       },
+       64u << 20, false, 0, 2 * kUnpackedSlackKb},
       {"xlsx-corner-cells", "xlsx", XlsxCornerCells, 1, false},
       {"xlsx-many-shared-strings", "xlsx", XlsxManySharedStrings, 100000, true},
       {"rtf-deep-groups", "rtf", RtfDeepGroups, 200000, true},

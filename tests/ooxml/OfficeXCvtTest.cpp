@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "ooxml/MemoryStream.h"
 #include "ooxml/XMLParser.h"
 #include "platform/FileIo.h"
+#include "support/BitWriter.h"
 #include "support/ProcessRunner.h"
 #include "support/TestPaths.h"
 #include "support/ZipBuilder.h"
@@ -508,6 +510,64 @@ TEST(OfficeXCvt, SheetLayoutLimitFailsCleanly) {
   EXPECT_EQ(Extract(path, kPackageWorkbook).code, -5);
   SetOfficeXTextLimit(kDefaultOfficeXTextLimit);
   EXPECT_EQ(Extract(path, kPackageWorkbook).code, 3 + 9 + 1999998 * 2 + 3);
+}
+
+// A part the streaming walk hands to the tree walk (here: its dimension comes after its rows)
+// is read whole, up to a ceiling of 16 MB (or 16 bytes per archive byte); beyond it a part
+// that is found fails the conversion, and one that is not found is passed over as ever.
+TEST(OfficeXCvt, PartsReadWholeHaveACeiling) {
+  test::TTempDir dir;
+  const std::string head = "<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>5</v></c></row>"
+                           "</sheetData><dimension ref=\"A1\"/>";
+  const std::string sheet2 = SheetXml("A1", "<c r=\"A1\"><v>2</v></c>");
+  const auto package = [&](std::size_t filler, std::optional<std::uint32_t> crc) {
+    test::TZipBuilder zip;
+    test::TZipItem& item = zip.Add("xl/worksheets/sheet1.xml", "", 8);
+    const std::string tail = "</worksheet>";
+    const std::vector<std::uint8_t> packed = test::DeflateRepeat(head, "<x/>", filler, tail);
+    item.payload = std::string(packed.begin(), packed.end());
+    std::string xml = head;
+    for (std::size_t i = 0; i < filler; ++i) {
+      xml += "<x/>";
+    }
+    xml += tail;
+    item.crc = crc.value_or(test::ReferenceCrc32(xml));
+    item.statedSize = xml.size();
+    zip.Add("xl/worksheets/sheet2.xml", sheet2, 8);
+    zip.Add("filler", ""); // sheets are looked for by numbers below the entry count
+    return zip.Build();
+  };
+  const std::size_t big = (std::size_t{17} << 20) / 4;
+  EXPECT_EQ(Extract(dir.Write("small.xlsx", package(1000, {})), kPackageWorkbook).bytes,
+            kBom + "sheet1:\r\n5\r\nsheet2:\r\n2\r\n");
+  EXPECT_EQ(Extract(dir.Write("big.xlsx", package(big, {})), kPackageWorkbook).code, -5);
+  EXPECT_EQ(Extract(dir.Write("bad.xlsx", package(big, 1)), kPackageWorkbook).bytes,
+            kBom + "sheet2:\r\n2\r\n");
+}
+
+// A walk that fails (here: text beyond the limit) fails the conversion only for a part that
+// is found; a part whose CRC fails is passed over before and after its walk alike.
+TEST(OfficeXCvt, WalkFailuresOfPartsNotFoundAreIgnored) {
+  test::TTempDir dir;
+  SetOfficeXTextLimit(1 << 20);
+  const std::string tall = "<worksheet><dimension ref=\"A2000000\"/><sheetData><row r=\"1999999\">"
+                           "<c r=\"A1999999\"><v>1</v></c></row></sheetData></worksheet>";
+  for (const bool found : {true, false}) {
+    test::TZipBuilder zip;
+    test::TZipItem& item = zip.Add("xl/worksheets/sheet1.xml", tall, 8);
+    if (!found) {
+      item.crc = 1;
+    }
+    zip.Add("xl/worksheets/sheet2.xml", SheetXml("A1", "<c r=\"A1\"><v>2</v></c>"), 8);
+    zip.Add("filler", "");
+    const TRun run = Extract(dir.Write("tall.xlsx", zip.Build()), kPackageWorkbook);
+    if (found) {
+      EXPECT_EQ(run.code, -5);
+    } else {
+      EXPECT_EQ(run.bytes, kBom + "sheet2:\r\n2\r\n");
+    }
+  }
+  SetOfficeXTextLimit(kDefaultOfficeXTextLimit);
 }
 
 TEST(OfficeXCvt, FuzzRegressionsConvertOrFail) {

@@ -273,6 +273,32 @@ TEST(ZipReader, StoredEntryEndingEarlyRaisesFatalError) {
   EXPECT_EQ(a.Extract("big.bin").first, 0); // its stated data overlaps the next entry's
 }
 
+// Piece by piece, an entry that is decoded whole (any method but Deflate) may not produce
+// more than the limit set for that; whole extraction and deflated entries are not bound by it.
+TEST(ZipReader, WholeEntryLimitAppliesToWholeDecodingOnly) {
+  TZipBuilder b;
+  b.Add("stored.bin", std::string(5000, 's'));
+  b.Add("deflated.bin", std::string(5000, 'd'), 8);
+  b.Add("small.bin", std::string(1000, 'm'));
+  TArchive a(b.Build());
+  a.reader.ReadZip();
+  a.reader.SetWholeEntryLimit(1000);
+  const auto pieces = [&](std::string_view name) {
+    a.reader.OpenPart(name);
+    std::string bytes;
+    for (auto p = a.reader.NextPiece(); !p.empty(); p = a.reader.NextPiece()) {
+      bytes.append(reinterpret_cast<const char*>(p.data()), p.size());
+    }
+    return bytes;
+  };
+  EXPECT_THROW(pieces("stored.bin"), EWholeEntryTooLarge);
+  EXPECT_EQ(pieces("deflated.bin"), std::string(5000, 'd'));
+  EXPECT_EQ(pieces("small.bin"), std::string(1000, 'm'));
+  TMemoryStream s;
+  EXPECT_EQ(a.reader.UnZipToStream(s, "stored.bin"), 1);
+  EXPECT_EQ(s.Size(), 5000u);
+}
+
 TEST(ZipReader, FilesWithoutEndRecordHaveNoEntries) {
   struct Case {
     const char* name;
