@@ -32,10 +32,12 @@ std::size_t gPieceSize = TInflateStream::kDefaultPieceSize;
 // of markup.
 constexpr std::uint64_t kTreeCeilingFloor = std::uint64_t{16} << 20;
 constexpr std::uint64_t kTreeCeilingPerByte = 16;
-// The shared-string list (texts and 16 bytes for each) may hold this many bytes per byte of
-// the archive, and at least the floor; a list that would outgrow it fails the conversion.
-constexpr std::uint64_t kStringsCeilingFloor = std::uint64_t{64} << 20;
-constexpr std::uint64_t kStringsCeilingPerByte = 64;
+// What a streaming walk may hold beyond its output, in bytes per byte of the archive and at
+// least the floor: the shared-string list (texts and 16 bytes for each), one token, and the
+// open elements (about kOpenElementBytes each). More fails the conversion.
+constexpr std::uint64_t kWalkCeilingFloor = std::uint64_t{64} << 20;
+constexpr std::uint64_t kWalkCeilingPerByte = 64;
+constexpr std::uint64_t kOpenElementBytes = 128;
 
 // The module-wide objects: one ZIP reader, one document with its forwarder, the shared
 // strings, and the compact tree parts are read into.
@@ -43,6 +45,8 @@ struct TOfficeXModule {
   TZipReader zip;
   // Most bytes of a part read whole into the tree (see ReadPart).
   std::uint64_t treeCeiling = 0;
+  // Most bytes a streaming walk may hold beyond its output (see kWalkCeilingFloor).
+  std::uint64_t walkCeiling = 0;
   TXMLParser document;
   TXMLGhost ghost;
   TSharedStrings sharedStrings;
@@ -560,6 +564,7 @@ public:
     }
     return Preserves();
   }
+  bool KeepsText() { return Top().role == TTextRole::kRun; }
   void SetText(std::uint32_t /*node*/, std::string_view text, bool /*stable*/) {
     const TEntry& e = Top();
     if (e.role != TTextRole::kRun) {
@@ -670,6 +675,7 @@ public:
     }
     return preserve;
   }
+  bool KeepsText() { return Top().role == TSheetRole::kValue; }
   void SetText(std::uint32_t /*node*/, std::string_view text, bool stable) {
     const TEntry& e = Top();
     if (e.role == TSheetRole::kValue) {
@@ -847,6 +853,7 @@ public:
     return ScratchParams(tag, stable, false);
   }
   bool TagDone(std::uint32_t /*node*/) { return Preserves(); }
+  bool KeepsText() { return Top().role == TStringRole::kFirst; }
   void SetText(std::uint32_t /*node*/, std::string_view text, bool /*stable*/) {
     if (Top().role == TStringRole::kFirst) {
       text_.assign(text);
@@ -1208,8 +1215,8 @@ TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view s
     TPartPieces pieces(m.zip, first, second);
     bool needTree = false;
     try {
-      TXMLLargeTokenizer tok(pieces);
-      BuildTree(tok, sink);
+      TXMLLargeTokenizer tok(pieces, m.walkCeiling);
+      BuildTree(tok, sink, m.walkCeiling / kOpenElementBytes);
       read.text = sink.Finish();
     } catch (const TNeedTree&) {
       needTree = true;
@@ -1257,7 +1264,7 @@ TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view s
   if (read.found && !read.empty) {
     m.tree.Clear();
     LoadXMLTree(std::string_view(reinterpret_cast<const char*>(stream.Data()), stream.Size()),
-                m.tree); // the tree keeps views into the stream
+                m.tree, m.walkCeiling / kOpenElementBytes); // the tree keeps views into it
     read.text = treeText(m.tree);
     m.tree.Clear();
   }
@@ -1267,8 +1274,7 @@ TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view s
 void ReadSharedStrings(TOfficeXModule& m) {
   TSharedStrings& strings = m.sharedStrings;
   strings.Clear();
-  TSharedStringSink sink(strings, std::max(kStringsCeilingFloor,
-                                           kStringsCeilingPerByte * m.zip.ArchiveSize()));
+  TSharedStringSink sink(strings, m.walkCeiling);
   const TPartRead read =
       ReadPart(m, "xl\\sharedStrings.xml", {}, sink, [&](const TXMLTree& tree) {
         SharedStringsFromTree(tree, strings);
@@ -1346,6 +1352,7 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
   }
   m.treeCeiling = std::max(kTreeCeilingFloor, kTreeCeilingPerByte * m.zip.ArchiveSize());
   m.zip.SetWholeEntryLimit(m.treeCeiling); // entries of the legacy methods are decoded whole
+  m.walkCeiling = std::max(kWalkCeilingFloor, kWalkCeilingPerByte * m.zip.ArchiveSize());
   if (m.zip.Count() == 0) {
     return kResultBadFormat;
   }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +38,14 @@ bool StyleSheetOf(std::string_view token, std::string& out);
 //                                    and close it; false (nothing consumed) to leave it to
 //                                    these rules
 //   SetStyleSheet(reference)
+//   KeepsText() -> bool              optional: whether the innermost open element's text
+//                                    matters; when false its text is not gathered at all
+
+// More elements open at once than the caller allows (each open element costs memory).
+class EXMLTooDeep : public std::runtime_error {
+public:
+  EXMLTooDeep() : std::runtime_error("Elements nested too deeply") {}
+};
 
 // The compact tree as a sink.
 struct TTreeSink {
@@ -104,8 +114,11 @@ bool TagAttributes(Sink& sink, std::uint32_t node, const Tokenizer& tok, TParamL
 // Tree building. The current element starts at the root; text joins the current element,
 // a start tag names a blank current element (the cleared root) or opens a new sub-element,
 // an empty-element tag adds a sub-element, and an end tag returns to the parent whatever its
-// name. Once the document element is closed nothing more is read.
-template <typename Tokenizer, typename Sink> void BuildTree(Tokenizer& tok, Sink& sink) {
+// name. Once the document element is closed nothing more is read. At most maxDepth elements
+// are open at once; one more throws EXMLTooDeep.
+template <typename Tokenizer, typename Sink>
+void BuildTree(Tokenizer& tok, Sink& sink,
+               std::size_t maxDepth = std::numeric_limits<std::size_t>::max()) {
   using detail::TOpenElement;
   sink.Begin();
   std::vector<TOpenElement> path(1);
@@ -124,6 +137,11 @@ template <typename Tokenizer, typename Sink> void BuildTree(Tokenizer& tok, Sink
       }
       break;
     case TTokenKind::kText:
+      if constexpr (requires { sink.KeepsText(); }) {
+        if (!sink.KeepsText()) {
+          break;
+        }
+      }
       current.text.Join(tok.Token(), tok.TokenInSource());
       break;
     case TTokenKind::kStartTag: {
@@ -142,6 +160,9 @@ template <typename Tokenizer, typename Sink> void BuildTree(Tokenizer& tok, Sink
           if (!preserve && sink.ReadContent(tok)) {
             break;
           }
+        }
+        if (depth == maxDepth) {
+          throw EXMLTooDeep();
         }
         if (depth == path.size()) {
           path.emplace_back();

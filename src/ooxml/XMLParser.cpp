@@ -423,10 +423,10 @@ std::uint32_t TXMLTree::ChildByName(std::uint32_t node, std::string_view name) c
   return kNone;
 }
 
-void LoadXMLTree(std::string_view bytes, TXMLTree& tree) {
+void LoadXMLTree(std::string_view bytes, TXMLTree& tree, std::size_t maxDepth) {
   TXMLLargeTokenizer tok(bytes);
   TTreeSink sink{tree};
-  BuildTree(tok, sink);
+  BuildTree(tok, sink, maxDepth);
 }
 
 void LoadXMLTree(TXMLLargeTokenizer& tokenizer, TXMLTree& tree) {

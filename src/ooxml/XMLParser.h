@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -113,8 +114,10 @@ private:
   bool hasStyleSheet_ = false;
 };
 
-// Builds the tree of a document held in memory (bytes must outlive the tree).
-void LoadXMLTree(std::string_view bytes, TXMLTree& tree);
+// Builds the tree of a document held in memory (bytes must outlive the tree), with at most
+// maxDepth elements open at once (EXMLTooDeep beyond).
+void LoadXMLTree(std::string_view bytes, TXMLTree& tree,
+                 std::size_t maxDepth = std::numeric_limits<std::size_t>::max());
 // Builds the tree through either tokenizer (texts are then copied into the tree).
 void LoadXMLTree(TXMLLargeTokenizer& tokenizer, TXMLTree& tree);
 void LoadXMLTree(TXMLTokenizer& tokenizer, TXMLTree& tree);

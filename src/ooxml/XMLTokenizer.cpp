@@ -326,8 +326,8 @@ void TXMLLargeTokenizer::SetToken(std::size_t from, std::size_t to, bool sawLf) 
   token_ = cleanedToken_ ? std::string_view(cleaned_) : raw;
 }
 
-TXMLLargeTokenizer::TXMLLargeTokenizer(TXMLPieceSource& pieces)
-    : pieces_(&pieces), piecesDone_(false) {
+TXMLLargeTokenizer::TXMLLargeTokenizer(TXMLPieceSource& pieces, std::size_t maxToken)
+    : pieces_(&pieces), maxToken_(maxToken), piecesDone_(false) {
   data_ = window_.data();
   NextToken(false);
 }
@@ -335,6 +335,9 @@ TXMLLargeTokenizer::TXMLLargeTokenizer(TXMLPieceSource& pieces)
 bool TXMLLargeTokenizer::MorePieces(std::size_t& keepFrom) {
   if (piecesDone_) {
     return false;
+  }
+  if (end_ - keepFrom > maxToken_) {
+    throw ETokenTooLarge(); // the token read so far is already too long
   }
   const std::string_view piece = pieces_->NextPiece();
   if (piece.empty()) {

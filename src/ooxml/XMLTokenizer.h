@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -19,6 +20,12 @@ class TMemoryStream;
 class EParserError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
+};
+
+// Read through pieces, a token needs more room than the tokenizer was allowed.
+class ETokenTooLarge : public std::runtime_error {
+public:
+  ETokenTooLarge() : std::runtime_error("Token too large") {}
 };
 
 enum class TTokenKind : std::uint8_t {
@@ -81,8 +88,10 @@ public:
   explicit TXMLLargeTokenizer(TXMLByteSource& source);
   // Reads the pieces through a window that holds the current token and what follows it in
   // the last piece, so the whole text is never held at once; tokens come out exactly as over
-  // the joined pieces. Token texts are then valid only until the next token.
-  explicit TXMLLargeTokenizer(TXMLPieceSource& pieces);
+  // the joined pieces. Token texts are then valid only until the next token. A token longer
+  // than maxToken throws ETokenTooLarge.
+  explicit TXMLLargeTokenizer(TXMLPieceSource& pieces,
+                              std::size_t maxToken = std::numeric_limits<std::size_t>::max());
 
   void NextToken(bool preserveSpace);
   TTokenKind Kind() const { return kind_; }
@@ -107,6 +116,7 @@ private:
   bool MorePieces(std::size_t& keepFrom);
 
   TXMLPieceSource* pieces_ = nullptr;
+  std::size_t maxToken_ = 0;
   std::string window_;
   bool piecesDone_ = true;
   std::unique_ptr<char[]> own_;

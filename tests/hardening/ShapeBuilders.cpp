@@ -531,6 +531,33 @@ const std::vector<TShape>& HostileShapes() {
       {"docx-many-entities", "docx", DocxManyEntities, 100000, true},
       {"docx-deflate-bomb", "docx", DocxDeflateBomb, 64u << 20, false, 0, kUnpackedSlackKb},
       {"docx-markup-bomb", "docx", DocxMarkupBomb, 24u << 20, false, 0, kUnpackedSlackKb},
+      // Text outside any run, in tokens between empty elements: none of it is gathered.
+      {"docx-loose-text-bomb", "docx",
+       [](std::size_t n) {
+         TZipBuilder zip;
+         AddRepeatedPart(zip, "word/document.xml", kWordOpen, std::string(1000, 'x') + "<a/>",
+                         n / 1004, kWordClose);
+         return zip.Build();
+       },
+       24u << 20, false, 0, kUnpackedSlackKb},
+      // Elements opened and never closed, 3 bytes each: the open elements stop at a ceiling
+      // (about 64 MB of them for so small a package) instead of costing 40 times the markup.
+      {"docx-deep-bomb", "docx",
+       [](std::size_t n) {
+         TZipBuilder zip;
+         AddRepeatedPart(zip, "word/document.xml", kWordOpen, "<a>", n / 3, "");
+         return zip.Build();
+       },
+       32u << 20, false, 0, 12 * kUnpackedSlackKb},
+      // One tag that never ends: the token stops at a ceiling (64 MB for so small a package).
+      {"docx-endless-tag-bomb", "docx",
+       [](std::size_t n) {
+         TZipBuilder zip;
+         AddRepeatedPart(zip, "word/document.xml", std::string(kWordOpen) + "<a b=\"", "y",
+                         n, "\"/>");
+         return zip.Build();
+       },
+       96u << 20, false, 0, 12 * kUnpackedSlackKb},
       {"docx-huge-entry-count", "docx", DocxHugeEntryCount, 1, false},
       {"docx-many-entries", "docx",
        [](std::size_t n) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ooxml/MemoryStream.h"
+#include "ooxml/XMLBuild.h"
 #include "platform/FileIo.h"
 #include "support/ProcessRunner.h"
 
@@ -82,6 +83,27 @@ TEST(XMLParser, BuildsTrees) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Tree(c.xml), c.want);
   }
+}
+
+// The caller may bound the elements open at once: the limit itself is allowed, one more is not,
+// and elements closed along the way free their places.
+TEST(XMLParser, DepthLimit) {
+  TXMLTree tree;
+  // The first start tag names the root; b, c and d open below it.
+  const std::string deep = "<a><b><c><d><e/></d></c></b></a>";
+  EXPECT_NO_THROW(LoadXMLTree(deep, tree, 4));
+  EXPECT_THROW(LoadXMLTree(deep, tree, 3), EXMLTooDeep);
+  std::string wide = "<a>";
+  for (int i = 0; i < 1000; ++i) {
+    wide += "<b><c>x</c></b>";
+  }
+  wide += "</a>";
+  EXPECT_NO_THROW(LoadXMLTree(wide, tree, 4));
+  std::string unclosed;
+  for (int i = 0; i < 100000; ++i) {
+    unclosed += "<a>";
+  }
+  EXPECT_THROW(LoadXMLTree(unclosed, tree, 10), EXMLTooDeep);
 }
 
 TEST(XMLParser, StyleSheetDeclaration) {

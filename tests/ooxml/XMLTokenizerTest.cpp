@@ -432,6 +432,38 @@ TEST(XMLTokenizer, PieceTokensEqualWholeMemoryTokens) {
   }
 }
 
+// Read through pieces, a token may be as long as the tokenizer allows (plus what the last
+// piece brought); a longer one throws, whether a tag or a text, and blank runs between tokens
+// count for nothing.
+TEST(XMLTokenizer, PieceTokensHaveACeiling) {
+  struct TPieces final : TXMLPieceSource {
+    std::string_view rest;
+    std::string_view NextPiece() override {
+      const std::string_view p = rest.substr(0, 100);
+      rest.remove_prefix(p.size());
+      return p;
+    }
+  };
+  const auto read = [](const std::string& xml, std::size_t maxToken) {
+    TPieces pieces;
+    pieces.rest = xml;
+    TXMLLargeTokenizer tok(pieces, maxToken);
+    std::size_t n = 0;
+    while (tok.Kind() != TTokenKind::kEnd) {
+      ++n;
+      tok.NextToken(false);
+    }
+    return n;
+  };
+  const std::string longTag = "<a b=\"" + std::string(5000, 'y') + "\"/>";
+  const std::string longText = "<a>" + std::string(5000, 'y') + "</a>";
+  EXPECT_EQ(read(longTag, 5000), 1u);
+  EXPECT_THROW(read(longTag, 4000), ETokenTooLarge);
+  EXPECT_EQ(read(longText, 5000), 3u);
+  EXPECT_THROW(read(longText, 4000), ETokenTooLarge);
+  EXPECT_EQ(read("<a>" + std::string(50000, ' ') + "</a>", 200), 2u);
+}
+
 TEST(XMLTokenizer, BufferedZeroByteAfterTrimmedText) {
   // The first token is read with white space not preserved, the next with it preserved: the
   // space before the zero byte is a token of its own in both tokenizers.
