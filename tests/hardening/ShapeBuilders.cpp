@@ -327,6 +327,15 @@ TZipItem& AddRepeatedPart(TZipBuilder& zip, const std::string& name, const std::
   return item;
 }
 
+// A workbook whose one sheet is head, `times` copies of unit and tail, packed about 170-fold.
+std::string XlsxRepeatedSheet(const std::string& head, const std::string& unit,
+                              std::size_t times, const std::string& tail) {
+  TZipBuilder zip;
+  zip.Add("[Content_Types].xml", "<Types/>");
+  AddRepeatedPart(zip, "xl/worksheets/sheet1.xml", head, unit, times, tail);
+  return zip.Build();
+}
+
 // A main part of about n bytes of markup that writes no text, packed about 170-fold.
 std::string DocxMarkupBomb(std::size_t n) {
   TZipBuilder zip;
@@ -582,13 +591,9 @@ const std::vector<TShape>& HostileShapes() {
       {"xlsx-wide-row", "xlsx", XlsxWideRow, 16u << 20, false, 0, kUnpackedSlackKb},
       {"xlsx-markup-bomb", "xlsx",
        [](std::size_t n) {
-         TZipBuilder zip;
-         zip.Add("[Content_Types].xml", "<Types/>");
-         AddRepeatedPart(zip, "xl/worksheets/sheet1.xml",
-                         "<?xml version=\"1.0\"?><worksheet><dimension ref=\"A1:B2\"/><sheetData>"
-                         "<row r=\"1\"><c r=\"A1\"><v>7</v></c>",
-                         "<c r=\"A1\"/>", n / 11, "</row></sheetData></worksheet>");
-         return zip.Build();
+         return XlsxRepeatedSheet("<?xml version=\"1.0\"?><worksheet><dimension ref=\"A1:B2\"/>"
+                                  "<sheetData><row r=\"1\"><c r=\"A1\"><v>7</v></c>",
+                                  "<c r=\"A1\"/>", n / 11, "</row></sheetData></worksheet>");
        },
        24u << 20, false, 0, kUnpackedSlackKb},
       // Empty shared strings, 5 bytes of markup each and 16 bytes in the list: the list stops
@@ -609,13 +614,10 @@ const std::vector<TShape>& HostileShapes() {
       // whole only up to a ceiling (16 MB for so small a package).
       {"xlsx-late-dimension-bomb", "xlsx",
        [](std::size_t n) {
-         TZipBuilder zip;
-         zip.Add("[Content_Types].xml", "<Types/>");
-         AddRepeatedPart(zip, "xl/worksheets/sheet1.xml",
-                         "<?xml version=\"1.0\"?><worksheet><sheetData><row r=\"1\"><c r=\"A1\">"
-                         "<v>7</v></c></row></sheetData><dimension ref=\"A1:B2\"/>",
-                         "<x/>", n / 4, "</worksheet>");
-         return zip.Build();
+         return XlsxRepeatedSheet("<?xml version=\"1.0\"?><worksheet><sheetData><row r=\"1\">"
+                                  "<c r=\"A1\"><v>7</v></c></row></sheetData>"
+                                  "<dimension ref=\"A1:B2\"/>",
+                                  "<x/>", n / 4, "</worksheet>");
        },
        64u << 20, false, 0, 2 * kUnpackedSlackKb},
       {"xlsx-corner-cells", "xlsx", XlsxCornerCells, 1, false},
