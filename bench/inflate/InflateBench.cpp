@@ -12,15 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "ooxml/Crc32.h"
-#include "ooxml/Inflate.h"
-#include "ooxml/ZipEntries.h"
-#include "ooxml/ZipReader.h"
+#include "zip/Crc32.h"
+#include "codecs/Inflate.h"
+#include "zip/ZipEntries.h"
+#include "zip/ZipReader.h"
 #include "platform/CodePage.h"
 
 namespace {
 
-using namespace scv::ooxml;
+using namespace scv::codecs;
 using TClock = std::chrono::steady_clock;
 
 struct TMember {
@@ -58,7 +58,7 @@ std::vector<TMember> LoadMembers(const std::string& path) {
 double Seconds(TClock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // One pass over all members with our decoder (a reused stream, as the reader uses it).
-double OursOnce(const std::vector<TMember>& members, TMemoryStream& out, bool& ok) {
+double OursOnce(const std::vector<TMember>& members, scv::bytes::TMemoryStream& out, bool& ok) {
   const auto t0 = TClock::now();
   for (const TMember& m : members) {
     out.Clear();
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     for (const TMember& m : members) {
       total += static_cast<double>(m.size);
     }
-    TMemoryStream ours;
+    scv::bytes::TMemoryStream ours;
     std::vector<std::uint8_t> theirs;
     bool okOurs = true;
     bool okZlib = true;

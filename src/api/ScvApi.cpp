@@ -9,7 +9,7 @@
 
 #include "bridges/FilterCvt.h"
 #include "bridges/MyPdfCvt.h"
-#include "frontend/KvCvtBase.h"
+#include "cvtbase/KvCvtBase.h"
 #include "ooxml/OfficeXCvt.h"
 #include "platform/FileIo.h"
 #include "platform/LocaleInfo.h"

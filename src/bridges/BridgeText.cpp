@@ -1,7 +1,7 @@
 // Turning the UTF-8 text a converter library delivers into the bytes of a target code page.
 #include "bridges/BridgeText.h"
 
-#include "frontend/KvCvtBase.h"
+#include "cvtbase/KvCvtBase.h"
 #include "platform/CodePage.h"
 #include "platform/LocaleInfo.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "frontend/KvCvtBase.h"
+#include "cvtbase/KvCvtBase.h"
 
 namespace scv::bridges {
 

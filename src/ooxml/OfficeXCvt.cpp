@@ -9,11 +9,11 @@
 #include <optional>
 #include <string>
 
-#include "ooxml/Inflate.h"
-#include "ooxml/MemoryStream.h"
-#include "ooxml/XMLBuild.h"
-#include "ooxml/XMLParser.h"
-#include "ooxml/ZipReader.h"
+#include "codecs/Inflate.h"
+#include "bytes/MemoryStream.h"
+#include "xml/XMLBuild.h"
+#include "xml/XMLParser.h"
+#include "zip/ZipReader.h"
 #include "platform/CodePage.h"
 #include "platform/FileIo.h"
 #include "platform/LocaleInfo.h"
@@ -26,7 +26,7 @@ namespace {
 std::size_t gTextLimit = kDefaultOfficeXTextLimit;
 // Largest part read into memory; a larger entry counts as not extracted.
 std::uint64_t gPartLimit = std::uint64_t{1} << 30;
-std::size_t gPieceSize = TInflateStream::kDefaultPieceSize;
+std::size_t gPieceSize = codecs::TInflateStream::kDefaultPieceSize;
 // A part read whole into the tree, or an entry decoded whole, may hold this many bytes per
 // byte of the archive, and at least the floor: the tree costs up to about 16 bytes per byte
 // of markup.
@@ -42,15 +42,15 @@ constexpr std::uint64_t kOpenElementBytes = 128;
 // The module-wide objects: one ZIP reader, one document with its forwarder, the shared
 // strings, and the compact tree parts are read into.
 struct TOfficeXModule {
-  TZipReader zip;
+  zip::TZipReader zip;
   // Most bytes of a part read whole into the tree (see ReadPart).
   std::uint64_t treeCeiling = 0;
   // Most bytes a streaming walk may hold beyond its output (see kWalkCeilingFloor).
   std::uint64_t walkCeiling = 0;
-  TXMLParser document;
-  TXMLGhost ghost;
+  xml::TXMLParser document;
+  xml::TXMLGhost ghost;
   TSharedStrings sharedStrings;
-  TXMLTree tree;
+  xml::TXMLTree tree;
 
   TOfficeXModule() { ghost.SetPrimaryDocument(&document); }
   ~TOfficeXModule() { ghost.SetPrimaryDocument(nullptr); }
@@ -81,9 +81,9 @@ void CheckGrowth(const std::string& text, std::size_t more) {
 // Tree access for the walkers: the compact tree and the item tree read the same way.
 
 struct TCompactAccess {
-  const TXMLTree& tree;
+  const xml::TXMLTree& tree;
   using TRef = std::uint32_t;
-  static constexpr TRef kNull = TXMLTree::kNone;
+  static constexpr TRef kNull = xml::TXMLTree::kNone;
 
   std::string_view Name(TRef n) const { return tree.Node(n).name; }
   std::string_view Text(TRef n) const { return tree.Node(n).text; }
@@ -108,7 +108,7 @@ struct TCompactAccess {
 };
 
 struct TItemAccess {
-  using TRef = const TXMLItem*;
+  using TRef = const xml::TXMLItem*;
   static constexpr TRef kNull = nullptr;
 
   std::string_view Name(TRef n) const { return n->Name(); }
@@ -419,13 +419,13 @@ bool MayPreserveSpace(std::string_view tag) {
       continue;
     }
     for (std::size_t j = i; j < i + 8; ++j) {
-      if (SameTextAscii(tag.substr(j, 8), "preserve")) {
+      if (xml::SameTextAscii(tag.substr(j, 8), "preserve")) {
         return true;
       }
     }
   }
   for (; i <= last; ++i) {
-    if (SameTextAscii(tag.substr(i, 8), "preserve")) {
+    if (xml::SameTextAscii(tag.substr(i, 8), "preserve")) {
       return true;
     }
   }
@@ -440,7 +440,7 @@ public:
     stack_.emplace_back();
     return static_cast<std::uint32_t>(stack_.size() - 1);
   }
-  void SetParams(std::uint32_t /*node*/, const TParamList& params) {
+  void SetParams(std::uint32_t /*node*/, const xml::TParamList& params) {
     stack_.back().attrs->SetParams(stack_.back().attrIndex, params);
   }
   void SetStyleSheet(std::string_view /*reference*/) {}
@@ -451,9 +451,9 @@ protected:
     bool named = false;
     bool blank = true;
     bool hasValue = false;                // the first "v" (shared strings: child) was seen
-    std::uint32_t keep = TXMLTree::kNone; // node in the current cell's tree
+    std::uint32_t keep = xml::TXMLTree::kNone; // node in the current cell's tree
     std::size_t start = 0;                // text size when a text run began
-    TXMLTree* attrs = nullptr;            // where this tag's attributes went
+    xml::TXMLTree* attrs = nullptr;            // where this tag's attributes went
     std::uint32_t attrIndex = 0;
   };
 
@@ -468,7 +468,7 @@ protected:
   // one) also counts as first; any other rename needs the tree.
   bool Name(std::string_view name) {
     TEntry& e = stack_.back();
-    e.blank = IsBlankText(name);
+    e.blank = xml::IsBlankText(name);
     if (!e.named) {
       e.named = true;
       return true;
@@ -488,7 +488,7 @@ protected:
     }
     scratch_.Clear();
     e.attrs = &scratch_;
-    e.attrIndex = scratch_.AddNode(TXMLTree::kNone, TXMLTree::kNone);
+    e.attrIndex = scratch_.AddNode(xml::TXMLTree::kNone, xml::TXMLTree::kNone);
     return scratch_.SetTagParams(e.attrIndex, tag, stable);
   }
   bool Preserves() const {
@@ -504,7 +504,7 @@ protected:
     return e;
   }
 
-  TXMLTree scratch_;
+  xml::TXMLTree scratch_;
 
 private:
   std::vector<TEntry> stack_;
@@ -606,10 +606,10 @@ public:
     TEntry& parent = Parent();
     switch (parent.role) {
     case TSheetRole::kRoot:
-      if (!haveDimension_ && SameTextAscii(name, "dimension")) {
+      if (!haveDimension_ && xml::SameTextAscii(name, "dimension")) {
         haveDimension_ = true;
         e.role = TSheetRole::kDimension;
-      } else if (!haveData_ && SameTextAscii(name, "sheetData")) {
+      } else if (!haveData_ && xml::SameTextAscii(name, "sheetData")) {
         haveData_ = true;
         e.role = TSheetRole::kSheetData;
         rowsSkipped_ = !layout_;
@@ -623,13 +623,13 @@ public:
     case TSheetRole::kRow:
       e.role = TSheetRole::kCell;
       cellTree_.Clear();
-      e.keep = cellTree_.AddNode(TXMLTree::kNone, TXMLTree::kNone);
+      e.keep = cellTree_.AddNode(xml::TXMLTree::kNone, xml::TXMLTree::kNone);
       break;
     case TSheetRole::kCell:
       if (!parent.hasValue && name == "v") {
         parent.hasValue = true;
         e.role = TSheetRole::kValue;
-        e.keep = cellTree_.AddNode(parent.keep, TXMLTree::kNone);
+        e.keep = cellTree_.AddNode(parent.keep, xml::TXMLTree::kNone);
         cellTree_.SetName(e.keep, "v", true);
       }
       break;
@@ -650,7 +650,7 @@ public:
   bool TagDone(std::uint32_t /*node*/) {
     TEntry& e = Top();
     if (e.role == TSheetRole::kDimension) {
-      const TXMLTree::TNode& n = scratch_.Node(e.attrIndex);
+      const xml::TXMLTree::TNode& n = scratch_.Node(e.attrIndex);
       if (scratch_.HasParam(n, "ref")) {
         if (rowsSkipped_) {
           throw TNeedTree{}; // the rows went by before the grid was known
@@ -697,7 +697,7 @@ public:
   // comments, declarations or line ends between or inside them), cells whose children are
   // empty-element tags or tags holding at most one text, no xml:space anywhere. Such a row
   // reads as these functions read it; anything else is left to the general rules.
-  bool ReadContent(TXMLLargeTokenizer& tok) {
+  bool ReadContent(xml::TXMLLargeTokenizer& tok) {
     if (Top().role != TSheetRole::kRow) {
       return false;
     }
@@ -705,7 +705,7 @@ public:
     const TSheetLayout::TRowMark mark = layout_->MarkRow();
     std::size_t p = tok.Position();
     std::string_view tag;
-    TTokenKind kind = TTokenKind::kEnd;
+    xml::TTokenKind kind = xml::TTokenKind::kEnd;
     // The tag at p, if it is one the general rules would read as it stands.
     const auto nextTag = [&]() {
       if (p >= data.size() || data[p] != '<') {
@@ -724,10 +724,10 @@ public:
       }
       const std::size_t end = gt + 1;
       tag = data.substr(p, end - p);
-      kind = TagKind(tag);
+      kind = xml::TagKind(tag);
       p = end;
-      return kind == TTokenKind::kStartTag || kind == TTokenKind::kEmptyTag ||
-             kind == TTokenKind::kEndTag;
+      return kind == xml::TTokenKind::kStartTag || kind == xml::TTokenKind::kEmptyTag ||
+             kind == xml::TTokenKind::kEndTag;
     };
     const auto fail = [&]() {
       layout_->RewindRow(mark);
@@ -737,18 +737,18 @@ public:
       if (!nextTag()) {
         return fail();
       }
-      if (kind == TTokenKind::kEndTag) {
+      if (kind == xml::TTokenKind::kEndTag) {
         break; // closes the row, whatever its name
       }
-      if (IsBlankText(TagName(tag))) {
+      if (xml::IsBlankText(xml::TagName(tag))) {
         return fail();
       }
       cellTree_.Clear();
-      const std::uint32_t cell = cellTree_.AddNode(TXMLTree::kNone, TXMLTree::kNone);
+      const std::uint32_t cell = cellTree_.AddNode(xml::TXMLTree::kNone, xml::TXMLTree::kNone);
       if (!cellTree_.SetTagParams(cell, tag, true) || cellTree_.PreservesSpace(cell)) {
         return fail();
       }
-      if (kind == TTokenKind::kEmptyTag) {
+      if (kind == xml::TTokenKind::kEmptyTag) {
         layout_->AddCell(TCompactAccess{cellTree_}, cell);
         continue;
       }
@@ -757,21 +757,21 @@ public:
         if (!nextTag()) {
           return fail();
         }
-        if (kind == TTokenKind::kEndTag) {
+        if (kind == xml::TTokenKind::kEndTag) {
           layout_->AddCell(TCompactAccess{cellTree_}, cell);
           break; // closes the cell
         }
-        const std::string_view name = TagName(tag);
-        if (IsBlankText(name) || MayPreserveSpace(tag)) {
+        const std::string_view name = xml::TagName(tag);
+        if (xml::IsBlankText(name) || MayPreserveSpace(tag)) {
           return fail();
         }
-        std::uint32_t value = TXMLTree::kNone;
+        std::uint32_t value = xml::TXMLTree::kNone;
         if (!hasValue && name == "v") {
           hasValue = true;
-          value = cellTree_.AddNode(cell, TXMLTree::kNone);
+          value = cellTree_.AddNode(cell, xml::TXMLTree::kNone);
           cellTree_.SetName(value, "v", true);
         }
-        if (kind == TTokenKind::kEmptyTag) {
+        if (kind == xml::TTokenKind::kEmptyTag) {
           continue;
         }
         if (p < data.size() && data[p] != '<') {
@@ -796,8 +796,8 @@ public:
             --last;
           }
           const std::string_view text = data.substr(p, last - p);
-          if (value != TXMLTree::kNone) {
-            if (DecodeEntitiesInto(text, decoded_)) {
+          if (value != xml::TXMLTree::kNone) {
+            if (xml::DecodeEntitiesInto(text, decoded_)) {
               cellTree_.SetText(value, decoded_, false);
             } else {
               cellTree_.SetText(value, text, true);
@@ -805,7 +805,7 @@ public:
           }
           p = stop;
         }
-        if (!nextTag() || kind != TTokenKind::kEndTag) {
+        if (!nextTag() || kind != xml::TTokenKind::kEndTag) {
           return fail();
         }
       }
@@ -817,7 +817,7 @@ public:
 
 private:
   const TSharedStrings& shared_;
-  TXMLTree cellTree_; // the current cell with its first value
+  xml::TXMLTree cellTree_; // the current cell with its first value
   std::optional<TSheetLayout> layout_;
   bool haveDimension_ = false;
   bool haveData_ = false;
@@ -876,20 +876,20 @@ private:
 };
 
 // The shared strings of a tree: the first child's text of every child of the root.
-void SharedStringsFromTree(const TXMLTree& tree, TSharedStrings& strings) {
+void SharedStringsFromTree(const xml::TXMLTree& tree, TSharedStrings& strings) {
   strings.Clear();
   if (tree.NodeCount() == 0) {
     return;
   }
-  for (std::uint32_t si = tree.Node(TXMLTree::Root()).firstChild; si != TXMLTree::kNone;
+  for (std::uint32_t si = tree.Node(xml::TXMLTree::Root()).firstChild; si != xml::TXMLTree::kNone;
        si = tree.Node(si).nextSibling) {
     const std::uint32_t first = tree.Node(si).firstChild;
-    strings.Add(first == TXMLTree::kNone ? std::string_view{} : tree.Node(first).text);
+    strings.Add(first == xml::TXMLTree::kNone ? std::string_view{} : tree.Node(first).text);
   }
 }
 
 // Bytes in memory handed out in pieces of a fixed size, as an archive's parts come.
-class TSplitPieces final : public TXMLPieceSource {
+class TSplitPieces final : public xml::TXMLPieceSource {
 public:
   TSplitPieces(std::string_view bytes, std::size_t pieceSize)
       : rest_(bytes), pieceSize_(pieceSize) {}
@@ -907,12 +907,12 @@ private:
 // Walks the part through the sink, over the bytes as they stand (pieceSize 0) or in pieces.
 template <typename Sink> void StreamWalk(std::string_view xml, std::size_t pieceSize, Sink& sink) {
   if (pieceSize == 0) {
-    TXMLLargeTokenizer tok(xml);
-    BuildTree(tok, sink);
+    xml::TXMLLargeTokenizer tok(xml);
+    xml::BuildTree(tok, sink);
   } else {
     TSplitPieces pieces(xml, pieceSize);
-    TXMLLargeTokenizer tok(pieces);
-    BuildTree(tok, sink);
+    xml::TXMLLargeTokenizer tok(pieces);
+    xml::BuildTree(tok, sink);
   }
 }
 
@@ -920,21 +920,21 @@ template <typename Sink> void StreamWalk(std::string_view xml, std::size_t piece
 // gives up.
 template <typename Sink, typename TreeText>
 std::string StreamPartText(std::string_view xml, std::size_t pieceSize, Sink& sink,
-                           TXMLTree& tree, TreeText treeText) {
+                           xml::TXMLTree& tree, TreeText treeText) {
   try {
     StreamWalk(xml, pieceSize, sink);
     return sink.Finish();
   } catch (const TNeedTree&) {
   }
-  LoadXMLTree(xml, tree);
+  xml::LoadXMLTree(xml, tree);
   std::string text = treeText(tree);
   tree.Clear();
   return text;
 }
 
-std::string TextXmlText(std::string_view xml, bool word, TXMLTree& tree, std::size_t pieceSize) {
+std::string TextXmlText(std::string_view xml, bool word, xml::TXMLTree& tree, std::size_t pieceSize) {
   TTextSink sink(word, pieceSize == 0 ? xml.size() : 0);
-  return StreamPartText(xml, pieceSize, sink, tree, [&](const TXMLTree& t) {
+  return StreamPartText(xml, pieceSize, sink, tree, [&](const xml::TXMLTree& t) {
     return word ? WordPartText(t) : SlidePartText(t);
   });
 }
@@ -1003,17 +1003,17 @@ void TrimTrailingLineEnds(std::string& text) {
   text.resize(end);
 }
 
-std::string WordPartText(const TXMLTree& tree) {
-  return tree.NodeCount() == 0 ? std::string() : WordText(TCompactAccess{tree}, TXMLTree::Root());
+std::string WordPartText(const xml::TXMLTree& tree) {
+  return tree.NodeCount() == 0 ? std::string() : WordText(TCompactAccess{tree}, xml::TXMLTree::Root());
 }
-std::string SlidePartText(const TXMLTree& tree) {
-  return tree.NodeCount() == 0 ? std::string() : SlideText(TCompactAccess{tree}, TXMLTree::Root());
+std::string SlidePartText(const xml::TXMLTree& tree) {
+  return tree.NodeCount() == 0 ? std::string() : SlideText(TCompactAccess{tree}, xml::TXMLTree::Root());
 }
-std::string SheetPartText(const TXMLTree& tree, const TSharedStrings& shared) {
+std::string SheetPartText(const xml::TXMLTree& tree, const TSharedStrings& shared) {
   return tree.NodeCount() == 0 ? std::string()
-                               : SheetText(TCompactAccess{tree}, TXMLTree::Root(), shared);
+                               : SheetText(TCompactAccess{tree}, xml::TXMLTree::Root(), shared);
 }
-void SharedStringsXml(std::string_view xml, TSharedStrings& strings, TXMLTree& tree,
+void SharedStringsXml(std::string_view xml, TSharedStrings& strings, xml::TXMLTree& tree,
                       std::size_t pieceSize) {
   strings.Clear();
   try {
@@ -1023,26 +1023,26 @@ void SharedStringsXml(std::string_view xml, TSharedStrings& strings, TXMLTree& t
   } catch (const TNeedTree&) {
     strings.Clear();
   }
-  LoadXMLTree(xml, tree);
+  xml::LoadXMLTree(xml, tree);
   SharedStringsFromTree(tree, strings);
   tree.Clear();
 }
 
-std::string WordXmlText(std::string_view xml, TXMLTree& tree, std::size_t pieceSize) {
+std::string WordXmlText(std::string_view xml, xml::TXMLTree& tree, std::size_t pieceSize) {
   return TextXmlText(xml, true, tree, pieceSize);
 }
-std::string SlideXmlText(std::string_view xml, TXMLTree& tree, std::size_t pieceSize) {
+std::string SlideXmlText(std::string_view xml, xml::TXMLTree& tree, std::size_t pieceSize) {
   return TextXmlText(xml, false, tree, pieceSize);
 }
-std::string SheetXmlText(std::string_view xml, const TSharedStrings& shared, TXMLTree& tree,
+std::string SheetXmlText(std::string_view xml, const TSharedStrings& shared, xml::TXMLTree& tree,
                          std::size_t pieceSize) {
   TSheetSink sink(shared);
   return StreamPartText(xml, pieceSize, sink, tree,
-                        [&](const TXMLTree& t) { return SheetPartText(t, shared); });
+                        [&](const xml::TXMLTree& t) { return SheetPartText(t, shared); });
 }
-std::string WordPartText(const TXMLItem* item) { return WordText(TItemAccess{}, item); }
-std::string SlidePartText(const TXMLItem* item) { return SlideText(TItemAccess{}, item); }
-std::string SheetPartText(const TXMLItem* root, const TSharedStrings& shared) {
+std::string WordPartText(const xml::TXMLItem* item) { return WordText(TItemAccess{}, item); }
+std::string SlidePartText(const xml::TXMLItem* item) { return SlideText(TItemAccess{}, item); }
+std::string SheetPartText(const xml::TXMLItem* root, const TSharedStrings& shared) {
   return SheetText(TItemAccess{}, root, shared);
 }
 
@@ -1140,9 +1140,9 @@ namespace {
 // The bytes of a part, a piece at a time: the entries of a first name and, when none of them
 // extracted completely, those of a second name behind them (the bytes of entries that fail
 // stay, as whole extraction keeps them).
-class TPartPieces final : public TXMLPieceSource {
+class TPartPieces final : public xml::TXMLPieceSource {
 public:
-  TPartPieces(TZipReader& zip, std::string_view first, std::string_view second)
+  TPartPieces(zip::TZipReader& zip, std::string_view first, std::string_view second)
       : zip_(zip), second_(second) {
     Guard([&] { zip_.OpenPart(first); });
   }
@@ -1189,7 +1189,7 @@ private:
     }
   }
 
-  TZipReader& zip_;
+  zip::TZipReader& zip_;
   std::string_view second_;
   std::uint64_t size_ = 0;
   bool failed_ = false;
@@ -1215,8 +1215,8 @@ TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view s
     TPartPieces pieces(m.zip, first, second);
     bool needTree = false;
     try {
-      TXMLLargeTokenizer tok(pieces, m.walkCeiling);
-      BuildTree(tok, sink, m.walkCeiling / kOpenElementBytes);
+      xml::TXMLLargeTokenizer tok(pieces, m.walkCeiling);
+      xml::BuildTree(tok, sink, m.walkCeiling / kOpenElementBytes);
       read.text = sink.Finish();
     } catch (const TNeedTree&) {
       needTree = true;
@@ -1240,7 +1240,7 @@ TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view s
   }
   // The tree costs many times the markup it holds, so the part is read whole only up to a
   // ceiling set by the input's size; a larger part found complete fails the conversion.
-  TMemoryStream stream;
+  bytes::TMemoryStream stream;
   bool overCeiling = false;
   {
     TPartPieces pieces(m.zip, first, second);
@@ -1263,7 +1263,7 @@ TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view s
   }
   if (read.found && !read.empty) {
     m.tree.Clear();
-    LoadXMLTree(std::string_view(reinterpret_cast<const char*>(stream.Data()), stream.Size()),
+    xml::LoadXMLTree(std::string_view(reinterpret_cast<const char*>(stream.Data()), stream.Size()),
                 m.tree, m.walkCeiling / kOpenElementBytes); // the tree keeps views into it
     read.text = treeText(m.tree);
     m.tree.Clear();
@@ -1276,7 +1276,7 @@ void ReadSharedStrings(TOfficeXModule& m) {
   strings.Clear();
   TSharedStringSink sink(strings, m.walkCeiling);
   const TPartRead read =
-      ReadPart(m, "xl\\sharedStrings.xml", {}, sink, [&](const TXMLTree& tree) {
+      ReadPart(m, "xl\\sharedStrings.xml", {}, sink, [&](const xml::TXMLTree& tree) {
         SharedStringsFromTree(tree, strings);
         return std::string();
       });
@@ -1299,10 +1299,10 @@ bool ReadNumberedParts(TOfficeXModule& m, std::string& text, std::string_view pr
     if (sheets) {
       TSheetSink sink(m.sharedStrings);
       read = ReadPart(m, name, {}, sink,
-                      [&](const TXMLTree& t) { return SheetPartText(t, m.sharedStrings); });
+                      [&](const xml::TXMLTree& t) { return SheetPartText(t, m.sharedStrings); });
     } else {
       TTextSink sink(false, 0);
-      read = ReadPart(m, name, {}, sink, [](const TXMLTree& t) { return SlidePartText(t); });
+      read = ReadPart(m, name, {}, sink, [](const xml::TXMLTree& t) { return SlidePartText(t); });
     }
     if (!read.found) {
       continue;
@@ -1365,7 +1365,7 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
       // the first left.
       TTextSink sink(true, 0);
       TPartRead read = ReadPart(m, "word\\document.xml", "word\\wordDocument.xml", sink,
-                                [](const TXMLTree& t) { return WordPartText(t); });
+                                [](const xml::TXMLTree& t) { return WordPartText(t); });
       missing = !read.found;
       text = std::move(read.text);
       break;

@@ -9,12 +9,14 @@
 #include <utility>
 #include <vector>
 
-#include "frontend/KvCvtBase.h"
+#include "cvtbase/KvCvtBase.h"
 
-namespace scv::ooxml {
-
+namespace scv::xml {
 class TXMLItem;
 class TXMLTree;
+} // namespace scv::xml
+
+namespace scv::ooxml {
 
 std::int32_t DocxToText(const std::u16string& fileName, std::int32_t byteLimit,
                         TConversionResult& result, std::int32_t codePage);
@@ -72,22 +74,22 @@ public:
 
 // Walkers: the text of a loaded part, from the compact tree or from an item tree (none gives
 // empty text). Sheets take the shared strings to resolve "t=s" cells.
-std::string WordPartText(const TXMLTree& tree);
-std::string SlidePartText(const TXMLTree& tree);
-std::string SheetPartText(const TXMLTree& tree, const TSharedStrings& shared);
-std::string WordPartText(const TXMLItem* item);
-std::string SlidePartText(const TXMLItem* item);
-std::string SheetPartText(const TXMLItem* root, const TSharedStrings& shared);
+std::string WordPartText(const xml::TXMLTree& tree);
+std::string SlidePartText(const xml::TXMLTree& tree);
+std::string SheetPartText(const xml::TXMLTree& tree, const TSharedStrings& shared);
+std::string WordPartText(const xml::TXMLItem* item);
+std::string SlidePartText(const xml::TXMLItem* item);
+std::string SheetPartText(const xml::TXMLItem* root, const TSharedStrings& shared);
 // The same texts straight from a part's bytes, walked as they stream by (the tree is used,
 // and cleared again, only for the rare shapes a streaming walk cannot settle). With a piece
 // size the bytes are read through a window in pieces of that size, as an archive's parts are.
-std::string WordXmlText(std::string_view xml, TXMLTree& tree, std::size_t pieceSize = 0);
-std::string SlideXmlText(std::string_view xml, TXMLTree& tree, std::size_t pieceSize = 0);
-std::string SheetXmlText(std::string_view xml, const TSharedStrings& shared, TXMLTree& tree,
+std::string WordXmlText(std::string_view xml, xml::TXMLTree& tree, std::size_t pieceSize = 0);
+std::string SlideXmlText(std::string_view xml, xml::TXMLTree& tree, std::size_t pieceSize = 0);
+std::string SheetXmlText(std::string_view xml, const TSharedStrings& shared, xml::TXMLTree& tree,
                          std::size_t pieceSize = 0);
 // The shared-string table of a workbook part: for every child of the root, the text of its
 // first child (empty when it has none).
-void SharedStringsXml(std::string_view xml, TSharedStrings& strings, TXMLTree& tree,
+void SharedStringsXml(std::string_view xml, TSharedStrings& strings, xml::TXMLTree& tree,
                       std::size_t pieceSize = 0);
 
 // Integer text as the platform's string-to-integer routine reads it: leading spaces, an

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <span>
 
-#include "storage/ByteCursor.h"
+#include "bytes/ByteCursor.h"
 
 namespace scv::spreadsheet {
 
-using storage::TByteCursor;
+using bytes::TByteCursor;
 
 // Record ids the extractor reads; every other id is skipped by its length.
 inline constexpr std::uint16_t kIdFormula = 0x0006;
@@ -59,8 +59,8 @@ public:
       return false;
     }
     const std::uint8_t* p = bytes_.data() + pos_;
-    header.id = storage::LoadU16(p);
-    header.length = storage::LoadU16(p + 2);
+    header.id = bytes::LoadU16(p);
+    header.length = bytes::LoadU16(p + 2);
     pos_ += kRecordHeaderSize;
     return true;
   }

@@ -3,11 +3,11 @@
 
 #include <cstring>
 
-#include "storage/ByteCursor.h"
+#include "bytes/ByteCursor.h"
 
 namespace scv::spreadsheet {
 
-using storage::TByteCursor;
+using bytes::TByteCursor;
 
 namespace {
 
@@ -18,8 +18,8 @@ double BitsToDouble(std::uint64_t bits) {
 }
 
 std::uint64_t Load64(std::span<const std::uint8_t, 8> b) {
-  return std::uint64_t{storage::LoadU32(b.data())} |
-         std::uint64_t{storage::LoadU32(b.data() + 4)} << 32;
+  return std::uint64_t{bytes::LoadU32(b.data())} |
+         std::uint64_t{bytes::LoadU32(b.data() + 4)} << 32;
 }
 
 void ReadBytes8(TByteCursor& cur, std::array<std::uint8_t, 8>& out) {
@@ -59,11 +59,11 @@ double DecodeFormulaValue(std::span<const std::uint8_t, 8> val) {
 TRkRec TMulRK::At(std::size_t i) const {
   // ReadMulRK takes exactly count * 6 bytes for rgrkrec.
   const std::uint8_t* p = rgrkrec.data() + i * 6;
-  return TRkRec{storage::LoadU16(p), storage::LoadU32(p + 2)};
+  return TRkRec{bytes::LoadU16(p), bytes::LoadU32(p + 2)};
 }
 
 std::uint16_t TMulBlank::At(std::size_t i) const {
-  return storage::LoadU16(rgixfe.data() + 2 * i);
+  return bytes::LoadU16(rgixfe.data() + 2 * i);
 }
 
 bool ReadLabelSst(std::span<const std::uint8_t> body, std::uint16_t id, TLabelSst& rec) {
@@ -111,7 +111,7 @@ bool ReadMulRK(std::span<const std::uint8_t> body, std::uint16_t id, TMulRK& rec
   rec.colFirst = cur.ReadU16();
   rec.count = body.size() < kMulHeadSize ? 0 : (body.size() - kMulHeadSize) / 6;
   rec.rgrkrec = cur.Take(rec.count * 6);
-  rec.colLast = body.size() < kMulHeadSize ? 0 : storage::LoadU16(body.data() + body.size() - 2);
+  rec.colLast = body.size() < kMulHeadSize ? 0 : bytes::LoadU16(body.data() + body.size() - 2);
   return true;
 }
 
@@ -135,7 +135,7 @@ bool ReadMulBlank(std::span<const std::uint8_t> body, std::uint16_t id, TMulBlan
   rec.colFirst = cur.ReadU16();
   rec.count = body.size() < kMulHeadSize ? 0 : (body.size() - kMulHeadSize) / 2;
   rec.rgixfe = cur.Take(rec.count * 2);
-  rec.colLast = body.size() < kMulHeadSize ? 0 : storage::LoadU16(body.data() + body.size() - 2);
+  rec.colLast = body.size() < kMulHeadSize ? 0 : bytes::LoadU16(body.data() + body.size() - 2);
   return true;
 }
 

@@ -3,11 +3,11 @@
 
 #include "platform/CodePage.h"
 #include "spreadsheet/KvXlsSST.h"
-#include "storage/ByteCursor.h"
+#include "bytes/ByteCursor.h"
 
 namespace scv::spreadsheet {
 
-using storage::TByteCursor;
+using bytes::TByteCursor;
 
 bool ReadBoundSheet8(std::span<const std::uint8_t> body, std::uint16_t id, TBoundSheet8& sheet) {
   if (id != TBoundSheet8::kId) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "frontend/KvCvtBase.h"
+#include "cvtbase/KvCvtBase.h"
 
 namespace scv::spreadsheet {
 

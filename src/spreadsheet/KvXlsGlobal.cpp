@@ -33,7 +33,7 @@ void ReadSstRecord(TBiffStream& stream, const TRecordHeader& header, TWorkBookDa
 
 // FORMAT in the older layout: ifmt (2), cch (1), cch bytes in Windows-1252.
 void HandleFormat5(std::span<const std::uint8_t> body, TStyleData& style) {
-  storage::TByteCursor cur(body);
+  bytes::TByteCursor cur(body);
   const std::uint16_t ifmt = cur.ReadU16();
   const std::uint8_t cch = cur.ReadU8();
   if (!cur.Ok()) {
@@ -94,7 +94,7 @@ void ReadWorkbookGlobals(std::span<const std::uint8_t> bytes, TWorkBookData& dat
     }
     case kIdXF: {
       const std::uint16_t ifmt =
-          body.size() >= kXfIfmtOffset + 2 ? storage::LoadU16(body.data() + kXfIfmtOffset) : 0;
+          body.size() >= kXfIfmtOffset + 2 ? bytes::LoadU16(body.data() + kXfIfmtOffset) : 0;
       data.styleData.AppendXF(ifmt);
       break;
     }

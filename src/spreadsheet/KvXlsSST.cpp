@@ -1,7 +1,7 @@
 // Shared string table decoding across the SST body and its CONTINUE segments.
 #include "spreadsheet/KvXlsSST.h"
 
-#include "storage/ByteCursor.h"
+#include "bytes/ByteCursor.h"
 
 namespace scv::spreadsheet {
 
@@ -63,7 +63,7 @@ public:
     if (cur_.Remaining() < 2) {
       return false;
     }
-    v = storage::LoadU16(cur_.bytes.data() + cur_.position);
+    v = bytes::LoadU16(cur_.bytes.data() + cur_.position);
     cur_.position += 2;
     return true;
   }
@@ -71,7 +71,7 @@ public:
     if (cur_.Remaining() < 4) {
       return false;
     }
-    v = storage::LoadU32(cur_.bytes.data() + cur_.position);
+    v = bytes::LoadU32(cur_.bytes.data() + cur_.position);
     cur_.position += 4;
     return true;
   }
@@ -97,7 +97,7 @@ void WidenChars(const std::uint8_t* p, std::size_t count, unsigned width, std::u
     return;
   }
   for (std::size_t i = 0; i < count; ++i) {
-    const auto unit = static_cast<char16_t>(storage::LoadU16(p + 2 * i));
+    const auto unit = static_cast<char16_t>(bytes::LoadU16(p + 2 * i));
     out.push_back(unit == 0 ? u' ' : unit);
   }
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "spreadsheet/KvXlsDateTime.h"
-#include "storage/ByteCursor.h"
+#include "bytes/ByteCursor.h"
 
 namespace scv::spreadsheet {
 
@@ -907,7 +907,7 @@ std::string FormatNumber(double value, std::string_view format) {
 // FORMAT records and the style table.
 
 TFormat ParseFormat(std::span<const std::uint8_t> body) {
-  storage::TByteCursor cur(body);
+  bytes::TByteCursor cur(body);
   TFormat fmt;
   fmt.ifmt = cur.ReadU16();
   const std::uint16_t cch = cur.ReadU16();

@@ -1,7 +1,7 @@
 // Read-only compound-file reader over a file held in memory.
 #include "storage/CfbReader.h"
 
-#include "storage/ByteCursor.h"
+#include "bytes/ByteCursor.h"
 
 #include <algorithm>
 #include <cstring>
@@ -289,7 +289,7 @@ void TCfbFile::ReadHeader() {
   if (!HasCfbSignature(bytes_)) {
     throw ECfbError(kStgEInvalidHeader, "no compound-file signature");
   }
-  TByteCursor cur(bytes_.first(kCfbHeaderSize));
+  bytes::TByteCursor cur(bytes_.first(kCfbHeaderSize));
   cur.Skip(24);
   cur.ReadU16(); // minor version
   majorVersion_ = cur.ReadU16();
@@ -416,7 +416,7 @@ void TCfbFile::ReadDirectory() {
   }
   dir_.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
-    TByteCursor cur(bytes.subspan(i * kDirEntrySize, kDirEntrySize));
+    bytes::TByteCursor cur(bytes.subspan(i * kDirEntrySize, kDirEntrySize));
     TCfbDirEntry& e = dir_[i];
     char16_t name[32];
     for (char16_t& c : name) {
@@ -495,7 +495,7 @@ void TCfbFile::LoadMiniStream() {
   const auto table = ChainStream(firstMiniFatSector_, std::uint64_t{miniCount} * 4, false);
   const auto bytes = table->Data();
   miniFat_.assign(miniCount, kCfbFreeSect);
-  TByteCursor cur(bytes);
+  bytes::TByteCursor cur(bytes);
   for (std::size_t i = 0; i < miniCount && cur.Remaining() >= 4; ++i) {
     miniFat_[i] = cur.ReadU32();
   }

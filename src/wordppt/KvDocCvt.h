@@ -1,7 +1,7 @@
 // Word 97-2003 binary documents to text.
 #pragma once
 
-#include "frontend/KvCvtBase.h"
+#include "cvtbase/KvCvtBase.h"
 
 #include <cstdint>
 #include <span>

@@ -1,7 +1,7 @@
 // PowerPoint 97-2003 binary presentations to text.
 #pragma once
 
-#include "frontend/KvCvtBase.h"
+#include "cvtbase/KvCvtBase.h"
 
 #include <cstdint>
 #include <string>

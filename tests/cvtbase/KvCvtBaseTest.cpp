@@ -1,5 +1,5 @@
 // Output helpers: exact bytes of the conversions, line ends, control maps and result storage.
-#include "frontend/KvCvtBase.h"
+#include "cvtbase/KvCvtBase.h"
 
 #include <gtest/gtest.h>
 

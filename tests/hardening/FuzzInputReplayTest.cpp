@@ -58,11 +58,10 @@ const std::vector<TParser>& Parsers() {
   return parsers;
 }
 
-// Folders holding inputs of one parser: findings and seeds of both fuzz tree layouts.
+// Folders holding inputs of one parser: its findings and its seeds.
 std::vector<fs::path> InputFolders(const std::string& parser) {
   const fs::path root = fs::path(SourceDir()) / "fuzz";
-  return {root / "regressions" / parser, root / "corpus" / parser, root / parser / "corpus",
-          root / parser / "regressions"};
+  return {root / "regressions" / parser, root / parser / "corpus"};
 }
 
 // The Deflate target reads a control byte and then the raw stream: the stream becomes the

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "hardening/BoundedRun.h"
-#include "hardening/ShapeBuilders.h"
+#include "support/ShapeBuilders.h"
 #include "support/ProcessRunner.h"
 
 namespace scv::test {

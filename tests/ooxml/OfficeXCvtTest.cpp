@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "ooxml/MemoryStream.h"
-#include "ooxml/XMLParser.h"
+#include "bytes/MemoryStream.h"
+#include "xml/XMLParser.h"
 #include "platform/FileIo.h"
 #include "support/BitWriter.h"
 #include "support/ProcessRunner.h"
@@ -23,13 +23,13 @@ namespace scv::ooxml {
 namespace {
 
 std::string Word(std::string_view xml) {
-  TXMLTree tree;
-  LoadXMLTree(xml, tree);
+  xml::TXMLTree tree;
+  xml::LoadXMLTree(xml, tree);
   return WordPartText(tree);
 }
 std::string Slide(std::string_view xml) {
-  TXMLTree tree;
-  LoadXMLTree(xml, tree);
+  xml::TXMLTree tree;
+  xml::LoadXMLTree(xml, tree);
   return SlidePartText(tree);
 }
 TSharedStrings Shared(std::initializer_list<std::string_view> items) {
@@ -40,8 +40,8 @@ TSharedStrings Shared(std::initializer_list<std::string_view> items) {
   return s;
 }
 std::string Sheet(std::string_view xml, const TSharedStrings& shared = {}) {
-  TXMLTree tree;
-  LoadXMLTree(xml, tree);
+  xml::TXMLTree tree;
+  xml::LoadXMLTree(xml, tree);
   return SheetPartText(tree, shared);
 }
 
@@ -76,7 +76,7 @@ TEST(OfficeXCvt, WordParts) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Word(c.xml), c.want);
   }
-  EXPECT_EQ(WordPartText(static_cast<const TXMLItem*>(nullptr)), "");
+  EXPECT_EQ(WordPartText(static_cast<const xml::TXMLItem*>(nullptr)), "");
 }
 
 TEST(OfficeXCvt, SlideParts) {
@@ -145,7 +145,7 @@ TEST(OfficeXCvt, SheetGrid) {
 
 // The grid walked as literally as it is defined: every grid row and column, cursors that stay
 // on a row or cell until it matches. Small sheets only.
-std::string LiteralSheet(const TXMLItem& root, const TSharedStrings& shared) {
+std::string LiteralSheet(const xml::TXMLItem& root, const TSharedStrings& shared) {
   std::string text;
   const std::ptrdiff_t di = root.IndexOfName("dimension");
   if (di < 0 || root.SubItems(static_cast<std::size_t>(di))->Params().IndexOfName("ref") < 0) {
@@ -159,13 +159,13 @@ std::string LiteralSheet(const TXMLItem& root, const TSharedStrings& shared) {
   std::int32_t lastCol = 0;
   CellRefToRowCol(ref, lastRow, lastCol);
   const std::ptrdiff_t si = root.IndexOfName("sheetData");
-  const TXMLItem* data = si < 0 ? nullptr : root.SubItems(static_cast<std::size_t>(si));
+  const xml::TXMLItem* data = si < 0 ? nullptr : root.SubItems(static_cast<std::size_t>(si));
   std::size_t j = 0;
   for (std::int32_t r = 1; r <= lastRow; ++r) {
     while (data != nullptr && j < data->Count() && data->SubItems(j)->Params().IndexOfName("r") < 0) {
       ++j;
     }
-    const TXMLItem* row = data != nullptr && j < data->Count() ? data->SubItems(j) : nullptr;
+    const xml::TXMLItem* row = data != nullptr && j < data->Count() ? data->SubItems(j) : nullptr;
     std::int32_t rowNumber = 0;
     if (row != nullptr && (!StrToInt32(row->Params().Value("r"), rowNumber) || rowNumber != r)) {
       TrimTrailingTabs(text);
@@ -180,7 +180,7 @@ std::string LiteralSheet(const TXMLItem& root, const TSharedStrings& shared) {
           ++i;
         }
         if (i < row->Count()) {
-          const TXMLItem* cell = row->SubItems(i);
+          const xml::TXMLItem* cell = row->SubItems(i);
           std::int32_t cr = 0;
           std::int32_t cc = 0;
           CellRefToRowCol(cell->Params().Value("r"), cr, cc);
@@ -242,8 +242,8 @@ TEST(OfficeXCvt, SheetGridEqualsLiteralWalk) {
       xml += "</row>";
     }
     xml += "</sheetData></worksheet>";
-    TXMLParser doc;
-    TMemoryStream stream;
+    xml::TXMLParser doc;
+    bytes::TMemoryStream stream;
     stream.Write(xml.data(), xml.size());
     stream.SetPosition(0);
     doc.LoadFromStream(stream);

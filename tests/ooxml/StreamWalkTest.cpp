@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "ooxml/MemoryStream.h"
+#include "bytes/MemoryStream.h"
 #include "ooxml/OfficeXCvt.h"
-#include "ooxml/XMLParser.h"
-#include "ooxml/ZipReader.h"
+#include "xml/XMLParser.h"
+#include "zip/ZipReader.h"
 #include "platform/FileIo.h"
 #include "support/TestPaths.h"
 
@@ -45,27 +45,27 @@ void ExpectAllWalksAgree(std::string_view xml,
   shared.Add("zero");
   shared.Add("one");
   shared.Add("");
-  TXMLTree tree;
+  xml::TXMLTree tree;
   const auto fromTree = [&](auto text) {
     return Outcome([&] {
-      LoadXMLTree(xml, tree);
+      xml::LoadXMLTree(xml, tree);
       return text(tree);
     });
   };
-  const std::string sheet = fromTree([&](const TXMLTree& t) { return SheetPartText(t, shared); });
-  const std::string word = fromTree([](const TXMLTree& t) { return WordPartText(t); });
-  const std::string slide = fromTree([](const TXMLTree& t) { return SlidePartText(t); });
-  LoadXMLTree(xml, tree);
+  const std::string sheet = fromTree([&](const xml::TXMLTree& t) { return SheetPartText(t, shared); });
+  const std::string word = fromTree([](const xml::TXMLTree& t) { return WordPartText(t); });
+  const std::string slide = fromTree([](const xml::TXMLTree& t) { return SlidePartText(t); });
+  xml::LoadXMLTree(xml, tree);
   TSharedStrings treeStrings;
-  for (std::uint32_t si = tree.Node(TXMLTree::Root()).firstChild; si != TXMLTree::kNone;
+  for (std::uint32_t si = tree.Node(xml::TXMLTree::Root()).firstChild; si != xml::TXMLTree::kNone;
        si = tree.Node(si).nextSibling) {
     const std::uint32_t first = tree.Node(si).firstChild;
-    treeStrings.Add(first == TXMLTree::kNone ? std::string_view{} : tree.Node(first).text);
+    treeStrings.Add(first == xml::TXMLTree::kNone ? std::string_view{} : tree.Node(first).text);
   }
   const std::string strings = Joined(treeStrings);
   for (const std::size_t piece : pieceSizes) {
     SCOPED_TRACE("piece size " + std::to_string(piece));
-    TXMLTree spare;
+    xml::TXMLTree spare;
     EXPECT_EQ(Outcome([&] { return SheetXmlText(xml, shared, spare, piece); }), sheet);
     EXPECT_EQ(Outcome([&] { return WordXmlText(xml, spare, piece); }), word);
     EXPECT_EQ(Outcome([&] { return SlideXmlText(xml, spare, piece); }), slide);
@@ -148,7 +148,7 @@ TEST(StreamWalkTest, TheStreamingResultsAreTheDocumentedTexts) {
   TSharedStrings shared;
   shared.Add("zero");
   shared.Add("one");
-  TXMLTree tree;
+  xml::TXMLTree tree;
   EXPECT_EQ(SheetXmlText(std::string(kHead) +
                              R"(<sheetData><row r="1"><c r="A1" t="s"><v>1</v></c>)"
                              R"(<c r="C1"><v>2.5</v></c></row><row r="3"><c r="B3" t="s">)"
@@ -354,7 +354,7 @@ TEST(StreamWalkTest, RealPackagePartsReadAsTheTreeReadsThem) {
       continue;
     }
     for (const auto& file : std::filesystem::directory_iterator(dir)) {
-      TZipReader zip;
+      zip::TZipReader zip;
       zip.SetZipName(platform::ArgumentToWide(file.path().string()));
       try {
         zip.ReadZip();
@@ -366,7 +366,7 @@ TEST(StreamWalkTest, RealPackagePartsReadAsTheTreeReadsThem) {
         if (!name.ends_with(".xml")) {
           continue;
         }
-        TMemoryStream stream;
+        bytes::TMemoryStream stream;
         try {
           zip.UnZipToStream(stream, name);
         } catch (...) {

@@ -465,7 +465,7 @@ TEST(KvPptReader, FuzzSeedsAndRegressionsRunClean) {
   // Fuzz inputs: offsetToCurrentEdit (4 bytes), a code-page selector byte, then the document
   // stream. Each must end with a result or a format error, never a crash or a hang.
   std::size_t files = 0;
-  for (const char* sub : {"/fuzz/corpus/ppt", "/fuzz/regressions/ppt"}) {
+  for (const char* sub : {"/fuzz/ppt/corpus", "/fuzz/regressions/ppt"}) {
     const std::string dir = test::SourceDir() + sub;
     if (!std::filesystem::is_directory(dir)) {
       continue;

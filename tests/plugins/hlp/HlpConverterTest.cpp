@@ -2,8 +2,8 @@
 // is not a readable help file fails at the start.
 #include <gtest/gtest.h>
 
-#include "HlpBuilder.h"
-#include "TestFilterHost.h"
+#include "support/HlpBuilder.h"
+#include "support/TestFilterHost.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "HlpBuilder.h"
+#include "support/HlpBuilder.h"
 #include "hlp/HlpDecompress.h"
 #include "hlp/HlpFileSystem.h"
 #include "hlp/HlpReader.h"

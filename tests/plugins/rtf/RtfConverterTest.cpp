@@ -2,7 +2,7 @@
 // callbacks, and misuse or host failures end in failure codes.
 #include <gtest/gtest.h>
 
-#include "TestFilterHost.h"
+#include "support/TestFilterHost.h"
 #include "rtf/RtfReader.h"
 
 namespace {
