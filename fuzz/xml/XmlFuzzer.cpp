@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bytes/FormatError.h"
 #include "bytes/MemoryStream.h"
 #include "ooxml/OfficeXCvt.h"
 #include "xml/XMLParser.h"
@@ -41,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string texts;
   try {
     texts = WordPartText(tree) + SlidePartText(tree) + SheetPartText(tree, shared);
-  } catch (const EPartFormatError&) {
+  } catch (const scv::bytes::EFormatError&) {
   }
 
   // The item tree reads the same and walks to the same texts; the writer copes with it.
@@ -54,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     itemTexts = WordPartText(&doc.RootItem()) + SlidePartText(&doc.RootItem()) +
                 SheetPartText(&doc.RootItem(), shared);
-  } catch (const EPartFormatError&) {
+  } catch (const scv::bytes::EFormatError&) {
   }
   if (itemTexts != texts) {
     __builtin_trap();
@@ -66,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto outcome = [](auto walk) {
     try {
       return walk();
-    } catch (const EPartFormatError&) {
+    } catch (const scv::bytes::EFormatError&) {
       return std::string("<failed>");
     }
   };

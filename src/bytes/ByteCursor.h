@@ -1,20 +1,29 @@
-// Bounded little-endian reader over an untrusted byte buffer.
+// Bounded little-endian reader over an untrusted byte buffer: the one checked cursor every
+// parser reads through, and checked loads at an offset for random access.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <string>
+#include <string_view>
+
+#include "bytes/FormatError.h"
 
 namespace scv::bytes {
 
 // Reads little-endian values from a borrowed buffer. A read that needs more bytes than remain
 // fails: it returns 0, does not move, and marks the cursor failed for good (sticky), so a parser
-// reads its fixed fields straight through and checks Ok() once.
+// reads its fixed fields straight through and checks Ok() once. The first failure is recorded
+// (where, how many bytes were wanted, how many there were) for the error that reports it;
+// `base` is the buffer's offset in the whole input, so that the offsets reported are the
+// input's.
 class TByteCursor {
 public:
   TByteCursor() = default;
-  explicit TByteCursor(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  explicit TByteCursor(std::span<const std::uint8_t> bytes, std::uint64_t base = 0)
+      : bytes_(bytes), base_(base) {}
 
   std::uint8_t ReadU8() {
     if (!Need(1)) {
@@ -70,10 +79,10 @@ public:
     return true;
   }
 
-  // Moves to an absolute offset; fails (sticky) beyond the end.
+  // Moves to an offset of the buffer; fails (sticky) beyond the end.
   bool SeekTo(std::size_t offset) {
     if (failed_ || offset > bytes_.size()) {
-      failed_ = true;
+      Fail(offset > pos_ ? offset - pos_ : 0);
       return false;
     }
     pos_ = offset;
@@ -93,10 +102,10 @@ public:
   // A sub-cursor over bytes [offset, offset + len) of the whole buffer, cut to what exists.
   TByteCursor Slice(std::size_t offset, std::size_t len) const {
     if (offset > bytes_.size()) {
-      return TByteCursor();
+      return TByteCursor({}, base_ + bytes_.size());
     }
     const std::size_t avail = bytes_.size() - offset;
-    return TByteCursor(bytes_.subspan(offset, len < avail ? len : avail));
+    return TByteCursor(bytes_.subspan(offset, len < avail ? len : avail), base_ + offset);
   }
 
   bool Ok() const { return !failed_; }
@@ -104,28 +113,76 @@ public:
   std::size_t Size() const { return bytes_.size(); }
   std::size_t Remaining() const { return bytes_.size() - pos_; }
   std::span<const std::uint8_t> Bytes() const { return bytes_; }
+  // The bytes from the position on.
+  std::span<const std::uint8_t> Rest() const { return bytes_.subspan(pos_); }
+  // Offset of the position in the whole input.
+  std::uint64_t InputOffset() const { return base_ + pos_; }
+
+  // The first failure: its offset in the input, the bytes the read wanted there and the bytes
+  // there were (all 0 while the cursor is Ok).
+  std::uint64_t FailedAt() const { return failedAt_; }
+  std::size_t FailedWanted() const { return failedWanted_; }
+  std::size_t FailedHad() const { return failedHad_; }
+  // "needed N bytes at offset O, had M" (empty while the cursor is Ok).
+  std::string FailureText() const {
+    if (!failed_) {
+      return {};
+    }
+    std::string text("needed ");
+    text.append(std::to_string(failedWanted_)).append(" bytes at offset ");
+    text.append(std::to_string(failedAt_)).append(", had ").append(std::to_string(failedHad_));
+    return text;
+  }
+  // Throws EFormatError naming the structure when a read failed.
+  void Check(std::string_view structure) const {
+    if (failed_) {
+      throw EFormatError(structure, failedAt_, FailureText());
+    }
+  }
 
 private:
   bool Need(std::size_t n) {
     if (failed_ || n > Remaining()) {
-      failed_ = true;
+      Fail(n);
       return false;
     }
     return true;
   }
+  void Fail(std::size_t wanted) {
+    if (!failed_) {
+      failed_ = true;
+      failedAt_ = base_ + pos_;
+      failedWanted_ = wanted;
+      failedHad_ = Remaining();
+    }
+  }
 
   std::span<const std::uint8_t> bytes_;
+  std::uint64_t base_ = 0;
   std::size_t pos_ = 0;
   bool failed_ = false;
+  std::uint64_t failedAt_ = 0;
+  std::size_t failedWanted_ = 0;
+  std::size_t failedHad_ = 0;
 };
 
-// Little-endian loads from a buffer the caller has checked to hold the bytes.
-inline std::uint16_t LoadU16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+// Little-endian values from the first bytes of a span the caller has checked to hold them
+// (the hot loops whose bounds are settled once for many values).
+inline std::uint16_t LoadU16(std::span<const std::uint8_t> b) {
+  return static_cast<std::uint16_t>(b[0] | b[1] << 8);
 }
-inline std::uint32_t LoadU32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-         std::uint32_t{p[3]} << 24;
+inline std::uint32_t LoadU32(std::span<const std::uint8_t> b) {
+  return std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 |
+         std::uint32_t{b[3]} << 24;
+}
+
+// Little-endian values at an offset of a buffer, for random access: 0 when the buffer does not
+// hold all their bytes.
+inline std::uint16_t LoadU16At(std::span<const std::uint8_t> b, std::uint64_t offset) {
+  return offset <= b.size() && b.size() - offset >= 2 ? LoadU16(b.subspan(offset)) : 0;
+}
+inline std::uint32_t LoadU32At(std::span<const std::uint8_t> b, std::uint64_t offset) {
+  return offset <= b.size() && b.size() - offset >= 4 ? LoadU32(b.subspan(offset)) : 0;
 }
 
 } // namespace scv::bytes

@@ -65,13 +65,6 @@ private:
 // The module's shared strings (the list the last workbook extraction filled).
 const TSharedStrings& SharedStrings();
 
-// Thrown when a number in a part cannot be read (a row or cell reference without digits) or
-// the text grows beyond the extractor's limit; the entries turn it into -5.
-class EPartFormatError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-
 // Walkers: the text of a loaded part, from the compact tree or from an item tree (none gives
 // empty text). Sheets take the shared strings to resolve "t=s" cells.
 std::string WordPartText(const xml::TXMLTree& tree);
@@ -98,7 +91,7 @@ void SharedStringsXml(std::string_view xml, TSharedStrings& strings, xml::TXMLTr
 bool StrToInt32(std::string_view text, std::int32_t& value);
 // Row and column of a cell reference (A1 -> 1, 1; AA1 -> 1, 27); both 0 when the reference
 // lacks letters or digits. Digits that are not an integer as a whole count by their leading
-// decimal digits; throws EPartFormatError when those do not fit 32 bits.
+// decimal digits; throws bytes::EFormatError when those do not fit 32 bits.
 void CellRefToRowCol(std::string_view ref, std::int32_t& row, std::int32_t& col);
 // Entry n of the list when index is an integer n with 0 <= n < Count(), else empty.
 std::string_view SharedStringAt(const TSharedStrings& shared, std::string_view index);

@@ -58,9 +58,9 @@ public:
       pos_ = bytes_.size();
       return false;
     }
-    const std::uint8_t* p = bytes_.data() + pos_;
+    const auto p = bytes_.subspan(pos_, kRecordHeaderSize);
     header.id = bytes::LoadU16(p);
-    header.length = bytes::LoadU16(p + 2);
+    header.length = bytes::LoadU16(p.subspan(2));
     pos_ += kRecordHeaderSize;
     return true;
   }

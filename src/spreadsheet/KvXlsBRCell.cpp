@@ -18,8 +18,7 @@ double BitsToDouble(std::uint64_t bits) {
 }
 
 std::uint64_t Load64(std::span<const std::uint8_t, 8> b) {
-  return std::uint64_t{bytes::LoadU32(b.data())} |
-         std::uint64_t{bytes::LoadU32(b.data() + 4)} << 32;
+  return std::uint64_t{bytes::LoadU32(b)} | std::uint64_t{bytes::LoadU32(b.subspan<4>())} << 32;
 }
 
 void ReadBytes8(TByteCursor& cur, std::array<std::uint8_t, 8>& out) {
@@ -58,12 +57,13 @@ double DecodeFormulaValue(std::span<const std::uint8_t, 8> val) {
 
 TRkRec TMulRK::At(std::size_t i) const {
   // ReadMulRK takes exactly count * 6 bytes for rgrkrec.
-  const std::uint8_t* p = rgrkrec.data() + i * 6;
-  return TRkRec{bytes::LoadU16(p), bytes::LoadU32(p + 2)};
+  const auto p = rgrkrec.subspan(i * 6, 6);
+  return TRkRec{bytes::LoadU16(p), bytes::LoadU32(p.subspan(2))};
 }
 
 std::uint16_t TMulBlank::At(std::size_t i) const {
-  return bytes::LoadU16(rgixfe.data() + 2 * i);
+  // ReadMulBlank takes exactly count * 2 bytes for rgixfe.
+  return bytes::LoadU16(rgixfe.subspan(2 * i, 2));
 }
 
 bool ReadLabelSst(std::span<const std::uint8_t> body, std::uint16_t id, TLabelSst& rec) {
@@ -111,7 +111,7 @@ bool ReadMulRK(std::span<const std::uint8_t> body, std::uint16_t id, TMulRK& rec
   rec.colFirst = cur.ReadU16();
   rec.count = body.size() < kMulHeadSize ? 0 : (body.size() - kMulHeadSize) / 6;
   rec.rgrkrec = cur.Take(rec.count * 6);
-  rec.colLast = body.size() < kMulHeadSize ? 0 : bytes::LoadU16(body.data() + body.size() - 2);
+  rec.colLast = body.size() < kMulHeadSize ? 0 : bytes::LoadU16At(body, body.size() - 2);
   return true;
 }
 
@@ -135,7 +135,7 @@ bool ReadMulBlank(std::span<const std::uint8_t> body, std::uint16_t id, TMulBlan
   rec.colFirst = cur.ReadU16();
   rec.count = body.size() < kMulHeadSize ? 0 : (body.size() - kMulHeadSize) / 2;
   rec.rgixfe = cur.Take(rec.count * 2);
-  rec.colLast = body.size() < kMulHeadSize ? 0 : bytes::LoadU16(body.data() + body.size() - 2);
+  rec.colLast = body.size() < kMulHeadSize ? 0 : bytes::LoadU16At(body, body.size() - 2);
   return true;
 }
 

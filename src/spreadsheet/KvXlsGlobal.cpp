@@ -93,8 +93,7 @@ void ReadWorkbookGlobals(std::span<const std::uint8_t> bytes, TWorkBookData& dat
       break;
     }
     case kIdXF: {
-      const std::uint16_t ifmt =
-          body.size() >= kXfIfmtOffset + 2 ? bytes::LoadU16(body.data() + kXfIfmtOffset) : 0;
+      const std::uint16_t ifmt = bytes::LoadU16At(body, kXfIfmtOffset); // 0 when cut short
       data.styleData.AppendXF(ifmt);
       break;
     }

@@ -63,7 +63,7 @@ public:
     if (cur_.Remaining() < 2) {
       return false;
     }
-    v = bytes::LoadU16(cur_.bytes.data() + cur_.position);
+    v = bytes::LoadU16(cur_.bytes.subspan(cur_.position));
     cur_.position += 2;
     return true;
   }
@@ -71,13 +71,13 @@ public:
     if (cur_.Remaining() < 4) {
       return false;
     }
-    v = bytes::LoadU32(cur_.bytes.data() + cur_.position);
+    v = bytes::LoadU32(cur_.bytes.subspan(cur_.position));
     cur_.position += 4;
     return true;
   }
   // The caller has checked that n bytes remain.
-  const std::uint8_t* Take(std::size_t n) {
-    const std::uint8_t* p = cur_.bytes.data() + cur_.position;
+  std::span<const std::uint8_t> Take(std::size_t n) {
+    const auto p = cur_.bytes.subspan(cur_.position, n);
     cur_.position += n;
     return p;
   }
@@ -89,7 +89,8 @@ private:
 };
 
 // Characters of one width appended as UTF-16 code units; zero characters become spaces.
-void WidenChars(const std::uint8_t* p, std::size_t count, unsigned width, std::u16string& out) {
+void WidenChars(std::span<const std::uint8_t> p, std::size_t count, unsigned width,
+                std::u16string& out) {
   if (width == 1) {
     for (std::size_t i = 0; i < count; ++i) {
       out.push_back(p[i] == 0 ? u' ' : static_cast<char16_t>(p[i]));
@@ -97,7 +98,7 @@ void WidenChars(const std::uint8_t* p, std::size_t count, unsigned width, std::u
     return;
   }
   for (std::size_t i = 0; i < count; ++i) {
-    const auto unit = static_cast<char16_t>(bytes::LoadU16(p + 2 * i));
+    const auto unit = static_cast<char16_t>(bytes::LoadU16(p.subspan(2 * i)));
     out.push_back(unit == 0 ? u' ' : unit);
   }
 }
@@ -163,7 +164,7 @@ bool ReadSharedStrings(TKvMemoryStream first, std::span<const TKvMemoryStream> s
     std::string& out = strings.Pending();
     if (width == 1 && reader.Remaining() >= n) {
       // Common case: 1-byte characters within one segment, straight to UTF-8.
-      const std::uint8_t* p = reader.Take(n);
+      const auto p = reader.Take(n);
       for (std::size_t k = 0; k < n; ++k) {
         const std::uint8_t b = p[k];
         if (b >= 0x80) {

@@ -4,13 +4,15 @@
 
 #include <cstdint>
 #include <limits>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "xml/XMLParser.h"
+#include "bytes/FormatError.h"
+#include "xml/XMLEntities.h"
+#include "xml/XMLTagParams.h"
 #include "xml/XMLTokenizer.h"
+#include "xml/XMLTree.h"
 
 namespace scv::xml {
 
@@ -40,12 +42,8 @@ bool StyleSheetOf(std::string_view token, std::string& out);
 //   SetStyleSheet(reference)
 //   KeepsText() -> bool              optional: whether the innermost open element's text
 //                                    matters; when false its text is not gathered at all
-
-// More elements open at once than the caller allows (each open element costs memory).
-class EXMLTooDeep : public std::runtime_error {
-public:
-  EXMLTooDeep() : std::runtime_error("Elements nested too deeply") {}
-};
+//   GaveUp() -> bool                 optional: the sink cannot settle the document's text
+//                                    as it streams by; building stops at the token's end
 
 // The compact tree as a sink.
 struct TTreeSink {
@@ -100,6 +98,14 @@ void FinishText(Sink& sink, TOpenElement& open, std::string& scratch) {
   open.text.Clear();
 }
 
+template <typename Sink> bool GaveUp(const Sink& sink) {
+  if constexpr (requires { sink.GaveUp(); }) {
+    return sink.GaveUp();
+  } else {
+    return false;
+  }
+}
+
 template <typename Sink, typename Tokenizer>
 bool TagAttributes(Sink& sink, std::uint32_t node, const Tokenizer& tok, TParamList& params) {
   if (!sink.SetTagParams(node, tok.Token(), tok.TokenInSource())) {
@@ -115,9 +121,10 @@ bool TagAttributes(Sink& sink, std::uint32_t node, const Tokenizer& tok, TParamL
 // a start tag names a blank current element (the cleared root) or opens a new sub-element,
 // an empty-element tag adds a sub-element, and an end tag returns to the parent whatever its
 // name. Once the document element is closed nothing more is read. At most maxDepth elements
-// are open at once; one more throws EXMLTooDeep.
+// are open at once; one more throws bytes::EFormatError. False when the sink gave up (the
+// elements still open are then left as they are).
 template <typename Tokenizer, typename Sink>
-void BuildTree(Tokenizer& tok, Sink& sink,
+bool BuildTree(Tokenizer& tok, Sink& sink,
                std::size_t maxDepth = std::numeric_limits<std::size_t>::max()) {
   using detail::TOpenElement;
   sink.Begin();
@@ -157,12 +164,13 @@ void BuildTree(Tokenizer& tok, Sink& sink,
         if constexpr (requires { sink.ReadContent(tok); }) {
           // A sink may read the element's whole content, through its end tag, itself; it
           // does so only for markup these rules would read the same way, and closes it.
-          if (!preserve && sink.ReadContent(tok)) {
+          if (!preserve && !detail::GaveUp(sink) && sink.ReadContent(tok)) {
             break;
           }
         }
         if (depth == maxDepth) {
-          throw EXMLTooDeep();
+          throw bytes::EFormatError("element", tok.InputOffset(),
+                                    "nested more than " + std::to_string(maxDepth) + " deep");
         }
         if (depth == path.size()) {
           path.emplace_back();
@@ -191,16 +199,20 @@ void BuildTree(Tokenizer& tok, Sink& sink,
     case TTokenKind::kEnd:
       break;
     }
-    if (depth == 0) {
+    if (depth == 0 || detail::GaveUp(sink)) {
       break;
     }
     tok.NextToken(preserve);
+  }
+  if (detail::GaveUp(sink)) {
+    return false;
   }
   while (depth != 0) {
     TOpenElement& open = path[--depth];
     detail::FinishText(sink, open, scratch);
     sink.Close(open.node);
   }
+  return !detail::GaveUp(sink);
 }
 
 } // namespace scv::xml

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bytes/FormatError.h"
 #include "bytes/MemoryStream.h"
 
 namespace scv::xml {
@@ -20,12 +21,6 @@ namespace scv::xml {
 class EParserError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
-};
-
-// Read through pieces, a token needs more room than the tokenizer was allowed.
-class ETokenTooLarge : public std::runtime_error {
-public:
-  ETokenTooLarge() : std::runtime_error("Token too large") {}
 };
 
 enum class TTokenKind : std::uint8_t {
@@ -89,7 +84,7 @@ public:
   // Reads the pieces through a window that holds the current token and what follows it in
   // the last piece, so the whole text is never held at once; tokens come out exactly as over
   // the joined pieces. Token texts are then valid only until the next token. A token longer
-  // than maxToken throws ETokenTooLarge.
+  // than maxToken throws bytes::EFormatError.
   explicit TXMLLargeTokenizer(TXMLPieceSource& pieces,
                               std::size_t maxToken = std::numeric_limits<std::size_t>::max());
 
@@ -108,6 +103,8 @@ public:
   std::string_view Data() const { return {data_, end_}; }
   std::size_t Position() const { return pos_; }
   void ResumeAt(std::size_t position) { pos_ = position; }
+  // Offset in the whole input just after the current token.
+  std::uint64_t InputOffset() const { return dropped_ + pos_; }
 
 private:
   void SetToken(std::size_t from, std::size_t to, bool sawLf);
@@ -118,6 +115,7 @@ private:
   TXMLPieceSource* pieces_ = nullptr;
   std::size_t maxToken_ = 0;
   std::string window_;
+  std::uint64_t dropped_ = 0; // input bytes dropped from the window's front
   bool piecesDone_ = true;
   std::unique_ptr<char[]> own_;
   const char* data_ = nullptr;
@@ -149,6 +147,8 @@ public:
   std::string_view Token() const { return token_; }
   int Line() const { return line_; }
   bool TokenInSource() const { return false; }
+  // Offset in the source just after the current token.
+  std::uint64_t InputOffset() const { return bufferOrigin_ + pos_; }
 
 private:
   // Makes more bytes valid, keeping everything from keepFrom on; afterwards at least one byte
@@ -174,124 +174,5 @@ private:
 // Name of a tag text: without the leading "<", everything before the first space; without a
 // space, everything before the first "/"; otherwise everything but the closing ">".
 std::string_view TagName(std::string_view tag);
-
-// Single decoding pass: "<br/>" -> CR LF, "&lt;" -> "<", "&gt;" -> ">", "&quot;" -> '"',
-// "&amp;" -> "&". Returns false (out untouched) when nothing would change.
-bool DecodeEntitiesInto(std::string_view text, std::string& out);
-std::string DecodeEntities(std::string_view text);
-// "&" -> "&amp;", "<" -> "&lt;", ">" -> "&gt;", '"' -> "&quot;", CR LF -> "<br/>".
-std::string EncodeEntities(std::string_view text);
-
-// ASCII case-insensitive comparison (the reader's attribute and name look-ups). Inline: it
-// runs for every attribute of every tag.
-inline bool SameTextAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const unsigned x = static_cast<unsigned char>(a[i]);
-    const unsigned y = static_cast<unsigned char>(b[i]);
-    // Equal, or the same letter in the other case.
-    if (x != y && ((x | 0x20u) != (y | 0x20u) || (x | 0x20u) - 'a' > 'z' - 'a')) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// An ordered list of text lines with name=value look-ups that ignore case: the form in which
-// an element's attributes are kept. Lines removed or cleared keep their storage for reuse.
-class TParamList {
-public:
-  TParamList() = default;
-  TParamList(std::initializer_list<std::string_view> lines) {
-    for (const std::string_view line : lines) {
-      Add(line);
-    }
-  }
-  std::size_t Count() const { return count_; }
-  bool Empty() const { return count_ == 0; }
-  const std::string& operator[](std::size_t i) const { return lines_[i]; }
-  void Add(std::string_view line);
-  void Delete(std::size_t i);
-  void Clear() { count_ = 0; }
-
-  // Name part of line i: before its first "=", empty when it has none.
-  std::string_view NameAt(std::size_t i) const;
-  // Index of the first line with an "=" whose name equals name (ignoring case), or -1.
-  std::ptrdiff_t IndexOfName(std::string_view name) const;
-  // Index of the first line equal to line (ignoring case), or -1.
-  std::ptrdiff_t IndexOf(std::string_view line) const;
-  // Value after "name=" of the first line with that name; empty when absent.
-  std::string_view Value(std::string_view name) const;
-  // A non-empty value replaces the named line (or adds one); an empty value deletes it.
-  void SetValue(std::string_view name, std::string_view value);
-
-  bool operator==(const TParamList& other) const;
-
-private:
-  friend void ParseTagParams(std::string_view tag, TParamList& params);
-  friend void SplitParamLines(std::string_view text, TParamList& params);
-  friend bool ProcessDistinctParams(TParamList& params);
-  std::string& Slot(std::size_t i); // line i, growing the storage
-
-  std::vector<std::string> lines_;
-  std::size_t count_ = 0;
-  std::string scratch_;
-};
-
-// Fills params from the attributes of a tag text, with every quirk of the reader: values
-// split at spaces outside double quotes (the last character is never examined), one line per
-// piece (empty ones included), quotes dropped from values longer than two characters, values
-// decoded, empty values removing their line, and look-ups by name so that a repeated name
-// processes the first line again and leaves the second as written.
-void ParseTagParams(std::string_view tag, TParamList& params);
-
-// Helpers of ParseTagParams.
-void SplitParamLines(std::string_view text, TParamList& params);
-bool ProcessDistinctParams(TParamList& params);
-
-// The tag's attributes hold the line "xml:space=preserve" (ignoring case).
-bool PreservesSpace(const TParamList& params);
-
-// Repeated decoding of an element's joined text. Each text token decodes once when it joins
-// and once more for every later token joined to the same element. Since no entity spans the
-// CR LF of a join, the text is kept as pieces; a piece that decodes to itself is final, and a
-// piece that is not is advanced one pass per join at a cost proportional to the replacements
-// made, so the whole text costs linear time however deeply its entities are nested.
-class TJoinedText {
-public:
-  TJoinedText();
-  ~TJoinedText();
-  TJoinedText(TJoinedText&&) noexcept;
-  TJoinedText& operator=(TJoinedText&&) noexcept;
-
-  void Clear();
-  bool Empty() const { return pieces_.empty(); }
-  // The text holds only characters of 32 or less (true for no text).
-  bool IsBlank() const { return nonBlank_ == 0; }
-  // Joins one text token: the element's text becomes the decoding of (text, CR LF, token),
-  // or of the token alone when the text is blank. stableToken: the token's bytes stay valid
-  // until the text is taken.
-  void Join(std::string_view token, bool stableToken);
-  // True when the text is a single view that needs no copy.
-  bool SingleView(std::string_view& view) const;
-  // Appends the whole text to out.
-  void AppendTo(std::string& out) const;
-  std::size_t Size() const;
-
-private:
-  struct TCascade;
-  struct TPiece {
-    std::string_view view; // into the token, own_ or cascade output
-    std::string own;
-    std::unique_ptr<TCascade> cascade; // set while the piece may still change
-  };
-  void AdvanceCascades();
-
-  std::vector<TPiece> pieces_;
-  std::vector<std::size_t> unstable_; // indexes of pieces with a cascade
-  std::size_t nonBlank_ = 0;
-};
 
 } // namespace scv::xml

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes/FormatError.h"
 #include "bytes/MemoryStream.h"
 #include "xml/XMLParser.h"
 #include "platform/FileIo.h"
@@ -308,7 +309,7 @@ TEST(OfficeXCvt, NumbersAndReferences) {
   }
   std::int32_t row = 0;
   std::int32_t col = 0;
-  EXPECT_THROW(CellRefToRowCol("A99999999999", row, col), EPartFormatError);
+  EXPECT_THROW(CellRefToRowCol("A99999999999", row, col), bytes::EFormatError);
 
   const TSharedStrings shared = Shared({"a", "b"});
   EXPECT_EQ(SharedStringAt(shared, "1"), "b");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes/FormatError.h"
 #include "bytes/MemoryStream.h"
 #include "ooxml/OfficeXCvt.h"
 #include "xml/XMLParser.h"
@@ -21,7 +22,7 @@ namespace {
 template <typename Walk> std::string Outcome(Walk walk) {
   try {
     return walk();
-  } catch (const EPartFormatError& e) {
+  } catch (const bytes::EFormatError& e) {
     return std::string("<failed: ") + e.what() + ">";
   }
 }

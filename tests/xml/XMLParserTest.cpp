@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes/FormatError.h"
 #include "bytes/MemoryStream.h"
 #include "xml/XMLBuild.h"
 #include "platform/FileIo.h"
@@ -92,7 +93,14 @@ TEST(XMLParser, DepthLimit) {
   // The first start tag names the root; b, c and d open below it.
   const std::string deep = "<a><b><c><d><e/></d></c></b></a>";
   EXPECT_NO_THROW(LoadXMLTree(deep, tree, 4));
-  EXPECT_THROW(LoadXMLTree(deep, tree, 3), EXMLTooDeep);
+  // The error names the element and the offset just after the start tag one too deep.
+  try {
+    LoadXMLTree(deep, tree, 3);
+    ADD_FAILURE() << "no error";
+  } catch (const bytes::EFormatError& e) {
+    EXPECT_EQ(e.Structure(), "element");
+    EXPECT_EQ(e.Offset(), 12u);
+  }
   std::string wide = "<a>";
   for (int i = 0; i < 1000; ++i) {
     wide += "<b><c>x</c></b>";
@@ -103,7 +111,7 @@ TEST(XMLParser, DepthLimit) {
   for (int i = 0; i < 100000; ++i) {
     unclosed += "<a>";
   }
-  EXPECT_THROW(LoadXMLTree(unclosed, tree, 10), EXMLTooDeep);
+  EXPECT_THROW(LoadXMLTree(unclosed, tree, 10), bytes::EFormatError);
 }
 
 TEST(XMLParser, StyleSheetDeclaration) {

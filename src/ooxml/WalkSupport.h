@@ -1,0 +1,111 @@
+// What the Office Open XML walkers share: the text limit, and one way to read the compact tree
+// and the item tree, so that each walker is written once for both.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "bytes/FormatError.h"
+#include "ooxml/OfficeXCvt.h"
+#include "xml/XMLParser.h"
+
+namespace scv::ooxml {
+
+// Upper bound on the text of one conversion (SetOfficeXTextLimit).
+extern std::size_t gOfficeXTextLimit;
+
+// Fails the conversion when text would grow by `more` bytes beyond the limit.
+inline void CheckGrowth(const std::string& text, std::size_t more) {
+  if (more > gOfficeXTextLimit || text.size() > gOfficeXTextLimit - more) {
+    throw bytes::EFormatError("text", text.size(),
+                              "grows beyond " + std::to_string(gOfficeXTextLimit) + " bytes");
+  }
+}
+
+// Tree access for the walkers: the compact tree and the item tree read the same way.
+
+struct TCompactAccess {
+  const xml::TXMLTree& tree;
+  using TRef = std::uint32_t;
+  static constexpr TRef kNull = xml::TXMLTree::kNone;
+
+  std::string_view Name(TRef n) const { return tree.Node(n).name; }
+  std::string_view Text(TRef n) const { return tree.Node(n).text; }
+  bool HasParams(TRef n) const { return tree.Node(n).paramCount != 0; }
+  bool HasParam(TRef n, std::string_view name) const { return tree.HasParam(tree.Node(n), name); }
+  std::string_view ParamValue(TRef n, std::string_view name) const {
+    return tree.ParamValue(tree.Node(n), name);
+  }
+  bool HasLine(TRef n, std::string_view line) const {
+    return tree.HasParamLine(tree.Node(n), line);
+  }
+  TRef ChildByName(TRef n, std::string_view name) const { return tree.ChildByName(n, name); }
+
+  // Children in order: a cursor that is the child itself.
+  struct TCursor {
+    TRef node;
+  };
+  TCursor FirstChild(TRef n) const { return {tree.Node(n).firstChild}; }
+  bool Done(const TCursor& c) const { return c.node == kNull; }
+  TRef Get(const TCursor& c) const { return c.node; }
+  void Next(TCursor& c) const { c.node = tree.Node(c.node).nextSibling; }
+};
+
+struct TItemAccess {
+  using TRef = const xml::TXMLItem*;
+  static constexpr TRef kNull = nullptr;
+
+  std::string_view Name(TRef n) const { return n->Name(); }
+  std::string_view Text(TRef n) const { return n->Text(); }
+  bool HasParams(TRef n) const { return n->Params().Count() != 0; }
+  bool HasParam(TRef n, std::string_view name) const { return n->Params().IndexOfName(name) >= 0; }
+  std::string_view ParamValue(TRef n, std::string_view name) const {
+    return n->Params().Value(name);
+  }
+  bool HasLine(TRef n, std::string_view line) const { return n->Params().IndexOf(line) >= 0; }
+  TRef ChildByName(TRef n, std::string_view name) const {
+    // Looking only: an absent element reads as an empty one, so nothing is added.
+    const std::ptrdiff_t i = n->IndexOfName(name, 0);
+    return i < 0 ? nullptr : n->SubItems(static_cast<std::size_t>(i));
+  }
+
+  struct TCursor {
+    TRef parent;
+    std::size_t index;
+  };
+  TCursor FirstChild(TRef n) const { return {n, 0}; }
+  bool Done(const TCursor& c) const { return c.index >= c.parent->SubItemCount(); }
+  TRef Get(const TCursor& c) const { return c.parent->SubItems(c.index); }
+  void Next(TCursor& c) const { ++c.index; }
+};
+
+// Depth-first walk without recursion: onEnter before an element's children, onLeave after.
+template <typename Access, typename Enter, typename Leave>
+void Walk(const Access& access, typename Access::TRef root, Enter onEnter, Leave onLeave) {
+  using TCursor = typename Access::TCursor;
+  std::vector<std::pair<typename Access::TRef, TCursor>> stack;
+  onEnter(root);
+  stack.emplace_back(root, access.FirstChild(root));
+  while (!stack.empty()) {
+    auto& [node, cursor] = stack.back();
+    if (access.Done(cursor)) {
+      const auto leaving = node;
+      stack.pop_back();
+      onLeave(leaving);
+      continue;
+    }
+    const auto child = access.Get(cursor);
+    access.Next(cursor);
+    onEnter(child);
+    stack.emplace_back(child, access.FirstChild(child));
+  }
+}
+
+// The shared strings of a tree: the first child's text of every child of the root.
+void SharedStringsFromTree(const xml::TXMLTree& tree, TSharedStrings& strings);
+
+} // namespace scv::ooxml

@@ -1,0 +1,491 @@
+// The number formatter: format texts compiled into sections, and number cells rendered
+// through them.
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "spreadsheet/KvXlsRender.h"
+#include "spreadsheet/KvXlsStyle.h"
+
+namespace scv::spreadsheet {
+
+namespace {
+
+bool IsPlaceholder(char c) { return c == '0' || c == '#'; }
+
+TNumberSection CompileSection(std::string_view text) {
+  TNumberSection sec;
+  sec.emptyText = text.empty();
+  auto addLiteral = [&sec](std::string_view lit) {
+    if (lit.empty()) {
+      return;
+    }
+    auto& items = sec.items;
+    if (!items.empty() && items.back().kind == TNumberSection::kLiteral) {
+      items.back().length = static_cast<std::uint16_t>(items.back().length + lit.size());
+    } else {
+      TNumberSection::TItem item;
+      item.kind = TNumberSection::kLiteral;
+      item.offset = static_cast<std::uint16_t>(sec.literals.size());
+      item.length = static_cast<std::uint16_t>(lit.size());
+      items.push_back(item);
+    }
+    sec.literals += lit;
+  };
+  bool afterPoint = false;
+  bool sawZeroInt = false;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c == '"' || c == '\'') {
+      const auto close = text.find(c, i + 1);
+      const std::size_t end = close == std::string_view::npos ? text.size() : close;
+      addLiteral(text.substr(i + 1, end - i - 1));
+      i = close == std::string_view::npos ? text.size() : close + 1;
+      continue;
+    }
+    if (IsPlaceholder(c) && !sec.scientific) {
+      TNumberSection::TItem item;
+      item.zero = c == '0';
+      if (afterPoint) {
+        item.kind = TNumberSection::kFracDigit;
+        ++sec.fracPlaceholders;
+        if (item.zero) {
+          sec.minFracDigits = sec.fracPlaceholders;
+        }
+      } else {
+        item.kind = TNumberSection::kIntDigit;
+        if (sec.intPlaceholders > 0 && sec.items.back().kind != TNumberSection::kIntDigit) {
+          sec.intContiguous = false;
+        }
+        ++sec.intPlaceholders;
+        sawZeroInt = sawZeroInt || item.zero;
+        if (sawZeroInt) {
+          ++sec.minIntDigits;
+        }
+      }
+      sec.items.push_back(item);
+      ++i;
+      continue;
+    }
+    if (c == '.' && !afterPoint && !sec.scientific) {
+      afterPoint = true;
+      sec.hasPoint = true;
+      TNumberSection::TItem item;
+      item.kind = TNumberSection::kPoint;
+      sec.items.push_back(item);
+      ++i;
+      continue;
+    }
+    if (c == ',') {
+      sec.grouping = true;
+      ++i;
+      continue;
+    }
+    if ((c == 'E' || c == 'e') && !sec.scientific && i + 2 < text.size() &&
+        (text[i + 1] == '+' || text[i + 1] == '-') && IsPlaceholder(text[i + 2])) {
+      sec.scientific = true;
+      sec.upperE = c == 'E';
+      TNumberSection::TItem item;
+      item.kind = TNumberSection::kExponent;
+      item.zero = text[i + 1] == '+';
+      i += 2;
+      int zeros = 0;
+      while (i < text.size() && IsPlaceholder(text[i])) {
+        zeros += text[i] == '0' ? 1 : 0;
+        ++i;
+      }
+      item.length = static_cast<std::uint16_t>(zeros < 1 ? 1 : zeros);
+      sec.items.push_back(item);
+      continue;
+    }
+    addLiteral(text.substr(i, 1));
+    ++i;
+  }
+  // Plain layout check: L? I* (P F*)? L?
+  const auto& items = sec.items;
+  std::size_t k = 0;
+  bool plain = !sec.scientific && sec.intContiguous && sec.minIntDigits <= 20 &&
+               sec.fracPlaceholders <= 15;
+  if (k < items.size() && items[k].kind == TNumberSection::kLiteral) {
+    sec.prefixLength = items[k].length;
+    ++k;
+  }
+  while (k < items.size() && items[k].kind == TNumberSection::kIntDigit) {
+    ++k;
+  }
+  if (k < items.size() && items[k].kind == TNumberSection::kPoint) {
+    ++k;
+    while (k < items.size() && items[k].kind == TNumberSection::kFracDigit) {
+      ++k;
+    }
+  }
+  sec.suffixOffset = static_cast<std::uint16_t>(sec.literals.size());
+  if (k < items.size() && items[k].kind == TNumberSection::kLiteral && k > 0) {
+    sec.suffixOffset = items[k].offset;
+    ++k;
+  }
+  sec.plain = plain && k == items.size() && (sec.intPlaceholders > 0 || sec.hasPoint);
+  return sec;
+}
+
+// Significant digits of |value| after rounding for the section. The value is taken with 18
+// significant digits; its shortest digits serve instead when they have 15 or fewer and the
+// rounding is no tie in them (both then round the same way). For scientific notation, exponent
+// receives the power of ten the mantissa is scaled by.
+TDecimal RoundForSection(double value, const TNumberSection& sec, int& exponent) {
+  exponent = 0;
+  if (!sec.scientific && sec.fracPlaceholders <= 15) {
+    // Scaled to the last kept decimal: away from ties, the 18-digit form and the double
+    // round the same way.
+    std::uint64_t n = 0;
+    if (RoundScaled(std::fabs(value) * kPow10[sec.fracPlaceholders], n)) {
+      TDecimal dec;
+      IntegerDecimal(n, sec.fracPlaceholders, dec);
+      return dec;
+    }
+  }
+  bool exact = false;
+  TDecimal dec = ShortDecimal(value, exact);
+  const int intDigits = sec.intPlaceholders < 1 ? 1 : sec.intPlaceholders;
+  auto keepOf = [&](const TDecimal& d) {
+    return sec.scientific ? intDigits + sec.fracPlaceholders : d.exp10 + sec.fracPlaceholders;
+  };
+  if (!exact) {
+    const int keep = keepOf(dec);
+    if (dec.count > 15 || std::fabs(value) < kMinNormal ||
+        (keep >= 0 && keep == dec.count - 1 && dec.digits[keep] == '5')) {
+      dec = ToDecimal(value, 18);
+    }
+  }
+  exponent = 0;
+  if (dec.count == 0) {
+    return dec;
+  }
+  RoundDecimal(dec, keepOf(dec));
+  if (sec.scientific && dec.count > 0) {
+    exponent = dec.exp10 - intDigits;
+    dec.exp10 = intDigits; // the mantissa: intDigits digits before the point
+  }
+  return dec;
+}
+
+// Collects a cell's text in a small buffer and appends it in pieces (one append per cell in
+// practice instead of one per character).
+class TOut {
+public:
+  explicit TOut(std::string& out) : out_(out) {}
+  ~TOut() { Flush(); }
+  TOut(const TOut&) = delete;
+  TOut& operator=(const TOut&) = delete;
+  [[gnu::always_inline]] void Put(char c) {
+    if (n_ == kSize) {
+      Flush();
+    }
+    buf_[n_++] = c;
+  }
+  [[gnu::always_inline]] void Put(std::string_view s) {
+    if (s.size() > kSize - n_) {
+      Flush();
+      if (s.size() > kSize) {
+        out_.append(s);
+        return;
+      }
+    }
+    // Pieces are short (digit groups, separators): a loop beats a call to memcpy.
+    for (const char c : s) {
+      buf_[n_++] = c;
+    }
+  }
+  void Zeros(std::size_t count) {
+    for (; count > 0; --count) {
+      Put('0');
+    }
+  }
+  void Flush() {
+    out_.append(buf_, n_);
+    n_ = 0;
+  }
+
+private:
+  static constexpr std::size_t kSize = 128;
+  std::string& out_;
+  char buf_[kSize];
+  std::size_t n_ = 0;
+};
+
+void AppendGroupedDigits(TOut& out, const TDecimal& dec, int from, int to, int total,
+                         bool grouping, std::string_view separator) {
+  // Integer digit positions are counted from the left of a `total`-digit integer whose digits
+  // are dec's digits aligned so that the last one is position total - 1 (leading zeros before
+  // the value's own digits).
+  const int lead = total - dec.exp10; // zeros before the first significant digit
+  for (int i = from; i < to; ++i) {
+    const int k = i - lead;
+    out.Put(k >= 0 && k < dec.count ? dec.digits[k] : '0');
+    if (grouping) {
+      const int fromRight = total - 1 - i;
+      if (fromRight > 0 && fromRight % 3 == 0) {
+        out.Put(separator);
+      }
+    }
+  }
+}
+
+void AppendSection(std::string& text, const TNumberSection& sec, const TDecimal& dec,
+                   int exponent, bool minus, const platform::TLocaleFormat& locale) {
+  TOut out(text);
+  if (minus) {
+    out.Put('-');
+  }
+  const int intLen = dec.count == 0 ? 0 : (dec.exp10 > 0 ? dec.exp10 : 0);
+  const int total = intLen > sec.minIntDigits ? intLen : sec.minIntDigits;
+  // Fraction digits written: rounded fraction digits, trailing zeros down to minFracDigits.
+  int fracWritten = 0;
+  if (sec.fracPlaceholders > 0) {
+    const int fracSig = dec.count - dec.exp10; // significant digits after the point
+    fracWritten = fracSig > 0 ? fracSig : 0;
+    if (fracWritten > sec.fracPlaceholders) {
+      fracWritten = sec.fracPlaceholders;
+    }
+    if (fracWritten < sec.minFracDigits) {
+      fracWritten = sec.minFracDigits;
+    }
+  }
+  const std::string_view thousands = locale.thousandSeparator;
+  const int placeholders = sec.intPlaceholders;
+  int intIndex = 0;
+  int fracIndex = 0;
+  bool intDone = placeholders > 0; // placeholders write the integer digits themselves
+  for (const auto& item : sec.items) {
+    switch (item.kind) {
+    case TNumberSection::kLiteral:
+      out.Put(std::string_view(sec.literals).substr(item.offset, item.length));
+      break;
+    case TNumberSection::kIntDigit: {
+      // Placeholder intIndex of `placeholders`: the first takes every surplus digit.
+      const int surplus = total - placeholders;
+      if (sec.intContiguous) {
+        // One run of placeholders: all integer digits at once.
+        if (intIndex == 0) {
+          AppendGroupedDigits(out, dec, 0, total, total, sec.grouping, thousands);
+        }
+      } else if (intIndex == 0 && surplus > 0) {
+        AppendGroupedDigits(out, dec, 0, surplus + 1, total, sec.grouping, thousands);
+      } else {
+        const int pos = intIndex + surplus; // digit position in the total-digit integer
+        if (pos >= 0) {
+          AppendGroupedDigits(out, dec, pos, pos + 1, total, sec.grouping, thousands);
+        }
+      }
+      ++intIndex;
+      break;
+    }
+    case TNumberSection::kPoint:
+      if (placeholders == 0 && !intDone) {
+        AppendGroupedDigits(out, dec, 0, total, total, sec.grouping, thousands);
+        intDone = true;
+      }
+      if (fracWritten > 0) {
+        out.Put(locale.decimalSeparator);
+      }
+      break;
+    case TNumberSection::kFracDigit:
+      if (fracIndex < fracWritten) {
+        const int k = dec.exp10 + fracIndex;
+        out.Put(k >= 0 && k < dec.count ? dec.digits[k] : '0');
+      }
+      ++fracIndex;
+      break;
+    case TNumberSection::kExponent: {
+      out.Put(sec.upperE ? 'E' : 'e');
+      int e = exponent;
+      if (e < 0) {
+        out.Put('-');
+        e = -e;
+      } else if (item.zero) {
+        out.Put('+');
+      }
+      char buf[8];
+      const auto res = std::to_chars(buf, buf + sizeof buf, e);
+      const auto len = static_cast<std::size_t>(res.ptr - buf);
+      if (len < item.length) {
+        out.Zeros(item.length - len);
+      }
+      out.Put(std::string_view(buf, len));
+      break;
+    }
+    }
+  }
+}
+
+constexpr std::uint64_t kPow10Int[] = {1ULL,
+                                       10ULL,
+                                       100ULL,
+                                       1000ULL,
+                                       10000ULL,
+                                       100000ULL,
+                                       1000000ULL,
+                                       10000000ULL,
+                                       100000000ULL,
+                                       1000000000ULL,
+                                       10000000000ULL,
+                                       100000000000ULL,
+                                       1000000000000ULL,
+                                       10000000000000ULL,
+                                       100000000000000ULL,
+                                       1000000000000000ULL};
+
+// Writes n in decimal ending at end; returns the first digit's position.
+char* WriteDigitsBackward(char* end, std::uint64_t n) {
+  do {
+    *--end = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  return end;
+}
+
+// Fast path for plain sections: round by scaling, then write prefix, grouped integer digits,
+// fraction and suffix. Returns false (nothing written) where the general path must decide: near
+// rounding ties, huge values, and values that round to zero.
+bool AppendPlainSection(std::string& text, const TNumberSection& sec, double value, bool minus,
+                        const platform::TLocaleFormat& locale) {
+  const int fracCount = sec.fracPlaceholders;
+  std::uint64_t n = 0;
+  if (!RoundScaled(std::fabs(value) * kPow10[fracCount], n) || (n == 0 && value != 0)) {
+    return false;
+  }
+  const std::uint64_t scale = kPow10Int[fracCount];
+  const std::uint64_t whole = n / scale;
+  std::uint64_t frac = n % scale;
+
+  char intBuf[32];
+  char* intEnd = intBuf + sizeof intBuf;
+  char* intStart = whole == 0 ? intEnd : WriteDigitsBackward(intEnd, whole);
+  while (intEnd - intStart < sec.minIntDigits) {
+    *--intStart = '0';
+  }
+  char fracBuf[16];
+  for (int k = fracCount - 1; k >= 0; --k) {
+    fracBuf[k] = static_cast<char>('0' + frac % 10);
+    frac /= 10;
+  }
+  int fracWritten = fracCount;
+  while (fracWritten > sec.minFracDigits && fracBuf[fracWritten - 1] == '0') {
+    --fracWritten;
+  }
+
+  TOut out(text);
+  if (minus) {
+    out.Put('-');
+  }
+  out.Put(sec.Prefix());
+  const auto intLen = static_cast<int>(intEnd - intStart);
+  if (sec.grouping && intLen > 3) {
+    const std::string_view separator = locale.thousandSeparator;
+    int group = intLen % 3 == 0 ? 3 : intLen % 3;
+    out.Put(std::string_view(intStart, static_cast<std::size_t>(group)));
+    for (const char* p = intStart + group; p < intEnd; p += 3) {
+      out.Put(separator);
+      out.Put(std::string_view(p, 3));
+    }
+  } else {
+    out.Put(std::string_view(intStart, static_cast<std::size_t>(intLen)));
+  }
+  if (fracWritten > 0) {
+    out.Put(locale.decimalSeparator);
+    out.Put(std::string_view(fracBuf, static_cast<std::size_t>(fracWritten)));
+  }
+  out.Put(sec.Suffix());
+  return true;
+}
+
+} // namespace
+
+TNumberFormat CompileNumberFormat(std::string_view format) {
+  TNumberFormat fmt;
+  if (format.size() > kMaxNumberFormatBytes) {
+    fmt.tooLong = true;
+    return fmt;
+  }
+  // Sections split at ";" outside quoted literals; a fourth and later section is never used.
+  std::size_t start = 0;
+  char quote = 0;
+  for (std::size_t i = 0; i <= format.size() && fmt.sections.size() < 3; ++i) {
+    if (i < format.size()) {
+      const char c = format[i];
+      if (quote != 0) {
+        quote = c == quote ? 0 : quote;
+        continue;
+      }
+      if (c == '"' || c == '\'') {
+        quote = c;
+        continue;
+      }
+      if (c != ';') {
+        continue;
+      }
+    }
+    fmt.sections.push_back(CompileSection(format.substr(start, i - start)));
+    start = i + 1;
+  }
+  return fmt;
+}
+
+void AppendNumberFormat(std::string& out, double value, const TNumberFormat& format,
+                        const platform::TLocaleFormat& locale) {
+  if (format.tooLong || format.sections.empty() || !std::isfinite(value)) {
+    AppendGeneral(out, value, locale.decimalSeparator);
+    return;
+  }
+  const auto& sections = format.sections;
+  const TNumberSection* zeroSection =
+      sections.size() >= 3 && !sections[2].Empty() ? &sections[2] : nullptr;
+  const TNumberSection* sec = &sections[0];
+  bool minus = false;
+  if (value < 0) {
+    if (sections.size() >= 2 && !sections[1].Empty()) {
+      sec = &sections[1];
+    } else {
+      minus = true;
+    }
+  } else if (value == 0 && zeroSection != nullptr) {
+    sec = zeroSection;
+  }
+  if (sec->plain && AppendPlainSection(out, *sec, value, minus, locale)) {
+    return;
+  }
+  int exponent = 0;
+  TDecimal dec = RoundForSection(value, *sec, exponent);
+  if (!sec->scientific && dec.exp10 > 18) {
+    AppendGeneral(out, value, locale.decimalSeparator);
+    return;
+  }
+  if (dec.count == 0 && value != 0) {
+    // Rounds to zero in its section: the zero section when there is one, else no minus sign.
+    minus = false;
+    if (zeroSection != nullptr && sec != zeroSection) {
+      sec = zeroSection;
+      dec = RoundForSection(0.0, *sec, exponent);
+    }
+  }
+  AppendSection(out, *sec, dec, exponent, minus, locale);
+}
+
+void AppendNumberFormat(std::string& out, double value, std::string_view format,
+                        const platform::TLocaleFormat& locale) {
+  AppendNumberFormat(out, value, CompileNumberFormat(format), locale);
+}
+
+void AppendNumberFormat(std::string& out, double value, std::string_view format) {
+  AppendNumberFormat(out, value, format, UserLocale());
+}
+
+std::string FormatNumber(double value, std::string_view format) {
+  std::string out;
+  AppendNumberFormat(out, value, format);
+  return out;
+}
+} // namespace scv::spreadsheet

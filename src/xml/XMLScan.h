@@ -1,0 +1,63 @@
+// Byte searches and the entity table shared by the XML reader's units: the tokenizers, the
+// attribute splitting and the entity decoding.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+namespace scv::xml {
+
+constexpr std::array<unsigned char, 256> MakeFoldTable() {
+  std::array<unsigned char, 256> t{};
+  for (int i = 0; i < 256; ++i) {
+    t[static_cast<std::size_t>(i)] =
+        static_cast<unsigned char>(i >= 'a' && i <= 'z' ? i - 'a' + 'A' : i);
+  }
+  return t;
+}
+inline constexpr auto kFold = MakeFoldTable();
+
+inline unsigned char UByte(char c) { return static_cast<unsigned char>(c); }
+
+// Searches look at the first bytes with a plain loop, which costs less than a library call
+// when the byte is near (names, short texts), and hand longer rests to the vector search.
+inline constexpr std::size_t kLongScan = 48;
+
+inline std::size_t Find(std::string_view s, char c, std::size_t from = 0) {
+  const std::size_t near = s.size() - std::min(s.size(), from) > kLongScan ? from + kLongScan
+                                                                           : s.size();
+  for (std::size_t i = from; i < near; ++i) {
+    if (s[i] == c) {
+      return i;
+    }
+  }
+  if (near == s.size()) {
+    return std::string_view::npos;
+  }
+  const void* hit = std::memchr(s.data() + near, c, s.size() - near);
+  return hit == nullptr ? std::string_view::npos
+                        : static_cast<std::size_t>(static_cast<const char*>(hit) - s.data());
+}
+
+// The entities a decoding pass replaces, all starting with a character that occurs nowhere
+// else in any of them; so occurrences never overlap and one pass replaces them all at once.
+struct TEntity {
+  std::string_view from;
+  std::string_view to;
+};
+inline constexpr std::array<TEntity, 5> kEntities{{{"<br/>", "\r\n"},
+                                                   {"&lt;", "<"},
+                                                   {"&gt;", ">"},
+                                                   {"&quot;", "\""},
+                                                   {"&amp;", "&"}}};
+
+// Entity starting at text[i] ('&' or '<'), or nullptr.
+const TEntity* EntityAt(std::string_view text, std::size_t i);
+
+// Position of the first '&' or '<' at or after from, or npos.
+std::size_t FindEntityStart(std::string_view text, std::size_t from);
+
+} // namespace scv::xml
