@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (scv::wordppt::ExtractPptText(&currentUser, &document, text) == 0) {
       (void)scv::wordppt::EncodePptText(text, codePage);
     }
-  } catch (const scv::wordppt::EPptFormatError&) {
+  } catch (const scv::bytes::EFormatError&) {
     // Misplaced text records and runaway repetition are format errors by design.
   }
   return 0;

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "hlp/HlpCursor.h"
+#include "hlp/HlpCompressed.h"
 
 namespace scv::hlp {
 namespace {
@@ -103,7 +103,7 @@ std::string TPhraseTable::Expand(std::span<const std::uint8_t> in, std::size_t m
 }
 
 TPhraseTable ReadOldPhrases(std::span<const std::uint8_t> file, bool compressed) {
-  THlpCursor cur(file);
+  bytes::TByteCursor cur(file);
   std::uint16_t count = cur.ReadU16();
   if (count == 0x0800 && file.size() >= 2 + 2 + 2 + 4 + 30) {
     // A variant with a leading 0x0800 and 30 unused header bytes.
@@ -155,7 +155,7 @@ TPhraseTable ReadOldPhrases(std::span<const std::uint8_t> file, bool compressed)
 
 TPhraseTable ReadHallPhrases(std::span<const std::uint8_t> index,
                              std::span<const std::uint8_t> image) {
-  THlpCursor cur(index);
+  bytes::TByteCursor cur(index);
   cur.ReadU32(); // magic 1
   const std::uint32_t entries = cur.ReadU32();
   cur.ReadU32(); // compressed size

@@ -2,9 +2,10 @@
 #include "hlp/HlpFileSystem.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
-#include "hlp/HlpCursor.h"
+#include "hlp/HlpCompressed.h"
 
 namespace scv::hlp {
 namespace {
@@ -20,29 +21,33 @@ constexpr int kMaxLevels = 16;
 } // namespace
 
 THlpFileSystem::THlpFileSystem(std::span<const std::uint8_t> file) : file_(file) {
-  THlpCursor cur(file);
+  bytes::TByteCursor cur(file);
   const std::uint32_t magic = cur.ReadU32();
   const std::uint32_t directoryStart = cur.ReadU32();
   if (!cur.Ok() || magic != kHelpMagic) {
-    throw EHlpFormat("help file header");
+    throw bytes::EFormatError("help file header", 0,
+                              cur.Ok() ? "not a help file" : cur.FailureText());
   }
-  ReadDirectory(InternalFile(directoryStart));
+  ReadDirectory(InternalFile(directoryStart), std::uint64_t{directoryStart} + kFileHeaderSize);
 }
 
 std::span<const std::uint8_t> THlpFileSystem::InternalFile(std::uint32_t offset) const {
-  THlpCursor cur(file_);
-  cur.Seek(offset);
+  bytes::TByteCursor cur(file_);
+  cur.SeekTo(offset);
   cur.ReadU32(); // reserved space
   const std::uint32_t used = cur.ReadU32();
   cur.ReadU8(); // flags
   if (!cur.Ok() || used > cur.Remaining()) {
-    throw EHlpFormat("internal file header");
+    throw bytes::EFormatError("internal file header", offset,
+                              cur.Ok() ? "more bytes used than the file holds"
+                                       : cur.FailureText());
   }
   return file_.subspan(offset + kFileHeaderSize, used);
 }
 
-void THlpFileSystem::ReadDirectory(std::span<const std::uint8_t> directory) {
-  THlpCursor cur(directory);
+void THlpFileSystem::ReadDirectory(std::span<const std::uint8_t> directory,
+                                   std::uint64_t directoryOffset) {
+  bytes::TByteCursor cur(directory, directoryOffset);
   const std::uint16_t magic = cur.ReadU16();
   cur.ReadU16(); // flags
   const std::uint16_t pageSize = cur.ReadU16();
@@ -55,20 +60,22 @@ void THlpFileSystem::ReadDirectory(std::span<const std::uint8_t> directory) {
   const std::int16_t levels = cur.ReadI16();
   if (!cur.Ok() || magic != kBtreeMagic || pageSize < kLeafHeaderSize || totalPages <= 0 ||
       rootPage < 0 || rootPage >= totalPages || levels <= 0 || levels > kMaxLevels) {
-    throw EHlpFormat("directory");
+    throw bytes::EFormatError("directory", directoryOffset,
+                              cur.Ok() ? "not a sound B+ tree header" : cur.FailureText());
   }
   const auto pages = directory.subspan(kBtreeHeaderSize);
   auto page = [&](std::int32_t n) -> std::span<const std::uint8_t> {
     const std::size_t start = static_cast<std::size_t>(n) * pageSize;
     if (n < 0 || n >= totalPages || start >= pages.size()) {
-      throw EHlpFormat("directory page");
+      throw bytes::EFormatError("directory page", directoryOffset + kBtreeHeaderSize + start,
+                                "page " + std::to_string(n) + " lies beyond the directory");
     }
     return pages.subspan(start, std::min<std::size_t>(pageSize, pages.size() - start));
   };
   // Down the leftmost branch to the first leaf page.
   std::int32_t current = rootPage;
   for (int level = 1; level < levels; ++level) {
-    THlpCursor index(page(current));
+    bytes::TByteCursor index(page(current));
     index.Skip(4);
     current = index.ReadI16(); // previous page: the leftmost child
   }
@@ -76,20 +83,20 @@ void THlpFileSystem::ReadDirectory(std::span<const std::uint8_t> directory) {
   std::vector<bool> visited(static_cast<std::size_t>(totalPages), false);
   while (current >= 0 && current < totalPages && !visited[static_cast<std::size_t>(current)]) {
     visited[static_cast<std::size_t>(current)] = true;
-    THlpCursor leaf(page(current));
+    bytes::TByteCursor leaf(page(current));
     leaf.Skip(2);
     const std::int16_t entries = leaf.ReadI16();
     leaf.Skip(2);
     const std::int16_t next = leaf.ReadI16();
     for (std::int16_t k = 0; k < entries && leaf.Ok() && leaf.Remaining() > 0; ++k) {
-      std::string name = leaf.ReadStringZ();
+      std::string name = ReadStringZ(leaf);
       const std::uint32_t offset = leaf.ReadU32();
       if (!leaf.Ok()) {
         break;
       }
       try {
         files_.emplace(std::move(name), InternalFile(offset));
-      } catch (const EHlpFormat&) {
+      } catch (const bytes::EFormatError&) {
         // A file whose header lies beyond the end stays absent; the others remain usable.
       }
     }

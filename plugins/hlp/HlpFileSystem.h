@@ -8,11 +8,13 @@
 #include <string>
 #include <string_view>
 
+#include "bytes/FormatError.h"
+
 namespace scv::hlp {
 
 class THlpFileSystem {
 public:
-  // Reads the header and the directory; throws EHlpFormat when they are not sound.
+  // Reads the header and the directory; throws bytes::EFormatError when they are not sound.
   explicit THlpFileSystem(std::span<const std::uint8_t> file);
 
   // The contents of an internal file (without its 9-byte header), or an empty span when the
@@ -22,21 +24,13 @@ public:
   const std::map<std::string, std::span<const std::uint8_t>>& Files() const { return files_; }
 
 private:
-  void ReadDirectory(std::span<const std::uint8_t> directory);
+  // The directory's bytes, and their offset in the file (for the errors).
+  void ReadDirectory(std::span<const std::uint8_t> directory, std::uint64_t directoryOffset);
   std::span<const std::uint8_t> InternalFile(std::uint32_t offset) const;
 
   std::span<const std::uint8_t> file_;
   std::map<std::string, std::span<const std::uint8_t>> files_;
 };
 
-// A help file that cannot be read; what names the structure at fault.
-class EHlpFormat {
-public:
-  explicit EHlpFormat(const char* what) : what_(what) {}
-  const char* What() const { return what_; }
-
-private:
-  const char* what_;
-};
 
 } // namespace scv::hlp

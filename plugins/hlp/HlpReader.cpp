@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/Charsets.h"
-#include "hlp/HlpCursor.h"
+#include "hlp/HlpCompressed.h"
 #include "hlp/HlpDecompress.h"
 #include "hlp/HlpFileSystem.h"
 #include "platform/CodePage.h"
@@ -48,7 +48,7 @@ std::int32_t CodePageOfCharset(std::uint32_t charset) {
 }
 
 THlpSystem ReadSystem(std::span<const std::uint8_t> file) {
-  THlpCursor cur(file);
+  bytes::TByteCursor cur(file);
   THlpSystem sys;
   const std::uint16_t magic = cur.ReadU16();
   sys.minor = cur.ReadU16();
@@ -56,7 +56,7 @@ THlpSystem ReadSystem(std::span<const std::uint8_t> file) {
   cur.ReadU32(); // generation date
   sys.flags = cur.ReadU16();
   if (!cur.Ok() || magic != kSystemMagic) {
-    throw EHlpFormat("|SYSTEM");
+    throw bytes::EFormatError("|SYSTEM", 0, cur.Ok() ? "wrong magic number" : cur.FailureText());
   }
   if (sys.minor <= 16) {
     return sys; // the title follows; 3.0 files name no character set
@@ -70,7 +70,7 @@ THlpSystem ReadSystem(std::span<const std::uint8_t> file) {
     if (size > cur.Remaining()) {
       break;
     }
-    THlpCursor rec(file.subspan(cur.Offset(), size));
+    bytes::TByteCursor rec(file.subspan(cur.Offset(), size));
     cur.Skip(size);
     switch (type) {
     case kSysCharset:
@@ -100,7 +100,7 @@ THlpSystem ReadSystem(std::span<const std::uint8_t> file) {
 // The code page that the face names of |FONT imply: Windows names the national variants of
 // its fonts with a suffix ("Arial CYR", "Times New Roman CE"). 0 when no name tells.
 std::int32_t CodePageOfFaceNames(std::span<const std::uint8_t> file) {
-  THlpCursor cur(file);
+  bytes::TByteCursor cur(file);
   const std::uint16_t names = cur.ReadU16();
   cur.ReadU16(); // descriptors
   const std::uint16_t namesOffset = cur.ReadU16();
@@ -179,7 +179,7 @@ public:
     // Each step moves forward through the stream, so the walk ends.
     while (true) {
       const std::span<const std::uint8_t> all(stream_);
-      THlpCursor link(all.subspan(at));
+      bytes::TByteCursor link(all.subspan(at));
       const std::uint32_t blockSize = link.ReadU32();
       const std::uint32_t dataLen2 = link.ReadU32();
       link.ReadU32(); // previous link
@@ -275,11 +275,11 @@ private:
 
   void TextRecord(std::uint8_t type, std::span<const std::uint8_t> data1,
                   const std::string& text) {
-    THlpCursor c(data1);
+    bytes::TByteCursor c(data1);
     std::size_t q = 0; // position in the record's text
-    c.ReadCompressedU32(); // topic size
+    ReadCompressedU32(c); // topic size
     if (type == kDisplay || type == kTable) {
-      c.ReadCompressedU16(); // topic length
+      ReadCompressedU16(c); // topic length
     }
     if (type == kTable) {
       const std::uint8_t columns = c.ReadU8();
@@ -329,17 +329,17 @@ private:
     }
   }
 
-  static bool ParagraphInfo(THlpCursor& c) {
+  static bool ParagraphInfo(bytes::TByteCursor& c) {
     c.Skip(1); // unknown
     c.Skip(1); // biased unknown
     c.Skip(2); // id
     const std::uint16_t bits = c.ReadU16();
     if ((bits & 0x0001) != 0) {
-      c.ReadCompressedI32();
+      ReadCompressedI32(c);
     }
     for (const unsigned bit : {0x0002u, 0x0004u, 0x0008u, 0x0010u, 0x0020u, 0x0040u}) {
       if ((bits & bit) != 0) {
-        c.ReadCompressedI16(); // spacing and indents
+        ReadCompressedI16(c); // spacing and indents
       }
     }
     if ((bits & 0x0100) != 0) {
@@ -347,11 +347,11 @@ private:
       c.Skip(2); // border width
     }
     if ((bits & 0x0200) != 0) {
-      const std::int32_t stops = c.ReadCompressedI16();
+      const std::int32_t stops = ReadCompressedI16(c);
       for (std::int32_t k = 0; k < stops && c.Ok(); ++k) {
-        const std::uint32_t stop = c.ReadCompressedU16();
+        const std::uint32_t stop = ReadCompressedU16(c);
         if ((stop & 0x4000) != 0) {
-          c.ReadCompressedU16(); // tab type
+          ReadCompressedU16(c); // tab type
         }
       }
     }
@@ -359,7 +359,7 @@ private:
   }
 
   // Applies one formatting command; false at the end of the paragraph group.
-  bool Command(std::uint8_t cmd, THlpCursor& c) {
+  bool Command(std::uint8_t cmd, bytes::TByteCursor& c) {
     switch (cmd) {
     case 0xFF:
       return false;
@@ -383,9 +383,9 @@ private:
     case 0x87:
     case 0x88: {
       const std::uint8_t kind = c.ReadU8();
-      const std::int32_t size = c.ReadCompressedI32();
+      const std::int32_t size = ReadCompressedI32(c);
       if (kind == 0x22) {
-        c.ReadCompressedU16(); // hotspot count
+        ReadCompressedU16(c); // hotspot count
       }
       c.Skip(size > 0 ? static_cast<std::size_t>(size) : 0u);
       break;
@@ -416,7 +416,7 @@ private:
       c.Skip(c.ReadU16());
       break;
     default:
-      c.Seek(c.Size() + 1); // an unknown command: the rest cannot be parsed
+      c.SeekTo(c.Size() + 1); // an unknown command: the rest cannot be parsed
       break;
     }
     return true;
@@ -492,7 +492,7 @@ std::string HlpToUtf8(std::span<const std::uint8_t> file) {
   const auto system = fs.Find("|SYSTEM");
   const auto topic = fs.Find("|TOPIC");
   if (!fs.Has("|SYSTEM") || !fs.Has("|TOPIC")) {
-    throw EHlpFormat("missing |SYSTEM or |TOPIC");
+    throw bytes::EFormatError("directory", 0, "no |SYSTEM or no |TOPIC file");
   }
   const THlpSystem sys = ReadSystem(system);
   TPhraseTable phrases;

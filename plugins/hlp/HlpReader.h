@@ -9,7 +9,7 @@ namespace scv::hlp {
 
 // Converts a help file to UTF-8 text: topics in file order, each starting with its title line
 // and separated from the previous one by an empty line; paragraphs and line breaks end with
-// LF, tabs and table cells are separated by TAB. Throws EHlpFormat when the file system,
+// LF, tabs and table cells are separated by TAB. Throws bytes::EFormatError when the file system,
 // |SYSTEM or |TOPIC cannot be read; damage inside the topic data ends the text early.
 std::string HlpToUtf8(std::span<const std::uint8_t> file);
 

@@ -176,13 +176,27 @@ inline std::uint32_t LoadU32(std::span<const std::uint8_t> b) {
          std::uint32_t{b[3]} << 24;
 }
 
-// Little-endian values at an offset of a buffer, for random access: 0 when the buffer does not
-// hold all their bytes.
+// Little-endian values at an offset of a buffer, for random access to fixed fields: bytes
+// beyond the end of the buffer read as zero (a field cut short keeps the bytes it has).
+inline std::uint32_t LoadPartialAt(std::span<const std::uint8_t> b, std::uint64_t offset,
+                                   unsigned size) {
+  std::uint32_t value = 0;
+  for (unsigned i = 0; i < size && offset < b.size() && i < b.size() - offset; ++i) {
+    value |= std::uint32_t{b[static_cast<std::size_t>(offset) + i]} << (8 * i);
+  }
+  return value;
+}
 inline std::uint16_t LoadU16At(std::span<const std::uint8_t> b, std::uint64_t offset) {
-  return offset <= b.size() && b.size() - offset >= 2 ? LoadU16(b.subspan(offset)) : 0;
+  if (offset <= b.size() && b.size() - offset >= 2) {
+    return LoadU16(b.subspan(static_cast<std::size_t>(offset)));
+  }
+  return static_cast<std::uint16_t>(LoadPartialAt(b, offset, 2));
 }
 inline std::uint32_t LoadU32At(std::span<const std::uint8_t> b, std::uint64_t offset) {
-  return offset <= b.size() && b.size() - offset >= 4 ? LoadU32(b.subspan(offset)) : 0;
+  if (offset <= b.size() && b.size() - offset >= 4) {
+    return LoadU32(b.subspan(static_cast<std::size_t>(offset)));
+  }
+  return LoadPartialAt(b, offset, 4);
 }
 
 } // namespace scv::bytes

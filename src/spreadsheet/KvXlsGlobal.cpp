@@ -93,7 +93,8 @@ void ReadWorkbookGlobals(std::span<const std::uint8_t> bytes, TWorkBookData& dat
       break;
     }
     case kIdXF: {
-      const std::uint16_t ifmt = bytes::LoadU16At(body, kXfIfmtOffset); // 0 when cut short
+      const std::uint16_t ifmt =
+          body.size() >= kXfIfmtOffset + 2 ? bytes::LoadU16At(body, kXfIfmtOffset) : 0;
       data.styleData.AppendXF(ifmt);
       break;
     }

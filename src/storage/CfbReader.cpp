@@ -14,15 +14,6 @@ constexpr std::uint32_t kDirEntrySize = 128;
 constexpr std::uint32_t kMiniStreamCutoff = 4096;
 constexpr std::uint32_t kHeaderDifatCount = 109;
 
-// The 32-bit word at offset; bytes beyond the end of a sector cut short by the end of the file
-// read as zeros.
-std::uint32_t LoadU32At(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4 && offset < bytes.size() && i < bytes.size() - offset; ++i) {
-    value |= std::uint32_t{bytes[offset + i]} << (8 * i);
-  }
-  return value;
-}
 
 } // namespace
 
@@ -287,7 +278,7 @@ std::shared_ptr<TCfbFile> TCfbFile::Open(std::shared_ptr<const void> owner,
 
 void TCfbFile::ReadHeader() {
   if (!HasCfbSignature(bytes_)) {
-    throw ECfbError(kStgEInvalidHeader, "no compound-file signature");
+    throw ECfbError(kStgEInvalidHeader, "header", 0, "no compound-file signature");
   }
   bytes::TByteCursor cur(bytes_.first(kCfbHeaderSize));
   cur.Skip(24);
@@ -312,7 +303,7 @@ void TCfbFile::ReadHeader() {
   // Version 3 uses 512-byte and version 4 4096-byte sectors; the shift decides, so a file whose
   // version word disagrees with its sector size is still read by the size it was written with.
   if (sectorShift != 9 && sectorShift != 12) {
-    throw ECfbError(kStgEInvalidHeader, "unsupported sector size");
+    throw ECfbError(kStgEInvalidHeader, "header", 30, "unsupported sector size");
   }
   sectorShift_ = sectorShift;
   sectorSize_ = 1u << sectorShift_;
@@ -349,9 +340,9 @@ void TCfbFile::ReadFat() {
     seen[next] = true;
     const auto sector = Sector(next);
     for (std::uint32_t i = 0; i + 1 < perSector && fatSectors.size() < wanted; ++i) {
-      fatSectors.push_back(LoadU32At(sector, std::size_t{i} * 4));
+      fatSectors.push_back(bytes::LoadU32At(sector, std::size_t{i} * 4));
     }
-    next = LoadU32At(sector, std::size_t{perSector - 1} * 4);
+    next = bytes::LoadU32At(sector, std::size_t{perSector - 1} * 4);
   }
   fat_.assign(std::min<std::size_t>(std::size_t{wanted} * perSector, sectorCount_), kCfbFreeSect);
   for (std::size_t k = 0; k < fatSectors.size(); ++k) {
@@ -362,7 +353,7 @@ void TCfbFile::ReadFat() {
     const std::size_t first = k * perSector;
     const std::size_t count = std::min<std::size_t>(perSector, fat_.size() - first);
     for (std::size_t i = 0; i < count; ++i) {
-      fat_[first + i] = LoadU32At(sector, i * 4);
+      fat_[first + i] = bytes::LoadU32At(sector, i * 4);
     }
   }
 }
@@ -412,7 +403,7 @@ void TCfbFile::ReadDirectory() {
   const auto bytes = stream->Data();
   const std::size_t count = bytes.size() / kDirEntrySize;
   if (count == 0) {
-    throw ECfbError(kStgEDocFileCorrupt, "no directory");
+    throw ECfbError(kStgEDocFileCorrupt, "directory", 48, "no directory entries");
   }
   dir_.resize(count);
   for (std::size_t i = 0; i < count; ++i) {

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "bytes/FormatError.h"
+
 namespace scv::storage {
 
 // Result codes of the structured-storage operations (the HRESULT values their callers test).
@@ -29,10 +31,13 @@ inline constexpr std::uint32_t kStgEDocFileCorrupt = 0x80030109;
 // Our own message text for a result code (the wording of the error texts is ours).
 std::string StorageMessage(std::uint32_t resultCode);
 
-// Thrown when a buffer cannot be opened as a compound file; carries the result code.
-class ECfbError : public std::runtime_error {
+// Thrown when a buffer cannot be opened as a compound file: the structure at fault, its offset,
+// and the storage result code it stands for.
+class ECfbError : public bytes::EFormatError {
 public:
-  ECfbError(std::uint32_t code, const std::string& what) : std::runtime_error(what), code_(code) {}
+  ECfbError(std::uint32_t code, std::string_view structure, std::uint64_t offset,
+            std::string_view what)
+      : bytes::EFormatError(structure, offset, what), code_(code) {}
   std::uint32_t Code() const { return code_; }
 
 private:

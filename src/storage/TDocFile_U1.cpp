@@ -1,13 +1,15 @@
 // Compound files: recognising and opening them, and their streams as byte streams.
 #include "storage/TDocFile_U1.h"
 
-#include "platform/FileIo.h"
-#include "storage/CfbReader.h"
-#include "storage/MappedFile.h"
-
+#include <array>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+
+#include "bytes/ByteCursor.h"
+#include "platform/FileIo.h"
+#include "storage/CfbReader.h"
+#include "storage/MappedFile.h"
 
 namespace scv::storage {
 
@@ -156,39 +158,38 @@ std::int32_t TDocFileStream::Seek(std::int32_t offset, std::uint16_t origin) {
 namespace {
 
 // Reads n bytes through the stream's own Read; missing bytes stay zero.
-template <std::size_t N> void ReadLittleEndian(TDocFileStream& s, std::uint8_t (&bytes)[N]) {
-  std::memset(bytes, 0, N);
-  s.Read(bytes, static_cast<std::int32_t>(N));
+// Bytes the stream does not have stay zero.
+template <std::size_t N>
+void ReadLittleEndian(TDocFileStream& s, std::array<std::uint8_t, N>& bytes) {
+  bytes.fill(0);
+  s.Read(bytes.data(), static_cast<std::int32_t>(N));
 }
 
 } // namespace
 
 std::uint8_t TDocFileStream::ReadByte() {
-  std::uint8_t b[1];
+  std::array<std::uint8_t, 1> b{};
   ReadLittleEndian(*this, b);
   return b[0];
 }
 
 std::uint16_t TDocFileStream::ReadWord() {
-  std::uint8_t b[2];
+  std::array<std::uint8_t, 2> b{};
   ReadLittleEndian(*this, b);
-  return static_cast<std::uint16_t>(b[0] | b[1] << 8);
+  return bytes::LoadU16(b);
 }
 
 std::uint32_t TDocFileStream::ReadDWord() {
-  std::uint8_t b[4];
+  std::array<std::uint8_t, 4> b{};
   ReadLittleEndian(*this, b);
-  return std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 |
-         std::uint32_t{b[3]} << 24;
+  return bytes::LoadU32(b);
 }
 
 double TDocFileStream::ReadDouble() {
-  std::uint8_t b[8];
+  std::array<std::uint8_t, 8> b{};
   ReadLittleEndian(*this, b);
-  std::uint64_t bits = 0;
-  for (int i = 7; i >= 0; --i) {
-    bits = bits << 8 | b[i];
-  }
+  const std::uint64_t bits =
+      bytes::LoadU32(b) | std::uint64_t{bytes::LoadU32(std::span(b).subspan<4>())} << 32;
   double value = 0;
   std::memcpy(&value, &bits, sizeof value);
   return value;

@@ -2,6 +2,7 @@
 // of 8-bit text of documents older than Word 97.
 #include "wordppt/KvDocCvt.h"
 
+#include "bytes/ByteCursor.h"
 #include "platform/CodePage.h"
 #include "storage/CfbReader.h"
 #include "storage/TDocFile_U1.h"
@@ -36,15 +37,6 @@ constexpr std::size_t kOffsetFcMac = 28;
 constexpr std::size_t kOffsetFcClx = 418;
 constexpr std::size_t kOffsetLcbClx = 422;
 
-// Fixed fields: bytes beyond the end of the stream read as zero.
-std::uint32_t FieldAt(std::span<const std::uint8_t> bytes, std::size_t offset, std::size_t size) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < size && offset < bytes.size() && i < bytes.size() - offset; ++i) {
-    value |= std::uint32_t{bytes[offset + i]} << (8 * i);
-  }
-  return value;
-}
-
 std::string_view AsChars(std::span<const std::uint8_t> bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
@@ -76,7 +68,7 @@ std::vector<TWordPiece> ReadPieces(std::span<const std::uint8_t> clx) {
       if (clx.size() - pos < 3) {
         break;
       }
-      const auto size = static_cast<std::int16_t>(FieldAt(clx, pos + 1, 2));
+      const auto size = static_cast<std::int16_t>(bytes::LoadU16At(clx, pos + 1));
       // A block of size -3 or less would not move the walk forward.
       if (size <= -3) {
         break;
@@ -87,7 +79,7 @@ std::vector<TWordPiece> ReadPieces(std::span<const std::uint8_t> clx) {
     if (type != 2 || clx.size() - pos < 5) {
       break;
     }
-    const auto lcb = static_cast<std::int32_t>(FieldAt(clx, pos + 1, 4));
+    const auto lcb = static_cast<std::int32_t>(bytes::LoadU32At(clx, pos + 1));
     const std::int64_t n = (std::int64_t{lcb} - 4) / 12;
     const auto plc = clx.subspan(pos + 5);
     for (std::int64_t i = 0; i < n; ++i) {
@@ -98,9 +90,9 @@ std::vector<TWordPiece> ReadPieces(std::span<const std::uint8_t> clx) {
         break;
       }
       TWordPiece piece;
-      piece.firstPosition = static_cast<std::int32_t>(FieldAt(plc, k * 4, 4));
-      piece.limitPosition = static_cast<std::int32_t>(FieldAt(plc, k * 4 + 4, 4));
-      const std::uint32_t fc = FieldAt(plc, static_cast<std::size_t>(descriptor + 2), 4);
+      piece.firstPosition = static_cast<std::int32_t>(bytes::LoadU32At(plc, k * 4));
+      piece.limitPosition = static_cast<std::int32_t>(bytes::LoadU32At(plc, k * 4 + 4));
+      const std::uint32_t fc = bytes::LoadU32At(plc, static_cast<std::size_t>(descriptor + 2));
       piece.utf16 = (fc & kFcCompressed) == 0;
       piece.streamOffset = piece.utf16 ? fc : (fc & ~kFcCompressed) >> 1;
       pieces.push_back(piece);
@@ -131,8 +123,8 @@ struct TTextRuns {
 
 // Legacy documents: one run of 8-bit text from fcMin to fcMac, none when fcMac is below fcMin.
 void CollectLegacyText(std::span<const std::uint8_t> fib, TTextRuns& runs) {
-  const std::uint32_t fcMin = FieldAt(fib, kOffsetFcMin, 4);
-  const std::uint32_t fcMac = FieldAt(fib, kOffsetFcMac, 4);
+  const std::uint32_t fcMin = bytes::LoadU32At(fib, kOffsetFcMin);
+  const std::uint32_t fcMac = bytes::LoadU32At(fib, kOffsetFcMac);
   if (fcMac > fcMin) {
     runs.segments.push_back({runs.Block(*runs.wordDocument, fcMin, fcMac - fcMin), false, false});
   }
@@ -144,8 +136,8 @@ void CollectPieceText(TDocFileStorage& storage, std::span<const std::uint8_t> fi
   if (!table) {
     return;
   }
-  const std::uint32_t fcClx = FieldAt(fib, kOffsetFcClx, 4);
-  const std::uint32_t lcbClx = FieldAt(fib, kOffsetLcbClx, 4);
+  const std::uint32_t fcClx = bytes::LoadU32At(fib, kOffsetFcClx);
+  const std::uint32_t lcbClx = bytes::LoadU32At(fib, kOffsetLcbClx);
   std::vector<std::uint8_t> clxScratch;
   const std::vector<TWordPiece> pieces = ReadPieces(table->View(fcClx, lcbClx, clxScratch));
   // Pieces of a sound document never share text, so together they draw at most the stream's
@@ -194,11 +186,11 @@ std::int32_t DocWorker(TDocFileStorage& storage, TTextRuns& runs) {
   // The FIB fields read, from the start of the stream; missing bytes read as zero.
   std::vector<std::uint8_t> fibScratch;
   const auto fib = runs.wordDocument->View(0, kOffsetLcbClx + 4, fibScratch);
-  const auto flags = static_cast<std::uint16_t>(FieldAt(fib, kOffsetFlags, 2));
+  const auto flags = static_cast<std::uint16_t>(bytes::LoadU16At(fib, kOffsetFlags));
   if (flags & kFlagEncrypted) {
     return kResultEncrypted;
   }
-  const auto nFib = static_cast<std::uint16_t>(FieldAt(fib, kOffsetNFib, 2));
+  const auto nFib = static_cast<std::uint16_t>(bytes::LoadU16At(fib, kOffsetNFib));
   if (nFib < kFirstPieceTableFib) {
     CollectLegacyText(fib, runs);
   } else {

@@ -2,28 +2,13 @@
 // directory, the document walk and the page walk that gathers the text of slides and notes.
 #include "wordppt/KvPptReader.h"
 
+#include "bytes/ByteCursor.h"
 #include "platform/CodePage.h"
 
 #include <unordered_set>
 
 namespace scv::wordppt {
 namespace {
-
-std::uint32_t LoadU32(std::span<const std::uint8_t> bytes, std::uint64_t offset) {
-  if (offset < bytes.size() && bytes.size() - offset >= 4) {
-    const auto p = bytes.subspan(static_cast<std::size_t>(offset), 4);
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-           std::uint32_t{p[3]} << 24;
-  }
-  // Bytes beyond the buffer read as zero.
-  std::uint32_t v = 0;
-  for (std::uint64_t i = 0; i < 4; ++i) {
-    if (offset < bytes.size() && i < bytes.size() - offset) {
-      v |= std::uint32_t{bytes[offset + i]} << (8 * i);
-    }
-  }
-  return v;
-}
 
 bool HasBytes(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::uint64_t n) {
   return offset <= bytes.size() && n <= bytes.size() - offset;
@@ -48,17 +33,14 @@ void AppendWindows1252(std::span<const std::uint8_t> body, std::u16string& out) 
 
 } // namespace
 
-EPptFormatError::EPptFormatError(const std::string& structure, std::uint64_t offset,
-                                 const std::string& what)
-    : std::runtime_error(structure + " at " + std::to_string(offset) + ": " + what) {}
 
 RecordHeader ParseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t offset) {
-  const std::uint32_t w0 = LoadU32(bytes, offset);
+  const std::uint32_t w0 = bytes::LoadU32At(bytes, offset);
   RecordHeader h;
   h.recVer = static_cast<std::uint16_t>(w0 & 0x0F);
   h.recInstance = static_cast<std::uint16_t>((w0 >> 4) & 0x0FFF);
   h.recType = static_cast<std::uint16_t>(w0 >> 16);
-  h.recLen = LoadU32(bytes, offset + 4);
+  h.recLen = bytes::LoadU32At(bytes, offset + 4);
   return h;
 }
 
@@ -68,8 +50,8 @@ TCurrentUser CheckCurrentUser(std::span<const std::uint8_t> currentUser) {
   if (!HasBytes(currentUser, 0, RecordHeader::kSize + 20)) {
     return cu;
   }
-  const std::uint32_t size = LoadU32(currentUser, 8);
-  const std::uint32_t headerToken = LoadU32(currentUser, 12);
+  const std::uint32_t size = bytes::LoadU32At(currentUser, 8);
+  const std::uint32_t headerToken = bytes::LoadU32At(currentUser, 12);
   if (size != 20) {
     return cu;
   }
@@ -81,7 +63,7 @@ TCurrentUser CheckCurrentUser(std::span<const std::uint8_t> currentUser) {
     return cu;
   }
   cu.proceed = true;
-  cu.offsetToCurrentEdit = LoadU32(currentUser, 16);
+  cu.offsetToCurrentEdit = bytes::LoadU32At(currentUser, 16);
   return cu;
 }
 
@@ -91,7 +73,7 @@ void TPersistDirectory::AddEntry(std::span<const std::uint8_t> body) {
   const std::size_t words = body.size() / 4;
   std::size_t i = 0;
   while (i < words) {
-    const std::uint32_t header = LoadU32(body, 4 * i);
+    const std::uint32_t header = bytes::LoadU32At(body, 4 * i);
     ++i;
     const std::uint32_t first = header & 0xFFFFF;
     std::size_t count = header >> 20;
@@ -100,7 +82,7 @@ void TPersistDirectory::AddEntry(std::span<const std::uint8_t> body) {
     }
     for (std::size_t k = 0; k < count; ++k) {
       // emplace keeps the offset a newer block gave the identifier.
-      offsets_.emplace(first + static_cast<std::uint32_t>(k), LoadU32(body, 4 * (i + k)));
+      offsets_.emplace(first + static_cast<std::uint32_t>(k), bytes::LoadU32At(body, 4 * (i + k)));
     }
     i += count;
   }
@@ -156,10 +138,10 @@ bool TPptReader::ReadEditChain(std::uint32_t offsetToCurrentEdit) {
       return false;
     }
     const std::uint64_t body = std::uint64_t{offset} + RecordHeader::kSize;
-    const std::uint32_t offsetLastEdit = LoadU32(doc_, body + 8);
-    const std::uint32_t offsetPersistDirectory = LoadU32(doc_, body + 12);
+    const std::uint32_t offsetLastEdit = bytes::LoadU32At(doc_, body + 8);
+    const std::uint32_t offsetPersistDirectory = bytes::LoadU32At(doc_, body + 12);
     if (first) {
-      docPersistIdRef_ = LoadU32(doc_, body + 16);
+      docPersistIdRef_ = bytes::LoadU32At(doc_, body + 16);
       first = false;
     }
     // An older edit naming a directory already read adds nothing the newer one did not win.
@@ -184,14 +166,14 @@ bool TPptReader::ReadEditChain(std::uint32_t offsetToCurrentEdit) {
 void TPptReader::DocumentAtom(const RecordHeader& h, std::uint64_t bodyOffset) {
   switch (h.recType) {
   case kRtSlidePersistAtom: {
-    const std::uint32_t persistIdRef = LoadU32(doc_, bodyOffset);
+    const std::uint32_t persistIdRef = bytes::LoadU32At(doc_, bodyOffset);
     slidePersistList_.push_back(persistIdRef);
     entries_.push_back(SlideTextEntry{persistIdRef, {}});
     break;
   }
   case kRtTextHeaderAtom:
     if (entries_.empty()) {
-      throw EPptFormatError("TextHeaderAtom", bodyOffset - RecordHeader::kSize,
+      throw bytes::EFormatError("TextHeaderAtom", bodyOffset - RecordHeader::kSize,
                             "needs a SlidePersistAtom before it");
     }
     entries_.back().texts.emplace_back();
@@ -199,7 +181,7 @@ void TPptReader::DocumentAtom(const RecordHeader& h, std::uint64_t bodyOffset) {
   case kRtTextCharsAtom:
   case kRtTextBytesAtom: {
     if (entries_.empty() || entries_.back().texts.empty()) {
-      throw EPptFormatError(h.recType == kRtTextCharsAtom ? "TextCharsAtom" : "TextBytesAtom",
+      throw bytes::EFormatError(h.recType == kRtTextCharsAtom ? "TextCharsAtom" : "TextBytesAtom",
                             bodyOffset - RecordHeader::kSize, "needs a TextHeaderAtom before it");
     }
     std::u16string& target = entries_.back().texts.back();
@@ -272,7 +254,7 @@ void TPptReader::WalkDocument(std::uint64_t offset) {
 
 void TPptReader::EmitText(std::u16string_view piece, std::u16string& text) {
   if (piece.size() >= maxTextUnits_ || text.size() > maxTextUnits_ - piece.size() - 1) {
-    throw EPptFormatError("text", 0, "grows far beyond the stream; pages or texts repeat");
+    throw bytes::EFormatError("text", 0, "grows far beyond the stream; pages or texts repeat");
   }
   text += piece;
   text += u'\r';
@@ -301,7 +283,7 @@ void TPptReader::WalkPage(std::uint32_t persistId, std::uint64_t offset, std::u1
       return; // a header that cannot be read whole ends the page
     }
     if (pageStepsLeft_ == 0) {
-      throw EPptFormatError("page", pos, "pages are read far more often than they are listed");
+      throw bytes::EFormatError("page", pos, "pages are read far more often than they are listed");
     }
     --pageStepsLeft_;
     const RecordHeader h = ParseRecordHeader(doc_, pos);
@@ -324,7 +306,7 @@ void TPptReader::WalkPage(std::uint32_t persistId, std::uint64_t offset, std::u1
       case kRtOutlineTextRefAtom: {
         // The index is the first 4 body bytes, whatever the length; missing bytes read as 0.
         const auto body = Body(pos, h.recLen);
-        const auto index = static_cast<std::int32_t>(LoadU32(body, 0));
+        const auto index = static_cast<std::int32_t>(bytes::LoadU32At(body, 0));
         const auto it = entriesById_.find(persistId);
         if (index >= 0 && it != entriesById_.end()) {
           for (const std::size_t e : it->second) {

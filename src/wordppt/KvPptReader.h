@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bytes/FormatError.h"
 namespace scv::wordppt {
 
 // Record types the extractor acts on.
@@ -31,11 +32,6 @@ inline constexpr std::uint32_t kHeaderTokenEncrypted = 0xF3D1C4DF;
 // real documents nest a handful of levels.
 inline constexpr std::size_t kMaxDepth = 64;
 
-// Malformed content the extractor cannot go on with; the entry turns it into "format not correct".
-class EPptFormatError : public std::runtime_error {
-public:
-  EPptFormatError(const std::string& structure, std::uint64_t offset, const std::string& what);
-};
 
 // The 8-byte header in front of every record.
 struct RecordHeader {
@@ -86,7 +82,7 @@ public:
 
   // Follows the edit chain from offsetToCurrentEdit, walks the document container and every
   // slide and notes page it lists. Appends the text (each piece followed by U+000D) to text.
-  // Returns 0, also when there is no text to find; throws EPptFormatError on misplaced text records
+  // Returns 0, also when there is no text to find; throws bytes::EFormatError on misplaced text records
   // and text that would grow far beyond what the stream holds.
   std::int32_t Extract(std::uint32_t offsetToCurrentEdit, std::u16string& text);
 

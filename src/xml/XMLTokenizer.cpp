@@ -326,7 +326,8 @@ bool TXMLTokenizer::Refill(std::size_t keepFrom, std::size_t& need) {
     --lastLf;
   }
   if (lastLf <= need) {
-    throw EParserError("Line too long on line " + std::to_string(line_));
+    throw EParserError("line", bufferOrigin_ + tokenStart_,
+                       "Line too long on line " + std::to_string(line_));
   }
   valid_ = lastLf;
   return true;

@@ -17,10 +17,11 @@
 
 namespace scv::xml {
 
-// The one error the reader raises itself ("Line too long on line N").
-class EParserError : public std::runtime_error {
+// The reader's own format error ("Line too long on line N", too many elements), by which a
+// document read through the buffered tokenizer is read again whole.
+class EParserError : public bytes::EFormatError {
 public:
-  using std::runtime_error::runtime_error;
+  using bytes::EFormatError::EFormatError;
 };
 
 enum class TTokenKind : std::uint8_t {

@@ -102,7 +102,7 @@ std::string_view TXMLTree::Store(std::string_view bytes) {
 
 std::uint32_t TXMLTree::AddNode(std::uint32_t parent, std::uint32_t lastChild) {
   if (nodes_.size() >= kNone - 1) {
-    throw EParserError("Too many elements");
+    throw EParserError("element", nodes_.size(), "Too many elements");
   }
   const auto index = static_cast<std::uint32_t>(nodes_.size());
   nodes_.emplace_back();
@@ -126,7 +126,7 @@ void TXMLTree::SetText(std::uint32_t node, std::string_view text, bool stable) {
 
 void TXMLTree::SetParams(std::uint32_t node, const TParamList& params) {
   if (params.Count() > kNone - params_.size()) {
-    throw EParserError("Too many attributes");
+    throw EParserError("attribute", params_.size(), "Too many attributes");
   }
   nodes_[node].paramBegin = static_cast<std::uint32_t>(params_.size());
   nodes_[node].paramCount = static_cast<std::uint32_t>(params.Count());

@@ -6,6 +6,9 @@
 
 #include <array>
 #include <cstring>
+#include <span>
+
+#include "bytes/ByteCursor.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -40,12 +43,7 @@ constexpr TCrcTables MakeTables() {
 
 constexpr TCrcTables kTables = MakeTables();
 
-inline std::uint32_t LoadLe32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-         std::uint32_t{p[3]} << 24;
-}
-
-std::uint32_t SlicedUpdate(std::uint32_t crc, const std::uint8_t* p, std::size_t n);
+std::uint32_t SlicedUpdate(std::uint32_t crc, std::span<const std::uint8_t> bytes);
 
 #ifdef SCV_CRC_CLMUL
 
@@ -129,8 +127,8 @@ __attribute__((target("pclmul,sse4.1"))) std::uint32_t ClmulUpdate(std::uint32_t
   // The folded chunk has the CRC of everything so far; finish it and the tail by table.
   std::array<std::uint8_t, 16> last{};
   _mm_storeu_si128(reinterpret_cast<__m128i*>(last.data()), x);
-  state = ~SlicedUpdate(~0u, last.data(), last.size());
-  return ~SlicedUpdate(~state, p, n);
+  state = ~SlicedUpdate(~0u, last);
+  return ~SlicedUpdate(~state, std::span(p, n));
   // NOLINTEND(cppcoreguidelines-pro-bounds-pointer-arithmetic)
 }
 
@@ -157,34 +155,30 @@ std::uint32_t Crc32Update(std::uint32_t crc, std::span<const std::uint8_t> bytes
     return ~ClmulUpdate(~crc, bytes.data(), bytes.size());
   }
 #endif
-  return SlicedUpdate(crc, bytes.data(), bytes.size());
+  return SlicedUpdate(crc, bytes);
 }
 
 namespace {
 
-std::uint32_t SlicedUpdate(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+std::uint32_t SlicedUpdate(std::uint32_t crc, std::span<const std::uint8_t> bytes) {
   crc = ~crc;
-  // NOLINTBEGIN(cppcoreguidelines-pro-bounds-pointer-arithmetic): bounded by n.
-  while (n >= kSlices) {
-    const std::uint32_t a = LoadLe32(p) ^ crc;
-    const std::uint32_t b = LoadLe32(p + 4);
-    const std::uint32_t c = LoadLe32(p + 8);
-    const std::uint32_t d = LoadLe32(p + 12);
+  std::size_t i = 0;
+  for (; bytes.size() - i >= kSlices; i += kSlices) {
+    const auto p = bytes.subspan(i, kSlices);
+    const std::uint32_t a = bytes::LoadU32(p) ^ crc;
+    const std::uint32_t b = bytes::LoadU32(p.subspan(4));
+    const std::uint32_t c = bytes::LoadU32(p.subspan(8));
+    const std::uint32_t d = bytes::LoadU32(p.subspan(12));
     crc = kTables[15][a & 0xFF] ^ kTables[14][(a >> 8) & 0xFF] ^ kTables[13][(a >> 16) & 0xFF] ^
           kTables[12][a >> 24] ^ kTables[11][b & 0xFF] ^ kTables[10][(b >> 8) & 0xFF] ^
           kTables[9][(b >> 16) & 0xFF] ^ kTables[8][b >> 24] ^ kTables[7][c & 0xFF] ^
           kTables[6][(c >> 8) & 0xFF] ^ kTables[5][(c >> 16) & 0xFF] ^ kTables[4][c >> 24] ^
           kTables[3][d & 0xFF] ^ kTables[2][(d >> 8) & 0xFF] ^ kTables[1][(d >> 16) & 0xFF] ^
           kTables[0][d >> 24];
-    p += kSlices;
-    n -= kSlices;
   }
-  while (n != 0) {
-    crc = (crc >> 8) ^ kTables[0][(crc ^ *p) & 0xFF];
-    ++p;
-    --n;
+  for (; i < bytes.size(); ++i) {
+    crc = (crc >> 8) ^ kTables[0][(crc ^ bytes[i]) & 0xFF];
   }
-  // NOLINTEND(cppcoreguidelines-pro-bounds-pointer-arithmetic)
   return ~crc;
 }
 

@@ -17,11 +17,6 @@ constexpr std::uint16_t kFlagUtf8Name = 0x0800;
 constexpr std::uint32_t kSaturated32 = 0xFFFFFFFFu;
 constexpr std::uint16_t kSaturated16 = 0xFFFFu;
 
-std::uint32_t LoadLe32(std::span<const std::uint8_t> b, std::size_t at) {
-  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-         std::uint32_t{b[at + 3]} << 24;
-}
-
 } // namespace
 
 std::optional<TEndOfCentralDir> FindEndOfCentralDir(std::span<const std::uint8_t> tail,
@@ -31,7 +26,7 @@ std::optional<TEndOfCentralDir> FindEndOfCentralDir(std::span<const std::uint8_t
   }
   // Backwards from the last place a whole fixed part fits: the last occurrence wins.
   for (std::size_t at = tail.size() - TEndOfCentralDir::kFixedSize + 1; at-- > 0;) {
-    if (tail[at] != 0x50 || LoadLe32(tail, at) != TEndOfCentralDir::kSignature) {
+    if (tail[at] != 0x50 || bytes::LoadU32(tail.subspan(at)) != TEndOfCentralDir::kSignature) {
       continue;
     }
     TByteCursor cur(tail.subspan(at + 4));

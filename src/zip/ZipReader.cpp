@@ -291,15 +291,14 @@ void TZipReader::ReadDirectory() {
   }
   entries_.clear();
   if (!RebuildFromLocalHeaders()) {
-    throw EBadZipFile();
+    throw EBadZipFile(end.centralDirOffset);
   }
 }
 
 bool TZipReader::HasLocalHeaderAt(std::uint64_t offset) const {
   std::array<std::uint8_t, 4> sig{};
   return file_->ReadAt(offset, sig) == sig.size() &&
-         (std::uint32_t{sig[0]} | std::uint32_t{sig[1]} << 8 | std::uint32_t{sig[2]} << 16 |
-          std::uint32_t{sig[3]} << 24) == TLocalFileHeader::kSignature;
+         bytes::LoadU32(sig) == TLocalFileHeader::kSignature;
 }
 
 bool TZipReader::RebuildFromLocalHeaders() {
@@ -398,10 +397,8 @@ bool TZipReader::RebuildFromLocalHeaders() {
     if (descriptor) {
       // The descriptor's signature is optional; skip 16 bytes when present, 12 otherwise.
       std::array<std::uint8_t, 4> sig{};
-      const bool signed_ = file_->ReadAt(next, sig) == 4 &&
-                           (std::uint32_t{sig[0]} | std::uint32_t{sig[1]} << 8 |
-                            std::uint32_t{sig[2]} << 16 | std::uint32_t{sig[3]} << 24) ==
-                               kDataDescriptorSignature;
+      const bool signed_ =
+          file_->ReadAt(next, sig) == 4 && bytes::LoadU32(sig) == kDataDescriptorSignature;
       next += signed_ ? 16 : 12;
     }
     at = next;
@@ -525,7 +522,8 @@ int TZipReader::UnZipToStream(bytes::TMemoryStream& stream, std::string_view nam
           outcome = ExtractEntry(entries_[i], stream);
         }
       } catch (const std::bad_alloc&) {
-        throw EOutputWriteError(); // the stream cannot grow to take the data
+        // The stream cannot grow to take the data.
+        throw EOutputWriteError(entries_[i].FullName(), entries_[i].relativeOffset);
       }
       lastOutcomes_.push_back(outcome);
       if (outcome == TEntryOutcome::kExtracted) {
@@ -643,7 +641,9 @@ std::span<const std::uint8_t> TZipReader::NextPiece() {
       entrySizeLimit_ = limit;
       if (wholeEntryLimit_ < limit && part.whole.Size() >= wholeEntryLimit_ &&
           entry.uncompressedSize > wholeEntryLimit_) {
-        throw EWholeEntryTooLarge();
+        throw EZipError(entry.FullName(), entry.relativeOffset,
+                        "more than " + std::to_string(wholeEntryLimit_) +
+                            " bytes to decode whole");
       }
       FinishPartEntry(outcome);
       if (!part.whole.Empty()) {
@@ -651,8 +651,10 @@ std::span<const std::uint8_t> TZipReader::NextPiece() {
       }
     }
   } catch (const std::bad_alloc&) {
+    const TZipEntry* entry = part.entry;
     ClosePart();
-    throw EOutputWriteError();
+    throw EOutputWriteError(entry != nullptr ? entry->FullName() : std::string("part"),
+                            entry != nullptr ? entry->relativeOffset : 0);
   } catch (...) {
     ClosePart();
     throw;
@@ -741,7 +743,7 @@ TEntryOutcome TZipReader::ExtractEntry(const TZipEntry& entry, bytes::TMemoryStr
     const std::uint64_t want = std::min(packedSize, limit);
     const std::uint64_t have = std::min(want, inMemory ? packed.size() : available);
     if (have > bytes::TMemoryStream::kMaxSize - start) {
-      throw EOutputWriteError();
+      throw EOutputWriteError(entry.FullName(), dataAt);
     }
     std::uint8_t* base = stream.Reserve(start + static_cast<std::size_t>(have), start);
     const std::span<std::uint8_t> target(base + start, static_cast<std::size_t>(have));
@@ -754,7 +756,7 @@ TEntryOutcome TZipReader::ExtractEntry(const TZipEntry& entry, bytes::TMemoryStr
     }
     stream.Commit(start + got);
     if (got < want) {
-      throw EFatalUnzipError();
+      throw EFatalUnzipError(entry.FullName(), dataAt + got);
     }
     overLimit = packedSize > limit;
   } else {

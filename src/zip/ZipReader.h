@@ -13,52 +13,41 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bytes/FormatError.h"
 #include "bytes/MemoryStream.h"
 #include "zip/ZipEntries.h"
 
 namespace scv::zip {
 
-// Base of the reader's errors; what() is the message text.
-class EZipError : public std::runtime_error {
+// The reader's errors: format errors naming the structure (an entry, the directory, the
+// archive file) and its offset in the archive. The named ones are those callers tell apart.
+class EZipError : public bytes::EFormatError {
 public:
-  using std::runtime_error::runtime_error;
+  using bytes::EFormatError::EFormatError;
 };
-// The directory is unreadable and could not be rebuilt from the local headers.
+// The directory, stated at offset, is unreadable and could not be rebuilt from the local
+// headers.
 class EBadZipFile : public EZipError {
 public:
-  EBadZipFile() : EZipError("Not a valid zip file!") {}
+  explicit EBadZipFile(std::uint64_t offset)
+      : EZipError("central directory", offset, "Not a valid zip file!") {}
 };
-// No end record: the file is not a ZIP archive or is cut at its end. ReadZip handles it
-// itself (the archive then has no entries); it never leaves the reader.
-class EIncompleteArchive : public EZipError {
-public:
-  EIncompleteArchive() : EZipError("Incomplete Zip File") {}
-};
-// A stored entry's data ends before its stated size.
+// A stored entry's data ends at offset, before its stated size.
 class EFatalUnzipError : public EZipError {
 public:
-  EFatalUnzipError() : EZipError("Premature end of file reached") {}
+  EFatalUnzipError(std::string_view entry, std::uint64_t offset)
+      : EZipError(entry, offset, "Premature end of file reached") {}
 };
-// Decoded data runs longer than the entry's stated uncompressed size; handled per entry.
-class ELargerThanStated : public EZipError {
-public:
-  ELargerThanStated() : EZipError("File is larger than uncompressed size!") {}
-};
-// The stream cannot take the data.
+// The stream cannot take the data of the entry at offset.
 class EOutputWriteError : public EZipError {
 public:
-  EOutputWriteError() : EZipError("Cant write uncompressed file") {}
-};
-// Piece by piece, an entry that must be decoded whole would produce more than the limit set
-// for that (SetWholeEntryLimit).
-class EWholeEntryTooLarge : public EZipError {
-public:
-  EWholeEntryTooLarge() : EZipError("Entry too large to decode whole") {}
+  EOutputWriteError(std::string_view entry, std::uint64_t offset)
+      : EZipError(entry, offset, "Cant write uncompressed file") {}
 };
 // The archive file cannot be opened or read.
 class EZipFileError : public EZipError {
 public:
-  using EZipError::EZipError;
+  explicit EZipFileError(std::string_view what) : EZipError("archive file", 0, what) {}
 };
 
 // What happened to one entry during the last UnZipToStream call (for callers and tests that
@@ -131,7 +120,7 @@ public:
   // Size of the pieces deflated entries are inflated in when read piece by piece.
   void SetPieceSize(std::size_t size) { pieceSize_ = size; }
   // Piece by piece, the most bytes an entry decoded whole (any method but Deflate) may
-  // produce; beyond it NextPiece throws EWholeEntryTooLarge. Default: no limit of its own.
+  // produce; beyond it NextPiece throws bytes::EFormatError. Default: no limit of its own.
   void SetWholeEntryLimit(std::uint64_t limit) { wholeEntryLimit_ = limit; }
 
 private:

@@ -315,7 +315,7 @@ TEST(KvPptReader, MisplacedTextRecordsAreFormatErrors) {
     const auto b = test::SimpleDeck(children, {Slide({})});
     std::u16string text;
     const TBytes cu = b.CurrentUser();
-    EXPECT_THROW(ExtractPptText(&cu, &b.Stream(), text), EPptFormatError);
+    EXPECT_THROW(ExtractPptText(&cu, &b.Stream(), text), bytes::EFormatError);
   }
 }
 
@@ -423,13 +423,13 @@ TEST(KvPptReader, RepeatedPagesCannotBlowUpTheOutput) {
       test::SimpleDeck({SlideList(0, list)}, {Slide({TextChars(std::u16string(50000, u'x'))})});
   std::u16string text;
   const TBytes cu = b.CurrentUser();
-  EXPECT_THROW(ExtractPptText(&cu, &b.Stream(), text), EPptFormatError);
+  EXPECT_THROW(ExtractPptText(&cu, &b.Stream(), text), bytes::EFormatError);
   EXPECT_LE(text.size(), 4 * b.Stream().size() + 4096);
   // And a page of many small records listed over and over costs bounded time.
   std::vector<TBytes> atoms(20000, Record(0x0FA2, {}));
   const auto c = test::SimpleDeck({SlideList(0, list)}, {Slide(atoms)});
   const TBytes cu2 = c.CurrentUser();
-  EXPECT_THROW(ExtractPptText(&cu2, &c.Stream(), text), EPptFormatError);
+  EXPECT_THROW(ExtractPptText(&cu2, &c.Stream(), text), bytes::EFormatError);
 }
 
 TEST(KvPptReader, OverlappingDirectoriesEndTheChain) {
@@ -482,7 +482,7 @@ TEST(KvPptReader, FuzzSeedsAndRegressionsRunClean) {
       const TBytes document(in.begin() + 5, in.end());
       try {
         EXPECT_EQ(Extract(TPptBuilder::CurrentUser(offset), document).result, 0);
-      } catch (const EPptFormatError&) {
+      } catch (const bytes::EFormatError&) {
       }
     }
   }

@@ -68,7 +68,7 @@ TEST(CorpusHlp, EveryWinHelpFileConverts) {
     const std::string name = entry.path().filename().string();
     SCOPED_TRACE(name);
     if (name == "JNE-Calc_help_not_winhelp.hlp") {
-      EXPECT_THROW(Convert(name), scv::hlp::EHlpFormat);
+      EXPECT_THROW(Convert(name), scv::bytes::EFormatError);
       continue;
     }
     // Topics are separated by one empty line, so the text holds at least one title per topic.

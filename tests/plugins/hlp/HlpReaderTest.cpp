@@ -13,7 +13,7 @@
 namespace {
 
 using namespace scv::test;
-using scv::hlp::EHlpFormat;
+using scv::bytes::EFormatError;
 
 std::string Convert(const TBytes& file) {
   return scv::hlp::HlpToUtf8(
@@ -377,13 +377,13 @@ TEST(HlpReader, DamagedFilesFailOrEndEarly) {
   };
   for (const auto& c : failing) {
     SCOPED_TRACE(c.name);
-    EXPECT_THROW(Convert(c.file), EHlpFormat);
+    EXPECT_THROW(Convert(c.file), EFormatError);
   }
   // Every truncation either fails cleanly or yields a prefix of the text.
   for (std::size_t n = 0; n < good.size(); n += 7) {
     try {
       (void)Convert(good.substr(0, n));
-    } catch (const EHlpFormat&) {
+    } catch (const EFormatError&) {
     }
   }
 }
