@@ -236,23 +236,7 @@ void TTextOut::Byte(std::int32_t codePage, std::uint8_t b) {
   AppendUtf8((*lastTable_)[b]);
 }
 
-void TTextOut::AppendUtf8(std::uint32_t c) {
-  if (c < 0x80) {
-    text_.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    text_.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    text_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    text_.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    text_.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    text_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    text_.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    text_.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    text_.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    text_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
+void TTextOut::AppendUtf8(std::uint32_t c) { platform::AppendUtf8(text_, c); }
 
 void TTextOut::FlushPending() {
   const std::u16string wide = platform::MultiByteToWide(pendingCodePage_, pending_);

@@ -24,6 +24,27 @@ std::u16string MultiByteToWide(std::int32_t codePage, std::string_view bytes);
 // surrogate pair is one character. An unusable code page yields empty text.
 std::string WideToMultiByte(std::int32_t codePage, std::u16string_view text);
 
+// Appends one character as UTF-8: 1 to 4 bytes by its value. The value is not checked (a
+// surrogate is written in its 3-byte form); callers that must not write one map it first.
+// Inline: the extractors call it for every character they build text from.
+inline void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
 // UTF-8 <-> UTF-16 helpers used everywhere text crosses between the two.
 std::u16string Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::u16string_view text);

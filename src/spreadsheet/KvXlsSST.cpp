@@ -2,6 +2,7 @@
 #include "spreadsheet/KvXlsSST.h"
 
 #include "bytes/ByteCursor.h"
+#include "platform/CodePage.h"
 
 namespace scv::spreadsheet {
 
@@ -9,19 +10,15 @@ void AppendUtf16AsUtf8(std::string& out, std::u16string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char32_t c = text[i];
     if (c < 0xD800 || c > 0xDFFF) {
-      AppendBmpAsUtf8(out, c);
+      platform::AppendUtf8(out, c);
       continue;
     }
     if (c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      const char32_t cp = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      platform::AppendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00));
       ++i;
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
       continue;
     }
-    AppendBmpAsUtf8(out, 0xFFFD);
+    platform::AppendUtf8(out, 0xFFFD);
   }
 }
 
@@ -167,12 +164,7 @@ bool ReadSharedStrings(TKvMemoryStream first, std::span<const TKvMemoryStream> s
       const auto p = reader.Take(n);
       for (std::size_t k = 0; k < n; ++k) {
         const std::uint8_t b = p[k];
-        if (b >= 0x80) {
-          out.push_back(static_cast<char>(0xC0 | (b >> 6)));
-          out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
-        } else {
-          out.push_back(b == 0 ? ' ' : static_cast<char>(b));
-        }
+        platform::AppendUtf8(out, b == 0 ? ' ' : b);
       }
     } else {
       wide.clear();

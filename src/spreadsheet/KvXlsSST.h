@@ -14,20 +14,6 @@ namespace scv::spreadsheet {
 // surrogate becomes U+FFFD.
 void AppendUtf16AsUtf8(std::string& out, std::u16string_view text);
 
-// Appends one character (U+0000..U+FFFF, no surrogates) as UTF-8.
-inline void AppendBmpAsUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 // One record body (the SST body or a CONTINUE body) with a read position starting at 0. The
 // bytes are borrowed from the workbook stream.
 struct TKvMemoryStream {

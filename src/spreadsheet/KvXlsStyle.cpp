@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "bytes/ByteCursor.h"
+#include "platform/CodePage.h"
 #include "spreadsheet/KvXlsDateTime.h"
 #include "spreadsheet/KvXlsRender.h"
 
@@ -14,23 +15,6 @@ namespace scv::spreadsheet {
 
 namespace {
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
 
 // ---------------------------------------------------------------------------------------------
 // Built-in formats.
@@ -167,7 +151,7 @@ TFormat ParseFormat(std::span<const std::uint8_t> body) {
   if (width == 1) {
     // Compressed UTF-16: each byte is the low byte of a code unit (Latin-1).
     for (const std::uint8_t b : bytes) {
-      AppendUtf8(fmt.text, b);
+      platform::AppendUtf8(fmt.text, b);
     }
     return fmt;
   }
@@ -183,7 +167,7 @@ TFormat ParseFormat(std::span<const std::uint8_t> body) {
     if (unit >= 0xD800 && unit <= 0xDFFF) {
       unit = 0xFFFD; // unpaired surrogate
     }
-    AppendUtf8(fmt.text, unit);
+    platform::AppendUtf8(fmt.text, unit);
   }
   return fmt;
 }

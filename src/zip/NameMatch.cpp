@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/CodePage.h"
+
 namespace scv::zip {
 namespace {
 
@@ -77,23 +79,12 @@ char32_t FoldChar(char32_t c) {
   return c;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
+// A malformed byte (decoded as U+DC80 + byte) is written back as it was.
+void AppendNameChar(std::string& out, char32_t c) {
   if (c >= 0xDC80 && c <= 0xDCFF) {
-    out.push_back(static_cast<char>(c - 0xDC00)); // a malformed byte, kept as it was
-  } else if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    out.push_back(static_cast<char>(c - 0xDC00));
   } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    platform::AppendUtf8(out, c);
   }
 }
 
@@ -137,7 +128,7 @@ std::string FoldName(std::string_view name) {
       ++at;
       continue;
     }
-    AppendUtf8(out, FoldChar(NextChar(name, at)));
+    AppendNameChar(out, FoldChar(NextChar(name, at)));
   }
   return out;
 }
