@@ -65,6 +65,11 @@ SCV_API void scv_free(void* text);
  * including the terminating zero and returns the full length. */
 SCV_API size_t scv_type_of(const char* path, char* buffer, size_t size);
 
+/* The types scv_convert_file offers, upper case and separated by blanks, in the order the
+ * command line's usage text lists them: "PDF DOC PPT XLS DOCX PPTX XLSX RTF HTM HLP". The type
+ * "HTML" (the extension of most HTML files) is also accepted and converts as "HTM". */
+SCV_API const char* scv_types(void);
+
 /* The library's version, "3.0.0". */
 SCV_API const char* scv_version(void);
 

@@ -1,5 +1,4 @@
-// The C library interface: one conversion by file name and type, through the same dispatch
-// the command line uses.
+// The C library interface: one conversion by file name and type, through the extractor table.
 #include "scv/scv.h"
 
 #include <cstdlib>
@@ -7,17 +6,26 @@
 #include <mutex>
 #include <string>
 
+#include "api/ExtractorTable.h"
 #include "bridges/FilterCvt.h"
 #include "bridges/MyPdfCvt.h"
 #include "cvtbase/KvCvtBase.h"
+#include "cvtbase/ResultCodes.h"
 #include "ooxml/OfficeXCvt.h"
 #include "platform/FileIo.h"
 #include "platform/LocaleInfo.h"
-#include "spreadsheet/KvXlsCvt.h"
-#include "wordppt/KvDocCvt.h"
-#include "wordppt/KvPptCvt.h"
 
 namespace {
+
+// The C names of the result codes are the shared ones.
+static_assert(SCV_OK == scv::kResultOk);
+static_assert(SCV_E_LIBRARY_MISSING == scv::kResultLibraryMissing);
+static_assert(SCV_E_NOT_FOUND == scv::kResultNotFound);
+static_assert(SCV_E_TYPE_NOT_SUPPORTED == scv::kResultTypeNotSupported);
+static_assert(SCV_E_OPEN == scv::kResultOpenError);
+static_assert(SCV_E_FORMAT == scv::kResultBadFormat);
+static_assert(SCV_E_ENCRYPTED == scv::kResultEncrypted);
+static_assert(SCV_E_ARGUMENT == scv::kResultArgument);
 
 // One conversion at a time: the extractors keep module-wide state.
 std::mutex& ConversionLock() {
@@ -43,54 +51,6 @@ std::string TypeTextOf(std::string_view source) {
     ext.erase(0, 1);
   }
   return ext;
-}
-
-// The dispatch table: type text -> extractor with its further parameters. known is false when
-// no extractor handles the type.
-std::int32_t Extract(const std::string& typeText, const std::u16string& source,
-                     std::int32_t codePage, std::int32_t specialFormat,
-                     scv::TConversionResult& result, bool& known) {
-  using namespace scv;
-  known = true;
-  if (typeText == "PDF") {
-    static const char kEmpty[] = "";
-    return bridges::PdfToText(source, 0, result, codePage, 1, 0, specialFormat, 1, 0, kEmpty,
-                              kEmpty);
-  }
-  if (typeText == "DOC") {
-    std::int32_t r = wordppt::DocToText(source, 0, result, codePage, 0, specialFormat);
-    // A Word file that is really RTF text gets one more try through the RTF filter.
-    if (r == kResultBadFormat && bridges::IsRtfFile(source)) {
-      r = bridges::RtfToText(source, 0, result, codePage);
-    }
-    return r;
-  }
-  if (typeText == "DOCX") {
-    return ooxml::DocxToText(source, 0, result, codePage);
-  }
-  if (typeText == "PPT") {
-    return wordppt::PptToText(source, 0, result, codePage);
-  }
-  if (typeText == "PPTX") {
-    return ooxml::PptxToText(source, 0, result, codePage);
-  }
-  if (typeText == "XLS") {
-    return spreadsheet::ExtractSpreadsheet(source, 0, result, codePage);
-  }
-  if (typeText == "XLSX") {
-    return ooxml::XlsxToText(source, 0, result, codePage);
-  }
-  if (typeText == "HLP") {
-    return bridges::HlpToText(source, 0, result, codePage);
-  }
-  if (typeText == "HTM" || typeText == "HTML") {
-    return bridges::HtmToText(source, 0, result, codePage);
-  }
-  if (typeText == "RTF") {
-    return bridges::RtfToText(source, 0, result, codePage);
-  }
-  known = false;
-  return 0;
 }
 
 void InitializeLocked() {
@@ -148,14 +108,13 @@ int32_t scv_convert_file(const char* path, const char* type, int32_t code_page,
     if (code_page == 0) {
       code_page = scv::DefaultCodePage();
     }
-    scv::TConversionResult result;
-    bool known = false;
-    const std::int32_t r =
-        Extract(typeText, scv::platform::ArgumentToWide(path), code_page, special_format, result,
-                known);
-    if (!known) {
+    const scv::api::TExtractorRow* row = scv::api::FindExtractor(typeText);
+    if (row == nullptr) {
       return SCV_E_TYPE_NOT_SUPPORTED;
     }
+    scv::TConversionResult result;
+    const std::int32_t r = scv::api::RunExtractor(*row, scv::platform::ArgumentToWide(path),
+                                                  code_page, special_format, result);
     switch (r) {
     case scv::kResultLibraryMissing:
       return SCV_E_LIBRARY_MISSING;
@@ -189,6 +148,11 @@ size_t scv_type_of(const char* path, char* buffer, size_t size) {
     buffer[n] = '\0';
   }
   return typeText.size();
+}
+
+const char* scv_types(void) {
+  static const std::string types = scv::api::OfferedTypes();
+  return types.c_str();
 }
 
 const char* scv_version(void) { return "3.0.0"; }

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cvtbase/ResultCodes.h"
 #include "platform/LocaleInfo.h"
 
 namespace scv {
@@ -49,16 +50,9 @@ private:
   std::size_t size_ = 0;
 };
 
-// Result codes of the extractor entries.
-inline constexpr std::int32_t kResultLibraryMissing = -1;
-inline constexpr std::int32_t kResultNotFound = -2;
-inline constexpr std::int32_t kResultOpenError = -4;
-inline constexpr std::int32_t kResultBadFormat = -5;
-inline constexpr std::int32_t kResultEncrypted = -11;
-inline constexpr std::int32_t kResultBadUtf8 = -15;
-
 // The common extractor entry: file name, byte limit (0 = none), output, target code page.
-// Extractors with type-specific options take them after these four.
+// Extractors with type-specific options take them after these four. The result is the byte
+// count stored, or a negative code of ResultCodes.h.
 using TExtractorEntry = std::int32_t (*)(const std::u16string& fileName, std::int32_t byteLimit,
                                          TConversionResult& result, std::int32_t codePage);
 

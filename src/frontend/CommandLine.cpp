@@ -7,7 +7,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <memory>
+#include <vector>
 
 #include "platform/FileIo.h"
 #include "platform/LocaleInfo.h"
@@ -30,6 +33,44 @@ std::string AsciiUpper(std::string_view text) {
   return out;
 }
 
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  for (auto& c : out) {
+    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  }
+  return out;
+}
+
+// The types the library offers ("PDF DOC ..."), split.
+std::vector<std::string> OfferedTypes() {
+  std::vector<std::string> types;
+  std::string_view rest = scv_types();
+  while (!rest.empty()) {
+    const std::size_t blank = rest.find(' ');
+    types.emplace_back(rest.substr(0, blank));
+    rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
+  }
+  return types;
+}
+
+// The list -t looks a value up in: the offered types of one length in alphabetical order,
+// separated by blanks ("DOC HLP HTM PDF PPT RTF XLS" and "DOCX PPTX XLSX").
+const std::string& ForcibleTypes(std::size_t length) {
+  static const std::array<std::string, 2> lists = [] {
+    std::vector<std::string> types = OfferedTypes();
+    std::sort(types.begin(), types.end());
+    std::array<std::string, 2> out;
+    for (const std::string& t : types) {
+      if (t.size() == 3 || t.size() == 4) {
+        std::string& list = out[t.size() - 3];
+        list.append(list.empty() ? "" : " ").append(t);
+      }
+    }
+    return out;
+  }();
+  return lists[length - 3];
+}
+
 std::string Quoted(std::string_view prefix, std::string_view name, std::string_view suffix) {
   std::string text;
   text.reserve(prefix.size() + name.size() + suffix.size() + 2);
@@ -42,16 +83,16 @@ std::int32_t ReportExtractorFailure(std::int32_t code, std::string_view source) 
   switch (code) {
   case kResultLibraryMissing:
     PrintMessage("Convert dll file load error");
-    return kRunLibraryMissing;
+    return kResultLibraryMissing;
   case kResultOpenError:
     PrintMessage(Quoted("Input file ", source, " open error"));
-    return kRunOpenError;
+    return kResultOpenError;
   case kResultEncrypted:
     PrintMessage(Quoted("Input file ", source, " is encrypted"));
-    return kRunEncrypted;
+    return kResultEncrypted;
   default:
     PrintMessage(Quoted("Input file ", source, " format not correct"));
-    return kRunBadFormat;
+    return kResultBadFormat;
   }
 }
 
@@ -81,14 +122,10 @@ void ParseFlag(std::string_view argument, TRunSettings& settings) {
   if (letter == 'T') {
     // A substring test on purpose: "C H" spans a blank of the list and passes here; the
     // driver then reports the type as not supported.
-    std::string_view list;
-    if (argument.size() == 5) {
-      list = "DOC HLP HTM PDF PPT RTF XLS";
-    } else if (argument.size() == 6) {
-      list = "DOCX PPTX XLSX";
-    } else {
+    if (argument.size() != 5 && argument.size() != 6) {
       return;
     }
+    const std::string& list = ForcibleTypes(argument.size() - 2);
     const std::string value = AsciiUpper(argument.substr(2));
     if (list.find(value) != std::string_view::npos) {
       settings.ForcedType = value;
@@ -115,7 +152,11 @@ std::string UsageText(std::string_view programFileName) {
   text.append("Scrivon Command Version 3.0").append(kCrLf);
   text.append(kCrLf);
   text.append("Usage: ").append(programFileName).append(" [-o] [-c99999]");
-  text.append(" [-t(pdf|doc|ppt|xls|docx|pptx|xlsx|rtf|htm|hlp)] [-s9]");
+  text.append(" [-t(");
+  for (const std::string& type : OfferedTypes()) {
+    text.append(text.back() == '(' ? "" : "|").append(AsciiLower(type));
+  }
+  text.append(")] [-s9]");
   text.append(" <Source File> <Destination Text File>").append(kCrLf);
   text.append("Flag \"-o\": If output file exists then overwrite it.").append(kCrLf);
   text.append("Flag \"-c\": Specify the code page identifier for output text file. (Default is "
@@ -151,12 +192,12 @@ std::int32_t ConvertFile(std::string_view source, std::string_view destination, 
                          std::string_view forcedType, TRunSettings& settings) {
   if (!platform::FileExists(source)) {
     PrintMessage(Quoted("Input file ", source, " not exists"));
-    return kRunNoSource;
+    return kResultNotFound;
   }
   const bool toStdout = destination == kStdoutName;
   if (!toStdout && platform::FileExists(destination) && !overwrite) {
     PrintMessage(Quoted("Output file ", destination, " already exists, convert canceled"));
-    return kRunExists;
+    return kResultExists;
   }
   const std::string typeText = forcedType.empty() ? TypeTextOf(source) : std::string(forcedType);
   // A target code page of 0 becomes the locale's default inside the conversion call, once.
@@ -169,11 +210,11 @@ std::int32_t ConvertFile(std::string_view source, std::string_view destination, 
   const std::unique_ptr<unsigned char, decltype(&scv_free)> owner(text, &scv_free);
   if (r == SCV_E_TYPE_NOT_SUPPORTED) {
     PrintMessage(Quoted("Input file ", source, " type not support"));
-    return kRunTypeNotSupported;
+    return kResultTypeNotSupported;
   }
   if (r == SCV_E_NOT_FOUND) { // vanished since the check above
     PrintMessage(Quoted("Input file ", source, " not exists"));
-    return kRunNoSource;
+    return kResultNotFound;
   }
   if (r < 0) {
     return ReportExtractorFailure(r, source);
@@ -185,24 +226,24 @@ std::int32_t ConvertFile(std::string_view source, std::string_view destination, 
     // write (a full disk, a closed pipe) is reported instead of passing as success.
     if (!platform::WriteAllToDescriptor(1, bytes)) {
       PrintMessage(Quoted("Output file ", destination, " write error"));
-      return kRunWriteError;
+      return kResultWriteError;
     }
-    return kRunOk;
+    return kResultOk;
   }
   platform::TOutputFile out;
   if (!out.Create(destination)) {
     PrintMessage(Quoted("Output file ", destination, " create error"));
-    return kRunCreateError;
+    return kResultCreateError;
   }
   // Every byte is written and the close is checked, so a full disk never ends in an OK line.
   if (!out.WriteAll(bytes) || !out.Close()) {
     PrintMessage(Quoted("Output file ", destination, " write error"));
-    return kRunWriteError;
+    return kResultWriteError;
   }
   std::string ok;
   ok.append("\"").append(source).append("\" --> \"").append(destination).append("\" OK");
   PrintMessage(ok);
-  return kRunOk;
+  return kResultOk;
 }
 
 std::int32_t RunProgram(int argc, char** argv) {
@@ -233,7 +274,7 @@ std::int32_t RunProgram(int argc, char** argv) {
     }
     const auto slash = programPath.rfind('/');
     PrintMessage(UsageText(slash == std::string::npos ? programPath : programPath.substr(slash + 1)));
-    runResult = kRunUsage;
+    runResult = kResultUsage;
   } else {
     runResult = ConvertFile(argv[n - 1], argv[n], settings.OverwriteFlag, settings.ForcedType,
                             settings);

@@ -19,19 +19,6 @@ struct TRunSettings {
   bool ArgumentsInvalid = true;
 };
 
-// Run results (also the exit codes; negative values exit with their low byte).
-inline constexpr std::int32_t kRunOk = 0;
-inline constexpr std::int32_t kRunExists = 1;
-inline constexpr std::int32_t kRunUsage = 2;
-inline constexpr std::int32_t kRunLibraryMissing = -1;
-inline constexpr std::int32_t kRunNoSource = -2;
-inline constexpr std::int32_t kRunTypeNotSupported = -3;
-inline constexpr std::int32_t kRunOpenError = -4;
-inline constexpr std::int32_t kRunBadFormat = -5;
-inline constexpr std::int32_t kRunCreateError = -6;
-inline constexpr std::int32_t kRunWriteError = -7;
-inline constexpr std::int32_t kRunEncrypted = -11;
-
 void ParseFlag(std::string_view argument, TRunSettings& settings);
 
 // The usage text (lines joined by CR LF, without the final CR LF that PrintMessage adds).
