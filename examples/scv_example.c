@@ -1,9 +1,9 @@
 /* Converts one document with libscv and writes its text to standard output.
  * Usage: scv_example FILE [CODEPAGE] */
+#include "scv/scv.h"
+
 #include <stdio.h>
 #include <stdlib.h>
-
-#include "scv/scv.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {

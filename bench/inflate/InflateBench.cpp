@@ -1,7 +1,11 @@
 // Inflates every deflated member of the benchmark packages with our decoder and with zlib,
 // alternating rounds, and prints the best time of each with their ratio; CRC-32 likewise.
 // Usage: inflate_bench [rounds] [archive...]   (default: bench-sheet.xlsx and bench-doc.docx)
-#include <zlib.h>
+#include "codecs/Inflate.h"
+#include "platform/CodePage.h"
+#include "zip/Crc32.h"
+#include "zip/ZipEntries.h"
+#include "zip/ZipReader.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,12 +15,7 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include "zip/Crc32.h"
-#include "codecs/Inflate.h"
-#include "zip/ZipEntries.h"
-#include "zip/ZipReader.h"
-#include "platform/CodePage.h"
+#include <zlib.h>
 
 namespace {
 
@@ -55,7 +54,9 @@ std::vector<TMember> LoadMembers(const std::string& path) {
   return members;
 }
 
-double Seconds(TClock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(TClock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
 
 // One pass over all members with our decoder (a reused stream, as the reader uses it).
 double OursOnce(const std::vector<TMember>& members, scv::bytes::TMemoryStream& out, bool& ok) {
@@ -153,7 +154,7 @@ int main(int argc, char** argv) {
   }
   std::printf("%-22s %8s %10.1f %10.2f %10.2f %10.0f %7.2f%s\n", "crc32 (64 MB)", "-",
               static_cast<double>(block.size()) / 1e6, bestOurs * 1e3, bestZlib * 1e3,
-              static_cast<double>(block.size()) / 1e6 / bestOurs,
-              bestZlib / bestOurs, a == b ? "" : "  CRC MISMATCH");
+              static_cast<double>(block.size()) / 1e6 / bestOurs, bestZlib / bestOurs,
+              a == b ? "" : "  CRC MISMATCH");
   return a == b ? status : 1;
 }

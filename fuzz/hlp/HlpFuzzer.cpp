@@ -1,8 +1,8 @@
 // libFuzzer target: help file bytes through the scvhlp exports.
+#include "FuzzFilterHost.h"
+
 #include <cstddef>
 #include <cstdint>
-
-#include "FuzzFilterHost.h"
 
 namespace {
 // Help files of interest are small; larger inputs only slow the search down.

@@ -2,7 +2,6 @@
 // the input is the document, served through host callbacks; the text is read back in small
 // pieces.
 #include <ScvConverter.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -19,8 +18,7 @@ struct TFuzzHost {
 };
 
 TFuzzHost* Self(ConverterHost* host) {
-  return reinterpret_cast<TFuzzHost*>(reinterpret_cast<char*>(host) -
-                                      offsetof(TFuzzHost, host));
+  return reinterpret_cast<TFuzzHost*>(reinterpret_cast<char*>(host) - offsetof(TFuzzHost, host));
 }
 
 int32_t SCV_STDCALL GetSize(ConverterHost* host, uint32_t* low, uint32_t* high) {
@@ -32,7 +30,7 @@ int32_t SCV_STDCALL GetSize(ConverterHost* host, uint32_t* low, uint32_t* high) 
 
 int32_t SCV_STDCALL Seek(ConverterHost* host, int32_t* offset, int32_t, int32_t origin) {
   TFuzzHost* self = Self(host);
-  const long long base = origin == 1 ? static_cast<long long>(self->pos)
+  const long long base = origin == 1   ? static_cast<long long>(self->pos)
                          : origin == 2 ? static_cast<long long>(self->size)
                                        : 0;
   const long long next = base + *offset;
@@ -61,7 +59,9 @@ int32_t SCV_STDCALL QueryText(ConverterHost*, char* destination, int32_t) {
   return 0;
 }
 
-int32_t SCV_STDCALL GetCodePage(ConverterHost* host) { return host->appData->codePage; }
+int32_t SCV_STDCALL GetCodePage(ConverterHost* host) {
+  return host->appData->codePage;
+}
 
 } // namespace
 

@@ -1,12 +1,12 @@
 // Fuzzes the Deflate decoder alone: the first byte picks the output limit and the position
 // the output starts at; the rest is the raw stream, decoded whole and piece by piece.
+#include "codecs/Inflate.h"
+#include "zip/Crc32.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
-
-#include "zip/Crc32.h"
-#include "codecs/Inflate.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0 || size > (1u << 20)) {
@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TInflateStream stream(input, limit, 1 + (control & 0x1F) * 211u);
   std::size_t at = start;
   for (auto piece = stream.Next(); !piece.empty(); piece = stream.Next()) {
-    if (piece.size() > out.Size() - at || std::memcmp(piece.data(), out.Data() + at, piece.size()) != 0) {
+    if (piece.size() > out.Size() - at ||
+        std::memcmp(piece.data(), out.Data() + at, piece.size()) != 0) {
       __builtin_trap();
     }
     at += piece.size();

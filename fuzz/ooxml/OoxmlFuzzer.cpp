@@ -1,14 +1,13 @@
 // Fuzzes the whole OOXML path: the input is an archive in an in-memory file, converted as a
 // document, workbook or presentation (the last byte picks which, and the code page).
-#include <sys/mman.h>
-#include <unistd.h>
+#include "ooxml/OfficeXCvt.h"
+#include "platform/CodePage.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-#include "ooxml/OfficeXCvt.h"
-#include "platform/CodePage.h"
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 

@@ -2,12 +2,12 @@
 // three exports, reading the text in small pieces as the bridge would.
 #pragma once
 
+#include "ScvConverter.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
-
-#include "ScvConverter.h"
 
 namespace scv::fuzz {
 
@@ -30,8 +30,9 @@ struct TFuzzHost {
     };
     host.HostSeek = [](ConverterHost* h, int32_t* offset, int32_t, int32_t origin) -> int32_t {
       auto& m = *reinterpret_cast<TFuzzHost*>(h);
-      const std::int64_t base = origin == 0 ? 0 : origin == 1 ? static_cast<std::int64_t>(m.pos)
-                                                              : static_cast<std::int64_t>(m.size);
+      const std::int64_t base = origin == 0   ? 0
+                                : origin == 1 ? static_cast<std::int64_t>(m.pos)
+                                              : static_cast<std::int64_t>(m.size);
       const std::int64_t to = base + *offset;
       m.pos = to < 0 ? 0 : static_cast<std::size_t>(to);
       return SCV_HOST_OK;
@@ -39,7 +40,8 @@ struct TFuzzHost {
     host.HostRead = [](ConverterHost* h, void* buffer, int32_t count, int32_t* got) -> int32_t {
       auto& m = *reinterpret_cast<TFuzzHost*>(h);
       const std::size_t left = m.pos < m.size ? m.size - m.pos : 0;
-      const std::size_t take = count < 0 ? 0 : std::min<std::size_t>(left, static_cast<std::size_t>(count));
+      const std::size_t take =
+          count < 0 ? 0 : std::min<std::size_t>(left, static_cast<std::size_t>(count));
       if (take > 0) {
         std::memcpy(buffer, m.data + m.pos, take);
       }
@@ -72,7 +74,11 @@ inline void RunConversion(const std::uint8_t* data, std::size_t size) {
   std::size_t i = 0;
   while (i < text.size()) {
     const auto b = static_cast<unsigned char>(text[i]);
-    const std::size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    const std::size_t n = b < 0x80         ? 1
+                          : (b >> 5) == 6  ? 2
+                          : (b >> 4) == 14 ? 3
+                          : (b >> 3) == 30 ? 4
+                                           : 0;
     if (n == 0 || i + n > text.size()) {
       __builtin_trap();
     }

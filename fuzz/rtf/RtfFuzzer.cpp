@@ -1,8 +1,8 @@
 // libFuzzer target: RTF bytes through the scvrtf exports.
+#include "FuzzFilterHost.h"
+
 #include <cstddef>
 #include <cstdint>
-
-#include "FuzzFilterHost.h"
 
 namespace {
 // Larger inputs only repeat what smaller ones reach and slow the search down.

@@ -1,12 +1,12 @@
 // Fuzzes the workbook reader and the entry's closing encoding step. Input: one byte choosing the
 // target code page, then the workbook stream.
+#include "spreadsheet/KvXlsCvt.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <span>
 #include <string>
-
-#include "spreadsheet/KvXlsCvt.h"
 
 namespace {
 

@@ -1,5 +1,8 @@
 // Fuzzes number format records, their classification, the number formatter and the date/time
 // renderer. Input: 8 bytes of a double, one byte of options, then the format text.
+#include "spreadsheet/KvXlsDateTime.h"
+#include "spreadsheet/KvXlsStyle.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,9 +10,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "spreadsheet/KvXlsDateTime.h"
-#include "spreadsheet/KvXlsStyle.h"
 
 namespace {
 

@@ -1,17 +1,17 @@
 // Fuzzes the XML reader: the compact tree and the walkers over it, the streaming walkers
 // against them, the item tree with its writer, and the buffered tokenizer against the
 // whole-memory one (same tokens, or an error).
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include "bytes/FormatError.h"
 #include "bytes/MemoryStream.h"
 #include "ooxml/OfficeXCvt.h"
 #include "xml/XMLParser.h"
 #include "xml/XMLTokenizer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 

@@ -1,17 +1,16 @@
 // Fuzzes the ZIP reader: the input is written to an in-memory file, read as an archive, and
 // every entry is extracted by name (all decoders run, the legacy ones included), whole and
 // piece by piece.
-#include <sys/mman.h>
-#include <unistd.h>
+#include "platform/CodePage.h"
+#include "zip/ZipReader.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
-
-#include "zip/ZipReader.h"
-#include "platform/CodePage.h"
 
 namespace {
 

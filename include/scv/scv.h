@@ -31,13 +31,13 @@ extern "C" {
 
 /* Result codes: the same values as the run results of the scvcmd command line. */
 #define SCV_OK 0
-#define SCV_E_LIBRARY_MISSING (-1)  /* the converter library for the type cannot be loaded */
-#define SCV_E_NOT_FOUND (-2)        /* the source does not exist (or path is NULL) */
+#define SCV_E_LIBRARY_MISSING (-1) /* the converter library for the type cannot be loaded */
+#define SCV_E_NOT_FOUND (-2)       /* the source does not exist (or path is NULL) */
 #define SCV_E_TYPE_NOT_SUPPORTED (-3)
-#define SCV_E_OPEN (-4)             /* the source cannot be opened */
-#define SCV_E_FORMAT (-5)           /* not in the expected format, or damaged */
+#define SCV_E_OPEN (-4)   /* the source cannot be opened */
+#define SCV_E_FORMAT (-5) /* not in the expected format, or damaged */
 #define SCV_E_ENCRYPTED (-11)
-#define SCV_E_ARGUMENT (-22)        /* text or length is NULL (library calls only) */
+#define SCV_E_ARGUMENT (-22) /* text or length is NULL (library calls only) */
 
 /* Loads the converter libraries (PDF, HTML, RTF, WinHelp) and sets the locale from the
  * environment. scv_convert_file calls it on first use; calling it first is optional. */

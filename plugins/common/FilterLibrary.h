@@ -3,12 +3,12 @@
 // pieces. Each library includes this once, from the unit that defines its exports.
 #pragma once
 
+#include "ScvConverter.h"
+
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
-
-#include "ScvConverter.h"
 
 namespace scv::plugin {
 

@@ -2,11 +2,11 @@
 // topic records and zero-terminated strings.
 #pragma once
 
+#include "bytes/ByteCursor.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-#include "bytes/ByteCursor.h"
 
 namespace scv::hlp {
 

@@ -1,11 +1,11 @@
 // scvhlp: the WinHelp converter library behind the text-filter interface.
-#include <cstdint>
-#include <span>
-#include <string>
-
 #include "ScvConverter.h"
 #include "common/FilterLibrary.h"
 #include "hlp/HlpReader.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
 
 extern "C" SCV_EXPORT int32_t SCV_STDCALL CreateConverter(ConverterHost* host) {
   return scv::plugin::CreateConversion(host, [](const std::string& input) {

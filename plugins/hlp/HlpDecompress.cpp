@@ -1,9 +1,9 @@
 // Decompressors of help files.
 #include "hlp/HlpDecompress.h"
 
-#include <algorithm>
-
 #include "hlp/HlpCompressed.h"
+
+#include <algorithm>
 
 namespace scv::hlp {
 namespace {
@@ -128,7 +128,8 @@ TPhraseTable ReadOldPhrases(std::span<const std::uint8_t> file, bool compressed)
   const auto rest = file.subspan(cur.Offset());
   std::vector<std::uint8_t> expanded;
   if (compressed) {
-    expanded = ExpandLz77(rest, std::min<std::size_t>(expandedSize, rest.size() * kLzMaxRatio + 16));
+    expanded =
+        ExpandLz77(rest, std::min<std::size_t>(expandedSize, rest.size() * kLzMaxRatio + 16));
   } else {
     expanded.assign(rest.begin(), rest.end());
   }

@@ -1,11 +1,11 @@
 // The internal file system of a help file.
 #include "hlp/HlpFileSystem.h"
 
+#include "hlp/HlpCompressed.h"
+
 #include <algorithm>
 #include <string>
 #include <vector>
-
-#include "hlp/HlpCompressed.h"
 
 namespace scv::hlp {
 namespace {
@@ -39,8 +39,7 @@ std::span<const std::uint8_t> THlpFileSystem::InternalFile(std::uint32_t offset)
   cur.ReadU8(); // flags
   if (!cur.Ok() || used > cur.Remaining()) {
     throw bytes::EFormatError("internal file header", offset,
-                              cur.Ok() ? "more bytes used than the file holds"
-                                       : cur.FailureText());
+                              cur.Ok() ? "more bytes used than the file holds" : cur.FailureText());
   }
   return file_.subspan(offset + kFileHeaderSize, used);
 }

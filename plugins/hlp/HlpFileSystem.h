@@ -2,13 +2,13 @@
 // names the internal files.
 #pragma once
 
+#include "bytes/FormatError.h"
+
 #include <cstdint>
 #include <map>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include "bytes/FormatError.h"
 
 namespace scv::hlp {
 
@@ -31,6 +31,5 @@ private:
   std::span<const std::uint8_t> file_;
   std::map<std::string, std::span<const std::uint8_t>> files_;
 };
-
 
 } // namespace scv::hlp

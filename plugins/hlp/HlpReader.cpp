@@ -1,15 +1,15 @@
 // WinHelp reader: |SYSTEM, phrase tables and the topic records of |TOPIC.
 #include "hlp/HlpReader.h"
 
-#include <algorithm>
-#include <string_view>
-#include <vector>
-
 #include "common/Charsets.h"
 #include "hlp/HlpCompressed.h"
 #include "hlp/HlpDecompress.h"
 #include "hlp/HlpFileSystem.h"
 #include "platform/CodePage.h"
+
+#include <algorithm>
+#include <string_view>
+#include <vector>
 
 namespace scv::hlp {
 namespace {
@@ -115,7 +115,7 @@ std::int32_t CodePageOfFaceNames(std::span<const std::uint8_t> file) {
     std::int32_t codePage;
   };
   static constexpr TSuffix kSuffixes[] = {
-      {" CYR", 1251},  {" CE", 1250},       {" Greek", 1253},    {" Tur", 1254},
+      {" CYR", 1251},    {" CE", 1250},      {" Greek", 1253},   {" Tur", 1254},
       {" Baltic", 1257}, {"(Hebrew)", 1255}, {"(Arabic)", 1256}, {" Thai", 874},
   };
   for (std::size_t k = 0; k < names && width > 0; ++k) {
@@ -273,10 +273,9 @@ private:
     }
   }
 
-  void TextRecord(std::uint8_t type, std::span<const std::uint8_t> data1,
-                  const std::string& text) {
+  void TextRecord(std::uint8_t type, std::span<const std::uint8_t> data1, const std::string& text) {
     bytes::TByteCursor c(data1);
-    std::size_t q = 0; // position in the record's text
+    std::size_t q = 0;    // position in the record's text
     ReadCompressedU32(c); // topic size
     if (type == kDisplay || type == kTable) {
       ReadCompressedU16(c); // topic length

@@ -1,14 +1,13 @@
 // The HTML converter back end: reads the document through the host callbacks, decodes it,
 // renders its text and hands the text out in pieces.
-#include <ScvConverter.h>
+#include "HtmlEncoding.h"
+#include "HtmlRender.h"
 
+#include <ScvConverter.h>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
-
-#include "HtmlEncoding.h"
-#include "HtmlRender.h"
 
 namespace {
 

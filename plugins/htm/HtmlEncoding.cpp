@@ -1,18 +1,22 @@
 // Finding and decoding the character encoding of an HTML document.
 #include "HtmlEncoding.h"
 
+#include "platform/CodePage.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
 
-#include "platform/CodePage.h"
-
 namespace scv::htm {
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
 
 std::string LowerTrimmed(std::string_view s) {
   while (!s.empty() && IsSpace(s.front())) {
@@ -33,55 +37,137 @@ struct TLabel {
 
 // Encoding labels as browsers resolve them, to the Windows code page with the same bytes.
 constexpr std::array kLabels = {
-    TLabel{"utf-8", 65001}, TLabel{"utf8", 65001}, TLabel{"unicode-1-1-utf-8", 65001},
+    TLabel{"utf-8", 65001},
+    TLabel{"utf8", 65001},
+    TLabel{"unicode-1-1-utf-8", 65001},
     TLabel{"x-unicode20utf8", 65001},
-    TLabel{"utf-16", 1200}, TLabel{"utf-16le", 1200}, TLabel{"unicode", 1200},
-    TLabel{"ucs-2", 1200}, TLabel{"utf-16be", 1201}, TLabel{"unicodefffe", 1201},
+    TLabel{"utf-16", 1200},
+    TLabel{"utf-16le", 1200},
+    TLabel{"unicode", 1200},
+    TLabel{"ucs-2", 1200},
+    TLabel{"utf-16be", 1201},
+    TLabel{"unicodefffe", 1201},
     // Latin-1 and ASCII labels mean windows-1252 on the web.
-    TLabel{"windows-1252", 1252}, TLabel{"x-cp1252", 1252}, TLabel{"cp1252", 1252},
-    TLabel{"iso-8859-1", 1252}, TLabel{"iso8859-1", 1252}, TLabel{"iso_8859-1", 1252},
-    TLabel{"iso88591", 1252}, TLabel{"latin1", 1252}, TLabel{"l1", 1252},
-    TLabel{"cp819", 1252}, TLabel{"ibm819", 1252}, TLabel{"csisolatin1", 1252},
-    TLabel{"iso-ir-100", 1252}, TLabel{"us-ascii", 1252}, TLabel{"ascii", 1252},
-    TLabel{"ansi_x3.4-1968", 1252}, TLabel{"iso_8859-1:1987", 1252},
-    TLabel{"windows-1250", 1250}, TLabel{"cp1250", 1250}, TLabel{"x-cp1250", 1250},
-    TLabel{"windows-1251", 1251}, TLabel{"cp1251", 1251}, TLabel{"x-cp1251", 1251},
-    TLabel{"windows-1253", 1253}, TLabel{"cp1253", 1253}, TLabel{"x-cp1253", 1253},
-    TLabel{"windows-1254", 1254}, TLabel{"cp1254", 1254}, TLabel{"x-cp1254", 1254},
-    TLabel{"iso-8859-9", 1254}, TLabel{"iso8859-9", 1254}, TLabel{"latin5", 1254},
-    TLabel{"windows-1255", 1255}, TLabel{"cp1255", 1255}, TLabel{"x-cp1255", 1255},
-    TLabel{"windows-1256", 1256}, TLabel{"cp1256", 1256}, TLabel{"x-cp1256", 1256},
-    TLabel{"windows-1257", 1257}, TLabel{"cp1257", 1257}, TLabel{"x-cp1257", 1257},
-    TLabel{"windows-1258", 1258}, TLabel{"cp1258", 1258}, TLabel{"x-cp1258", 1258},
-    TLabel{"windows-874", 874}, TLabel{"tis-620", 874}, TLabel{"iso-8859-11", 874},
+    TLabel{"windows-1252", 1252},
+    TLabel{"x-cp1252", 1252},
+    TLabel{"cp1252", 1252},
+    TLabel{"iso-8859-1", 1252},
+    TLabel{"iso8859-1", 1252},
+    TLabel{"iso_8859-1", 1252},
+    TLabel{"iso88591", 1252},
+    TLabel{"latin1", 1252},
+    TLabel{"l1", 1252},
+    TLabel{"cp819", 1252},
+    TLabel{"ibm819", 1252},
+    TLabel{"csisolatin1", 1252},
+    TLabel{"iso-ir-100", 1252},
+    TLabel{"us-ascii", 1252},
+    TLabel{"ascii", 1252},
+    TLabel{"ansi_x3.4-1968", 1252},
+    TLabel{"iso_8859-1:1987", 1252},
+    TLabel{"windows-1250", 1250},
+    TLabel{"cp1250", 1250},
+    TLabel{"x-cp1250", 1250},
+    TLabel{"windows-1251", 1251},
+    TLabel{"cp1251", 1251},
+    TLabel{"x-cp1251", 1251},
+    TLabel{"windows-1253", 1253},
+    TLabel{"cp1253", 1253},
+    TLabel{"x-cp1253", 1253},
+    TLabel{"windows-1254", 1254},
+    TLabel{"cp1254", 1254},
+    TLabel{"x-cp1254", 1254},
+    TLabel{"iso-8859-9", 1254},
+    TLabel{"iso8859-9", 1254},
+    TLabel{"latin5", 1254},
+    TLabel{"windows-1255", 1255},
+    TLabel{"cp1255", 1255},
+    TLabel{"x-cp1255", 1255},
+    TLabel{"windows-1256", 1256},
+    TLabel{"cp1256", 1256},
+    TLabel{"x-cp1256", 1256},
+    TLabel{"windows-1257", 1257},
+    TLabel{"cp1257", 1257},
+    TLabel{"x-cp1257", 1257},
+    TLabel{"windows-1258", 1258},
+    TLabel{"cp1258", 1258},
+    TLabel{"x-cp1258", 1258},
+    TLabel{"windows-874", 874},
+    TLabel{"tis-620", 874},
+    TLabel{"iso-8859-11", 874},
     TLabel{"dos-874", 874},
-    TLabel{"iso-8859-2", 28592}, TLabel{"iso8859-2", 28592}, TLabel{"latin2", 28592},
-    TLabel{"iso-8859-3", 28593}, TLabel{"latin3", 28593},
-    TLabel{"iso-8859-4", 28594}, TLabel{"latin4", 28594},
-    TLabel{"iso-8859-5", 28595}, TLabel{"iso8859-5", 28595}, TLabel{"cyrillic", 28595},
-    TLabel{"iso-8859-6", 28596}, TLabel{"arabic", 28596},
-    TLabel{"iso-8859-7", 28597}, TLabel{"greek", 28597},
-    TLabel{"iso-8859-8", 28598}, TLabel{"iso-8859-8-i", 28598}, TLabel{"hebrew", 28598},
+    TLabel{"iso-8859-2", 28592},
+    TLabel{"iso8859-2", 28592},
+    TLabel{"latin2", 28592},
+    TLabel{"iso-8859-3", 28593},
+    TLabel{"latin3", 28593},
+    TLabel{"iso-8859-4", 28594},
+    TLabel{"latin4", 28594},
+    TLabel{"iso-8859-5", 28595},
+    TLabel{"iso8859-5", 28595},
+    TLabel{"cyrillic", 28595},
+    TLabel{"iso-8859-6", 28596},
+    TLabel{"arabic", 28596},
+    TLabel{"iso-8859-7", 28597},
+    TLabel{"greek", 28597},
+    TLabel{"iso-8859-8", 28598},
+    TLabel{"iso-8859-8-i", 28598},
+    TLabel{"hebrew", 28598},
     TLabel{"visual", 28598},
-    TLabel{"iso-8859-13", 28603}, TLabel{"iso-8859-15", 28605}, TLabel{"latin9", 28605},
+    TLabel{"iso-8859-13", 28603},
+    TLabel{"iso-8859-15", 28605},
+    TLabel{"latin9", 28605},
     TLabel{"iso8859-15", 28605},
-    TLabel{"koi8-r", 20866}, TLabel{"koi8", 20866}, TLabel{"koi", 20866},
-    TLabel{"cskoi8r", 20866}, TLabel{"koi8-u", 21866}, TLabel{"koi8-ru", 21866},
-    TLabel{"ibm866", 866}, TLabel{"cp866", 866}, TLabel{"866", 866},
-    TLabel{"macintosh", 10000}, TLabel{"mac", 10000}, TLabel{"x-mac-roman", 10000},
-    TLabel{"shift_jis", 932}, TLabel{"shift-jis", 932}, TLabel{"sjis", 932},
-    TLabel{"x-sjis", 932}, TLabel{"ms_kanji", 932}, TLabel{"windows-31j", 932},
-    TLabel{"csshiftjis", 932}, TLabel{"ms932", 932}, TLabel{"cp932", 932},
-    TLabel{"euc-jp", 20932}, TLabel{"x-euc-jp", 20932}, TLabel{"cseucpkdfmtjapanese", 20932},
-    TLabel{"iso-2022-jp", 50220}, TLabel{"csiso2022jp", 50220},
-    TLabel{"gb2312", 936}, TLabel{"gbk", 936}, TLabel{"x-gbk", 936}, TLabel{"cp936", 936},
-    TLabel{"chinese", 936}, TLabel{"csgb2312", 936}, TLabel{"gb_2312-80", 936},
-    TLabel{"gb_2312", 936}, TLabel{"iso-ir-58", 936}, TLabel{"gb18030", 54936},
-    TLabel{"big5", 950}, TLabel{"big5-hkscs", 950}, TLabel{"cn-big5", 950},
-    TLabel{"x-x-big5", 950}, TLabel{"csbig5", 950},
-    TLabel{"euc-kr", 949}, TLabel{"korean", 949}, TLabel{"ks_c_5601-1987", 949},
-    TLabel{"ks_c_5601-1989", 949}, TLabel{"ksc5601", 949}, TLabel{"ksc_5601", 949},
-    TLabel{"windows-949", 949}, TLabel{"cseuckr", 949}, TLabel{"iso-ir-149", 949},
+    TLabel{"koi8-r", 20866},
+    TLabel{"koi8", 20866},
+    TLabel{"koi", 20866},
+    TLabel{"cskoi8r", 20866},
+    TLabel{"koi8-u", 21866},
+    TLabel{"koi8-ru", 21866},
+    TLabel{"ibm866", 866},
+    TLabel{"cp866", 866},
+    TLabel{"866", 866},
+    TLabel{"macintosh", 10000},
+    TLabel{"mac", 10000},
+    TLabel{"x-mac-roman", 10000},
+    TLabel{"shift_jis", 932},
+    TLabel{"shift-jis", 932},
+    TLabel{"sjis", 932},
+    TLabel{"x-sjis", 932},
+    TLabel{"ms_kanji", 932},
+    TLabel{"windows-31j", 932},
+    TLabel{"csshiftjis", 932},
+    TLabel{"ms932", 932},
+    TLabel{"cp932", 932},
+    TLabel{"euc-jp", 20932},
+    TLabel{"x-euc-jp", 20932},
+    TLabel{"cseucpkdfmtjapanese", 20932},
+    TLabel{"iso-2022-jp", 50220},
+    TLabel{"csiso2022jp", 50220},
+    TLabel{"gb2312", 936},
+    TLabel{"gbk", 936},
+    TLabel{"x-gbk", 936},
+    TLabel{"cp936", 936},
+    TLabel{"chinese", 936},
+    TLabel{"csgb2312", 936},
+    TLabel{"gb_2312-80", 936},
+    TLabel{"gb_2312", 936},
+    TLabel{"iso-ir-58", 936},
+    TLabel{"gb18030", 54936},
+    TLabel{"big5", 950},
+    TLabel{"big5-hkscs", 950},
+    TLabel{"cn-big5", 950},
+    TLabel{"x-x-big5", 950},
+    TLabel{"csbig5", 950},
+    TLabel{"euc-kr", 949},
+    TLabel{"korean", 949},
+    TLabel{"ks_c_5601-1987", 949},
+    TLabel{"ks_c_5601-1989", 949},
+    TLabel{"ksc5601", 949},
+    TLabel{"ksc_5601", 949},
+    TLabel{"windows-949", 949},
+    TLabel{"cseuckr", 949},
+    TLabel{"iso-ir-149", 949},
 };
 
 bool StartsWithNoCase(std::string_view s, std::size_t pos, std::string_view prefix) {
@@ -431,8 +517,8 @@ std::string PrescanMetaCharset(std::string_view bytes) {
     }
     const bool endTag = pos + 1 < s.size() && s[pos + 1] == '/';
     const std::size_t letter = pos + (endTag ? 2 : 1);
-    if (letter < s.size() && ((s[letter] >= 'a' && s[letter] <= 'z') ||
-                              (s[letter] >= 'A' && s[letter] <= 'Z'))) {
+    if (letter < s.size() &&
+        ((s[letter] >= 'a' && s[letter] <= 'z') || (s[letter] >= 'A' && s[letter] <= 'Z'))) {
       // Skip the tag with its attributes, so a '>' or "<meta" inside a quoted value does not
       // count.
       pos = letter;

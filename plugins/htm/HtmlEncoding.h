@@ -18,9 +18,9 @@ enum class TEncodingKind {
 
 struct TEncoding {
   TEncodingKind kind = TEncodingKind::kUtf8;
-  std::int32_t codePage = 0;  // with kCodePage
-  std::size_t bomLength = 0;  // bytes of byte-order mark to skip
-  bool parserReady = false;   // the bytes are what DecodeToUtf8 would make of them
+  std::int32_t codePage = 0; // with kCodePage
+  std::size_t bomLength = 0; // bytes of byte-order mark to skip
+  bool parserReady = false;  // the bytes are what DecodeToUtf8 would make of them
 };
 
 // The code page an encoding label names ("utf-8", "ISO-8859-1", "shift_jis", ...), compared

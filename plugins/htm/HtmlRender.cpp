@@ -5,14 +5,13 @@
 // lines. No document tree is built, so memory stays close to the size of the text.
 #include "HtmlRender.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <libxml/HTMLparser.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
-
-#include <algorithm>
-#include <array>
-#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
@@ -23,11 +22,11 @@ namespace {
 
 // What an element does to the text.
 enum TElementFlags : unsigned {
-  kBlock1 = 1u << 0,  // starts and ends a line
-  kBlock2 = 1u << 1,  // starts and ends a paragraph: a blank line around it
-  kDrop = 1u << 2,    // neither it nor its content is seen
-  kPre = 1u << 3,     // whitespace inside is kept as it is
-  kList = 1u << 4,    // a list: a paragraph at the top level, a line when nested
+  kBlock1 = 1u << 0, // starts and ends a line
+  kBlock2 = 1u << 1, // starts and ends a paragraph: a blank line around it
+  kDrop = 1u << 2,   // neither it nor its content is seen
+  kPre = 1u << 3,    // whitespace inside is kept as it is
+  kList = 1u << 4,   // a list: a paragraph at the top level, a line when nested
   kTable = 1u << 5,
   kRow = 1u << 6,
   kCell = 1u << 7,
@@ -43,38 +42,81 @@ struct TElement {
 // Elements that affect the text; every other element is inline and only its content counts.
 // Images, inputs and other replaced elements contribute nothing: no alt text is invented.
 constexpr TElement kElements[] = {
-    {"address", kBlock1},    {"article", kBlock1},    {"aside", kBlock1},
-    {"blockquote", kBlock2}, {"body", kBlock1},       {"br", kBr},
-    {"caption", kBlock1},    {"center", kBlock1},     {"datalist", kDrop},
-    {"dd", kBlock1},         {"details", kBlock1},    {"dialog", kBlock1},
-    {"dir", kList},          {"div", kBlock1},        {"dl", kList},
-    {"dt", kBlock1},         {"fieldset", kBlock1},   {"figcaption", kBlock1},
-    {"figure", kBlock2},     {"footer", kBlock1},     {"form", kBlock1},
-    {"frameset", kBlock1},   {"h1", kBlock2},         {"h2", kBlock2},
-    {"h3", kBlock2},         {"h4", kBlock2},         {"h5", kBlock2},
-    {"h6", kBlock2},         {"head", 0},             {"header", kBlock1},
-    {"hgroup", kBlock1},     {"hr", kBlock2},         {"html", kBlock1},
-    {"iframe", kDrop},       {"legend", kBlock1},     {"li", kBlock1},
-    {"listing", kBlock2 | kPre}, {"main", kBlock1},   {"menu", kList},
-    {"nav", kBlock1},        {"noembed", kDrop},      {"noframes", kBlock1},
-    {"ol", kList},           {"optgroup", kBlock1},   {"option", kBlock1},
-    {"p", kBlock2},          {"plaintext", kBlock2 | kPre}, {"pre", kBlock2 | kPre},
-    {"script", kDrop},       {"search", kBlock1},     {"section", kBlock1},
-    {"select", kDrop},       {"style", kDrop},        {"summary", kBlock1},
-    {"svg", kDrop},          {"table", kBlock2 | kTable}, {"tbody", kBlock1},
-    {"td", kCell},           {"template", kDrop},     {"textarea", kBlock1 | kPre},
-    {"tfoot", kBlock1},      {"th", kCell},           {"thead", kBlock1},
-    {"title", kTitle},       {"tr", kBlock1 | kRow},  {"ul", kList},
+    {"address", kBlock1},
+    {"article", kBlock1},
+    {"aside", kBlock1},
+    {"blockquote", kBlock2},
+    {"body", kBlock1},
+    {"br", kBr},
+    {"caption", kBlock1},
+    {"center", kBlock1},
+    {"datalist", kDrop},
+    {"dd", kBlock1},
+    {"details", kBlock1},
+    {"dialog", kBlock1},
+    {"dir", kList},
+    {"div", kBlock1},
+    {"dl", kList},
+    {"dt", kBlock1},
+    {"fieldset", kBlock1},
+    {"figcaption", kBlock1},
+    {"figure", kBlock2},
+    {"footer", kBlock1},
+    {"form", kBlock1},
+    {"frameset", kBlock1},
+    {"h1", kBlock2},
+    {"h2", kBlock2},
+    {"h3", kBlock2},
+    {"h4", kBlock2},
+    {"h5", kBlock2},
+    {"h6", kBlock2},
+    {"head", 0},
+    {"header", kBlock1},
+    {"hgroup", kBlock1},
+    {"hr", kBlock2},
+    {"html", kBlock1},
+    {"iframe", kDrop},
+    {"legend", kBlock1},
+    {"li", kBlock1},
+    {"listing", kBlock2 | kPre},
+    {"main", kBlock1},
+    {"menu", kList},
+    {"nav", kBlock1},
+    {"noembed", kDrop},
+    {"noframes", kBlock1},
+    {"ol", kList},
+    {"optgroup", kBlock1},
+    {"option", kBlock1},
+    {"p", kBlock2},
+    {"plaintext", kBlock2 | kPre},
+    {"pre", kBlock2 | kPre},
+    {"script", kDrop},
+    {"search", kBlock1},
+    {"section", kBlock1},
+    {"select", kDrop},
+    {"style", kDrop},
+    {"summary", kBlock1},
+    {"svg", kDrop},
+    {"table", kBlock2 | kTable},
+    {"tbody", kBlock1},
+    {"td", kCell},
+    {"template", kDrop},
+    {"textarea", kBlock1 | kPre},
+    {"tfoot", kBlock1},
+    {"th", kCell},
+    {"thead", kBlock1},
+    {"title", kTitle},
+    {"tr", kBlock1 | kRow},
+    {"ul", kList},
     {"xmp", kBlock2 | kPre},
 };
 
 unsigned FlagsOf(const char* name) {
   // The table is sorted by name; libxml2 reports HTML element names in lower case.
   const auto* end = std::end(kElements);
-  const auto* it = std::lower_bound(std::begin(kElements), end, name,
-                                    [](const TElement& e, const char* n) {
-                                      return std::strcmp(e.name, n) < 0;
-                                    });
+  const auto* it =
+      std::lower_bound(std::begin(kElements), end, name,
+                       [](const TElement& e, const char* n) { return std::strcmp(e.name, n) < 0; });
   return it != end && std::strcmp(it->name, name) == 0 ? it->flags : 0;
 }
 
@@ -488,7 +530,9 @@ private:
   bool failed_ = false;
 };
 
-TTextRenderer& RendererOf(void* ctx) { return *static_cast<TTextRenderer*>(ctx); }
+TTextRenderer& RendererOf(void* ctx) {
+  return *static_cast<TTextRenderer*>(ctx);
+}
 
 // The SAX callbacks run inside libxml2's C code: nothing may be thrown through it.
 void OnStartElement(void* ctx, const xmlChar* name, const xmlChar** atts) {
@@ -512,8 +556,7 @@ void OnCharacters(void* ctx, const xmlChar* ch, int len) {
     return;
   }
   try {
-    RendererOf(ctx).Characters(reinterpret_cast<const char*>(ch),
-                               static_cast<std::size_t>(len));
+    RendererOf(ctx).Characters(reinterpret_cast<const char*>(ch), static_cast<std::size_t>(len));
   } catch (...) {
     RendererOf(ctx).Fail();
   }

@@ -3,7 +3,6 @@
 // loading libxml2 and its dependencies.
 #include <ScvConverter.h>
 #include <ScvEngineLoader.h>
-
 #include <pthread.h>
 
 namespace {
@@ -39,8 +38,8 @@ SCV_EXPORT int32_t SCV_STDCALL CreateConverter(ConverterHost* host) {
   return EngineCreate != nullptr ? EngineCreate(host) : kEngineMissing;
 }
 
-SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* host, char* buffer,
-                                             int32_t capacity, int32_t* count) {
+SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* host, char* buffer, int32_t capacity,
+                                             int32_t* count) {
   pthread_once(&EngineOnce, &LoadEngine);
   if (EngineRead == nullptr) {
     if (count != nullptr) {

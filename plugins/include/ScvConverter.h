@@ -104,9 +104,9 @@ typedef void(SCV_CDECL* PdfTextSink)(const char* data, int32_t count);
  * Result: SCV_PDF_OK, SCV_PDF_OPEN_ERROR, SCV_PDF_ENCRYPTED, or another negative value for a
  * file that cannot be read. */
 typedef int32_t(SCV_CDECL* FnPdfScvProc)(const uint16_t* fileName, int32_t fileNameBytes,
-                                          PdfTextSink sink, int32_t option4, int32_t option5,
-                                          int32_t s1, int32_t option7, int32_t s2, int32_t mode9,
-                                          const char* text10, const char* text11);
+                                         PdfTextSink sink, int32_t option4, int32_t option5,
+                                         int32_t s1, int32_t option7, int32_t s2, int32_t mode9,
+                                         const char* text10, const char* text11);
 
 /* ---------------------------------------------------------------------------------------
  * Text-filter libraries
@@ -120,28 +120,28 @@ typedef struct AppDataType AppDataType;
 
 /* Stores the file size (low and high 32 bits) and sets the file position to 0. */
 typedef int32_t(SCV_STDCALL* HostGetSizeProc)(ConverterHost* host, uint32_t* sizeLow,
-                                               uint32_t* sizeHigh);
+                                              uint32_t* sizeHigh);
 /* Moves the file position to *offset relative to origin (0 start, 1 current position,
  * 2 end). The high part is ignored; the new position is not reported. */
 typedef int32_t(SCV_STDCALL* HostSeekProc)(ConverterHost* host, int32_t* offset,
-                                            int32_t ignoredHigh, int32_t origin);
+                                           int32_t ignoredHigh, int32_t origin);
 /* Reads up to count bytes at the current position into buffer and stores the number read
  * in *bytesRead (-1 on a read failure, 0 at the end of the file). */
 typedef int32_t(SCV_STDCALL* HostReadProc)(ConverterHost* host, void* buffer, int32_t count,
-                                            int32_t* bytesRead);
+                                           int32_t* bytesRead);
 /* Writes an empty zero-terminated text (one zero byte) to destination; returns its
  * length, 0. */
 typedef int32_t(SCV_STDCALL* HostQueryTextProc)(ConverterHost* host, char* destination,
-                                                 int32_t ignored);
+                                                int32_t ignored);
 /* Returns the code page the library is to deliver: AppDataType.codePage (65001). */
 typedef int32_t(SCV_STDCALL* HostGetCodePageProc)(ConverterHost* host);
 
 /* The open input file. On a 32-bit build this is exactly 16 bytes; on 64-bit builds the
  * handle, reserved and name fields are pointer-sized. */
 struct AppDataType {
-  intptr_t fileHandle;    /* POSIX file descriptor of the open input (not positive: none) */
-  uintptr_t reserved;     /* 0 */
-  int32_t codePage;       /* code page requested from the library: 65001 */
+  intptr_t fileHandle;      /* POSIX file descriptor of the open input (not positive: none) */
+  uintptr_t reserved;       /* 0 */
+  int32_t codePage;         /* code page requested from the library: 65001 */
   const uint16_t* fileName; /* first code unit of a zero-terminated UTF-16 name; the 32-bit
                              byte length (terminator not counted) sits in the 4 bytes before
                              it. See ScvFileNameBytes. */
@@ -168,8 +168,8 @@ typedef int32_t(SCV_STDCALL* CreateConverterProc)(ConverterHost* host);
 /* Places up to capacity bytes of UTF-8 text in buffer and their number in *count; 0 bytes
  * means the text is exhausted. Result 0 = success, anything else = failure (the host stops
  * reading). */
-typedef int32_t(SCV_STDCALL* ReadConverterProc)(ConverterHost* host, char* buffer,
-                                                 int32_t capacity, int32_t* count);
+typedef int32_t(SCV_STDCALL* ReadConverterProc)(ConverterHost* host, char* buffer, int32_t capacity,
+                                                int32_t* count);
 /* Ends the conversion and frees its state. The result is not used. */
 typedef int32_t(SCV_STDCALL* CloseConverterProc)(ConverterHost* host);
 
@@ -179,8 +179,8 @@ SCV_EXPORT int32_t SCV_CDECL fnPdfScv(const uint16_t* fileName, int32_t fileName
                                       int32_t s1, int32_t option7, int32_t s2, int32_t mode9,
                                       const char* text10, const char* text11);
 SCV_EXPORT int32_t SCV_STDCALL CreateConverter(ConverterHost* host);
-SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* host, char* buffer,
-                                             int32_t capacity, int32_t* count);
+SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* host, char* buffer, int32_t capacity,
+                                             int32_t* count);
 SCV_EXPORT int32_t SCV_STDCALL CloseConverter(ConverterHost* host);
 
 /* The byte length stored before a length-prefixed file name (0 for a null name). */

@@ -9,8 +9,13 @@
 // reason, can never look like a finished extraction.
 #include "ExtractionChild.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits>
+#include <memory>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
@@ -20,12 +25,6 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <array>
-#include <cstring>
-#include <limits>
-#include <memory>
 
 namespace scv::plugins::pdf {
 

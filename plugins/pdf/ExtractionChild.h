@@ -3,11 +3,10 @@
 // into unbounded memory, endless loops or crashes; in a child none of that reaches the host.
 #pragma once
 
-#include <ScvConverter.h>
-
-#include <cstdint>
-
 #include "PdfText.h"
+
+#include <ScvConverter.h>
+#include <cstdint>
 
 namespace scv::plugins::pdf {
 

@@ -1,14 +1,13 @@
 // The PDF text back end: the export scvpdf.so forwards to. Poppler reads the document in a
 // child process under memory and time ceilings scaled to the file's size (ExtractionChild);
 // the text comes back in page order and goes to the host's sink unchanged.
-#include <ScvConverter.h>
-
-#include <string>
-#include <string_view>
-
 #include "ExtractionChild.h"
 #include "PdfText.h"
 #include "platform/FileIo.h"
+
+#include <ScvConverter.h>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -32,12 +31,11 @@ std::int32_t ConvertPdf(const std::u16string_view name, PdfTextSink sink, std::i
 
 } // namespace
 
-extern "C" SCV_EXPORT int32_t SCV_CDECL fnPdfScv(const uint16_t* fileName,
-                                                 int32_t fileNameBytes, PdfTextSink sink,
-                                                 int32_t /*option4*/, int32_t /*option5*/,
-                                                 int32_t s1, int32_t /*option7*/, int32_t s2,
-                                                 int32_t /*mode9*/, const char* /*text10*/,
-                                                 const char* /*text11*/) {
+extern "C" SCV_EXPORT int32_t SCV_CDECL fnPdfScv(const uint16_t* fileName, int32_t fileNameBytes,
+                                                 PdfTextSink sink, int32_t /*option4*/,
+                                                 int32_t /*option5*/, int32_t s1,
+                                                 int32_t /*option7*/, int32_t s2, int32_t /*mode9*/,
+                                                 const char* /*text10*/, const char* /*text11*/) {
   if (fileName == nullptr || sink == nullptr || fileNameBytes < 0) {
     return SCV_PDF_OPEN_ERROR;
   }

@@ -4,12 +4,10 @@
 #include "PdfText.h"
 
 #include <ScvConverter.h>
-
+#include <memory>
 #include <poppler-document.h>
 #include <poppler-global.h>
 #include <poppler-page.h>
-
-#include <memory>
 
 namespace scv::plugins::pdf {
 

@@ -2,7 +2,6 @@
 // (scvpdf_engine.so) on the first conversion, so runs that never see a PDF do not pay for it.
 #include <ScvConverter.h>
 #include <ScvEngineLoader.h>
-
 #include <pthread.h>
 
 namespace {
@@ -20,11 +19,11 @@ void LoadEngine() {
 
 } // namespace
 
-extern "C" SCV_EXPORT int32_t SCV_CDECL fnPdfScv(const uint16_t* fileName,
-                                                 int32_t fileNameBytes, PdfTextSink sink,
-                                                 int32_t option4, int32_t option5, int32_t s1,
-                                                 int32_t option7, int32_t s2, int32_t mode9,
-                                                 const char* text10, const char* text11) {
+extern "C" SCV_EXPORT int32_t SCV_CDECL fnPdfScv(const uint16_t* fileName, int32_t fileNameBytes,
+                                                 PdfTextSink sink, int32_t option4, int32_t option5,
+                                                 int32_t s1, int32_t option7, int32_t s2,
+                                                 int32_t mode9, const char* text10,
+                                                 const char* text11) {
   pthread_once(&EngineOnce, &LoadEngine);
   if (EngineEntry == nullptr) {
     return kEngineMissing;

@@ -1,10 +1,10 @@
 // scvrtf: the RTF converter library behind the text-filter interface.
-#include <cstdint>
-#include <string>
-
 #include "ScvConverter.h"
 #include "common/FilterLibrary.h"
 #include "rtf/RtfReader.h"
+
+#include <cstdint>
+#include <string>
 
 extern "C" SCV_EXPORT int32_t SCV_STDCALL CreateConverter(ConverterHost* host) {
   return scv::plugin::CreateConversion(

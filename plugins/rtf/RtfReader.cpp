@@ -2,13 +2,13 @@
 // pages, Unicode escapes with their fallback characters.
 #include "rtf/RtfReader.h"
 
+#include "rtf/RtfKeywords.h"
+#include "rtf/RtfTextOut.h"
+
 #include <array>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
-
-#include "rtf/RtfKeywords.h"
-#include "rtf/RtfTextOut.h"
 
 namespace scv::rtf {
 namespace {
@@ -60,8 +60,12 @@ constexpr std::array<bool, 256> BuildPlainTable() {
 }
 constexpr auto kPlain = BuildPlainTable();
 
-constexpr bool IsLetter(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
-constexpr bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+constexpr bool IsLetter(unsigned char c) {
+  return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+}
+constexpr bool IsDigit(unsigned char c) {
+  return c >= '0' && c <= '9';
+}
 constexpr int HexValue(unsigned char c) {
   if (c >= '0' && c <= '9') {
     return c - '0';
@@ -301,7 +305,7 @@ private:
       // \* marks a destination that is skipped unless it is one we read.
       star_ = false;
       if (kw == nullptr || (kw->kind != TKeywordKind::kKeepDest && kw->kind != TKeywordKind::kUd &&
-                         kw->kind != TKeywordKind::kFootnote)) {
+                            kw->kind != TKeywordKind::kFootnote)) {
         g_.dest = TDest::kSkip;
         return;
       }
@@ -503,8 +507,8 @@ private:
         cacheValid_ = true;
         return cacheCodePage_;
       }
-      declared = it->second.codePage > 0 ? it->second.codePage
-                                         : CodePageOfCharset(it->second.charset);
+      declared =
+          it->second.codePage > 0 ? it->second.codePage : CodePageOfCharset(it->second.charset);
       ansiCharset = it->second.charset == 0;
     }
     if (declared == 0) {

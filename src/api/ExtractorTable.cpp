@@ -40,16 +40,17 @@ constexpr TExtractorRow kRows[] = {
     {"HTML", &bridges::HtmToText, nullptr, 0},
 };
 
-std::int32_t RunOnce(const TExtractorRow& row, const std::u16string& source,
-                     std::int32_t codePage, std::int32_t specialFormat,
-                     TConversionResult& result) {
+std::int32_t RunOnce(const TExtractorRow& row, const std::u16string& source, std::int32_t codePage,
+                     std::int32_t specialFormat, TConversionResult& result) {
   return row.special != nullptr ? row.special(source, result, codePage, specialFormat)
                                 : row.entry(source, 0, result, codePage);
 }
 
 } // namespace
 
-std::span<const TExtractorRow> ExtractorRows() { return kRows; }
+std::span<const TExtractorRow> ExtractorRows() {
+  return kRows;
+}
 
 const TExtractorRow* FindExtractor(std::string_view typeText) {
   for (const TExtractorRow& row : kRows) {

@@ -2,12 +2,12 @@
 // command line's type lists are derived from.
 #pragma once
 
+#include "cvtbase/KvCvtBase.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include "cvtbase/KvCvtBase.h"
 
 namespace scv::api {
 

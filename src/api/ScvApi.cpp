@@ -1,11 +1,4 @@
 // The C library interface: one conversion by file name and type, through the extractor table.
-#include "scv/scv.h"
-
-#include <cstdlib>
-#include <cstring>
-#include <mutex>
-#include <string>
-
 #include "api/ExtractorTable.h"
 #include "bridges/FilterCvt.h"
 #include "bridges/MyPdfCvt.h"
@@ -14,6 +7,12 @@
 #include "ooxml/OfficeXCvt.h"
 #include "platform/FileIo.h"
 #include "platform/LocaleInfo.h"
+#include "scv/scv.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
 
 namespace {
 
@@ -35,7 +34,9 @@ std::mutex& ConversionLock() {
 
 bool gInitialized = false;
 
-char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
 
 std::string TypeTextOf(std::string_view source) {
   const auto separator = source.find_last_of("\\:/");
@@ -138,7 +139,9 @@ int32_t scv_convert_file(const char* path, const char* type, int32_t code_page,
   }
 }
 
-void scv_free(void* text) { std::free(text); }
+void scv_free(void* text) {
+  std::free(text);
+}
 
 size_t scv_type_of(const char* path, char* buffer, size_t size) {
   const std::string typeText = path != nullptr ? TypeTextOf(path) : std::string();
@@ -155,6 +158,8 @@ const char* scv_types(void) {
   return types.c_str();
 }
 
-const char* scv_version(void) { return "3.0.0"; }
+const char* scv_version(void) {
+  return "3.0.0";
+}
 
 } // extern "C"

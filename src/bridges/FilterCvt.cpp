@@ -1,18 +1,17 @@
 // The text-filter bridge: HTML, Windows help and RTF through converter libraries.
 #include "bridges/FilterCvt.h"
 
-#include <ScvConverter.h>
+#include "bridges/BridgeText.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/FileIo.h"
 
+#include <ScvConverter.h>
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
 #include <span>
 #include <vector>
-
-#include "bridges/BridgeText.h"
-#include "platform/DynamicLibrary.h"
-#include "platform/FileIo.h"
 
 namespace scv::bridges {
 namespace {
@@ -116,9 +115,8 @@ std::int32_t SCV_STDCALL HostRead(ConverterHost* host, void* buffer, std::int32_
   }
   std::int64_t got = 0;
   if (count > 0 && buffer != nullptr) {
-    got = InputFile.ReadAt(InputPosition,
-                           std::span(static_cast<std::uint8_t*>(buffer),
-                                     static_cast<std::size_t>(count)));
+    got = InputFile.ReadAt(InputPosition, std::span(static_cast<std::uint8_t*>(buffer),
+                                                    static_cast<std::size_t>(count)));
   }
   if (got > 0) {
     InputPosition += static_cast<std::uint64_t>(got);
@@ -181,9 +179,8 @@ bool ReadPieces(const TFilterLibrary& lib, std::int32_t byteLimit, std::string& 
 }
 
 std::int32_t FilterToText(TFilterLibrary& lib, const std::u16string& fileName,
-                          std::int32_t byteLimit, TConversionResult& result,
-                          std::int32_t codePage, std::int32_t lineEndOption,
-                          std::int32_t /*unused*/) {
+                          std::int32_t byteLimit, TConversionResult& result, std::int32_t codePage,
+                          std::int32_t lineEndOption, std::int32_t /*unused*/) {
   if (!lib.IsPresent()) {
     return kResultLibraryMissing;
   }

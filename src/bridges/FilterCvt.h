@@ -1,10 +1,10 @@
 // The text-filter bridge: HTML, Windows help and RTF through converter libraries.
 #pragma once
 
+#include "cvtbase/KvCvtBase.h"
+
 #include <cstdint>
 #include <string>
-
-#include "cvtbase/KvCvtBase.h"
 
 namespace scv::bridges {
 

@@ -1,13 +1,12 @@
 // The PDF bridge: loads scvpdf and turns its text into the ConversionResult.
 #include "bridges/MyPdfCvt.h"
 
-#include <ScvConverter.h>
-
-#include <limits>
-#include <string>
-
 #include "bridges/BridgeText.h"
 #include "platform/DynamicLibrary.h"
+
+#include <ScvConverter.h>
+#include <limits>
+#include <string>
 
 namespace scv::bridges {
 namespace {
@@ -58,11 +57,10 @@ std::int32_t RunPdfLibrary(const std::u16string& fileName, TConversionResult& re
   const std::int32_t s1 = layout == 1 ? 1 : 0;
   const std::int32_t s2 = layout == 2 ? 1 : 0;
   const char* const kEmpty = "";
-  const std::int32_t rc =
-      PdfEntry(reinterpret_cast<const std::uint16_t*>(fileName.c_str()),
-               static_cast<std::int32_t>(units * 2), &PdfTextSink, option5, option6, s1, option8,
-               s2, ModeArgument(mode), text10 != nullptr ? text10 : kEmpty,
-               text11 != nullptr ? text11 : kEmpty);
+  const std::int32_t rc = PdfEntry(
+      reinterpret_cast<const std::uint16_t*>(fileName.c_str()),
+      static_cast<std::int32_t>(units * 2), &PdfTextSink, option5, option6, s1, option8, s2,
+      ModeArgument(mode), text10 != nullptr ? text10 : kEmpty, text11 != nullptr ? text11 : kEmpty);
   if (rc == SCV_PDF_OPEN_ERROR) {
     return kResultOpenError;
   }

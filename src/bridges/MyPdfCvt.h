@@ -1,10 +1,10 @@
 // The PDF bridge: loads scvpdf and turns its text into the ConversionResult.
 #pragma once
 
+#include "cvtbase/KvCvtBase.h"
+
 #include <cstdint>
 #include <string>
-
-#include "cvtbase/KvCvtBase.h"
 
 namespace scv::bridges {
 

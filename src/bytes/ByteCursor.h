@@ -2,14 +2,14 @@
 // parser reads through, and checked loads at an offset for random access.
 #pragma once
 
+#include "bytes/FormatError.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include "bytes/FormatError.h"
 
 namespace scv::bytes {
 

@@ -1,10 +1,10 @@
 // Imploded data (method 6): a sliding dictionary of 4 or 8 KB whose literals, lengths and
 // distance high bits are coded with Shannon-Fano trees stored at the start of the data.
+#include "codecs/LegacyCodecs.h"
+
 #include <algorithm>
 #include <array>
 #include <vector>
-
-#include "codecs/LegacyCodecs.h"
 
 namespace scv::codecs {
 namespace {

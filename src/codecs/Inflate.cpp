@@ -50,21 +50,19 @@ constexpr std::size_t kMaxMatch = 258;
 constexpr std::size_t kCopySlack = 16;
 constexpr std::size_t kFastInput = 16;
 
-constexpr std::array<std::uint16_t, 29> kLengthBase = {3,  4,  5,  6,  7,  8,  9,  10,  11, 13,
-                                                       15, 17, 19, 23, 27, 31, 35, 43,  51, 59,
+constexpr std::array<std::uint16_t, 29> kLengthBase = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                                       15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
                                                        67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr std::array<std::uint8_t, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1,
-                                                       1, 1, 2, 2, 2, 2, 3, 3, 3, 3,
-                                                       4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::array<std::uint8_t, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
 constexpr std::array<std::uint16_t, 30> kDistBase = {
     1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
     193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr std::array<std::uint8_t, 30> kDistExtra = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,
-                                                     4, 4, 5, 5, 6, 6, 7, 7,  8,  8,
+constexpr std::array<std::uint8_t, 30> kDistExtra = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
+                                                     4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
                                                      9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr std::array<std::uint8_t, kNumCodeLen> kCodeLenOrder = {16, 17, 18, 0, 8,  7, 9,
-                                                                 6,  10, 5,  11, 4, 12, 3,
-                                                                 13, 2,  14, 1,  15};
+constexpr std::array<std::uint8_t, kNumCodeLen> kCodeLenOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                                 11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 // Per-symbol entries before the consumed-bits field is added.
 constexpr std::array<std::uint32_t, kNumLitLen> MakeLitLenSymbols() {
@@ -115,7 +113,8 @@ constexpr auto kByteReverse = MakeByteReverse();
 
 // The low `len` bits of `code` in reverse order.
 inline std::uint32_t ReverseBits(std::uint32_t code, unsigned len) {
-  const std::uint32_t r = std::uint32_t{kByteReverse[code & 0xFF]} << 8 | kByteReverse[(code >> 8) & 0xFF];
+  const std::uint32_t r =
+      std::uint32_t{kByteReverse[code & 0xFF]} << 8 | kByteReverse[(code >> 8) & 0xFF];
   return r >> (16 - len);
 }
 
@@ -196,8 +195,8 @@ bool BuildTable(const std::uint8_t* lengths, unsigned count, const std::uint32_t
         currentPrefix = prefix;
         currentSub = nextSub;
         nextSub += subSize;
-        table[prefix] = kSubTable | primaryBits | subBits << 8 |
-                        static_cast<std::uint32_t>(currentSub) << 16;
+        table[prefix] =
+            kSubTable | primaryBits | subBits << 8 | static_cast<std::uint32_t>(currentSub) << 16;
       }
       const unsigned subLen = len - primaryBits;
       for (std::size_t k = reversed >> primaryBits; k < subSize; k += std::size_t{1} << subLen) {
@@ -286,8 +285,8 @@ public:
     }
     const std::size_t from = pos_;
     // Within a piece of the limit the limit itself stops decoding (a match at most beyond).
-    pauseEnd_ = limitEnd_ - pos_ > pieceSize_ ? pos_ + pieceSize_
-                                              : std::numeric_limits<std::size_t>::max();
+    pauseEnd_ =
+        limitEnd_ - pos_ > pieceSize_ ? pos_ + pieceSize_ : std::numeric_limits<std::size_t>::max();
     status = Decode();
     if (status != TInflateStatus::kPaused) {
       stopped_ = true;
@@ -301,15 +300,20 @@ public:
     result.produced = dropped_ + pos_ - start_;
     const std::size_t taken = static_cast<std::size_t>(in_ - inStart_) + overrun_;
     const std::size_t unused = count_ / 8;
-    result.consumed = std::min(taken > unused ? taken - unused : 0,
-                               static_cast<std::size_t>(inEnd_ - inStart_));
+    result.consumed =
+        std::min(taken > unused ? taken - unused : 0, static_cast<std::size_t>(inEnd_ - inStart_));
     return result;
   }
 
   static constexpr std::size_t kWindow = 32768;
 
 private:
-  enum class TBlock : std::uint8_t { kHeader, kStored, kFixed, kDynamic };
+  enum class TBlock : std::uint8_t {
+    kHeader,
+    kStored,
+    kFixed,
+    kDynamic
+  };
 
   // Decodes block after block until the stream ends, fails, reaches the limit or pauses.
   TInflateStatus Decode() {
@@ -394,9 +398,8 @@ private:
     if (want <= capEnd_) {
       return;
     }
-    const std::size_t doubled = capEnd_ - start_ < (limitEnd_ - start_) / 2
-                                    ? start_ + (capEnd_ - start_) * 2
-                                    : limitEnd_;
+    const std::size_t doubled =
+        capEnd_ - start_ < (limitEnd_ - start_) / 2 ? start_ + (capEnd_ - start_) * 2 : limitEnd_;
     const std::size_t target = std::min(std::max(want, doubled), limitEnd_ + kCopySlack);
     base_ = stream_.Reserve(std::max(target, want), pos_);
     capEnd_ = stream_.Capacity();
@@ -580,8 +583,7 @@ private:
              pos_ < pauseEnd_) {
         std::uint8_t* out = base_ + pos_;
         std::uint8_t* const outFastEnd =
-            base_ + std::min({limitEnd_ - kMaxMatch, capEnd_ - kMaxMatch - kCopySlack,
-                              pauseEnd_});
+            base_ + std::min({limitEnd_ - kMaxMatch, capEnd_ - kMaxMatch - kCopySlack, pauseEnd_});
         const std::uint8_t* const inFastEnd = inEnd_ - kFastInput;
         TInflateStatus status = TInflateStatus::kDone;
         bool blockEnd = false;
@@ -751,8 +753,12 @@ TInflateStream::TInflateStream(std::span<const std::uint8_t> input, std::uint64_
     : impl_(std::make_unique<TImpl>(input, limit,
                                     std::clamp<std::size_t>(pieceSize, 1, kMaxPieceSize))) {}
 TInflateStream::~TInflateStream() = default;
-std::span<const std::uint8_t> TInflateStream::Next() { return impl_->Next(); }
-TInflateResult TInflateStream::Result() const { return impl_->Result(); }
+std::span<const std::uint8_t> TInflateStream::Next() {
+  return impl_->Next();
+}
+TInflateResult TInflateStream::Result() const {
+  return impl_->Result();
+}
 
 // NOLINTEND(cppcoreguidelines-pro-bounds-pointer-arithmetic)
 

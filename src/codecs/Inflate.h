@@ -1,12 +1,12 @@
 // Raw Deflate decoder (RFC 1951): table-driven, writing straight into a memory stream.
 #pragma once
 
+#include "bytes/MemoryStream.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
-
-#include "bytes/MemoryStream.h"
 
 namespace scv::codecs {
 
@@ -58,6 +58,8 @@ private:
 
 // Largest number of bytes a Deflate stream of n input bytes can produce (258 bytes from
 // every 2 bits, plus one match): an upper bound for sizing output from compressed sizes.
-inline std::uint64_t InflateBound(std::uint64_t n) { return n * 1032 + 258; }
+inline std::uint64_t InflateBound(std::uint64_t n) {
+  return n * 1032 + 258;
+}
 
 } // namespace scv::codecs

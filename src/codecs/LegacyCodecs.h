@@ -2,13 +2,13 @@
 // run-length expansion) and imploding (Shannon-Fano coded sliding dictionary).
 #pragma once
 
+#include "bytes/MemoryStream.h"
+#include "codecs/Inflate.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
-
-#include "codecs/Inflate.h"
-#include "bytes/MemoryStream.h"
 
 namespace scv::codecs {
 

@@ -1,8 +1,8 @@
 // Reduced data (methods 2 to 5): follower-set coded bytes, then run expansion with DLE (144)
 // escapes whose length and distance split depends on the compression factor.
-#include <array>
-
 #include "codecs/LegacyCodecs.h"
+
+#include <array>
 
 namespace scv::codecs {
 namespace {

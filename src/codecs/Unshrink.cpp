@@ -1,9 +1,9 @@
 // Shrunk data (method 1): LZW with codes growing from 9 to 13 bits on the encoder's command
 // (256, 1) and partial clearing of leaf codes (256, 2) instead of a full reset.
+#include "codecs/LegacyCodecs.h"
+
 #include <array>
 #include <vector>
-
-#include "codecs/LegacyCodecs.h"
 
 namespace scv::codecs {
 namespace {

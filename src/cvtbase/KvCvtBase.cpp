@@ -1,14 +1,14 @@
 // Output helpers shared by every extractor.
 #include "cvtbase/KvCvtBase.h"
 
+#include "platform/CodePage.h"
+
 #include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-
-#include "platform/CodePage.h"
 
 namespace scv {
 namespace {
@@ -33,9 +33,9 @@ constexpr std::array<std::uint8_t, 32> MakeControlMap(bool wide) {
 constexpr auto kControlMap8 = MakeControlMap(false);
 constexpr auto kControlMapW = MakeControlMap(true);
 
-template <typename TChar> std::basic_string<TChar> AdjustLineEndsT(std::basic_string_view<TChar> text,
-                                                                    TLineEndStyle style,
-                                                                    bool lineSeparator) {
+template <typename TChar>
+std::basic_string<TChar> AdjustLineEndsT(std::basic_string_view<TChar> text, TLineEndStyle style,
+                                         bool lineSeparator) {
   const auto isBreak = [lineSeparator](TChar c) {
     return c == TChar('\r') || c == TChar('\n') ||
            (lineSeparator && static_cast<char32_t>(c) == 0x2028);
@@ -125,7 +125,9 @@ std::int32_t LocaleCodePage(platform::TLocaleId locale) {
   return static_cast<std::int32_t>(value);
 }
 
-std::int32_t DefaultCodePage() { return LocaleCodePage(platform::GetThreadLocale()); }
+std::int32_t DefaultCodePage() {
+  return LocaleCodePage(platform::GetThreadLocale());
+}
 
 std::string ToCodePage(std::int32_t codePage, std::u16string_view text) {
   std::string out = platform::WideToMultiByte(codePage, text);

@@ -2,15 +2,15 @@
 // ConversionResult buffer.
 #pragma once
 
+#include "cvtbase/ResultCodes.h"
+#include "platform/LocaleInfo.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "cvtbase/ResultCodes.h"
-#include "platform/LocaleInfo.h"
 
 namespace scv {
 

@@ -2,20 +2,18 @@
 // messages.
 #include "frontend/CommandLine.h"
 
-#include <csignal>
-#include <cstdio>
-
-#include <unistd.h>
-
-#include <algorithm>
-#include <array>
-#include <memory>
-#include <vector>
-
 #include "platform/FileIo.h"
 #include "platform/LocaleInfo.h"
 #include "platform/StrToInt.h"
 #include "scv/scv.h"
+
+#include <algorithm>
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+#include <vector>
 
 namespace scv::frontend {
 namespace {
@@ -23,7 +21,9 @@ namespace {
 constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kStdoutName = "*";
 
-char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
 
 std::string AsciiUpper(std::string_view text) {
   std::string out(text);
@@ -102,8 +102,8 @@ void PrintMessage(std::string_view text) {
   std::string line;
   line.reserve(text.size() + 2);
   line.append(text).append(kCrLf);
-  platform::WriteAllToDescriptor(
-      1, {reinterpret_cast<const std::uint8_t*>(line.data()), line.size()});
+  platform::WriteAllToDescriptor(1,
+                                 {reinterpret_cast<const std::uint8_t*>(line.data()), line.size()});
 }
 
 void ParseFlag(std::string_view argument, TRunSettings& settings) {
@@ -204,9 +204,9 @@ std::int32_t ConvertFile(std::string_view source, std::string_view destination, 
 
   unsigned char* text = nullptr;
   std::size_t length = 0;
-  const std::int32_t r = scv_convert_file(std::string(source).c_str(), typeText.c_str(),
-                                          settings.TargetCodePage, settings.SpecialFormat, &text,
-                                          &length);
+  const std::int32_t r =
+      scv_convert_file(std::string(source).c_str(), typeText.c_str(), settings.TargetCodePage,
+                       settings.SpecialFormat, &text, &length);
   const std::unique_ptr<unsigned char, decltype(&scv_free)> owner(text, &scv_free);
   if (r == SCV_E_TYPE_NOT_SUPPORTED) {
     PrintMessage(Quoted("Input file ", source, " type not support"));
@@ -249,7 +249,8 @@ std::int32_t ConvertFile(std::string_view source, std::string_view destination, 
 std::int32_t RunProgram(int argc, char** argv) {
   // A closed pipe on standard output shows as a failed write (-7), not as a silent death.
   std::signal(SIGPIPE, SIG_IGN);
-  // Module initialisation (the locale from the environment first): the converter libraries are loaded before the program body runs.
+  // Module initialisation (the locale from the environment first): the converter libraries are
+  // loaded before the program body runs.
   scv_initialize();
 
   TRunSettings settings;
@@ -273,11 +274,12 @@ std::int32_t RunProgram(int argc, char** argv) {
       programPath = len > 0 ? std::string(buf, static_cast<std::size_t>(len)) : "scvcmd";
     }
     const auto slash = programPath.rfind('/');
-    PrintMessage(UsageText(slash == std::string::npos ? programPath : programPath.substr(slash + 1)));
+    PrintMessage(
+        UsageText(slash == std::string::npos ? programPath : programPath.substr(slash + 1)));
     runResult = kResultUsage;
   } else {
-    runResult = ConvertFile(argv[n - 1], argv[n], settings.OverwriteFlag, settings.ForcedType,
-                            settings);
+    runResult =
+        ConvertFile(argv[n - 1], argv[n], settings.OverwriteFlag, settings.ForcedType, settings);
   }
 
   // Module finalisation, in the reverse order.

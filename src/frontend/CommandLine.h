@@ -2,18 +2,18 @@
 // messages.
 #pragma once
 
+#include "cvtbase/KvCvtBase.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "cvtbase/KvCvtBase.h"
 
 namespace scv::frontend {
 
 // The run settings, written by ParseFlag and read by ConvertFile.
 struct TRunSettings {
   bool OverwriteFlag = false;
-  std::string ForcedType; // upper case
+  std::string ForcedType;          // upper case
   std::int32_t TargetCodePage = 0; // 0 = not given
   std::int32_t SpecialFormat = 0;
   bool ArgumentsInvalid = true;

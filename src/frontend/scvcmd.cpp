@@ -2,5 +2,6 @@
 #include "frontend/CommandLine.h"
 
 int main(int argc, char** argv) {
-  return static_cast<int>(static_cast<std::uint32_t>(scv::frontend::RunProgram(argc, argv)) & 0xFFu);
+  return static_cast<int>(static_cast<std::uint32_t>(scv::frontend::RunProgram(argc, argv)) &
+                          0xFFu);
 }

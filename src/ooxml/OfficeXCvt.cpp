@@ -2,11 +2,6 @@
 // part through the streaming walkers (or the tree when they give up) and stores the text.
 #include "ooxml/OfficeXCvt.h"
 
-#include <algorithm>
-#include <limits>
-#include <memory>
-#include <string>
-
 #include "bytes/FormatError.h"
 #include "bytes/MemoryStream.h"
 #include "codecs/Inflate.h"
@@ -17,6 +12,11 @@
 #include "xml/XMLBuild.h"
 #include "xml/XMLParser.h"
 #include "zip/ZipReader.h"
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+#include <string>
 
 namespace scv::ooxml {
 
@@ -78,11 +78,19 @@ void TSharedStrings::Add(std::string_view text) {
   bytes_.append(text);
 }
 
-const TSharedStrings& SharedStrings() { return Module().sharedStrings; }
+const TSharedStrings& SharedStrings() {
+  return Module().sharedStrings;
+}
 
-void SetOfficeXTextLimit(std::size_t limit) { gOfficeXTextLimit = limit; }
-void SetOfficeXPartLimit(std::uint64_t limit) { gPartLimit = limit; }
-void SetOfficeXPieceSize(std::size_t size) { gPieceSize = size; }
+void SetOfficeXTextLimit(std::size_t limit) {
+  gOfficeXTextLimit = limit;
+}
+void SetOfficeXPartLimit(std::uint64_t limit) {
+  gPartLimit = limit;
+}
+void SetOfficeXPieceSize(std::size_t size) {
+  gPieceSize = size;
+}
 
 namespace {
 
@@ -157,8 +165,8 @@ struct TPartRead {
 // into the tree by treeText instead. A part none of whose entries extracts completely does
 // not count, so the walk's own failures matter only for a part that is found.
 template <typename Sink, typename TreeText>
-TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view second,
-                   Sink& sink, TreeText treeText) {
+TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view second, Sink& sink,
+                   TreeText treeText) {
   TPartRead read;
   {
     TPartPieces pieces(m.zip, first, second);
@@ -193,8 +201,7 @@ TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view s
   bool overCeiling = false;
   {
     TPartPieces pieces(m.zip, first, second);
-    for (std::string_view piece = pieces.NextPiece(); !piece.empty();
-         piece = pieces.NextPiece()) {
+    for (std::string_view piece = pieces.NextPiece(); !piece.empty(); piece = pieces.NextPiece()) {
       if (piece.size() > m.treeCeiling - std::min<std::uint64_t>(stream.Size(), m.treeCeiling)) {
         overCeiling = true;
         stream.Release();
@@ -214,7 +221,7 @@ TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view s
   if (read.found && !read.empty) {
     m.tree.Clear();
     xml::LoadXMLTree(std::string_view(reinterpret_cast<const char*>(stream.Data()), stream.Size()),
-                m.tree, m.walkCeiling / kOpenElementBytes); // the tree keeps views into it
+                     m.tree, m.walkCeiling / kOpenElementBytes); // the tree keeps views into it
     read.text = treeText(m.tree);
     m.tree.Clear();
   }
@@ -285,8 +292,7 @@ bool HasLoneLineBreak(std::string_view text) {
 }
 
 std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
-                     std::int32_t lineEndOption, std::int32_t packageKind,
-                     std::int32_t codePage) {
+                     std::int32_t lineEndOption, std::int32_t packageKind, std::int32_t codePage) {
   const std::string path = platform::WideToPath(fileName);
   if (!platform::FileExists(path) || platform::IsDirectory(path)) {
     return kResultNotFound;
@@ -387,9 +393,12 @@ std::int32_t PptxToText(const std::u16string& fileName, std::int32_t /*byteLimit
   return OfficeXToText(fileName, result, 0, kPackagePresentation, codePage);
 }
 
-void InitializeOfficeX() { Module(); }
+void InitializeOfficeX() {
+  Module();
+}
 
-void FinalizeOfficeX() { ModuleSlot().reset(); }
+void FinalizeOfficeX() {
+  ModuleSlot().reset();
+}
 
 } // namespace scv::ooxml
-

@@ -1,6 +1,8 @@
 // Office Open XML packages (docx, xlsx, pptx) to text.
 #pragma once
 
+#include "cvtbase/KvCvtBase.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -8,8 +10,6 @@
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include "cvtbase/KvCvtBase.h"
 
 namespace scv::xml {
 class TXMLItem;

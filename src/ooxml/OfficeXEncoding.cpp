@@ -1,12 +1,12 @@
 // The Office Open XML extractor's last step: its UTF-8 text encoded for the target code page.
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "cvtbase/KvCvtBase.h"
 #include "ooxml/OfficeXCvt.h"
 #include "platform/CodePage.h"
 #include "platform/LocaleInfo.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace scv::ooxml {
 

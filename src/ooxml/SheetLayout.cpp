@@ -1,13 +1,13 @@
 // The worksheet grid's number rules: row numbers, cell references and shared-string indexes.
 #include "ooxml/SheetLayout.h"
 
+#include "bytes/FormatError.h"
+#include "platform/StrToInt.h"
+
 #include <cstdint>
 #include <limits>
 #include <string>
 #include <string_view>
-
-#include "bytes/FormatError.h"
-#include "platform/StrToInt.h"
 
 namespace scv::ooxml {
 
@@ -25,8 +25,7 @@ std::int32_t LenientInt(std::string_view text) {
   while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
     v = v * 10 + (text[i] - '0');
     if (v > std::numeric_limits<std::int32_t>::max()) {
-      throw bytes::EFormatError("number \"" + std::string(text) + "\"", i,
-                                "does not fit 32 bits");
+      throw bytes::EFormatError("number \"" + std::string(text) + "\"", i, "does not fit 32 bits");
     }
     ++i;
   }

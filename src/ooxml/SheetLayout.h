@@ -2,13 +2,13 @@
 // order they come, and the number rules of the references.
 #pragma once
 
+#include "ooxml/OfficeXCvt.h"
+#include "ooxml/WalkSupport.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "ooxml/OfficeXCvt.h"
-#include "ooxml/WalkSupport.h"
 
 namespace scv::ooxml {
 
@@ -127,12 +127,12 @@ private:
   const TSharedStrings& shared_;
   std::int32_t lastRow_;
   std::int32_t lastCol_;
-  std::int64_t r_ = 1;              // next grid row
+  std::int64_t r_ = 1; // next grid row
   bool stopped_ = false;
-  std::size_t pendingLines_ = 0;    // line ends of rows whose text is still to come
-  std::size_t rowStart_ = 0;        // where the current row's text begins
-  std::int64_t k_ = 1;              // next grid column of the current row
-  bool cellsDone_ = false;          // the current row takes no more cells
+  std::size_t pendingLines_ = 0; // line ends of rows whose text is still to come
+  std::size_t rowStart_ = 0;     // where the current row's text begins
+  std::int64_t k_ = 1;           // next grid column of the current row
+  bool cellsDone_ = false;       // the current row takes no more cells
   std::string text_;
 };
 

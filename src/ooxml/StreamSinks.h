@@ -2,14 +2,6 @@
 // each keeps only what its text needs.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <limits>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include "bytes/FormatError.h"
 #include "ooxml/OfficeXCvt.h"
 #include "ooxml/SheetLayout.h"
@@ -17,6 +9,14 @@
 #include "xml/XMLBuild.h"
 #include "xml/XMLParser.h"
 #include "xml/XMLTokenizer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace scv::ooxml {
 
@@ -50,9 +50,9 @@ protected:
     TRole role{};
     bool named = false;
     bool blank = true;
-    bool hasValue = false;                // the first "v" (shared strings: child) was seen
+    bool hasValue = false;                     // the first "v" (shared strings: child) was seen
     std::uint32_t keep = xml::TXMLTree::kNone; // node in the current cell's tree
-    std::size_t start = 0;                // text size when a text run began
+    std::size_t start = 0;                     // text size when a text run began
     xml::TXMLTree* attrs = nullptr;            // where this tag's attributes went
     std::uint32_t attrIndex = 0;
   };
@@ -118,7 +118,12 @@ private:
 
 // Word-processing and slide text: runs of text, paragraph ends, and (in documents) breaks,
 // TABs and non-breaking hyphens, written as the elements go by.
-enum class TTextRole : std::uint8_t { kOther, kRun, kParagraph, kTab };
+enum class TTextRole : std::uint8_t {
+  kOther,
+  kRun,
+  kParagraph,
+  kTab
+};
 
 class TTextSink : public TStreamSinkBase<TTextRole> {
 public:
@@ -198,7 +203,15 @@ private:
 // A worksheet: the first "dimension" and "sheetData" children of the root, and the rows of
 // the sheet data fed to the layout as they go by: each row as its tag ends, each cell with its
 // first "v" as the cell ends.
-enum class TSheetRole : std::uint8_t { kOther, kRoot, kDimension, kSheetData, kRow, kCell, kValue };
+enum class TSheetRole : std::uint8_t {
+  kOther,
+  kRoot,
+  kDimension,
+  kSheetData,
+  kRow,
+  kCell,
+  kValue
+};
 
 class TSheetSink : public TStreamSinkBase<TSheetRole> {
 public:
@@ -319,7 +332,12 @@ private:
 };
 
 // The shared-string table: for every child of the root, the text of its first child.
-enum class TStringRole : std::uint8_t { kOther, kRoot, kItem, kFirst };
+enum class TStringRole : std::uint8_t {
+  kOther,
+  kRoot,
+  kItem,
+  kFirst
+};
 
 class TSharedStringSink : public TStreamSinkBase<TStringRole> {
 public:

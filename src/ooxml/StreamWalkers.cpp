@@ -1,14 +1,14 @@
 // The streaming walkers: a part's text straight from its bytes as they stream by, through the
 // sinks, or through the tree when a sink gives up.
-#include <cstring>
-#include <string>
-#include <string_view>
-
 #include "ooxml/OfficeXCvt.h"
 #include "ooxml/StreamSinks.h"
 #include "xml/XMLBuild.h"
 #include "xml/XMLParser.h"
 #include "xml/XMLTokenizer.h"
+
+#include <cstring>
+#include <string>
+#include <string_view>
 
 namespace scv::ooxml {
 
@@ -205,7 +205,8 @@ std::string StreamPartText(std::string_view markup, std::size_t pieceSize, Sink&
   return text;
 }
 
-std::string TextXmlText(std::string_view xml, bool word, xml::TXMLTree& tree, std::size_t pieceSize) {
+std::string TextXmlText(std::string_view xml, bool word, xml::TXMLTree& tree,
+                        std::size_t pieceSize) {
   TTextSink sink(word, pieceSize == 0 ? xml.size() : 0);
   return StreamPartText(xml, pieceSize, sink, tree, [&](const xml::TXMLTree& t) {
     return word ? WordPartText(t) : SlidePartText(t);

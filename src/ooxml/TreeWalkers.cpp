@@ -1,13 +1,13 @@
 // The walkers over a part read into a tree (the compact tree or the item tree): word-processing
 // text, slide text and worksheet text.
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "ooxml/OfficeXCvt.h"
 #include "ooxml/SheetLayout.h"
 #include "ooxml/WalkSupport.h"
 #include "xml/XMLParser.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace scv::ooxml {
 
@@ -41,8 +41,7 @@ template <typename Access> std::string WordText(const Access& access, typename A
   return text;
 }
 
-template <typename Access>
-std::string SlideText(const Access& access, typename Access::TRef root) {
+template <typename Access> std::string SlideText(const Access& access, typename Access::TRef root) {
   std::string text;
   if (root == Access::kNull) {
     return text;
@@ -109,17 +108,23 @@ void SharedStringsFromTree(const xml::TXMLTree& tree, TSharedStrings& strings) {
 }
 
 std::string WordPartText(const xml::TXMLTree& tree) {
-  return tree.NodeCount() == 0 ? std::string() : WordText(TCompactAccess{tree}, xml::TXMLTree::Root());
+  return tree.NodeCount() == 0 ? std::string()
+                               : WordText(TCompactAccess{tree}, xml::TXMLTree::Root());
 }
 std::string SlidePartText(const xml::TXMLTree& tree) {
-  return tree.NodeCount() == 0 ? std::string() : SlideText(TCompactAccess{tree}, xml::TXMLTree::Root());
+  return tree.NodeCount() == 0 ? std::string()
+                               : SlideText(TCompactAccess{tree}, xml::TXMLTree::Root());
 }
 std::string SheetPartText(const xml::TXMLTree& tree, const TSharedStrings& shared) {
   return tree.NodeCount() == 0 ? std::string()
                                : SheetText(TCompactAccess{tree}, xml::TXMLTree::Root(), shared);
 }
-std::string WordPartText(const xml::TXMLItem* item) { return WordText(TItemAccess{}, item); }
-std::string SlidePartText(const xml::TXMLItem* item) { return SlideText(TItemAccess{}, item); }
+std::string WordPartText(const xml::TXMLItem* item) {
+  return WordText(TItemAccess{}, item);
+}
+std::string SlidePartText(const xml::TXMLItem* item) {
+  return SlideText(TItemAccess{}, item);
+}
 std::string SheetPartText(const xml::TXMLItem* root, const TSharedStrings& shared) {
   return SheetText(TItemAccess{}, root, shared);
 }

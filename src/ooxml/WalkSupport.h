@@ -2,16 +2,16 @@
 // and the item tree, so that each walker is written once for both.
 #pragma once
 
+#include "bytes/FormatError.h"
+#include "ooxml/OfficeXCvt.h"
+#include "xml/XMLParser.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include "bytes/FormatError.h"
-#include "ooxml/OfficeXCvt.h"
-#include "xml/XMLParser.h"
 
 namespace scv::ooxml {
 

@@ -2,16 +2,15 @@
 // multi-byte pages through iconv.
 #include "platform/CodePage.h"
 
-#include <iconv.h>
+#include "platform/LocaleInfo.h"
 
 #include <array>
 #include <cerrno>
+#include <iconv.h>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
-
-#include "platform/LocaleInfo.h"
 
 namespace scv::platform {
 namespace {
@@ -127,7 +126,9 @@ TIconvCache& Iconv() {
   return cache;
 }
 
-bool IsValid(iconv_t cd) { return cd != reinterpret_cast<iconv_t>(-1); }
+bool IsValid(iconv_t cd) {
+  return cd != reinterpret_cast<iconv_t>(-1);
+}
 
 // The code page a request stands for: 0 and 3 are the ANSI page, 1 the OEM page.
 std::int32_t Resolve(std::int32_t codePage) {
@@ -449,8 +450,7 @@ std::string WideToMultiByte(std::int32_t codePage, std::u16string_view text) {
         out.push_back('\0');
         continue;
       }
-      if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && text[i + 1] >= 0xDC00 &&
-          text[i + 1] < 0xE000) {
+      if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
         ++i; // a surrogate pair is one character, and no single-byte page maps it
         out.push_back('?');
         continue;

@@ -1,11 +1,10 @@
 // Loading converter libraries at run time.
 #include "platform/DynamicLibrary.h"
 
-#include <dlfcn.h>
-
-#include <vector>
-
 #include "platform/FileIo.h"
+
+#include <dlfcn.h>
+#include <vector>
 
 namespace scv::platform {
 
@@ -23,7 +22,9 @@ std::string MapLibraryName(std::string_view windowsName) {
   return name;
 }
 
-TDynamicLibrary::~TDynamicLibrary() { Unload(); }
+TDynamicLibrary::~TDynamicLibrary() {
+  Unload();
+}
 
 namespace {
 

@@ -1,23 +1,24 @@
 // Files by wide name, the program's own directory and lossless argument conversion.
 #include "platform/FileIo.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/CodePage.h"
+#include "platform/LocaleInfo.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-
-#include "platform/CodePage.h"
-#include "platform/LocaleInfo.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace scv::platform {
 namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00; // a byte the code set cannot decode: U+DC00 + byte
 
-bool IsEscape(char16_t c) { return c >= kEscapeBase && c <= kEscapeBase + 0xFF; }
+bool IsEscape(char16_t c) {
+  return c >= kEscapeBase && c <= kEscapeBase + 0xFF;
+}
 
 // Decodes UTF-8, keeping every byte of an invalid sequence as an escape.
 std::u16string Utf8ToWideLossless(std::string_view bytes) {
@@ -26,9 +27,11 @@ std::u16string Utf8ToWideLossless(std::string_view bytes) {
   std::size_t i = 0;
   while (i < bytes.size()) {
     const auto b = static_cast<unsigned char>(bytes[i]);
-    std::size_t len = b < 0x80 ? 1 : (b >= 0xC2 && b <= 0xDF) ? 2 : (b >= 0xE0 && b <= 0xEF) ? 3
-                               : (b >= 0xF0 && b <= 0xF4)   ? 4
-                                                            : 0;
+    std::size_t len = b < 0x80                   ? 1
+                      : (b >= 0xC2 && b <= 0xDF) ? 2
+                      : (b >= 0xE0 && b <= 0xEF) ? 3
+                      : (b >= 0xF0 && b <= 0xF4) ? 4
+                                                 : 0;
     if (len > 1 && i + len <= bytes.size()) {
       const std::u16string decoded = Utf8ToWide(bytes.substr(i, len));
       if (decoded.find(u'\xFFFD') == std::u16string::npos) {
@@ -64,7 +67,8 @@ std::u16string ArgumentToWide(std::string_view bytes) {
     if (b < 0x80) {
       out.push_back(b);
     } else {
-      const std::u16string one = MultiByteToWide(acp, std::string_view(reinterpret_cast<const char*>(&b), 1));
+      const std::u16string one =
+          MultiByteToWide(acp, std::string_view(reinterpret_cast<const char*>(&b), 1));
       if (one.size() == 1 && one[0] != u'\xFFFD') {
         out += one;
       } else {
@@ -101,7 +105,9 @@ bool IsDirectory(std::string_view path) {
   return stat(std::string(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool DeleteFile(std::string_view path) { return unlink(std::string(path).c_str()) == 0; }
+bool DeleteFile(std::string_view path) {
+  return unlink(std::string(path).c_str()) == 0;
+}
 
 std::string ProgramDirectory() {
   char buf[PATH_MAX + 1];
@@ -114,9 +120,13 @@ std::string ProgramDirectory() {
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
-TFile::~TFile() { Close(); }
+TFile::~TFile() {
+  Close();
+}
 
-TFile::TFile(TFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+TFile::TFile(TFile&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
 
 TFile& TFile::operator=(TFile&& other) noexcept {
   if (this != &other) {
@@ -168,8 +178,8 @@ std::int64_t TFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> data) c
   }
   std::size_t done = 0;
   while (done < data.size()) {
-    const ssize_t n = pread(fd_, data.data() + done, data.size() - done,
-                            static_cast<off_t>(offset + done));
+    const ssize_t n =
+        pread(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) {
         continue;

@@ -17,7 +17,7 @@ std::u16string ArgumentToWide(std::string_view bytes);
 // The inverse: the bytes of the file-system path a wide name stands for.
 std::string WideToPath(std::u16string_view name);
 
-bool FileExists(std::string_view path);      // exists and is not a directory
+bool FileExists(std::string_view path); // exists and is not a directory
 bool IsDirectory(std::string_view path);
 bool DeleteFile(std::string_view path);
 

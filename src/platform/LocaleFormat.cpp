@@ -1,14 +1,13 @@
 // The user's locale format data for number and date rendering (the GetLocaleInfoA values).
 #include "platform/LocaleFormat.h"
 
-#include <iconv.h>
-#include <langinfo.h>
-#include <locale.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <memory>
 #include <string_view>
 
@@ -18,9 +17,9 @@ namespace {
 
 constexpr const char* kEnShortMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-constexpr const char* kEnLongMonths[12] = {"January", "February", "March",     "April",
-                                           "May",     "June",     "July",      "August",
-                                           "September", "October", "November", "December"};
+constexpr const char* kEnLongMonths[12] = {"January",   "February", "March",    "April",
+                                           "May",       "June",     "July",     "August",
+                                           "September", "October",  "November", "December"};
 constexpr const char* kEnShortDays[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* kEnLongDays[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                         "Thursday", "Friday", "Saturday"};
@@ -115,7 +114,9 @@ private:
   iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
 };
 
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 void AppendLiteral(std::string& out, char c) {
   if (IsAsciiLetter(c) || c == '\'') {
@@ -139,11 +140,21 @@ std::string ExpandComposites(std::string_view pattern, std::string_view ampmPatt
     }
     const char c = pattern[i + 1];
     switch (c) {
-    case 'T': out += "%H:%M:%S"; break;
-    case 'R': out += "%H:%M"; break;
-    case 'D': out += "%m/%d/%y"; break;
-    case 'F': out += "%Y-%m-%d"; break;
-    case 'r': out += ampmPattern.empty() ? std::string_view("%I:%M:%S %p") : ampmPattern; break;
+    case 'T':
+      out += "%H:%M:%S";
+      break;
+    case 'R':
+      out += "%H:%M";
+      break;
+    case 'D':
+      out += "%m/%d/%y";
+      break;
+    case 'F':
+      out += "%Y-%m-%d";
+      break;
+    case 'r':
+      out += ampmPattern.empty() ? std::string_view("%I:%M:%S %p") : ampmPattern;
+      break;
     default:
       out += '%';
       out += c;
@@ -210,10 +221,20 @@ char DateOrder(std::string_view pattern) {
       break;
     }
     switch (pattern[j]) {
-    case 'd': case 'e': return 'd';
-    case 'm': case 'b': case 'B': case 'h': return 'm';
-    case 'y': case 'Y': case 'C': return 'y';
-    default: break;
+    case 'd':
+    case 'e':
+      return 'd';
+    case 'm':
+    case 'b':
+    case 'B':
+    case 'h':
+      return 'm';
+    case 'y':
+    case 'Y':
+    case 'C':
+      return 'y';
+    default:
+      break;
     }
     i = j;
   }
@@ -270,24 +291,63 @@ std::string StrftimePatternToTokens(const std::string& pattern) {
       break;
     }
     switch (pattern[j]) {
-    case 'd': out += noPad ? "d" : "dd"; break;
-    case 'e': out += "d"; break;
-    case 'm': out += noPad ? "m" : "mm"; break;
-    case 'Y': out += "yyyy"; break;
-    case 'y': out += "yy"; break;
-    case 'b': case 'h': out += "mmm"; break;
-    case 'B': out += "mmmm"; break;
-    case 'a': out += "ddd"; break;
-    case 'A': out += "dddd"; break;
-    case 'H': case 'I': out += noPad ? "h" : "hh"; break;
-    case 'k': case 'l': out += "h"; break;
-    case 'M': out += "mm"; break;
-    case 'S': out += "ss"; break;
-    case 'p': case 'P': out += "AMPM"; break;
-    case 'n': out += ' '; break;
-    case 't': out += ' '; break;
-    case '%': out += '%'; break;
-    default: break; // conversions without a token (%Z, %j, ...) write nothing
+    case 'd':
+      out += noPad ? "d" : "dd";
+      break;
+    case 'e':
+      out += "d";
+      break;
+    case 'm':
+      out += noPad ? "m" : "mm";
+      break;
+    case 'Y':
+      out += "yyyy";
+      break;
+    case 'y':
+      out += "yy";
+      break;
+    case 'b':
+    case 'h':
+      out += "mmm";
+      break;
+    case 'B':
+      out += "mmmm";
+      break;
+    case 'a':
+      out += "ddd";
+      break;
+    case 'A':
+      out += "dddd";
+      break;
+    case 'H':
+    case 'I':
+      out += noPad ? "h" : "hh";
+      break;
+    case 'k':
+    case 'l':
+      out += "h";
+      break;
+    case 'M':
+      out += "mm";
+      break;
+    case 'S':
+      out += "ss";
+      break;
+    case 'p':
+    case 'P':
+      out += "AMPM";
+      break;
+    case 'n':
+      out += ' ';
+      break;
+    case 't':
+      out += ' ';
+      break;
+    case '%':
+      out += '%';
+      break;
+    default:
+      break; // conversions without a token (%Z, %j, ...) write nothing
     }
     i = j;
   }
@@ -344,9 +404,15 @@ TLocaleFormat ReadLocaleFormat(const std::string& numericName, const std::string
   const std::string timePattern = ExpandComposites(conv(nl_langinfo_l(T_FMT, l)), ampm);
   f.shortDateFormat = StrftimePatternToTokens(datePattern);
   switch (DateOrder(datePattern)) {
-  case 'd': f.longDateFormat = "dddd, d mmmm yyyy"; break;
-  case 'y': f.longDateFormat = "yyyy mmmm d, dddd"; break;
-  default: f.longDateFormat = "dddd, mmmm d, yyyy"; break;
+  case 'd':
+    f.longDateFormat = "dddd, d mmmm yyyy";
+    break;
+  case 'y':
+    f.longDateFormat = "yyyy mmmm d, dddd";
+    break;
+  default:
+    f.longDateFormat = "dddd, mmmm d, yyyy";
+    break;
   }
   f.longTimeFormat = StrftimePatternToTokens(timePattern);
   f.shortTimeFormat = StrftimePatternToTokens(WithoutSeconds(timePattern));
@@ -377,8 +443,8 @@ std::string TwoDigits(int v) {
 }
 
 // strftime_l of one era conversion in the locale's code set, converted to UTF-8.
-bool EraStrftime(const TLocaleFormat& locale, const char* conversion, int year, int month,
-                 int day, std::string& out) {
+bool EraStrftime(const TLocaleFormat& locale, const char* conversion, int year, int month, int day,
+                 std::string& out) {
   // One conversion runs per process and its locale does not change: keep the handle.
   static std::string cachedName;
   static std::unique_ptr<TLocaleHandle> cached;
@@ -444,8 +510,9 @@ bool EraName(const TLocaleFormat& locale, int year, int month, int day, bool sho
   const std::string_view lang = locale.timeLocaleName;
   if (shortForm && StartsWith(lang, "ja")) {
     name.resize(Utf8Offset(name, 1));
-  } else if (shortForm && (StartsWith(lang, "zh_TW") || StartsWith(lang, "zh_HK") ||
-                           StartsWith(lang, "zh_MO")) &&
+  } else if (shortForm &&
+             (StartsWith(lang, "zh_TW") || StartsWith(lang, "zh_HK") ||
+              StartsWith(lang, "zh_MO")) &&
              Utf8Length(name) == 4) {
     name.erase(0, Utf8Offset(name, 2));
   }

@@ -1,11 +1,10 @@
 // The locale of the process and the Windows code pages that correspond to it.
 #include "platform/LocaleInfo.h"
 
-#include <langinfo.h>
-
 #include <algorithm>
 #include <cctype>
 #include <clocale>
+#include <langinfo.h>
 #include <mutex>
 
 namespace scv::platform {
@@ -104,16 +103,28 @@ const TLocaleState& State() {
 
 } // namespace
 
-void InitializeLocale() { (void)State(); }
+void InitializeLocale() {
+  (void)State();
+}
 
-TLocaleId GetThreadLocale() { return 0; }
+TLocaleId GetThreadLocale() {
+  return 0;
+}
 
-std::string LocaleName() { return State().name; }
+std::string LocaleName() {
+  return State().name;
+}
 
-std::string DefaultAnsiCodePageText(TLocaleId) { return std::to_string(State().ansi); }
+std::string DefaultAnsiCodePageText(TLocaleId) {
+  return std::to_string(State().ansi);
+}
 
-std::int32_t GetACP() { return State().ansi; }
+std::int32_t GetACP() {
+  return State().ansi;
+}
 
-std::int32_t GetOEMCP() { return State().oem; }
+std::int32_t GetOEMCP() {
+  return State().oem;
+}
 
 } // namespace scv::platform

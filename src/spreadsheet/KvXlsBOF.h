@@ -1,11 +1,11 @@
 // Workbook stream records: ids, the record header walk, and the BOF record.
 #pragma once
 
+#include "bytes/ByteCursor.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
-
-#include "bytes/ByteCursor.h"
 
 namespace scv::spreadsheet {
 

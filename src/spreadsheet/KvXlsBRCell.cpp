@@ -1,9 +1,9 @@
 // Cell record readers and the RK, NUMBER and formula value encodings.
 #include "spreadsheet/KvXlsBRCell.h"
 
-#include <cstring>
-
 #include "bytes/ByteCursor.h"
+
+#include <cstring>
 
 namespace scv::spreadsheet {
 

@@ -1,9 +1,9 @@
 // BoundSheet8 record reading and sheet names.
 #include "spreadsheet/KvXlsBSheet8.h"
 
+#include "bytes/ByteCursor.h"
 #include "platform/CodePage.h"
 #include "spreadsheet/KvXlsSST.h"
-#include "bytes/ByteCursor.h"
 
 namespace scv::spreadsheet {
 
@@ -50,8 +50,7 @@ bool ReadBoundSheet5(std::span<const std::uint8_t> body, std::uint16_t id, TBoun
   if (!cur.Ok()) {
     return true;
   }
-  const std::size_t count =
-      sheet.stName.cch < cur.Remaining() ? sheet.stName.cch : cur.Remaining();
+  const std::size_t count = sheet.stName.cch < cur.Remaining() ? sheet.stName.cch : cur.Remaining();
   const auto bytes = cur.Take(count);
   sheet.stName.rgb = platform::MultiByteToWide(
       platform::kCpWindows1252,

@@ -2,15 +2,15 @@
 // worksheets and the closing encoding step.
 #include "spreadsheet/KvXlsCvt.h"
 
-#include <cstring>
-#include <limits>
-#include <memory>
-#include <vector>
-
 #include "platform/CodePage.h"
 #include "platform/LocaleInfo.h"
 #include "spreadsheet/KvXlsGlobal.h"
 #include "storage/TDocFile_U1.h"
+
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
 
 namespace scv::spreadsheet {
 
@@ -124,7 +124,8 @@ std::size_t CountLoneBreaks(std::string_view text) {
   const char* p = text.data();
   const char* const end = p + text.size();
   while (p < end) {
-    const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    const auto* lf =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
     const char* const stop = lf != nullptr ? lf : end;
     // Every CR before this LF, except one directly before it, is lone.
     for (const char* cr = p; cr < stop;) {

@@ -1,12 +1,12 @@
 // Excel 97-2003 workbooks to tab-separated text.
 #pragma once
 
+#include "cvtbase/KvCvtBase.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
-
-#include "cvtbase/KvCvtBase.h"
 
 namespace scv::spreadsheet {
 

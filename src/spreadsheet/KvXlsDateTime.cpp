@@ -1,11 +1,11 @@
 // Date and time format renderer for number cells with a date or time format.
 #include "spreadsheet/KvXlsDateTime.h"
 
+#include "spreadsheet/KvXlsStyle.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-
-#include "spreadsheet/KvXlsStyle.h"
 
 namespace scv::spreadsheet {
 
@@ -249,8 +249,7 @@ private:
       case 'G': {
         std::string era;
         if (d_.year >= -100000 && d_.year <= 100000 &&
-            platform::EraName(locale_, static_cast<int>(d_.year), d_.month, d_.day, n == 1,
-                              era)) {
+            platform::EraName(locale_, static_cast<int>(d_.year), d_.month, d_.day, n == 1, era)) {
           Put(era);
         }
         i += count;
@@ -259,8 +258,7 @@ private:
       case 'E': {
         std::string year;
         if (d_.year >= -100000 && d_.year <= 100000 &&
-            platform::EraYear(locale_, static_cast<int>(d_.year), d_.month, d_.day, n,
-                              year)) {
+            platform::EraYear(locale_, static_cast<int>(d_.year), d_.month, d_.day, n, year)) {
           Put(year);
         }
         i += count;

@@ -1,10 +1,10 @@
 // Date and time format renderer for number cells with a date or time format.
 #pragma once
 
+#include "platform/LocaleFormat.h"
+
 #include <string>
 #include <string_view>
-
-#include "platform/LocaleFormat.h"
 
 namespace scv::spreadsheet {
 

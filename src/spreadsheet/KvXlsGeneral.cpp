@@ -1,13 +1,13 @@
 // Decimal digits of a double, and the general rendering of number cells: at most 15 significant
 // digits with the locale's decimal separator.
+#include "spreadsheet/KvXlsRender.h"
+#include "spreadsheet/KvXlsStyle.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <string_view>
-
-#include "spreadsheet/KvXlsRender.h"
-#include "spreadsheet/KvXlsStyle.h"
 
 namespace scv::spreadsheet {
 
@@ -71,8 +71,6 @@ TDecimal ToDecimal(double value, int precision) {
   return dec;
 }
 
-
-
 // Digits of a whole number n, as dec with `fracDigits` of them after the point.
 void IntegerDecimal(std::uint64_t n, int fracDigits, TDecimal& dec) {
   dec = TDecimal{};
@@ -117,7 +115,6 @@ bool FastGeneralDecimal(double value, TDecimal& dec) {
 }
 
 } // namespace
-
 
 // The shortest digits that identify |value|; exact for whole numbers. When they are 15 or
 // fewer, they are also |value| rounded to 15 significant digits: a double lies within 2^-53 of

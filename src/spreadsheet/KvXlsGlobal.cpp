@@ -1,10 +1,10 @@
 // Record loop over the workbook globals.
 #include "spreadsheet/KvXlsGlobal.h"
 
-#include <string>
-
 #include "platform/CodePage.h"
 #include "spreadsheet/KvXlsBSheet8.h"
+
+#include <string>
 
 namespace scv::spreadsheet {
 
@@ -42,9 +42,9 @@ void HandleFormat5(std::span<const std::uint8_t> body, TStyleData& style) {
   const auto bytes = cur.Take(cch < cur.Remaining() ? cch : cur.Remaining());
   std::string text;
   AppendUtf16AsUtf8(
-      text, platform::MultiByteToWide(platform::kCpWindows1252,
-                                      std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                                       bytes.size())));
+      text, platform::MultiByteToWide(
+                platform::kCpWindows1252,
+                std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
   style.ClassifyFormat(ifmt, text);
 }
 

@@ -1,14 +1,14 @@
 // Workbook globals: the record loop over the globals substream and the workbook data it fills.
 #pragma once
 
-#include <cstdint>
-#include <span>
-#include <vector>
-
 #include "spreadsheet/KvXlsBOF.h"
 #include "spreadsheet/KvXlsSST.h"
 #include "spreadsheet/KvXlsStyle.h"
 #include "spreadsheet/KvXlsWSD.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
 
 namespace scv::spreadsheet {
 

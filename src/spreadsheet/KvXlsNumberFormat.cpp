@@ -1,19 +1,21 @@
 // The number formatter: format texts compiled into sections, and number cells rendered
 // through them.
+#include "spreadsheet/KvXlsRender.h"
+#include "spreadsheet/KvXlsStyle.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <string_view>
 
-#include "spreadsheet/KvXlsRender.h"
-#include "spreadsheet/KvXlsStyle.h"
-
 namespace scv::spreadsheet {
 
 namespace {
 
-bool IsPlaceholder(char c) { return c == '0' || c == '#'; }
+bool IsPlaceholder(char c) {
+  return c == '0' || c == '#';
+}
 
 TNumberSection CompileSection(std::string_view text) {
   TNumberSection sec;
@@ -107,8 +109,8 @@ TNumberSection CompileSection(std::string_view text) {
   // Plain layout check: L? I* (P F*)? L?
   const auto& items = sec.items;
   std::size_t k = 0;
-  bool plain = !sec.scientific && sec.intContiguous && sec.minIntDigits <= 20 &&
-               sec.fracPlaceholders <= 15;
+  bool plain =
+      !sec.scientific && sec.intContiguous && sec.minIntDigits <= 20 && sec.fracPlaceholders <= 15;
   if (k < items.size() && items[k].kind == TNumberSection::kLiteral) {
     sec.prefixLength = items[k].length;
     ++k;
@@ -216,8 +218,8 @@ private:
   std::size_t n_ = 0;
 };
 
-void AppendGroupedDigits(TOut& out, const TDecimal& dec, int from, int to, int total,
-                         bool grouping, std::string_view separator) {
+void AppendGroupedDigits(TOut& out, const TDecimal& dec, int from, int to, int total, bool grouping,
+                         std::string_view separator) {
   // Integer digit positions are counted from the left of a `total`-digit integer whose digits
   // are dec's digits aligned so that the last one is position total - 1 (leading zeros before
   // the value's own digits).
@@ -234,8 +236,8 @@ void AppendGroupedDigits(TOut& out, const TDecimal& dec, int from, int to, int t
   }
 }
 
-void AppendSection(std::string& text, const TNumberSection& sec, const TDecimal& dec,
-                   int exponent, bool minus, const platform::TLocaleFormat& locale) {
+void AppendSection(std::string& text, const TNumberSection& sec, const TDecimal& dec, int exponent,
+                   bool minus, const platform::TLocaleFormat& locale) {
   TOut out(text);
   if (minus) {
     out.Put('-');

@@ -2,11 +2,11 @@
 // digits of a double that the general rendering and the number formatter round.
 #pragma once
 
+#include "platform/LocaleFormat.h"
+
 #include <cmath>
 #include <cstdint>
 #include <string>
-
-#include "platform/LocaleFormat.h"
 
 namespace scv::spreadsheet {
 

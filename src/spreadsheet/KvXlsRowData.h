@@ -1,12 +1,12 @@
 // The rows of a worksheet: row entries in order of their first cell, each with its cells.
 #pragma once
 
+#include "spreadsheet/KvXlsCell.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
-
-#include "spreadsheet/KvXlsCell.h"
 
 namespace scv::spreadsheet {
 

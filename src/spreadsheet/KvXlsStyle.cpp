@@ -2,19 +2,18 @@
 // format text into a kind, the XF list, and number cells rendered through their XF's format.
 #include "spreadsheet/KvXlsStyle.h"
 
-#include <cstring>
-#include <string>
-#include <string_view>
-
 #include "bytes/ByteCursor.h"
 #include "platform/CodePage.h"
 #include "spreadsheet/KvXlsDateTime.h"
 #include "spreadsheet/KvXlsRender.h"
 
+#include <cstring>
+#include <string>
+#include <string_view>
+
 namespace scv::spreadsheet {
 
 namespace {
-
 
 // ---------------------------------------------------------------------------------------------
 // Built-in formats.
@@ -103,7 +102,11 @@ bool IsDateWithoutLowerM(std::string_view s) {
       return false;
     } else {
       switch (c | 0x20) {
-      case 'd': case 'y': case 'h': case 's': case 'm':
+      case 'd':
+      case 'y':
+      case 'h':
+      case 's':
+      case 'm':
         dateLetter = true;
         break;
       default:
@@ -178,7 +181,9 @@ TStyleData::TStyleData() : compiled_(kFormatTableSize) {
   }
 }
 
-void TStyleData::AppendXF(std::uint16_t ifmt) { xfFormats_.push_back(ifmt); }
+void TStyleData::AppendXF(std::uint16_t ifmt) {
+  xfFormats_.push_back(ifmt);
+}
 
 void TStyleData::HandleFormat(std::span<const std::uint8_t> body) {
   const TFormat fmt = ParseFormat(body);
@@ -283,6 +288,5 @@ std::string TStyleData::RenderNumber(double value, std::uint16_t ixfe) const {
   }
   return out;
 }
-
 
 } // namespace scv::spreadsheet

@@ -1,6 +1,8 @@
 // Number formats of a workbook and number cells rendered as text through them.
 #pragma once
 
+#include "platform/LocaleFormat.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -8,8 +10,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "platform/LocaleFormat.h"
 
 namespace scv::spreadsheet {
 
@@ -41,7 +41,13 @@ struct TFormat {
 
 // One section of a number format, compiled for the formatter.
 struct TNumberSection {
-  enum TItemKind : std::uint8_t { kLiteral, kIntDigit, kPoint, kFracDigit, kExponent };
+  enum TItemKind : std::uint8_t {
+    kLiteral,
+    kIntDigit,
+    kPoint,
+    kFracDigit,
+    kExponent
+  };
   struct TItem {
     TItemKind kind = kLiteral;
     bool zero = false;        // "0" placeholder (always a digit); exponent: "E+" (always a sign)
@@ -57,7 +63,7 @@ struct TNumberSection {
   int intPlaceholders = 0;
   int minIntDigits = 0; // integer placeholders from the first "0" on
   int fracPlaceholders = 0;
-  int minFracDigits = 0; // fraction placeholders up to the last "0"
+  int minFracDigits = 0;     // fraction placeholders up to the last "0"
   bool intContiguous = true; // no literal between the integer placeholders
   // Plain layout: literal, integer placeholders, point, fraction placeholders, literal (each
   // part optional, no scientific notation); such sections have a fast path.

@@ -1,13 +1,13 @@
 // Worksheet data: a sheet's BoundSheet8 and its rows, read from the sheet's substream.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-
 #include "spreadsheet/KvXlsBOF.h"
 #include "spreadsheet/KvXlsBRCell.h"
 #include "spreadsheet/KvXlsBSheet8.h"
 #include "spreadsheet/KvXlsRowData.h"
+
+#include <cstddef>
+#include <cstdint>
 
 namespace scv::spreadsheet {
 
@@ -39,8 +39,7 @@ void ReadWorksheet(TBiffStream& stream, TWorkSheetData8& sheet, TReadBudget& bud
 // The record loop of ReadWorksheet, handing each cell with its row to sink.Add(row, cell) in
 // record order. Add returns false to stop the loop, which then returns false; otherwise the loop
 // ends at EOF, at the end of the stream or when the budget runs out, and returns true.
-template <class TSink>
-bool ReadCellRecords(TBiffStream& stream, TSink& sink, TReadBudget& budget) {
+template <class TSink> bool ReadCellRecords(TBiffStream& stream, TSink& sink, TReadBudget& budget) {
   const auto takeCell = [&budget] {
     if (budget.cells == 0) {
       return false;

@@ -14,7 +14,6 @@ constexpr std::uint32_t kDirEntrySize = 128;
 constexpr std::uint32_t kMiniStreamCutoff = 4096;
 constexpr std::uint32_t kHeaderDifatCount = 109;
 
-
 } // namespace
 
 std::string StorageMessage(std::uint32_t resultCode) {

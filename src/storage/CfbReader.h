@@ -2,6 +2,8 @@
 // version 3 (512-byte sectors) and version 4 (4096-byte sectors) files, held in memory.
 #pragma once
 
+#include "bytes/FormatError.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -10,8 +12,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "bytes/FormatError.h"
 
 namespace scv::storage {
 

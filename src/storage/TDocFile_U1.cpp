@@ -1,15 +1,15 @@
 // Compound files: recognising and opening them, and their streams as byte streams.
 #include "storage/TDocFile_U1.h"
 
-#include <array>
-#include <cstring>
-#include <limits>
-#include <stdexcept>
-
 #include "bytes/ByteCursor.h"
 #include "platform/FileIo.h"
 #include "storage/CfbReader.h"
 #include "storage/MappedFile.h"
+
+#include <array>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
 
 namespace scv::storage {
 

@@ -33,7 +33,6 @@ void AppendWindows1252(std::span<const std::uint8_t> body, std::u16string& out) 
 
 } // namespace
 
-
 RecordHeader ParseRecordHeader(std::span<const std::uint8_t> bytes, std::uint64_t offset) {
   const std::uint32_t w0 = bytes::LoadU32At(bytes, offset);
   RecordHeader h;
@@ -174,7 +173,7 @@ void TPptReader::DocumentAtom(const RecordHeader& h, std::uint64_t bodyOffset) {
   case kRtTextHeaderAtom:
     if (entries_.empty()) {
       throw bytes::EFormatError("TextHeaderAtom", bodyOffset - RecordHeader::kSize,
-                            "needs a SlidePersistAtom before it");
+                                "needs a SlidePersistAtom before it");
     }
     entries_.back().texts.emplace_back();
     break;
@@ -182,7 +181,8 @@ void TPptReader::DocumentAtom(const RecordHeader& h, std::uint64_t bodyOffset) {
   case kRtTextBytesAtom: {
     if (entries_.empty() || entries_.back().texts.empty()) {
       throw bytes::EFormatError(h.recType == kRtTextCharsAtom ? "TextCharsAtom" : "TextBytesAtom",
-                            bodyOffset - RecordHeader::kSize, "needs a TextHeaderAtom before it");
+                                bodyOffset - RecordHeader::kSize,
+                                "needs a TextHeaderAtom before it");
     }
     std::u16string& target = entries_.back().texts.back();
     const auto body = Body(bodyOffset, h.recLen);

@@ -2,6 +2,8 @@
 // directory, the document walk and the page walk that gathers the text of slides and notes.
 #pragma once
 
+#include "bytes/FormatError.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -10,8 +12,6 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-#include "bytes/FormatError.h"
 namespace scv::wordppt {
 
 // Record types the extractor acts on.
@@ -31,7 +31,6 @@ inline constexpr std::uint32_t kHeaderTokenEncrypted = 0xF3D1C4DF;
 // Containers nested deeper than this inside the document container are skipped by their length;
 // real documents nest a handful of levels.
 inline constexpr std::size_t kMaxDepth = 64;
-
 
 // The 8-byte header in front of every record.
 struct RecordHeader {
@@ -82,8 +81,8 @@ public:
 
   // Follows the edit chain from offsetToCurrentEdit, walks the document container and every
   // slide and notes page it lists. Appends the text (each piece followed by U+000D) to text.
-  // Returns 0, also when there is no text to find; throws bytes::EFormatError on misplaced text records
-  // and text that would grow far beyond what the stream holds.
+  // Returns 0, also when there is no text to find; throws bytes::EFormatError on misplaced text
+  // records and text that would grow far beyond what the stream holds.
   std::int32_t Extract(std::uint32_t offsetToCurrentEdit, std::u16string& text);
 
   const std::vector<SlideTextEntry>& Entries() const { return entries_; }

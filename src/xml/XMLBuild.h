@@ -2,17 +2,17 @@
 // sink, and the extractors' streaming walkers are others that keep only what they need.
 #pragma once
 
-#include <cstdint>
-#include <limits>
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include "bytes/FormatError.h"
 #include "xml/XMLEntities.h"
 #include "xml/XMLTagParams.h"
 #include "xml/XMLTokenizer.h"
 #include "xml/XMLTree.h"
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace scv::xml {
 
@@ -82,8 +82,7 @@ struct TOpenElement {
   TJoinedText text;
 };
 
-template <typename Sink>
-void FinishText(Sink& sink, TOpenElement& open, std::string& scratch) {
+template <typename Sink> void FinishText(Sink& sink, TOpenElement& open, std::string& scratch) {
   if (open.text.Empty()) {
     return;
   }

@@ -2,11 +2,11 @@
 // joined text.
 #include "xml/XMLEntities.h"
 
+#include "xml/XMLScan.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "xml/XMLScan.h"
 
 namespace scv::xml {
 

@@ -2,22 +2,21 @@
 // reports changes (TXMLParser), and its forwarder (TXMLGhost).
 #include "xml/XMLParser.h"
 
-#include <algorithm>
-#include <cstdint>
-#include <utility>
-
 #include "bytes/MemoryStream.h"
 #include "platform/FileIo.h"
 #include "xml/XMLBuild.h"
 #include "xml/XMLEntities.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
 
 namespace scv::xml {
 
 // ---------------------------------------------------------------------------------------------
 // TXMLItem
 
-TXMLItem::TXMLItem(TXMLItem* parent, TXMLParser* document)
-    : parent_(parent), document_(document) {}
+TXMLItem::TXMLItem(TXMLItem* parent, TXMLParser* document) : parent_(parent), document_(document) {}
 
 TXMLItem::~TXMLItem() {
   notify_ = false;
@@ -172,8 +171,7 @@ void CopyTree(const TXMLTree& tree, TXMLItem& root) {
     }
     item->SetParams(std::move(params));
     const std::size_t first = work.size();
-    for (std::uint32_t c = node.firstChild; c != TXMLTree::kNone;
-         c = tree.Node(c).nextSibling) {
+    for (std::uint32_t c = node.firstChild; c != TXMLTree::kNone; c = tree.Node(c).nextSibling) {
       work.emplace_back(c, item->New());
     }
     // Children were created in order; visit them in order too.
@@ -412,6 +410,5 @@ void TXMLGhost::SaveToFile(const std::u16string& fileName) {
     primary_->SaveToFile(fileName);
   }
 }
-
 
 } // namespace scv::xml

@@ -3,6 +3,10 @@
 // copies it into items.
 #pragma once
 
+#include "bytes/MemoryStream.h"
+#include "xml/XMLTagParams.h"
+#include "xml/XMLTree.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -12,10 +16,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "bytes/MemoryStream.h"
-#include "xml/XMLTagParams.h"
-#include "xml/XMLTree.h"
 
 namespace scv::xml {
 

@@ -20,15 +20,17 @@ constexpr std::array<unsigned char, 256> MakeFoldTable() {
 }
 inline constexpr auto kFold = MakeFoldTable();
 
-inline unsigned char UByte(char c) { return static_cast<unsigned char>(c); }
+inline unsigned char UByte(char c) {
+  return static_cast<unsigned char>(c);
+}
 
 // Searches look at the first bytes with a plain loop, which costs less than a library call
 // when the byte is near (names, short texts), and hand longer rests to the vector search.
 inline constexpr std::size_t kLongScan = 48;
 
 inline std::size_t Find(std::string_view s, char c, std::size_t from = 0) {
-  const std::size_t near = s.size() - std::min(s.size(), from) > kLongScan ? from + kLongScan
-                                                                           : s.size();
+  const std::size_t near =
+      s.size() - std::min(s.size(), from) > kLongScan ? from + kLongScan : s.size();
   for (std::size_t i = from; i < near; ++i) {
     if (s[i] == c) {
       return i;
@@ -48,11 +50,8 @@ struct TEntity {
   std::string_view from;
   std::string_view to;
 };
-inline constexpr std::array<TEntity, 5> kEntities{{{"<br/>", "\r\n"},
-                                                   {"&lt;", "<"},
-                                                   {"&gt;", ">"},
-                                                   {"&quot;", "\""},
-                                                   {"&amp;", "&"}}};
+inline constexpr std::array<TEntity, 5> kEntities{
+    {{"<br/>", "\r\n"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&amp;", "&"}}};
 
 // Entity starting at text[i] ('&' or '<'), or nullptr.
 const TEntity* EntityAt(std::string_view text, std::size_t i);

@@ -2,14 +2,14 @@
 // text into lines and the look-ups by name.
 #include "xml/XMLTagParams.h"
 
+#include "xml/XMLEntities.h"
+#include "xml/XMLScan.h"
+
 #include <span>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
-
-#include "xml/XMLEntities.h"
-#include "xml/XMLScan.h"
 
 namespace scv::xml {
 
@@ -188,9 +188,8 @@ bool ProcessDistinctParams(TParamList& params) {
       continue;
     }
     for (std::size_t j = 0; j < i; ++j) {
-      if (eqs[j] == eqs[i] &&
-          SameTextAscii(std::string_view(params[i]).substr(0, eqs[i]),
-                        std::string_view(params[j]).substr(0, eqs[j]))) {
+      if (eqs[j] == eqs[i] && SameTextAscii(std::string_view(params[i]).substr(0, eqs[i]),
+                                            std::string_view(params[j]).substr(0, eqs[j]))) {
         return false;
       }
     }
@@ -239,8 +238,8 @@ void ParseTagParams(std::string_view tag, TParamList& params) {
   if (stop > space + 1 && tag[stop - 1] == '/') {
     --stop;
   }
-  const std::string_view text = stop > space + 1 ? tag.substr(space + 1, stop - space - 1)
-                                                 : std::string_view{};
+  const std::string_view text =
+      stop > space + 1 ? tag.substr(space + 1, stop - space - 1) : std::string_view{};
   bool plain = true;
   for (const char c : text) {
     if (c == '\r' || c == '\n' || c == '\0') {

@@ -2,12 +2,12 @@
 // the two tokenizers (whole memory or pieces, and the 4096-byte buffer).
 #include "xml/XMLTokenizer.h"
 
+#include "bytes/MemoryStream.h"
+#include "xml/XMLScan.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
-
-#include "bytes/MemoryStream.h"
-#include "xml/XMLScan.h"
 
 namespace scv::xml {
 
@@ -87,12 +87,18 @@ std::string_view TagName(std::string_view tag) {
 // ---------------------------------------------------------------------------------------------
 // Byte sources
 
-std::size_t TMemoryByteSource::Read(void* bytes, std::size_t n) { return stream_.Read(bytes, n); }
-std::uint64_t TMemoryByteSource::Position() const { return stream_.Position(); }
+std::size_t TMemoryByteSource::Read(void* bytes, std::size_t n) {
+  return stream_.Read(bytes, n);
+}
+std::uint64_t TMemoryByteSource::Position() const {
+  return stream_.Position();
+}
 void TMemoryByteSource::SetPosition(std::uint64_t position) {
   stream_.SetPosition(static_cast<std::size_t>(position));
 }
-std::uint64_t TMemoryByteSource::Size() const { return stream_.Size(); }
+std::uint64_t TMemoryByteSource::Size() const {
+  return stream_.Size();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Scanning shared by both tokenizers. Bytes 1-31 are always skipped between tokens, spaces
@@ -100,7 +106,11 @@ std::uint64_t TMemoryByteSource::Size() const { return stream_.Size(); }
 
 namespace {
 
-enum class TSkip { kToken, kZero, kEnd };
+enum class TSkip {
+  kToken,
+  kZero,
+  kEnd
+};
 
 TSkip SkipBlanks(const char* data, std::size_t end, std::size_t& pos, bool preserveSpace,
                  int& line) {
@@ -121,8 +131,8 @@ TSkip SkipBlanks(const char* data, std::size_t end, std::size_t& pos, bool prese
 
 // End of the text token starting at from: just after its last significant character before
 // the next '<' or the end. Sets stop to where the scan stopped ('<', a zero byte or end).
-std::size_t TextTokenEnd(const char* data, std::size_t from, std::size_t end,
-                         bool preserveSpace, std::size_t& stop) {
+std::size_t TextTokenEnd(const char* data, std::size_t from, std::size_t end, bool preserveSpace,
+                         std::size_t& stop) {
   stop = from;
   if (end - from >= kLongScan) {
     const void* lt = std::memchr(data + from, '<', end - from);
@@ -413,6 +423,5 @@ void TXMLTokenizer::NextToken(bool preserveSpace) {
   pos_ = last;
   kind_ = TTokenKind::kText;
 }
-
 
 } // namespace scv::xml

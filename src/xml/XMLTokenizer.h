@@ -2,6 +2,9 @@
 // handling, tag names, attribute splitting and entity decoding.
 #pragma once
 
+#include "bytes/FormatError.h"
+#include "bytes/MemoryStream.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -11,9 +14,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "bytes/FormatError.h"
-#include "bytes/MemoryStream.h"
 
 namespace scv::xml {
 

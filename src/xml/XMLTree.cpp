@@ -2,14 +2,14 @@
 // by the reader's tree-building rules.
 #include "xml/XMLTree.h"
 
+#include "xml/XMLBuild.h"
+#include "xml/XMLEntities.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <utility>
-
-#include "xml/XMLBuild.h"
-#include "xml/XMLEntities.h"
 
 namespace scv::xml {
 
@@ -144,7 +144,14 @@ void TXMLTree::SetParams(std::uint32_t node, const TParamList& params) {
 namespace {
 
 // Byte classes for reading attributes in one pass.
-enum : unsigned char { kPlain = 0, kQuote, kSpace, kEquals, kEntity, kLineEnd };
+enum : unsigned char {
+  kPlain = 0,
+  kQuote,
+  kSpace,
+  kEquals,
+  kEntity,
+  kLineEnd
+};
 constexpr std::array<unsigned char, 256> MakeAttrClasses() {
   std::array<unsigned char, 256> t{};
   t['"'] = kQuote;
@@ -348,8 +355,7 @@ bool TXMLTree::SetTagParams(std::uint32_t node, std::string_view tag, bool stabl
       value = decoded;
       own = true;
     }
-    const std::string_view name =
-        stable ? piece.substr(0, eqs[k]) : Store(piece.substr(0, eqs[k]));
+    const std::string_view name = stable ? piece.substr(0, eqs[k]) : Store(piece.substr(0, eqs[k]));
     params_.push_back({name, own ? Store(value) : value});
     ++nodes_[node].paramCount;
   }

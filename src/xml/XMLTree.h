@@ -3,6 +3,9 @@
 // item tree is in fact made from it. The extractors read parts into it.
 #pragma once
 
+#include "xml/XMLTagParams.h"
+#include "xml/XMLTokenizer.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -10,9 +13,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "xml/XMLTagParams.h"
-#include "xml/XMLTokenizer.h"
 
 namespace scv::xml {
 

@@ -4,11 +4,11 @@
 // 256-entry tables fold 16 input bytes per step with independent look-ups.
 #include "zip/Crc32.h"
 
+#include "bytes/ByteCursor.h"
+
 #include <array>
 #include <cstring>
 #include <span>
-
-#include "bytes/ByteCursor.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -90,17 +90,16 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i x, __m128i 
 }
 
 // Needs n >= 64. Returns the raw (not inverted) CRC state after all n bytes.
-__attribute__((target("pclmul,sse4.1"))) std::uint32_t ClmulUpdate(std::uint32_t state,
-                                                                  const std::uint8_t* p,
-                                                                  std::size_t n) {
+__attribute__((target("pclmul,sse4.1"))) std::uint32_t
+ClmulUpdate(std::uint32_t state, const std::uint8_t* p, std::size_t n) {
   // NOLINTBEGIN(cppcoreguidelines-pro-bounds-pointer-arithmetic): bounded by n.
   auto load = [](const std::uint8_t* q) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
   };
-  const __m128i k4 = _mm_set_epi64x(static_cast<long long>(kFold4.low),
-                                    static_cast<long long>(kFold4.high));
-  const __m128i k1 = _mm_set_epi64x(static_cast<long long>(kFold1.low),
-                                    static_cast<long long>(kFold1.high));
+  const __m128i k4 =
+      _mm_set_epi64x(static_cast<long long>(kFold4.low), static_cast<long long>(kFold4.high));
+  const __m128i k1 =
+      _mm_set_epi64x(static_cast<long long>(kFold1.low), static_cast<long long>(kFold1.high));
   // The running state enters as the first 32 bits of the data.
   __m128i x0 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(state)));
   __m128i x1 = load(p + 16);

@@ -11,7 +11,9 @@ namespace scv::zip {
 // the CRC of a followed by b.
 std::uint32_t Crc32Update(std::uint32_t crc, std::span<const std::uint8_t> bytes);
 
-inline std::uint32_t Crc32(std::span<const std::uint8_t> bytes) { return Crc32Update(0, bytes); }
+inline std::uint32_t Crc32(std::span<const std::uint8_t> bytes) {
+  return Crc32Update(0, bytes);
+}
 
 // The plain one-byte-at-a-time form, kept as the reference the fast path is checked against.
 std::uint32_t Crc32Bytewise(std::uint32_t crc, std::span<const std::uint8_t> bytes);

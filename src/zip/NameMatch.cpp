@@ -1,10 +1,10 @@
 // Case folding and wildcard matching of entry names.
 #include "zip/NameMatch.h"
 
+#include "platform/CodePage.h"
+
 #include <cstdint>
 #include <vector>
-
-#include "platform/CodePage.h"
 
 namespace scv::zip {
 namespace {
@@ -99,7 +99,12 @@ std::u32string Decode(std::string_view s) {
 
 // One pattern element: a literal, "?", "*" or a set (index into the set list).
 struct TElement {
-  enum class TKind { kLiteral, kAny, kStar, kSet } kind = TKind::kLiteral;
+  enum class TKind {
+    kLiteral,
+    kAny,
+    kStar,
+    kSet
+  } kind = TKind::kLiteral;
   char32_t c = 0;
   std::size_t set = 0;
 };

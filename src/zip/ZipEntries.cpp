@@ -2,9 +2,9 @@
 // headers and the ZIP64 extended-information extra field.
 #include "zip/ZipEntries.h"
 
+#include "bytes/ByteCursor.h"
 #include "platform/CodePage.h"
 #include "platform/LocaleInfo.h"
-#include "bytes/ByteCursor.h"
 
 namespace scv::zip {
 
@@ -111,8 +111,8 @@ std::size_t ParseCentralDirEntry(std::span<const std::uint8_t> bytes, TZipEntry&
   entry.uncompressedSize = uncompressed32;
   entry.relativeOffset = offset32;
   entry.diskNumberStart = disk16;
-  ApplyZip64Extra(extra, false, entry.uncompressedSize, entry.compressedSize,
-                  &entry.relativeOffset, &entry.diskNumberStart, uncompressed32 == kSaturated32,
+  ApplyZip64Extra(extra, false, entry.uncompressedSize, entry.compressedSize, &entry.relativeOffset,
+                  &entry.diskNumberStart, uncompressed32 == kSaturated32,
                   compressed32 == kSaturated32, offset32 == kSaturated32, disk16 == kSaturated16);
   entry.path.clear();
   entry.fileName.assign(reinterpret_cast<const char*>(name.data()), name.size());
@@ -142,9 +142,8 @@ bool ParseLocalHeader(std::span<const std::uint8_t> bytes, TLocalFileHeader& hea
   cur.Skip(header.fileNameLength);
   const auto extra = cur.Take(header.extraFieldLength);
   if (cur.Ok()) {
-    ApplyZip64Extra(extra, true, header.uncompressedSize, header.compressedSize, nullptr,
-                    nullptr, uncompressed32 == kSaturated32, compressed32 == kSaturated32, false,
-                    false);
+    ApplyZip64Extra(extra, true, header.uncompressedSize, header.compressedSize, nullptr, nullptr,
+                    uncompressed32 == kSaturated32, compressed32 == kSaturated32, false, false);
   }
   return true;
 }

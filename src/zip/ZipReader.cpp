@@ -2,18 +2,17 @@
 // local headers, the folded-name index and extraction of single entries to memory.
 #include "zip/ZipReader.h"
 
-#include <sys/stat.h>
+#include "bytes/ByteCursor.h"
+#include "codecs/Inflate.h"
+#include "codecs/LegacyCodecs.h"
+#include "platform/FileIo.h"
+#include "zip/Crc32.h"
+#include "zip/NameMatch.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
-
-#include "zip/Crc32.h"
-#include "codecs/Inflate.h"
-#include "codecs/LegacyCodecs.h"
-#include "zip/NameMatch.h"
-#include "platform/FileIo.h"
-#include "bytes/ByteCursor.h"
+#include <sys/stat.h>
 
 namespace scv::zip {
 
@@ -34,7 +33,8 @@ class TZipCrypto {
 public:
   std::uint8_t Decrypt(std::uint8_t c) {
     const std::uint32_t t = (key2_ | 2u) & 0xFFFFu;
-    const auto plain = static_cast<std::uint8_t>(c ^ static_cast<std::uint8_t>((t * (t ^ 1u)) >> 8));
+    const auto plain =
+        static_cast<std::uint8_t>(c ^ static_cast<std::uint8_t>((t * (t ^ 1u)) >> 8));
     Update(plain);
     return plain;
   }
@@ -198,7 +198,8 @@ void TZipReader::ReadDirectory() {
 
   // ZIP64: a locator just before the end record points at the ZIP64 end record.
   if (end.recordOffset >= TZip64Locator::kSize) {
-    const auto loc = file_->ReadBlock(end.recordOffset - TZip64Locator::kSize, TZip64Locator::kSize);
+    const auto loc =
+        file_->ReadBlock(end.recordOffset - TZip64Locator::kSize, TZip64Locator::kSize);
     bytes::TByteCursor cur(loc);
     if (cur.ReadU32() == TZip64Locator::kSignature) {
       TZip64Locator locator;
@@ -208,11 +209,10 @@ void TZipReader::ReadDirectory() {
       const std::uint64_t locatorAt = end.recordOffset - TZip64Locator::kSize;
       // The record normally sits right before the locator; with leading bytes before the
       // archive the stored offset is short by their count, so both places are tried.
-      std::array<std::uint64_t, 2> candidates = {
-          locator.zip64EndOffset,
-          locatorAt >= TZip64EndOfCentralDir::kFixedSize
-              ? locatorAt - TZip64EndOfCentralDir::kFixedSize
-              : locator.zip64EndOffset};
+      std::array<std::uint64_t, 2> candidates = {locator.zip64EndOffset,
+                                                 locatorAt >= TZip64EndOfCentralDir::kFixedSize
+                                                     ? locatorAt - TZip64EndOfCentralDir::kFixedSize
+                                                     : locator.zip64EndOffset};
       for (const std::uint64_t at : candidates) {
         const auto rec = file_->ReadBlock(at, TZip64EndOfCentralDir::kFixedSize);
         bytes::TByteCursor r(rec);
@@ -313,7 +313,8 @@ bool TZipReader::RebuildFromLocalHeaders() {
       break;
     }
     for (std::size_t i = 0; i + 4 <= n; ++i) {
-      if (chunk[i] == 0x50 && chunk[i + 1] == 0x4B && chunk[i + 2] == 0x03 && chunk[i + 3] == 0x04) {
+      if (chunk[i] == 0x50 && chunk[i + 1] == 0x4B && chunk[i + 2] == 0x03 &&
+          chunk[i + 3] == 0x04) {
         at += i;
         found = true;
         break;
@@ -572,7 +573,9 @@ void TZipReader::ClosePart() {
   }
 }
 
-int TZipReader::PartExtracted() const { return part_ ? part_->extracted : 0; }
+int TZipReader::PartExtracted() const {
+  return part_ ? part_->extracted : 0;
+}
 
 void TZipReader::FinishPartEntry(TEntryOutcome outcome) {
   lastOutcomes_.push_back(outcome);
@@ -625,7 +628,8 @@ std::span<const std::uint8_t> TZipReader::NextPiece() {
         part.entry = &entry;
         part.packed = std::move(data.packed);
         part.crc = 0;
-        part.inflate = std::make_unique<codecs::TInflateStream>(part.packed, data.limit, pieceSize_);
+        part.inflate =
+            std::make_unique<codecs::TInflateStream>(part.packed, data.limit, pieceSize_);
         continue;
       }
       part.whole.Clear();
@@ -642,8 +646,7 @@ std::span<const std::uint8_t> TZipReader::NextPiece() {
       if (wholeEntryLimit_ < limit && part.whole.Size() >= wholeEntryLimit_ &&
           entry.uncompressedSize > wholeEntryLimit_) {
         throw EZipError(entry.FullName(), entry.relativeOffset,
-                        "more than " + std::to_string(wholeEntryLimit_) +
-                            " bytes to decode whole");
+                        "more than " + std::to_string(wholeEntryLimit_) + " bytes to decode whole");
       }
       FinishPartEntry(outcome);
       if (!part.whole.Empty()) {
@@ -663,8 +666,8 @@ std::span<const std::uint8_t> TZipReader::NextPiece() {
 
 bool TZipReader::IsSameFile() const {
   return haveDirectory_ && file_->ModifiedTime() == dirModifiedTime_ &&
-         static_cast<std::int64_t>(file_->Size()) == dirFileSize_ &&
-         file_->Inode() == dirInode_ && file_->Device() == dirDevice_;
+         static_cast<std::int64_t>(file_->Size()) == dirFileSize_ && file_->Inode() == dirInode_ &&
+         file_->Device() == dirDevice_;
 }
 
 void TZipReader::RememberFile() {
@@ -686,8 +689,8 @@ std::optional<TEntryOutcome> TZipReader::OpenEntry(const TZipEntry& entry, TEntr
   if (file_->ReadAt(headerAt, fixed) != fixed.size() || !ParseLocalHeader(fixed, header)) {
     return TEntryOutcome::kUnreadable;
   }
-  data.at = headerAt + TLocalFileHeader::kFixedSize + header.fileNameLength +
-            header.extraFieldLength;
+  data.at =
+      headerAt + TLocalFileHeader::kFixedSize + header.fileNameLength + header.extraFieldLength;
   data.available = data.at < fileSize ? fileSize - data.at : 0;
   data.limit = std::min(entry.uncompressedSize, entrySizeLimit_);
   data.packedSize = entry.compressedSize;

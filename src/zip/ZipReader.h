@@ -2,6 +2,10 @@
 // included) and extracts entries by name into a memory stream with CRC-32 checks.
 #pragma once
 
+#include "bytes/FormatError.h"
+#include "bytes/MemoryStream.h"
+#include "zip/ZipEntries.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,10 +16,6 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
-
-#include "bytes/FormatError.h"
-#include "bytes/MemoryStream.h"
-#include "zip/ZipEntries.h"
 
 namespace scv::zip {
 
@@ -93,8 +93,9 @@ public:
   // "\" or "/" as separators, "*", "?" and "<set>" wildcards) into the stream at its position.
   // Returns the number of entries decoded completely with a correct CRC; data of entries
   // that fail stays in the stream. 0 for an empty name or one of only spaces and control
-  // characters. An archive that changed since ReadZip has its directory read again. Throws EFatalUnzipError when a stored entry's data
-  // ends early, EOutputWriteError when the stream cannot grow.
+  // characters. An archive that changed since ReadZip has its directory read again. Throws
+  // EFatalUnzipError when a stored entry's data ends early, EOutputWriteError when the stream
+  // cannot grow.
   int UnZipToStream(bytes::TMemoryStream& stream, std::string_view name);
   int UnZipToStream(bytes::TMemoryStream* stream, std::string_view name);
 

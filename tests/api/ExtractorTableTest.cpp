@@ -2,12 +2,12 @@
 // command line lists, and the lookup the library dispatches by.
 #include "api/ExtractorTable.h"
 
+#include "scv/scv.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
-
-#include "scv/scv.h"
 
 namespace scv::api {
 namespace {

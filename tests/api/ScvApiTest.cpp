@@ -1,19 +1,20 @@
 // The C library interface: results, buffers, type texts, and the example program using the
 // shared library.
 #include "scv/scv.h"
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
+
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "support/ProcessRunner.h"
-#include "support/TestPaths.h"
-
 namespace scv::test {
 namespace {
 
-std::string Sample(const std::string& name) { return SourceDir() + "/samples/" + name; }
+std::string Sample(const std::string& name) {
+  return SourceDir() + "/samples/" + name;
+}
 
 TEST(ScvApi, ConvertsWithTheTypeFromTheNameOrGiven) {
   unsigned char* text = nullptr;

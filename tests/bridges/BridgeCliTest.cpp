@@ -1,13 +1,12 @@
 // The bridges as the program uses them: messages, exit codes and destination files, with the
 // test libraries beside a copy of scvcmd ("host") or with no library at all ("bare").
-#include <gtest/gtest.h>
+#include "support/ProcessRunner.h"
 
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
-
-#include "support/ProcessRunner.h"
+#include <unistd.h>
 
 namespace scv::bridges {
 namespace {
@@ -18,12 +17,14 @@ using scv::test::TRunResult;
 using scv::test::TTempDir;
 
 TRunResult RunIn(const char* programDir, const std::vector<std::string>& args,
-               const TTempDir& cwd) {
+                 const TTempDir& cwd) {
   return RunProgram(std::string(programDir) + "/scvcmd", args,
                     {"LC_ALL=C", std::string("LD_LIBRARY_PATH=") + programDir}, cwd.Path());
 }
 
-bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool Exists(const std::string& path) {
+  return ::access(path.c_str(), F_OK) == 0;
+}
 
 TEST(BridgeCli, MissingLibrariesAreALoadErrorAndCreateNoDestination) {
   TTempDir dir;
@@ -96,7 +97,8 @@ TEST(BridgeCli, DocThatIsRtfConvertsThroughTheRtfLibrary) {
   const TRunResult r = RunIn(FAKE_HOST_DIR, {"-c65001", "r.doc", "out.txt"}, dir);
   EXPECT_EQ(r.out, "\"r.doc\" --> \"out.txt\" OK\r\n");
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(ReadFileBytes(dir.File("out.txt")), "\xEF\xBB\xBF" "from rtf");
+  EXPECT_EQ(ReadFileBytes(dir.File("out.txt")), "\xEF\xBB\xBF"
+                                                "from rtf");
   // Upper case is not RTF: the Word extractor's rejection stands.
   dir.Write("u.doc", "{\\RTF1 x\npiece from rtf\n");
   const TRunResult u = RunIn(FAKE_HOST_DIR, {"u.doc", "out2.txt"}, dir);

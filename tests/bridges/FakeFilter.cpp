@@ -1,14 +1,13 @@
 // A test filter library honouring the converter contract in ways its input script chooses.
 // Built three times, as scvhtm, scvhlp and scvrtf; FAKE_KIND names which.
-#include <ScvConverter.h>
+#include "FakeScript.h"
 
+#include <ScvConverter.h>
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
-
-#include "FakeScript.h"
 
 namespace {
 
@@ -97,8 +96,7 @@ std::string Probe(ConverterHost* host) {
                 host->appData->codePage);
   r += line;
   std::snprintf(line, sizeof line, "record=%u:%d:%lu:%lu:%s:%u\n", host->size,
-                host->appData->fileHandle > 0 ? 1 : 0,
-                static_cast<unsigned long>(host->reserved),
+                host->appData->fileHandle > 0 ? 1 : 0, static_cast<unsigned long>(host->reserved),
                 static_cast<unsigned long>(host->appData->reserved),
                 Utf16ToNarrow(host->appData->fileName).c_str(),
                 ScvFileNameBytes(host->appData->fileName));
@@ -133,8 +131,8 @@ SCV_EXPORT int32_t SCV_STDCALL CreateConverter(ConverterHost* host) {
   return 0;
 }
 
-SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* host, char* buffer,
-                                             int32_t capacity, int32_t* count) {
+SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* host, char* buffer, int32_t capacity,
+                                             int32_t* count) {
   (void)host;
   ++ReadCalls;
   if (Failed) {
@@ -146,8 +144,7 @@ SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* host, char* buffer,
   }
   TState& s = *State;
   auto deliver = [&](std::string& from) {
-    const std::size_t n = from.size() < static_cast<std::size_t>(capacity) ? from.size()
-                                                                           : capacity;
+    const std::size_t n = from.size() < static_cast<std::size_t>(capacity) ? from.size() : capacity;
     from.copy(buffer, n);
     from.erase(0, n);
     *count = static_cast<int32_t>(n);
@@ -176,8 +173,7 @@ SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* host, char* buffer,
     if (c.verb == "big") {
       const std::size_t space = c.text.find(' ');
       s.bigLeft = std::atoll(c.text.substr(0, space).c_str());
-      s.bigChar = space != std::string::npos && space + 1 < c.text.size() ? c.text[space + 1]
-                                                                          : 'x';
+      s.bigChar = space != std::string::npos && space + 1 < c.text.size() ? c.text[space + 1] : 'x';
       deliverBig();
       return 0;
     }

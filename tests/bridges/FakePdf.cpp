@@ -1,10 +1,9 @@
 // A test PDF text library honouring the export contract in ways its input script chooses.
-#include <ScvConverter.h>
+#include "FakeScript.h"
 
+#include <ScvConverter.h>
 #include <cstdio>
 #include <string>
-
-#include "FakeScript.h"
 
 namespace {
 
@@ -56,7 +55,8 @@ SCV_EXPORT int32_t SCV_CDECL fnPdfScv(const uint16_t* fileName, int32_t fileName
       sink("zz", -5);
     } else if (c.verb == "args") {
       char line[512];
-      std::snprintf(line, sizeof line, "bytes=%d a4=%d a5=%d s1=%d a7=%d s2=%d a9=%d t10=[%s] t11=[%s]",
+      std::snprintf(line, sizeof line,
+                    "bytes=%d a4=%d a5=%d s1=%d a7=%d s2=%d a9=%d t10=[%s] t11=[%s]",
                     fileNameBytes == static_cast<int32_t>(path.size() * 2) ? 1 : 0, option4,
                     option5, s1, option7, s2, mode9, text10, text11);
       sink(line, static_cast<int32_t>(std::string(line).size()));
@@ -67,6 +67,8 @@ SCV_EXPORT int32_t SCV_CDECL fnPdfScv(const uint16_t* fileName, int32_t fileName
   return result;
 }
 
-SCV_EXPORT int FakePdfCalls() { return Calls; }
+SCV_EXPORT int FakePdfCalls() {
+  return Calls;
+}
 
 } // extern "C"

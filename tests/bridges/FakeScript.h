@@ -55,8 +55,7 @@ inline std::string Unescape(std::string_view s) {
       out.push_back('\n');
     } else if (e == 't') {
       out.push_back('\t');
-    } else if (e == 'x' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 &&
-               HexValue(s[i + 2]) >= 0) {
+    } else if (e == 'x' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
       out.push_back(static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2])));
       i += 2;
     } else {

@@ -1,15 +1,15 @@
 // The text-filter bridge against test libraries that follow the contract in controlled ways.
 #include "bridges/FilterCvt.h"
 
-#include <ScvConverter.h>
-#include <dlfcn.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <string>
-
 #include "platform/FileIo.h"
 #include "support/ProcessRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <ScvConverter.h>
+#include <dlfcn.h>
+#include <string>
+#include <unistd.h>
 
 namespace scv::bridges {
 namespace {
@@ -90,9 +90,13 @@ TEST(FilterCvt, EncodesJoinedPiecesForEachCodePage) {
     std::string want;
   };
   const Case cases[] = {
-      {"utf-8", 65001, "\xEF\xBB\xBF" "ab\r\ncd\r\ne\r\nf\xC3\xA9"},
+      {"utf-8", 65001,
+       "\xEF\xBB\xBF"
+       "ab\r\ncd\r\ne\r\nf\xC3\xA9"},
       {"utf-16", 1200,
-       std::string("\xFF\xFE" "a\0b\0\r\0\n\0c\0d\0\r\0\n\0e\0\r\0\n\0f\0\xE9\0", 28)},
+       std::string("\xFF\xFE"
+                   "a\0b\0\r\0\n\0c\0d\0\r\0\n\0e\0\r\0\n\0f\0\xE9\0",
+                   28)},
       {"1252", 1252, std::string("ab\r\ncd\r\ne\r\nf\xE9\0", 14)},
   };
   for (const Case& c : cases) {
@@ -121,9 +125,13 @@ TEST(FilterCvt, ResultRowsOfTheFailureTable) {
       {"negative count at once", "negative\npiece later\n", 0, "", true},
       // Failing after some pieces keeps what came before.
       {"fails after pieces", "piece one\npiece two\nfail\npiece three\n", 9,
-       "\xEF\xBB\xBF" "onetwo", false},
+       "\xEF\xBB\xBF"
+       "onetwo",
+       false},
       {"negative count ends the text", "piece one\nnegative\npiece two\n", 6,
-       "\xEF\xBB\xBF" "one", false},
+       "\xEF\xBB\xBF"
+       "one",
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -156,7 +164,8 @@ TEST(FilterCvt, JoinsManyFullPiecesInOrder) {
   const std::string file = dir.Write("big.htm", "big 70000 a\nbig 65536 b\npiece end\n");
   ResetCounters("scvhtm.so");
   const TRun run = Convert(&HtmToText, file, 65001);
-  const std::string want = "\xEF\xBB\xBF" + std::string(70000, 'a') + std::string(65536, 'b') + "end";
+  const std::string want =
+      "\xEF\xBB\xBF" + std::string(70000, 'a') + std::string(65536, 'b') + "end";
   ASSERT_EQ(run.rc, static_cast<std::int32_t>(want.size()));
   EXPECT_TRUE(run.bytes == want);
   // 65536 + 4464 + 65536 + 3, then the empty read that ends the text.
@@ -191,7 +200,8 @@ TEST(FilterCvt, ByteLimitReadsOnePieceBoundedByTheBuffer) {
 TEST(FilterCvt, CountBeyondTheCapacityIsCutToTheCapacity) {
   TTempDir dir;
   const TRun run = Convert(&HtmToText, dir.Write("o.htm", "overcount\n"), 65001, 8);
-  EXPECT_EQ(run.bytes, "\xEF\xBB\xBF" "oooooooo");
+  EXPECT_EQ(run.bytes, "\xEF\xBB\xBF"
+                       "oooooooo");
 }
 
 TEST(FilterCvt, InvalidUtf8FromTheLibraryKeepsTheRestOfTheText) {
@@ -203,9 +213,12 @@ TEST(FilterCvt, InvalidUtf8FromTheLibraryKeepsTheRestOfTheText) {
   };
   const Case cases[] = {
       {1252, std::string("ok ?? tail\0", 11)},
-      {1200, std::string("\xFF\xFE" "o\0k\0 \0\xFD\xFF\xFD\xFF \0t\0a\0i\0l\0", 22)},
+      {1200, std::string("\xFF\xFE"
+                         "o\0k\0 \0\xFD\xFF\xFD\xFF \0t\0a\0i\0l\0",
+                         22)},
       // UTF-8 output passes the library's bytes through unchanged.
-      {65001, "\xEF\xBB\xBF" "ok \xFF\xE2\x82 tail"},
+      {65001, "\xEF\xBB\xBF"
+              "ok \xFF\xE2\x82 tail"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.codePage);
@@ -223,13 +236,13 @@ TEST(FilterCvt, CallbacksBehaveAsTheContractSays) {
   const std::string text = run.bytes.substr(3);
   const std::string size = std::to_string(script.size());
   const std::string want = "size=0:" + size + ":0\r\n" +
-                           "head=0:4:prob\r\n"                // GetSize moved to the start
-                           "seek0=0:0:3:obe\r\n"              // from the start
-                           "seek1=0:0:2:be\r\n"               // back 2 from the current position
-                           "seek2=0:0:3:789\r\n"              // 3 before the end, short read
-                           "eof=0:0:\r\n"                     // at the end: 0 bytes
-                           "before-start=0:0:\r\n"            // a move before the start is refused
-                           "query=0:0:b\r\n"                  // one zero byte, nothing more
+                           "head=0:4:prob\r\n"     // GetSize moved to the start
+                           "seek0=0:0:3:obe\r\n"   // from the start
+                           "seek1=0:0:2:be\r\n"    // back 2 from the current position
+                           "seek2=0:0:3:789\r\n"   // 3 before the end, short read
+                           "eof=0:0:\r\n"          // at the end: 0 bytes
+                           "before-start=0:0:\r\n" // a move before the start is refused
+                           "query=0:0:b\r\n"       // one zero byte, nothing more
                            "codepage=65001:65001\r\n" +
                            "record=" + std::to_string(sizeof(ConverterHost)) + ":1:0:0:" + file +
                            ":" + std::to_string(file.size() * 2) + "\r\n";
@@ -251,8 +264,8 @@ TEST(FilterCvt, SizeOfFourGibibytesAndMoreKeepsItsHighPart) {
 TEST(FilterCvt, CallbacksWithoutAnOpenFileAnswerOne) {
   TTempDir dir;
   ASSERT_GE(Convert(&HtmToText, dir.Write("x.htm", "piece x\n"), 65001).rc, 0);
-  auto probe = reinterpret_cast<int (*)(int*, int*, int*, int*)>(
-      Hook("scvhtm.so", "FakeProbeWithoutFile"));
+  auto probe =
+      reinterpret_cast<int (*)(int*, int*, int*, int*)>(Hook("scvhtm.so", "FakeProbeWithoutFile"));
   ASSERT_NE(probe, nullptr);
   int sizeRc = 0;
   int seekRc = 0;
@@ -279,7 +292,8 @@ TEST(FilterCvt, EachEntryUsesItsOwnLibrary) {
     for (const Case& other : cases) {
       ResetCounters(other.library);
     }
-    EXPECT_EQ(Convert(c.entry, file, 65001).bytes, "\xEF\xBB\xBF" "k");
+    EXPECT_EQ(Convert(c.entry, file, 65001).bytes, "\xEF\xBB\xBF"
+                                                   "k");
     for (const Case& other : cases) {
       EXPECT_EQ(Counters(other.library).create, other.library == c.library ? 1 : 0)
           << other.library;
@@ -326,8 +340,8 @@ TEST(FilterCvt, IniFileIsDeletedInTheCurrentDirectoryAtStartAndTheProgramDirecto
   EXPECT_FALSE(platform::FileExists(programDir.File("scvhtm.ini")));
   InitializeFilterBridge();
   TTempDir dir;
-  EXPECT_EQ(Convert(&HtmToText, dir.Write("a.htm", "piece a\n"), 65001).bytes,
-            "\xEF\xBB\xBF" "a");
+  EXPECT_EQ(Convert(&HtmToText, dir.Write("a.htm", "piece a\n"), 65001).bytes, "\xEF\xBB\xBF"
+                                                                               "a");
 }
 
 } // namespace

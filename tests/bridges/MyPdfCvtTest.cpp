@@ -1,12 +1,12 @@
 // The PDF bridge against a test library that follows the export contract in controlled ways.
 #include "bridges/MyPdfCvt.h"
 
+#include "platform/FileIo.h"
+#include "support/ProcessRunner.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "platform/FileIo.h"
-#include "support/ProcessRunner.h"
 
 namespace scv::bridges {
 namespace {
@@ -31,8 +31,8 @@ TRun Convert(const std::string& path, std::int32_t codePage, std::int32_t layout
              std::int32_t option8 = 1) {
   TConversionResult result;
   TRun run;
-  run.rc = PdfToText(platform::ArgumentToWide(path), 0, result, codePage, option5, option6,
-                     layout, option8, mode, "", "");
+  run.rc = PdfToText(platform::ArgumentToWide(path), 0, result, codePage, option5, option6, layout,
+                     option8, mode, "", "");
   run.resultNull = result.IsNull();
   if (run.rc > 0) {
     const auto bytes = result.Bytes(static_cast<std::size_t>(run.rc));
@@ -49,8 +49,11 @@ TEST(MyPdfCvt, EncodesTheLibraryTextForEachCodePage) {
     std::string want;
   };
   const Case cases[] = {
-      {65001, "\xEF\xBB\xBF" "abc"},
-      {1200, std::string("\xFF\xFE" "a\0b\0c\0\0\0", 10)},
+      {65001, "\xEF\xBB\xBF"
+              "abc"},
+      {1200, std::string("\xFF\xFE"
+                         "a\0b\0c\0\0\0",
+                         10)},
       {1252, std::string("abc\0\0", 5)},
   };
   for (const Case& c : cases) {
@@ -110,13 +113,15 @@ TEST(MyPdfCvt, PassesTheArgumentsTheLayoutAndModeSelect) {
     EXPECT_EQ(Convert(file, 65001, c.layout, c.mode).bytes, std::string("\xEF\xBB\xBF") + c.want);
   }
   EXPECT_EQ(Convert(file, 65001, 0, 0, 4, 5, 6).bytes,
-            "\xEF\xBB\xBF" "bytes=1 a4=4 a5=5 s1=0 a7=6 s2=0 a9=2 t10=[] t11=[]");
+            "\xEF\xBB\xBF"
+            "bytes=1 a4=4 a5=5 s1=0 a7=6 s2=0 a9=2 t10=[] t11=[]");
 }
 
 TEST(MyPdfCvt, EachConversionStartsWithAnEmptyBuffer) {
   TTempDir dir;
   EXPECT_EQ(Convert(dir.Write("1.pdf", "big 5000 q\n"), 65001).rc, 5003);
-  EXPECT_EQ(Convert(dir.Write("2.pdf", "piece z\n"), 65001).bytes, "\xEF\xBB\xBF" "z");
+  EXPECT_EQ(Convert(dir.Write("2.pdf", "piece z\n"), 65001).bytes, "\xEF\xBB\xBF"
+                                                                   "z");
   EXPECT_EQ(Convert(dir.Write("3.pdf", "piece y\nresult -2\n"), 65001).rc, kResultBadFormat);
   EXPECT_EQ(Convert(dir.Write("4.pdf", ""), 65001).rc, 0);
 }
@@ -125,8 +130,11 @@ TEST(MyPdfCvt, InvalidUtf8FromTheLibraryKeepsTheRestOfTheText) {
   TTempDir dir;
   const std::string file = dir.Write("bad.pdf", "piece a\\xC3\npiece (b\n");
   EXPECT_EQ(Convert(file, 1252).bytes, std::string("a?(b\0\0", 6));
-  EXPECT_EQ(Convert(file, 1200).bytes, std::string("\xFF\xFE" "a\0\xFD\xFF(\0b\0\0\0", 12));
-  EXPECT_EQ(Convert(file, 65001).bytes, "\xEF\xBB\xBF" "a\xC3(b");
+  EXPECT_EQ(Convert(file, 1200).bytes, std::string("\xFF\xFE"
+                                                   "a\0\xFD\xFF(\0b\0\0\0",
+                                                   12));
+  EXPECT_EQ(Convert(file, 65001).bytes, "\xEF\xBB\xBF"
+                                        "a\xC3(b");
 }
 
 } // namespace

@@ -2,14 +2,14 @@
 // whole input through slices, the error that reports them, and the checked loads at an offset.
 #include "bytes/ByteCursor.h"
 
+#include "bytes/FormatError.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
 #include <string>
 #include <vector>
-
-#include "bytes/FormatError.h"
 
 namespace scv::bytes {
 namespace {

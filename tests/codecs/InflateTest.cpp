@@ -1,13 +1,13 @@
 #include "codecs/Inflate.h"
 
+#include "support/BitWriter.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "support/BitWriter.h"
 
 namespace scv::codecs {
 namespace {
@@ -28,7 +28,7 @@ struct TOutcome {
 };
 
 TOutcome Decode(std::span<const std::uint8_t> input, std::uint64_t limit = 1u << 30,
-             std::uint64_t hint = 0) {
+                std::uint64_t hint = 0) {
   bytes::TMemoryStream out;
   TOutcome o;
   o.result = Inflate(input, out, limit, hint);
@@ -110,13 +110,14 @@ TEST(Inflate, RoundTripsEveryBlockKind) {
 // Output beyond the limit: exactly `limit` bytes stay, whichever symbol crosses it.
 TEST(Inflate, StopsExactlyAtTheLimit) {
   const std::string data = Periodic(3000, 7) + RandomText(3000, 4, 40) + std::string(600, 'q');
-  for (const TDeflateMode mode : {TDeflateMode::kStored, TDeflateMode::kFixed, TDeflateMode::kDynamic}) {
+  for (const TDeflateMode mode :
+       {TDeflateMode::kStored, TDeflateMode::kFixed, TDeflateMode::kDynamic}) {
     const auto packed = test::DeflateEncode(Bytes(data), mode, 2000);
     for (std::size_t limit = 0; limit <= data.size(); limit += limit < 300 ? 1 : 97) {
       SCOPED_TRACE(limit);
       const TOutcome o = Decode(packed, limit, limit);
-      ASSERT_EQ(o.result.status, limit == data.size() ? TInflateStatus::kDone
-                                                      : TInflateStatus::kOutputLimit);
+      ASSERT_EQ(o.result.status,
+                limit == data.size() ? TInflateStatus::kDone : TInflateStatus::kOutputLimit);
       ASSERT_EQ(o.output, data.substr(0, limit));
     }
   }
@@ -135,8 +136,10 @@ TEST(Inflate, BombStopsAtLimitWithBoundedMemory) {
   // A claim of gigabytes with a small stream: the room made up front follows the hint the
   // caller derives from the compressed size, and the output grows only with real data.
   bytes::TMemoryStream big;
-  const auto small = test::DeflateEncode(std::string_view("hello hello hello"), TDeflateMode::kFixed);
-  const TInflateResult r2 = Inflate(Bytes(small), big, std::uint64_t{4} << 30, InflateBound(small.size()));
+  const auto small =
+      test::DeflateEncode(std::string_view("hello hello hello"), TDeflateMode::kFixed);
+  const TInflateResult r2 =
+      Inflate(Bytes(small), big, std::uint64_t{4} << 30, InflateBound(small.size()));
   EXPECT_EQ(r2.status, TInflateStatus::kDone);
   EXPECT_EQ(Text(big), "hello hello hello");
   EXPECT_LT(big.Capacity(), 64u * 1024);
@@ -146,7 +149,8 @@ TEST(Inflate, BombStopsAtLimitWithBoundedMemory) {
 // bytes decoded so far are kept in order.
 TEST(Inflate, EveryPrefixIsTruncated) {
   const std::string data = RandomText(3000, 9, 12) + Periodic(2000, 3);
-  for (const TDeflateMode mode : {TDeflateMode::kStored, TDeflateMode::kFixed, TDeflateMode::kDynamic}) {
+  for (const TDeflateMode mode :
+       {TDeflateMode::kStored, TDeflateMode::kFixed, TDeflateMode::kDynamic}) {
     const auto packed = test::DeflateEncode(Bytes(data), mode, 1500);
     for (std::size_t n = 0; n < packed.size(); ++n) {
       const TOutcome o = Decode(std::span<const std::uint8_t>(packed.data(), n));
@@ -163,7 +167,8 @@ void DynamicHeader(TBitWriter& w, unsigned nlen, unsigned ndist,
   const std::vector<std::uint32_t> ones(19, 1);
   const auto clLens = test::HuffmanLengths(ones, 7);
   const auto clCodes = test::CanonicalCodes(clLens);
-  static const unsigned order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  static const unsigned order[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                     11, 4,  12, 3, 13, 2, 14, 1, 15};
   w.Put(nlen - 257, 5);
   w.Put(ndist - 1, 5);
   w.Put(19 - 4, 4);
@@ -230,8 +235,8 @@ TEST(Inflate, RejectsMalformedStreams) {
     w.Put(1, 1);
     w.Put(1, 2);
     w.PutCode(0x30 + 'a', 8);
-    w.PutCode(1, 7);  // length symbol 257 = 3
-    w.PutCode(1, 5);  // distance code 1 = 2
+    w.PutCode(1, 7); // length symbol 257 = 3
+    w.PutCode(1, 5); // distance code 1 = 2
     w.PutCode(0, 7);
     cases.push_back({"distance before start", w.Bytes(), TInflateStatus::kBadData, "a"});
   }
@@ -324,14 +329,14 @@ TEST(Inflate, RejectsMalformedStreams) {
     l[257] = 2;
     l.push_back(1); // distance code 0 only
     DynamicHeader(w, 258, 1, Plain(l));
-    w.PutCode(0, 1);      // 'a'
-    w.PutCode(3, 2);      // length 3
-    w.PutCode(0, 1);      // distance 1
-    w.PutCode(3, 2);      // length 3
-    w.PutCode(1, 1);      // the distance code that does not exist
+    w.PutCode(0, 1); // 'a'
+    w.PutCode(3, 2); // length 3
+    w.PutCode(0, 1); // distance 1
+    w.PutCode(3, 2); // length 3
+    w.PutCode(1, 1); // the distance code that does not exist
     w.Put(0, 16);
-    cases.push_back({"unused half of a one-code distance tree", w.Bytes(),
-                     TInflateStatus::kBadData, "aaaa"});
+    cases.push_back(
+        {"unused half of a one-code distance tree", w.Bytes(), TInflateStatus::kBadData, "aaaa"});
   }
   {
     TBitWriter w; // the same, used properly, ends well
@@ -435,11 +440,13 @@ TEST(Inflate, PiecesMatchTheWholeDecode) {
                            std::string(30000, 'r') + SkewedBytes(20000, 22);
   std::mt19937 rng(23);
   std::vector<std::vector<std::uint8_t>> inputs;
-  for (const TDeflateMode mode : {TDeflateMode::kStored, TDeflateMode::kFixed, TDeflateMode::kDynamic}) {
+  for (const TDeflateMode mode :
+       {TDeflateMode::kStored, TDeflateMode::kFixed, TDeflateMode::kDynamic}) {
     for (const std::size_t block : {std::size_t{1} << 16, std::size_t{777}}) {
       const auto packed = test::DeflateEncode(Bytes(data), mode, block);
       inputs.push_back(packed);
-      inputs.emplace_back(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packed.size() * 2 / 3));
+      inputs.emplace_back(packed.begin(),
+                          packed.begin() + static_cast<std::ptrdiff_t>(packed.size() * 2 / 3));
       for (int k = 0; k < 2; ++k) {
         auto damaged = packed;
         damaged[rng() % damaged.size()] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
@@ -451,10 +458,10 @@ TEST(Inflate, PiecesMatchTheWholeDecode) {
     for (const std::uint64_t limit : {std::uint64_t{1} << 30, std::uint64_t{data.size()},
                                       std::uint64_t{50000}, std::uint64_t{0}}) {
       const TOutcome whole = Decode(inputs[i], limit);
-      for (const std::size_t piece : {std::size_t{1000}, std::size_t{40000},
-                                      TInflateStream::kDefaultPieceSize}) {
-        SCOPED_TRACE("input " + std::to_string(i) + " limit " + std::to_string(limit) +
-                     " piece " + std::to_string(piece));
+      for (const std::size_t piece :
+           {std::size_t{1000}, std::size_t{40000}, TInflateStream::kDefaultPieceSize}) {
+        SCOPED_TRACE("input " + std::to_string(i) + " limit " + std::to_string(limit) + " piece " +
+                     std::to_string(piece));
         TInflateStream stream(inputs[i], limit, piece);
         std::string out;
         for (auto p = stream.Next(); !p.empty(); p = stream.Next()) {

@@ -1,5 +1,7 @@
 #include "codecs/LegacyCodecs.h"
 
+#include "support/BitWriter.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "support/BitWriter.h"
-
 namespace scv::codecs {
 namespace {
 
 using test::TBitWriter;
 
-std::span<const std::uint8_t> Bytes(const std::vector<std::uint8_t>& v) { return v; }
+std::span<const std::uint8_t> Bytes(const std::vector<std::uint8_t>& v) {
+  return v;
+}
 std::string Text(const bytes::TMemoryStream& s) {
   return {reinterpret_cast<const char*>(s.Data()), s.Size()};
 }
@@ -67,7 +69,8 @@ std::vector<std::uint8_t> Reduce(const std::string& data, unsigned factor) {
     const std::size_t high = (dist - 1) >> 8;
     if (len >= 4 && !(high == 0 && len - 3 == 0)) {
       const std::size_t l = len - 3;
-      const unsigned v = static_cast<unsigned>(high << (8 - factor) | std::min<std::size_t>(l, mask));
+      const unsigned v =
+          static_cast<unsigned>(high << (8 - factor) | std::min<std::size_t>(l, mask));
       mid.push_back(144);
       mid.push_back(static_cast<std::uint8_t>(v));
       if (l >= mask) {
@@ -201,7 +204,8 @@ TEST(LegacyCodecs, UnreduceAllFactors) {
 
 TEST(LegacyCodecs, ExplodeAllDictionaryAndTreeVariants) {
   const std::string data = SampleText(12000, 3) + std::string(400, 'q') + SampleText(5000, 4);
-  for (const std::uint16_t flags : {std::uint16_t{0}, std::uint16_t{2}, std::uint16_t{4}, std::uint16_t{6}}) {
+  for (const std::uint16_t flags :
+       {std::uint16_t{0}, std::uint16_t{2}, std::uint16_t{4}, std::uint16_t{6}}) {
     SCOPED_TRACE(flags);
     const auto packed = Implode(data, flags);
     bytes::TMemoryStream out;
@@ -255,8 +259,11 @@ TEST(LegacyCodecs, UnshrinkHandMadeStreams) {
       {"undefined code", {'a', 300}, 100, TInflateStatus::kBadData, "a"},
       {"first code not a literal", {257}, 100, TInflateStatus::kBadData, ""},
       {"unknown control", {'a', 256, 7}, 100, TInflateStatus::kBadData, "a"},
-      {"partial clear then reuse", {'a', 'b', 'c', 256, 2, 'd', 257}, 100,
-       TInflateStatus::kDone, "abcdcd"},
+      {"partial clear then reuse",
+       {'a', 'b', 'c', 256, 2, 'd', 257},
+       100,
+       TInflateStatus::kDone,
+       "abcdcd"},
       {"limit", {'a', 'b', 257, 258}, 4, TInflateStatus::kOutputLimit, "abab"},
   };
   for (const Case& c : cases) {

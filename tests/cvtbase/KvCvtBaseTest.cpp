@@ -73,8 +73,8 @@ TEST(KvCvtBase, ControlCharacterMaps) {
   narrow.push_back('\xFF');
   CleanControlChars(narrow);
   CleanControlCharsW(wide);
-  const std::string want8 = std::string(7, ' ') + "\t \t\n\r \r" + std::string(18, ' ') + " !" +
-                            "\x7F\xFF";
+  const std::string want8 =
+      std::string(7, ' ') + "\t \t\n\r \r" + std::string(18, ' ') + " !" + "\x7F\xFF";
   EXPECT_EQ(narrow, want8);
   std::u16string wantW = u"       \t \t\n\r \r                -  !";
   EXPECT_EQ(wide, wantW);
@@ -82,8 +82,12 @@ TEST(KvCvtBase, ControlCharacterMaps) {
 
 TEST(KvCvtBase, EncodeUtf8ForCodePage) {
   EXPECT_EQ(EncodeUtf8ForCodePage("é", 65001, true), "\xEF\xBB\xBF\xC3\xA9");
-  EXPECT_EQ(EncodeUtf8ForCodePage("A", 1200, true), std::string("\xFF\xFE" "A\0\0\0", 6));
-  EXPECT_EQ(EncodeUtf8ForCodePage("A", 1200, false), std::string("\xFF\xFE" "A\0", 4));
+  EXPECT_EQ(EncodeUtf8ForCodePage("A", 1200, true), std::string("\xFF\xFE"
+                                                                "A\0\0\0",
+                                                                6));
+  EXPECT_EQ(EncodeUtf8ForCodePage("A", 1200, false), std::string("\xFF\xFE"
+                                                                 "A\0",
+                                                                 4));
   EXPECT_EQ(EncodeUtf8ForCodePage("é", 1252, true), std::string("\xE9\0\0", 3));
   EXPECT_EQ(EncodeUtf8ForCodePage("é", 1252, false), std::string("\xE9\0", 2));
   EXPECT_EQ(EncodeUtf8ForCodePage("a\xFF", 1252, false), std::string("a?\0", 3));

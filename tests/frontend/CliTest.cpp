@@ -1,23 +1,28 @@
 // The built program end to end: every run result, its message and exit code, and the output.
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <filesystem>
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
 
 #include <gtest/gtest.h>
 
-#include "support/ProcessRunner.h"
-#include "support/TestPaths.h"
+#include <algorithm>
+#include <filesystem>
+#include <sys/stat.h>
 
 namespace scv::test {
 namespace {
 
-std::string Sample(const std::string& name) { return SourceDir() + "/samples/" + name; }
+std::string Sample(const std::string& name) {
+  return SourceDir() + "/samples/" + name;
+}
 
 TEST(Cli, UsageForTooFewArgumentsAndRejectedFlags) {
-  const std::vector<std::vector<std::string>> commandLines = {
-      {}, {"a.doc"}, {"-c", "a.doc", "b.txt"}, {"-thtml", "a.html", "b.txt"},
-      {"-cabc", "a.doc", "b.txt"}, {"-sx", "a.doc", "b.txt"}, {"-o", "-x", "a.doc", "b.txt"}};
+  const std::vector<std::vector<std::string>> commandLines = {{},
+                                                              {"a.doc"},
+                                                              {"-c", "a.doc", "b.txt"},
+                                                              {"-thtml", "a.html", "b.txt"},
+                                                              {"-cabc", "a.doc", "b.txt"},
+                                                              {"-sx", "a.doc", "b.txt"},
+                                                              {"-o", "-x", "a.doc", "b.txt"}};
   for (const auto& args : commandLines) {
     SCOPED_TRACE(testing::PrintToString(args));
     const auto r = RunScvcmd(args);
@@ -47,17 +52,29 @@ TEST(Cli, SourceChecks) {
   dir.Write("notes.txt", "x");
   const std::string missing = dir.File("missing.doc");
   const Case cases[] = {
-      {"missing source", {missing, dir.File("o.txt")}, 254,
+      {"missing source",
+       {missing, dir.File("o.txt")},
+       254,
        "Input file \"" + missing + "\" not exists\r\n"},
-      {"directory is not a source", {dir.Path(), dir.File("o.txt")}, 254,
+      {"directory is not a source",
+       {dir.Path(), dir.File("o.txt")},
+       254,
        "Input file \"" + dir.Path() + "\" not exists\r\n"},
-      {"no extension", {dir.File("report"), dir.File("o.txt")}, 253,
+      {"no extension",
+       {dir.File("report"), dir.File("o.txt")},
+       253,
        "Input file \"" + dir.File("report") + "\" type not support\r\n"},
-      {"lone dot", {dir.File("report."), dir.File("o.txt")}, 253,
+      {"lone dot",
+       {dir.File("report."), dir.File("o.txt")},
+       253,
        "Input file \"" + dir.File("report.") + "\" type not support\r\n"},
-      {"unknown extension", {dir.File("notes.txt"), "*"}, 253,
+      {"unknown extension",
+       {dir.File("notes.txt"), "*"},
+       253,
        "Input file \"" + dir.File("notes.txt") + "\" type not support\r\n"},
-      {"forced type spanning a blank", {"-tc h", dir.File("notes.txt"), "*"}, 253,
+      {"forced type spanning a blank",
+       {"-tc h", dir.File("notes.txt"), "*"},
+       253,
        "Input file \"" + dir.File("notes.txt") + "\" type not support\r\n"},
   };
   for (const auto& c : cases) {
@@ -128,9 +145,9 @@ TEST(Cli, FailedStandardOutputIsAWriteError) {
   const auto full = RunProgram("/bin/sh", {"-c", cmd + " >/dev/full; echo $?"}, {"LC_ALL=C"});
   EXPECT_EQ(full.out, "249\n");
   // A closed pipe: the reader is gone before the text is written.
-  const auto pipe = RunProgram(
-      "/bin/bash", {"-c", "(sleep 1; exec " + cmd + ") | true; echo ${PIPESTATUS[0]}"},
-      {"LC_ALL=C"});
+  const auto pipe =
+      RunProgram("/bin/bash", {"-c", "(sleep 1; exec " + cmd + ") | true; echo ${PIPESTATUS[0]}"},
+                 {"LC_ALL=C"});
   EXPECT_EQ(pipe.out, "249\n");
 }
 
@@ -234,11 +251,11 @@ TEST(Cli, NoTypeIsPending) {
     std::string file;
   };
   const Case cases[] = {
-      {"doc", Sample("sample.doc")},     {"docx", Sample("sample.docx")},
-      {"ppt", Sample("sample.ppt")},     {"pptx", Sample("sample.pptx")},
-      {"xls", Sample("sample.xls")},     {"xlsx", Sample("sample.xlsx")},
-      {"pdf", Sample("sample.pdf")},     {"htm", Sample("sample.html")},
-      {"rtf", Sample("sample.rtf")},     {"hlp", CorpusDir("hlp") + "/DemoHelp1.hlp"},
+      {"doc", Sample("sample.doc")}, {"docx", Sample("sample.docx")},
+      {"ppt", Sample("sample.ppt")}, {"pptx", Sample("sample.pptx")},
+      {"xls", Sample("sample.xls")}, {"xlsx", Sample("sample.xlsx")},
+      {"pdf", Sample("sample.pdf")}, {"htm", Sample("sample.html")},
+      {"rtf", Sample("sample.rtf")}, {"hlp", CorpusDir("hlp") + "/DemoHelp1.hlp"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);

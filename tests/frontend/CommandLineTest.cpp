@@ -16,20 +16,20 @@ TEST(ParseFlag, AcceptsAndRejectsByTheRules) {
     std::int32_t special;
   };
   const Case cases[] = {
-      {"-o", true, true, "", 0, 0},         {"-O", true, true, "", 0, 0},
-      {"-c", false, false, "", 0, 0},       {"-s", false, false, "", 0, 0},
-      {"-t", false, false, "", 0, 0},       {"-x", false, false, "", 0, 0},
-      {"-ox", false, false, "", 0, 0},      {"ab", false, false, "", 0, 0},
-      {"-tpdf", true, false, "PDF", 0, 0},  {"-TPDF", true, false, "PDF", 0, 0},
-      {"-tDocx", true, false, "DOCX", 0, 0}, {"-thtml", false, false, "", 0, 0},
-      {"-tc h", true, false, "C H", 0, 0},  {"-tOC ", true, false, "OC ", 0, 0},
-      {"-tXLSX", true, false, "XLSX", 0, 0}, {"-tsxp", false, false, "", 0, 0},
-      {"-tdo", false, false, "", 0, 0},     {"-c65001", true, false, "", 65001, 0},
+      {"-o", true, true, "", 0, 0},           {"-O", true, true, "", 0, 0},
+      {"-c", false, false, "", 0, 0},         {"-s", false, false, "", 0, 0},
+      {"-t", false, false, "", 0, 0},         {"-x", false, false, "", 0, 0},
+      {"-ox", false, false, "", 0, 0},        {"ab", false, false, "", 0, 0},
+      {"-tpdf", true, false, "PDF", 0, 0},    {"-TPDF", true, false, "PDF", 0, 0},
+      {"-tDocx", true, false, "DOCX", 0, 0},  {"-thtml", false, false, "", 0, 0},
+      {"-tc h", true, false, "C H", 0, 0},    {"-tOC ", true, false, "OC ", 0, 0},
+      {"-tXLSX", true, false, "XLSX", 0, 0},  {"-tsxp", false, false, "", 0, 0},
+      {"-tdo", false, false, "", 0, 0},       {"-c65001", true, false, "", 65001, 0},
       {"-c$FDE9", true, false, "", 65001, 0}, {"-C0x4E4", true, false, "", 1252, 0},
-      {"-c 932", true, false, "", 932, 0},  {"-cabc", false, false, "", 0, 0},
-      {"-c1252x", false, false, "", 0, 0},  {"-c0", true, false, "", 0, 0},
-      {"-s12", true, false, "", 0, 1},      {"-S2", true, false, "", 0, 2},
-      {"-sx", false, false, "", 0, 0},      {"-s$", false, false, "", 0, 0},
+      {"-c 932", true, false, "", 932, 0},    {"-cabc", false, false, "", 0, 0},
+      {"-c1252x", false, false, "", 0, 0},    {"-c0", true, false, "", 0, 0},
+      {"-s12", true, false, "", 0, 1},        {"-S2", true, false, "", 0, 2},
+      {"-sx", false, false, "", 0, 0},        {"-s$", false, false, "", 0, 0},
       {"/tmp/file", false, false, "", 0, 0},
   };
   for (const auto& c : cases) {
@@ -66,10 +66,9 @@ TEST(TypeTextOf, TakesTheExtensionAfterTheLastSeparator) {
     const char* want;
   };
   const Case cases[] = {
-      {"report.doc", "DOC"},        {"a.b.Docx", "DOCX"},      {"report", ""},
-      {"report.", "."},             {"dir.x/report", ""},      {"dir.x\\report", ""},
-      {"c:report", ""},             {"c:report.pdf", "PDF"},   {"page.html", "HTML"},
-      {".hidden", "HIDDEN"},        {"dir/.", "."},
+      {"report.doc", "DOC"}, {"a.b.Docx", "DOCX"},  {"report", ""},   {"report.", "."},
+      {"dir.x/report", ""},  {"dir.x\\report", ""}, {"c:report", ""}, {"c:report.pdf", "PDF"},
+      {"page.html", "HTML"}, {".hidden", "HIDDEN"}, {"dir/.", "."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.source);

@@ -1,25 +1,24 @@
 // Runs scvcmd under a time limit and measures what the run cost.
 #include "hardening/BoundedRun.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <mutex>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <thread>
-
-#include "support/ProcessRunner.h"
-#include "support/TestPaths.h"
+#include <unistd.h>
 
 extern char** environ;
 
@@ -106,8 +105,8 @@ TBoundedResult RunScvcmdBounded(const std::vector<std::string>& args, double wal
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   pid_t pid = 0;
   const auto start = TClock::now();
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(),
-                                  envp.data());
+  const int spawned =
+      posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(outPipe[1]);
   close(errPipe[1]);
@@ -130,8 +129,10 @@ TBoundedResult RunScvcmdBounded(const std::vector<std::string>& args, double wal
       result.timedOut = true;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-    const int waitMs = result.timedOut ? 1000 : static_cast<int>(std::max<long long>(
-                                                    1, std::min<long long>(left.count(), 1000)));
+    const int waitMs =
+        result.timedOut
+            ? 1000
+            : static_cast<int>(std::max<long long>(1, std::min<long long>(left.count(), 1000)));
     const int ready = poll(fds, 2, waitMs);
     if (ready < 0) {
       if (errno == EINTR) {

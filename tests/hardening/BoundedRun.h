@@ -9,14 +9,14 @@
 namespace scv::test {
 
 struct TBoundedResult {
-  int exitCode = -1;      // 0-255 when the program exited, -1 otherwise
-  int signal = 0;         // the signal that ended it, 0 when it exited
-  bool timedOut = false;  // killed at the time limit
-  std::string out;        // standard output
-  std::string err;        // standard error
-  double cpuSeconds = 0;  // user + system time of the child
+  int exitCode = -1;     // 0-255 when the program exited, -1 otherwise
+  int signal = 0;        // the signal that ended it, 0 when it exited
+  bool timedOut = false; // killed at the time limit
+  std::string out;       // standard output
+  std::string err;       // standard error
+  double cpuSeconds = 0; // user + system time of the child
   double wallSeconds = 0;
-  long peakRssKb = 0;     // the child's peak resident set
+  long peakRssKb = 0; // the child's peak resident set
 };
 
 // Runs the built scvcmd with args and LC_ALL=C; env entries "NAME=value" replace inherited

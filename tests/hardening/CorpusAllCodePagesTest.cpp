@@ -5,22 +5,22 @@
 //
 // Recording: with SCV_RECORD_EXPECTATIONS=<dir> each type writes <dir>/<type>.tsv with the
 // codes seen, which can then be reviewed and merged into expectations.tsv.
+#include "hardening/BoundedRun.h"
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <iostream>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "hardening/BoundedRun.h"
-#include "support/ProcessRunner.h"
-#include "support/TestPaths.h"
 
 namespace scv::test {
 namespace {
@@ -40,12 +40,13 @@ struct TFolder {
 
 // The zip folder holds plain archives: run as word-processing packages they exercise the
 // archive reader on real files and must fail cleanly where no document part exists.
-const TFolder kFolders[] = {{"doc", "doc"},   {"docx", "docx"}, {"hlp", "hlp"},
-                            {"htm", "htm"},   {"pdf", "pdf"},   {"ppt", "ppt"},
-                            {"pptx", "pptx"}, {"rtf", "rtf"},   {"xls", "xls"},
-                            {"xlsx", "xlsx"}, {"zip", "docx"}};
+const TFolder kFolders[] = {{"doc", "doc"}, {"docx", "docx"}, {"hlp", "hlp"},   {"htm", "htm"},
+                            {"pdf", "pdf"}, {"ppt", "ppt"},   {"pptx", "pptx"}, {"rtf", "rtf"},
+                            {"xls", "xls"}, {"xlsx", "xlsx"}, {"zip", "docx"}};
 
-void PrintTo(const TFolder& folder, std::ostream* os) { *os << folder.folder; }
+void PrintTo(const TFolder& folder, std::ostream* os) {
+  *os << folder.folder;
+}
 
 using TCodes = std::array<int, kCodePageCount>;
 
@@ -98,11 +99,11 @@ TEST_P(CorpusAllCodePages, ExitCodesAsRecordedWithoutErrorOutput) {
   std::vector<TBoundedJob> jobs;
   for (std::size_t f = 0; f < files.size(); ++f) {
     for (std::size_t c = 0; c < kCodePageCount; ++c) {
-      jobs.push_back({{"-o", "-c" + std::to_string(kCodePages[c]),
-                       std::string("-t") + folder.forcedType,
-                       CorpusDir(folder.folder) + "/" + files[f],
-                       out.File(std::to_string(f) + "-" + std::to_string(c) + ".txt")},
-                      {}});
+      jobs.push_back(
+          {{"-o", "-c" + std::to_string(kCodePages[c]), std::string("-t") + folder.forcedType,
+            CorpusDir(folder.folder) + "/" + files[f],
+            out.File(std::to_string(f) + "-" + std::to_string(c) + ".txt")},
+           {}});
     }
   }
   const std::vector<TBoundedResult> results = RunScvcmdJobs(jobs, kWallLimitSeconds, kParallelRuns);
@@ -159,9 +160,9 @@ TEST_P(CorpusAllCodePages, ExitCodesAsRecordedWithoutErrorOutput) {
       record << '\n';
     }
   }
-  std::cout << "[ measures ] " << folder.folder << ": " << results.size()
-            << " runs, slowest " << slowest << " s (" << slowestName << "), largest peak RSS "
-            << largestRss / 1024 << " MB\n";
+  std::cout << "[ measures ] " << folder.folder << ": " << results.size() << " runs, slowest "
+            << slowest << " s (" << slowestName << "), largest peak RSS " << largestRss / 1024
+            << " MB\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, CorpusAllCodePages, ::testing::ValuesIn(kFolders),

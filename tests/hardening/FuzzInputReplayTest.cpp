@@ -3,22 +3,22 @@
 // defines for a conversion (0, or the open, format and encryption failures), write nothing to
 // standard error and finish within the time bound. Inputs of parsers that sit below a
 // document type are wrapped into a document of that type first.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
-#include <iostream>
-#include <filesystem>
-#include <set>
-#include <string>
-#include <vector>
-
 #include "hardening/BoundedRun.h"
 #include "support/BiffBuilder.h"
 #include "support/CfbBuilder.h"
 #include "support/ProcessRunner.h"
 #include "support/TestPaths.h"
 #include "support/ZipBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
 
 namespace scv::test {
 namespace {
@@ -31,7 +31,11 @@ constexpr unsigned kParallelRuns = 2;
 // correct (-5) and encrypted (-11), as the low byte of the result.
 const std::set<int> kConversionExits = {0, 252, 251, 245};
 
-enum class TWrap { kNone, kDeflateInDocx, kFormatInWorkbook };
+enum class TWrap {
+  kNone,
+  kDeflateInDocx,
+  kFormatInWorkbook
+};
 
 struct TParser {
   const char* name;

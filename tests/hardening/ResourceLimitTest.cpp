@@ -2,6 +2,10 @@
 // it must end with a conversion result, quietly, within a time bound, with a peak resident set
 // bounded by a small multiple of input plus output, and - for the shapes built at two sizes -
 // with CPU time that grows in proportion to the size rather than faster.
+#include "hardening/BoundedRun.h"
+#include "support/ProcessRunner.h"
+#include "support/ShapeBuilders.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,10 +14,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include "hardening/BoundedRun.h"
-#include "support/ShapeBuilders.h"
-#include "support/ProcessRunner.h"
 
 namespace scv::test {
 namespace {
@@ -125,16 +125,28 @@ TEST(ResourceLimits, WordBinaryAndCompoundFile) {
   RunShapes("doc-");
   RunShapes("cfb-");
 }
-TEST(ResourceLimits, Workbooks) { RunShapes("xls-"); }
-TEST(ResourceLimits, Presentations) { RunShapes("ppt-"); }
-TEST(ResourceLimits, WordPackages) { RunShapes("docx-"); }
+TEST(ResourceLimits, Workbooks) {
+  RunShapes("xls-");
+}
+TEST(ResourceLimits, Presentations) {
+  RunShapes("ppt-");
+}
+TEST(ResourceLimits, WordPackages) {
+  RunShapes("docx-");
+}
 TEST(ResourceLimits, WorkbookAndSlidePackages) {
   RunShapes("xlsx-");
   RunShapes("pptx-");
 }
-TEST(ResourceLimits, RichText) { RunShapes("rtf-"); }
-TEST(ResourceLimits, Html) { RunShapes("htm-"); }
-TEST(ResourceLimits, Pdf) { RunShapes("pdf-"); }
+TEST(ResourceLimits, RichText) {
+  RunShapes("rtf-");
+}
+TEST(ResourceLimits, Html) {
+  RunShapes("htm-");
+}
+TEST(ResourceLimits, Pdf) {
+  RunShapes("pdf-");
+}
 
 } // namespace
 } // namespace scv::test

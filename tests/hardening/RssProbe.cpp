@@ -3,14 +3,13 @@
 // test process inherits that process's high-water mark in its own peak resident set; started
 // from this small program instead, the figure is the program's own.
 // Usage: hardening_rss_probe <report file> <program> [args...]
+#include <cerrno>
+#include <cstdio>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -31,9 +30,10 @@ int main(int argc, char** argv) {
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   if (FILE* report = std::fopen(argv[1], "w")) {
-    std::fprintf(report, "%ld %ld.%06ld %ld.%06ld\n", usage.ru_maxrss,
-                 static_cast<long>(usage.ru_utime.tv_sec), static_cast<long>(usage.ru_utime.tv_usec),
-                 static_cast<long>(usage.ru_stime.tv_sec), static_cast<long>(usage.ru_stime.tv_usec));
+    std::fprintf(
+        report, "%ld %ld.%06ld %ld.%06ld\n", usage.ru_maxrss,
+        static_cast<long>(usage.ru_utime.tv_sec), static_cast<long>(usage.ru_utime.tv_usec),
+        static_cast<long>(usage.ru_stime.tv_sec), static_cast<long>(usage.ru_stime.tv_usec));
     std::fclose(report);
   }
   if (WIFSIGNALED(status)) {

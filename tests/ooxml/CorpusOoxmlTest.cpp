@@ -1,14 +1,14 @@
 // Real docx, xlsx and pptx files from the shared corpus: every file converts or fails with its
 // expected code, and selected files hold the phrases and headers they must.
+#include "ooxml/OfficeXCvt.h"
+#include "platform/FileIo.h"
+#include "support/TestPaths.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
 #include <string>
-
-#include "ooxml/OfficeXCvt.h"
-#include "platform/FileIo.h"
-#include "support/TestPaths.h"
 
 namespace scv::ooxml {
 namespace {
@@ -39,11 +39,11 @@ TOut Convert(const std::string& type, const std::string& path, std::int32_t code
 // Files that fail: encrypted packages (compound files, no ZIP entries), an empty archive, a
 // truncated archive without its directory, presentations without slides.
 const std::map<std::string, std::int32_t> kFailing = {
-    {"60320-protected.xlsx", -5},        {"bug53475-password-is-pass.docx", -5},
-    {"extenxls_pwd123.xlsx", -5},        {"invalid.xlsx", -5},
-    {"minimal.pptx", -5},                {"mst-placeholders.pptx", -5},
-    {"no-slides.pptx", -5},              {"protect.xlsx", -5},
-    {"protected_agile.docx", -5},        {"truncated62886.docx", -5},
+    {"60320-protected.xlsx", -5}, {"bug53475-password-is-pass.docx", -5},
+    {"extenxls_pwd123.xlsx", -5}, {"invalid.xlsx", -5},
+    {"minimal.pptx", -5},         {"mst-placeholders.pptx", -5},
+    {"no-slides.pptx", -5},       {"protect.xlsx", -5},
+    {"protected_agile.docx", -5}, {"truncated62886.docx", -5},
 };
 
 TEST(CorpusOoxml, EveryFileConvertsOrFailsAsExpected) {

@@ -2,6 +2,15 @@
 // driver on archives built in the test.
 #include "ooxml/OfficeXCvt.h"
 
+#include "bytes/FormatError.h"
+#include "bytes/MemoryStream.h"
+#include "platform/FileIo.h"
+#include "support/BitWriter.h"
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
+#include "support/ZipBuilder.h"
+#include "xml/XMLParser.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,15 +19,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include "bytes/FormatError.h"
-#include "bytes/MemoryStream.h"
-#include "xml/XMLParser.h"
-#include "platform/FileIo.h"
-#include "support/BitWriter.h"
-#include "support/ProcessRunner.h"
-#include "support/TestPaths.h"
-#include "support/ZipBuilder.h"
 
 namespace scv::ooxml {
 namespace {
@@ -113,11 +113,13 @@ TEST(OfficeXCvt, SheetGrid) {
        "</c><c r=\"B1\" t=\"s\"><v>x</v></c><c r=\"C1\" t=\"s\"><v>-1</v></c><c r=\"D1\" T=\"S\">"
        "<v>$4</v></c></row></sheetData></worksheet>",
        "\t\t\te\r\n"},
-      {"inline string has no v", "<worksheet><dimension ref=\"B1\"/><sheetData><row r=\"1\">"
+      {"inline string has no v",
+       "<worksheet><dimension ref=\"B1\"/><sheetData><row r=\"1\">"
        "<c r=\"A1\" t=\"inlineStr\"><is><t>x</t></is></c><c r=\"B1\"><v>2</v></c></row>"
        "</sheetData></worksheet>",
        "\t2\r\n"},
-      {"dimension written by other tools", "<worksheet><dimension ref=\"B2\" /><sheetData>"
+      {"dimension written by other tools",
+       "<worksheet><dimension ref=\"B2\" /><sheetData>"
        "<row r=\"2\"><c r=\"B2\"><v>9</v></c></row></sheetData></worksheet>",
        "\r\n\t9\r\n"},
       {"row out of order ends the sheet",
@@ -134,7 +136,8 @@ TEST(OfficeXCvt, SheetGrid) {
        "<c r=\"C1\" t=\"s\"><v>2</v></c></row><row r=\"2\"><c r=\"B2\"><v>z</v></c></row>"
        "</sheetData></worksheet>",
        "1\r\n\tz\r\n"},
-      {"value with its own line end at the end", "<worksheet><dimension ref=\"A1\"/><sheetData>"
+      {"value with its own line end at the end",
+       "<worksheet><dimension ref=\"A1\"/><sheetData>"
        "<row r=\"1\"><c r=\"A1\"><v>a&lt;br/&gt;</v></c></row></sheetData></worksheet>",
        "a<br/>\r\n"},
   };
@@ -163,7 +166,8 @@ std::string LiteralSheet(const xml::TXMLItem& root, const TSharedStrings& shared
   const xml::TXMLItem* data = si < 0 ? nullptr : root.SubItems(static_cast<std::size_t>(si));
   std::size_t j = 0;
   for (std::int32_t r = 1; r <= lastRow; ++r) {
-    while (data != nullptr && j < data->Count() && data->SubItems(j)->Params().IndexOfName("r") < 0) {
+    while (data != nullptr && j < data->Count() &&
+           data->SubItems(j)->Params().IndexOfName("r") < 0) {
       ++j;
     }
     const xml::TXMLItem* row = data != nullptr && j < data->Count() ? data->SubItems(j) : nullptr;
@@ -275,12 +279,23 @@ TEST(OfficeXCvt, NumbersAndReferences) {
     bool ok;
     std::int32_t value;
   } ints[] = {
-      {"12", true, 12},        {"  7", true, 7},          {"-3", true, -3},
-      {"+4", true, 4},         {"$1F", true, 31},         {"0x10", true, 16},
-      {"X10", true, 16},       {"-$10", true, -16},       {"$FFFFFFFF", true, -1},
-      {"2147483647", true, 2147483647},                   {"-2147483648", true, INT32_MIN},
-      {"2147483648", false, 0}, {"7 ", false, 0},         {"", false, 0},
-      {"$", false, 0},         {"1.5", false, 0},         {"\t1", false, 0},
+      {"12", true, 12},
+      {"  7", true, 7},
+      {"-3", true, -3},
+      {"+4", true, 4},
+      {"$1F", true, 31},
+      {"0x10", true, 16},
+      {"X10", true, 16},
+      {"-$10", true, -16},
+      {"$FFFFFFFF", true, -1},
+      {"2147483647", true, 2147483647},
+      {"-2147483648", true, INT32_MIN},
+      {"2147483648", false, 0},
+      {"7 ", false, 0},
+      {"", false, 0},
+      {"$", false, 0},
+      {"1.5", false, 0},
+      {"\t1", false, 0},
   };
   for (const IntCase& c : ints) {
     SCOPED_TRACE(c.text);
@@ -295,9 +310,17 @@ TEST(OfficeXCvt, NumbersAndReferences) {
     std::int32_t row;
     std::int32_t col;
   } refs[] = {
-      {"A1", 1, 1},          {"Z9", 9, 26},       {"AA1", 1, 27},     {"AZ1", 1, 52},
-      {"BA1", 1, 53},        {"XFD1048576", 1048576, 16384},          {"12", 0, 0},
-      {"AB", 0, 0},          {"", 0, 0},          {"B2\" ", 2, 2},    {"C 4x", 4, 3 * 26 - 32},
+      {"A1", 1, 1},
+      {"Z9", 9, 26},
+      {"AA1", 1, 27},
+      {"AZ1", 1, 52},
+      {"BA1", 1, 53},
+      {"XFD1048576", 1048576, 16384},
+      {"12", 0, 0},
+      {"AB", 0, 0},
+      {"", 0, 0},
+      {"B2\" ", 2, 2},
+      {"C 4x", 4, 3 * 26 - 32},
   };
   for (const RefCase& c : refs) {
     SCOPED_TRACE(c.ref);
@@ -333,9 +356,16 @@ TEST(OfficeXCvt, Encodings) {
     bool ok;
     std::string want;
   } cases[] = {
-      {"utf-8 passes unchanged", "a\xF0\x9F\x98\x80", 65001, true, "\xEF\xBB\xBF" "a\xF0\x9F\x98\x80"},
-      {"utf-8 keeps broken bytes", "a\xC3", 65001, true, "\xEF\xBB\xBF" "a\xC3"},
-      {"utf-16 with terminator", "a\xC3\xA9", 1200, true, std::string("\xFF\xFE" "a\0\xE9\0\0\0", 8)},
+      {"utf-8 passes unchanged", "a\xF0\x9F\x98\x80", 65001, true,
+       "\xEF\xBB\xBF"
+       "a\xF0\x9F\x98\x80"},
+      {"utf-8 keeps broken bytes", "a\xC3", 65001, true,
+       "\xEF\xBB\xBF"
+       "a\xC3"},
+      {"utf-16 with terminator", "a\xC3\xA9", 1200, true,
+       std::string("\xFF\xFE"
+                   "a\0\xE9\0\0\0",
+                   8)},
       {"surrogate pair", "\xF0\x9F\x98\x80", 1200, true,
        std::string("\xFF\xFE\x3D\xD8\x00\xDE\0\0", 8)},
       {"1252 ends with two zero bytes", "a\xE2\x82\xAC", 1252, true, std::string("a\x80\0\0", 4)},
@@ -414,8 +444,8 @@ TEST(OfficeXCvt, DriverResults) {
   } cases[] = {
       {"document part", Zip({{"word/document.xml", kDoc}}), kPackageDocument, 65001, 0,
        kBom + "Hello\r\n"},
-      {"second document name", Zip({{"Word/WordDocument.xml", kDoc}}), kPackageDocument, 65001,
-       0, kBom + "Hello\r\n"},
+      {"second document name", Zip({{"Word/WordDocument.xml", kDoc}}), kPackageDocument, 65001, 0,
+       kBom + "Hello\r\n"},
       {"no document part", Zip({{"word/other.xml", kDoc}}), kPackageDocument, 65001, -5, ""},
       {"lone line ends normalised", Zip({{"word/document.xml", "<w:t>a\nb\rc</w:t>"}}),
        kPackageDocument, 65001, 0, kBom + "a\r\nb\r\nc"},
@@ -436,7 +466,9 @@ TEST(OfficeXCvt, DriverResults) {
       {"sheet numbered beyond the entry count is never read",
        Zip({{"xl/worksheets/sheet1.xml", SheetXml("A1", "<c r=\"A1\"><v>1</v></c>")},
             {"xl/worksheets/sheet7.xml", SheetXml("A1", "<c r=\"A1\"><v>7</v></c>")},
-            {"a", ""}, {"b", ""}, {"c", ""}}),
+            {"a", ""},
+            {"b", ""},
+            {"c", ""}}),
        kPackageWorkbook, 65001, 0, kBom + "sheet1:\r\n1\r\n"},
       {"only numbers below the entry count are tried",
        Zip({{"xl/worksheets/sheet1.xml", SheetXml("A1", "<c r=\"A1\"><v>1</v></c>")}}),
@@ -444,25 +476,25 @@ TEST(OfficeXCvt, DriverResults) {
       {"sheet 0 is tried", Zip({{"xl/worksheets/sheet0.xml", SheetXml("A1", "")}}),
        kPackageWorkbook, 65001, 0, kBom + "sheet0:\r\n\r\n"},
       {"empty sheet clears Missing but adds nothing",
-       Zip({{"xl/worksheets/sheet1.xml", ""}, {"filler", ""}}),
-       kPackageWorkbook, 65001, 3, kBom},
+       Zip({{"xl/worksheets/sheet1.xml", ""}, {"filler", ""}}), kPackageWorkbook, 65001, 3, kBom},
       {"no sheets", Zip({{"xl/workbook.xml", "<workbook/>"}}), kPackageWorkbook, 65001, -5, ""},
-      {"row number that is none", Zip({{"xl/worksheets/sheet1.xml",
-                                         "<worksheet><dimension ref=\"A1\"/><sheetData>"
+      {"row number that is none",
+       Zip({{"xl/worksheets/sheet1.xml", "<worksheet><dimension ref=\"A1\"/><sheetData>"
                                          "<row r=\"x\"/></sheetData></worksheet>"}}),
        kPackageWorkbook, 65001, -5, ""},
-      {"slides", Zip({{"ppt/slides/slide2.xml", "<p:sld><a:p><a:t>B</a:t></a:p></p:sld>"},
-                      {"filler", ""},
-                      {"ppt/slides/slide1.xml",
-                       "<p:sld><a:p><a:t>A</a:t></a:p><a:p><a:t>A2</a:t></a:p></p:sld>"}}),
+      {"slides",
+       Zip({{"ppt/slides/slide2.xml", "<p:sld><a:p><a:t>B</a:t></a:p></p:sld>"},
+            {"filler", ""},
+            {"ppt/slides/slide1.xml",
+             "<p:sld><a:p><a:t>A</a:t></a:p><a:p><a:t>A2</a:t></a:p></p:sld>"}}),
        kPackagePresentation, 65001, 0, kBom + "slide1:\r\nA\r\nA2\r\nslide2:\r\nB\r\n"},
       {"no slides", Zip({{"ppt/presentation.xml", "<p/>"}}), kPackagePresentation, 65001, -5, ""},
       {"utf-16 output", Zip({{"word/document.xml", kDoc}}), kPackageDocument, 1200, 0,
        std::string("\xFF\xFEH\0e\0l\0l\0o\0\r\0\n\0\0\0", 18)},
       {"1252 output", Zip({{"word/document.xml", kDoc}}), kPackageDocument, 1252, 0,
        std::string("Hello\r\n\0\0", 9)},
-      {"broken UTF-8 for 1252", Zip({{"word/document.xml", "<w:t>a\xC3</w:t>"}}),
-       kPackageDocument, 1252, -15, ""},
+      {"broken UTF-8 for 1252", Zip({{"word/document.xml", "<w:t>a\xC3</w:t>"}}), kPackageDocument,
+       1252, -15, ""},
       {"broken UTF-8 passes for 65001", Zip({{"word/document.xml", "<w:t>a\xC3</w:t>"}}),
        kPackageDocument, 65001, 0, kBom + "a\xC3"},
   };

@@ -1,19 +1,19 @@
 // The streaming walkers against the tree walk: for handmade quirks, generated documents and
 // every part of the real packages, both give the same text (or both fail).
+#include "bytes/FormatError.h"
+#include "bytes/MemoryStream.h"
+#include "ooxml/OfficeXCvt.h"
+#include "platform/FileIo.h"
+#include "support/TestPaths.h"
+#include "xml/XMLParser.h"
+#include "zip/ZipReader.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
-
-#include "bytes/FormatError.h"
-#include "bytes/MemoryStream.h"
-#include "ooxml/OfficeXCvt.h"
-#include "xml/XMLParser.h"
-#include "zip/ZipReader.h"
-#include "platform/FileIo.h"
-#include "support/TestPaths.h"
 
 namespace scv::ooxml {
 namespace {
@@ -53,7 +53,8 @@ void ExpectAllWalksAgree(std::string_view xml,
       return text(tree);
     });
   };
-  const std::string sheet = fromTree([&](const xml::TXMLTree& t) { return SheetPartText(t, shared); });
+  const std::string sheet =
+      fromTree([&](const xml::TXMLTree& t) { return SheetPartText(t, shared); });
   const std::string word = fromTree([](const xml::TXMLTree& t) { return WordPartText(t); });
   const std::string slide = fromTree([](const xml::TXMLTree& t) { return SlidePartText(t); });
   xml::LoadXMLTree(xml, tree);
@@ -284,7 +285,7 @@ private:
     }
   }
   void Row(int r) {
-    std::string attrs = Chance(90) ? "r=\"" + std::to_string(r + 1 + Number(2) - 1) + "\""
+    std::string attrs = Chance(90)   ? "r=\"" + std::to_string(r + 1 + Number(2) - 1) + "\""
                         : Chance(50) ? "r=\"x\""
                                      : "";
     if (Chance(30)) {

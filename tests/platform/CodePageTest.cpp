@@ -1,9 +1,9 @@
 // Code page conversions: the 1252 quirks, multi-byte round trips, surrogates, unmappables.
 #include "platform/CodePage.h"
 
-#include <gtest/gtest.h>
-
 #include "platform/StrToInt.h"
+
+#include <gtest/gtest.h>
 
 namespace scv::platform {
 namespace {
@@ -95,12 +95,24 @@ TEST(StrToInt, AcceptsTheRoutinesForms) {
     std::int32_t want;
   };
   const Case cases[] = {
-      {"65001", true, 65001},  {"$FDE9", true, 65001},     {"0xfde9", true, 65001},
-      {"xFDE9", true, 65001},  {"  -12", true, -12},       {"+7", true, 7},
-      {"-$10", true, -16},     {"$FFFFFFFF", true, -1},    {"2147483647", true, 2147483647},
-      {"-2147483648", true, INT32_MIN}, {"2147483648", false, 0}, {"abc", false, 0},
-      {"", false, 0},          {"12 ", false, 0},          {"$", false, 0},
-      {"0x", false, 0},        {"$100000000", false, 0},   {"1.5", false, 0},
+      {"65001", true, 65001},
+      {"$FDE9", true, 65001},
+      {"0xfde9", true, 65001},
+      {"xFDE9", true, 65001},
+      {"  -12", true, -12},
+      {"+7", true, 7},
+      {"-$10", true, -16},
+      {"$FFFFFFFF", true, -1},
+      {"2147483647", true, 2147483647},
+      {"-2147483648", true, INT32_MIN},
+      {"2147483648", false, 0},
+      {"abc", false, 0},
+      {"", false, 0},
+      {"12 ", false, 0},
+      {"$", false, 0},
+      {"0x", false, 0},
+      {"$100000000", false, 0},
+      {"1.5", false, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

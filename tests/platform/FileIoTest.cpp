@@ -1,10 +1,10 @@
 // Files by wide name and the lossless argument conversion.
 #include "platform/FileIo.h"
 
-#include <gtest/gtest.h>
-
 #include "platform/DynamicLibrary.h"
 #include "support/ProcessRunner.h"
+
+#include <gtest/gtest.h>
 
 namespace scv::platform {
 namespace {

@@ -1,15 +1,14 @@
 // Locale format data: built-in en-US values, C library locales, strftime translation, eras.
 #include "platform/LocaleFormat.h"
 
-#include <gtest/gtest.h>
+#include "support/ProcessRunner.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
-
-#include "support/ProcessRunner.h"
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace scv::platform {
 namespace {
@@ -19,9 +18,9 @@ std::string Dump(const TLocaleFormat& f) {
   std::string s;
   for (const std::string* field :
        {&f.decimalSeparator, &f.thousandSeparator, &f.dateSeparator, &f.timeSeparator,
-        &f.amDesignator, &f.pmDesignator, &f.shortDateFormat, &f.longDateFormat,
-        &f.shortTimeFormat, &f.longTimeFormat, &f.shortMonthNames[2], &f.longMonthNames[11],
-        &f.shortDayNames[0], &f.longDayNames[3]}) {
+        &f.amDesignator, &f.pmDesignator, &f.shortDateFormat, &f.longDateFormat, &f.shortTimeFormat,
+        &f.longTimeFormat, &f.shortMonthNames[2], &f.longMonthNames[11], &f.shortDayNames[0],
+        &f.longDayNames[3]}) {
     s += *field;
     s += '\n';
   }
@@ -74,16 +73,17 @@ std::string ReadInChild(const std::string& locPath, const std::string& name) {
 // Compiles a locale from the system's definitions into dir; false when that is not possible.
 bool MakeLocale(const std::string& dir, const char* source, const char* charmap,
                 const std::string& name) {
-  const std::string cmd = std::string("localedef -i ") + source + " -f " + charmap + " '" +
-                          dir + "/" + name + "' >/dev/null 2>&1";
+  const std::string cmd = std::string("localedef -i ") + source + " -f " + charmap + " '" + dir +
+                          "/" + name + "' >/dev/null 2>&1";
   const int rc = std::system(cmd.c_str());
   return rc != -1 && WIFEXITED(rc) && (WEXITSTATUS(rc) == 0 || WEXITSTATUS(rc) == 1) &&
          access((dir + "/" + name + "/LC_TIME").c_str(), R_OK) == 0;
 }
 
 TEST(LocaleFormat, BuiltInValuesForCAndEnUs) {
-  const char* names[] = {"C", "POSIX", "C.UTF-8", "C.utf8", "en_US", "en_US.UTF-8",
-                         "en_US.ISO-8859-1", "", "xx_YY.UTF-8" /* not installed */};
+  const char* names[] = {"C",          "POSIX",       "C.UTF-8",          "C.utf8",
+                         "en_US",      "en_US.UTF-8", "en_US.ISO-8859-1", "",
+                         "xx_YY.UTF-8" /* not installed */};
   for (const char* name : names) {
     SCOPED_TRACE(name);
     EXPECT_EQ(Dump(ReadLocaleFormat(name, name)), kEnUsDump);
@@ -115,9 +115,9 @@ TEST(LocaleFormat, StrftimeTranslation) {
       {"%l:%M %P", "h:mm AMPM"},
       {"%k.%M", "h.mm"},
       {"%Y年%m月%d日", "yyyy年mm月dd日"},
-      {"%Ey %EC %Od", "yy  dd"},          // era conversions have no token of their own
-      {"%Z %j %%", "  %"},                 // conversions without a token write nothing
-      {"Uhr %H", "\"U\"\"h\"\"r\" hh"},   // letters are quoted so they stay literal
+      {"%Ey %EC %Od", "yy  dd"},        // era conversions have no token of their own
+      {"%Z %j %%", "  %"},              // conversions without a token write nothing
+      {"Uhr %H", "\"U\"\"h\"\"r\" hh"}, // letters are quoted so they stay literal
       {"'%H\"", "\"'\"hh'\"'"},
       {"%", ""},
   };

@@ -1,16 +1,15 @@
 // Real workbooks with number and date formats, through the program, in the C locale and in a
 // German one built for the test.
-#include <gtest/gtest.h>
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
-
-#include "support/ProcessRunner.h"
-#include "support/TestPaths.h"
 
 namespace {
 
@@ -21,8 +20,7 @@ std::string ConvertToStdout(const std::string& name, const std::vector<std::stri
     fullEnv = env;
   }
   const auto run = scv::test::RunProgram(
-      scv::test::ScvcmdPath(), {"-c65001", scv::test::CorpusDir("xls") + "/" + name, "*"},
-      fullEnv);
+      scv::test::ScvcmdPath(), {"-c65001", scv::test::CorpusDir("xls") + "/" + name, "*"}, fullEnv);
   EXPECT_EQ(run.exitCode, 0) << name;
   return run.out;
 }
@@ -50,7 +48,8 @@ TEST(CorpusXlsFormats, NumbersAndDatesAsFormatted) {
           {"DateFormats.xls", "UK date\t10/08/07"},
           // Formats written in capitals.
           {"Formate.xls", "Huber\t03/07/1907\t"},
-          {"Formate.xls", "\xC3\x96" "cker\tTuesday, May 03, 1988\t"},
+          {"Formate.xls", "\xC3\x96"
+                          "cker\tTuesday, May 03, 1988\t"},
           {"Formate.xls", "Morgen\t06:34\t"},
           {"Formate.xls", "Abends\t5:47:13 PM\t"},
           {"Formate.xls", "gut\t97.4%"},
@@ -64,8 +63,7 @@ TEST(CorpusXlsFormats, NumbersAndDatesAsFormatted) {
 
 // Compiles a locale from the system's definitions into dir; false when that is not possible.
 bool MakeLocale(const std::string& dir, const std::string& name) {
-  const std::string cmd =
-      "localedef -i de_DE -f UTF-8 '" + dir + "/" + name + "' >/dev/null 2>&1";
+  const std::string cmd = "localedef -i de_DE -f UTF-8 '" + dir + "/" + name + "' >/dev/null 2>&1";
   const int rc = std::system(cmd.c_str());
   return rc != -1 && WIFEXITED(rc) && (WEXITSTATUS(rc) == 0 || WEXITSTATUS(rc) == 1) &&
          access((dir + "/" + name + "/LC_NUMERIC").c_str(), R_OK) == 0;
@@ -79,7 +77,8 @@ TEST(CorpusXlsFormats, LocaleSeparatorsAndNames) {
   ExpectLines(
       {
           {"Formate.xls", "Huber\t03.07.1907\t"},
-          {"Formate.xls", "\xC3\x96" "cker\tDienstag, Mai 03, 1988\t"},
+          {"Formate.xls", "\xC3\x96"
+                          "cker\tDienstag, Mai 03, 1988\t"},
           {"Formate.xls", "gut\t97,4%"},
           {"Formate.xls", "viel\t - 1.000,30 \xE2\x82\xAC -"},
           {"DateFormats.xls", "US date\t10-Aug-07"},

@@ -1,20 +1,22 @@
 // Real workbooks: exit codes, shared string tables decoded whole, and spot checks of the text.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <string>
-#include <vector>
-
 #include "spreadsheet/KvXlsCvt.h"
 #include "spreadsheet/KvXlsGlobal.h"
 #include "storage/TDocFile_U1.h"
 #include "support/ProcessRunner.h"
 #include "support/TestPaths.h"
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
 namespace scv::spreadsheet {
 namespace {
 
-std::string Corpus(const std::string& name) { return test::CorpusDir("xls") + "/" + name; }
+std::string Corpus(const std::string& name) {
+  return test::CorpusDir("xls") + "/" + name;
+}
 
 struct TRun {
   int exitCode = -1;
@@ -42,8 +44,10 @@ TEST(CorpusXls, EveryFileConvertsWithItsResult) {
   // Files that are not compound files (older stand-alone layouts) are format errors (-5, exit
   // 251); workbooks with a FILEPASS record are encrypted (-11, exit 245).
   const std::vector<std::pair<std::string, int>> special = {
-      {"biff4_no_format_no_window2.xls", 251}, {"testEXCEL_3.xls", 251},
-      {"testEXCEL_4.xls", 251},                {"password.xls", 245},
+      {"biff4_no_format_no_window2.xls", 251},
+      {"testEXCEL_3.xls", 251},
+      {"testEXCEL_4.xls", 251},
+      {"password.xls", 245},
       {"xor-encryption-abc.xls", 245},
   };
   for (const auto& entry : std::filesystem::directory_iterator(test::CorpusDir("xls"))) {
@@ -66,11 +70,17 @@ TEST(CorpusXls, EveryFileConvertsWithItsResult) {
 }
 
 TEST(CorpusXls, SharedStringTablesDecodeWhole) {
-  const char* names[] = {"StringContinueRecords.xls", "ContinueRecordProblem.xls",
-                         "corrupted_error.xls", "chinese-provinces.xls", "45538_classic_Header.xls",
-                         "Basic_Expense_Template_2011.xls", "WORKBOOK_in_capitals.xls",
-                         "unicodeNameRecord.xls", "formula_test_sjmachin.xls",
-                         "at.gv.land-oberoesterreich.www_cps_rde_xbcr_SID-4A1B954F-5C07F98E_ooe_stat_download_bp10.xls"};
+  const char* names[] = {"StringContinueRecords.xls",
+                         "ContinueRecordProblem.xls",
+                         "corrupted_error.xls",
+                         "chinese-provinces.xls",
+                         "45538_classic_Header.xls",
+                         "Basic_Expense_Template_2011.xls",
+                         "WORKBOOK_in_capitals.xls",
+                         "unicodeNameRecord.xls",
+                         "formula_test_sjmachin.xls",
+                         "at.gv.land-oberoesterreich.www_cps_rde_xbcr_SID-4A1B954F-5C07F98E_ooe_"
+                         "stat_download_bp10.xls"};
   for (const char* name : names) {
     SCOPED_TRACE(name);
     const std::string path = Corpus(name);
@@ -102,13 +112,17 @@ TEST(CorpusXls, SpotChecks) {
       {"rk.xls", "Sheet1\r\n1\r\n\r\nSheet2\r\n\r\nSheet3\r\n\r\n", true},
       {"TwoSheetsOneHidden.xls", "Sheet1\r\nSheet1A1\r\n\r\nSheet2\r\nSheet2A1\r\n\r\n", true},
       {"ragged.xls",
-       "Sheet1\r\na\tb\tc\r\nd\te\r\nf\r\ng\th\tI\tj\r\nk\t\t\tl\r\n\r\nSheet2\r\n\r\nSheet3\r\n\r\n",
+       "Sheet1\r\na\tb\tc\r\nd\te\r\nf\r\ng\th\tI\tj\r\nk\t\t\tl\r\n\r\nSheet2\r\n\r\nSheet3\r\n\r"
+       "\n",
        true},
       {"SimpleWithComments.xls",
        "Sheet1\r\n1\tone\r\n2\ttwo\r\n3\tthree\r\n\r\nSheet2\r\n\r\nSheet3\r\n\r\n", true},
       {"MissingBits.xls", "Stuff\t\t\t11\t44\t\t\t\t\t\t\t44\r\n", false},
       {"chinese-provinces.xls", "Beijing\t\xE5\x8C\x97\xE4\xBA\xAC\xE5\xB8\x82\r\n", false},
-      {"empty.xls", "\xD0\x9B\xD0\xB8\xD1\x81\xD1\x82" "1\r\n\r\n", false},
+      {"empty.xls",
+       "\xD0\x9B\xD0\xB8\xD1\x81\xD1\x82"
+       "1\r\n\r\n",
+       false},
       {"unicodeNameRecord.xls", "Sheet1\r\n\xE3\x81\x82\tb\r\n", false},
       {"formula_test_sjmachin.xls", "formula number\t0.142857142857143\r\n", false},
       {"formula_test_sjmachin.xls", "formula boolean\t1\r\nformula error\t7\r\n", false},
@@ -116,10 +130,11 @@ TEST(CorpusXls, SpotChecks) {
        "Non-latin1 text\t\xD0\x9C\xD0\x9E\xD0\xA1\xD0\x9A\xD0\x92\xD0\x90 "
        "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0\r\n",
        false},
-      {"BOOK_in_capitals.xls", "301. exposures by cpty and agreement_301_NTTX_EXCEL.rpt\r\n", false},
-      {"ContinueRecordProblem.xls", "Bad Worksheet\r\ndata\t", false},
-      {"corrupted_error.xls", "\xD0\xA2\xD1\x80\xD1\x83\xD0\xB1\xD1\x8B \xD0\x92\xD0\x93\xD0\x9F\r\n",
+      {"BOOK_in_capitals.xls", "301. exposures by cpty and agreement_301_NTTX_EXCEL.rpt\r\n",
        false},
+      {"ContinueRecordProblem.xls", "Bad Worksheet\r\ndata\t", false},
+      {"corrupted_error.xls",
+       "\xD0\xA2\xD1\x80\xD1\x83\xD0\xB1\xD1\x8B \xD0\x92\xD0\x93\xD0\x9F\r\n", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);

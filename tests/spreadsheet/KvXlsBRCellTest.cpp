@@ -1,11 +1,11 @@
 // Cell record values and readers: RK encodings, NUMBER and formula results, short records.
 #include "spreadsheet/KvXlsBRCell.h"
 
+#include "support/BiffBuilder.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "support/BiffBuilder.h"
 
 namespace scv::spreadsheet {
 namespace {
@@ -18,10 +18,10 @@ TEST(KvXlsBRCell, DecodesAllFourRkEncodings) {
     double want;
   };
   const Case cases[] = {
-      {0x00000002, 0},        {0x00000006, 1},          {0xFFFFFFFE, -1},
-      {0x0000000F, 0.03},     {0x3FF00000, 1.0},        {0x3FF00001, 0.01},
+      {0x00000002, 0},         {0x00000006, 1},          {0xFFFFFFFE, -1},
+      {0x0000000F, 0.03},      {0x3FF00000, 1.0},        {0x3FF00001, 0.01},
       {0x7FFFFFFE, 536870911}, {0x80000002, -536870912}, {0x405EDD2C, 123.455810546875},
-      {0xC0000000, -2.0},     {0x00000003, 0}, {0x405EDD2D, 1.23455810546875},
+      {0xC0000000, -2.0},      {0x00000003, 0},          {0x405EDD2D, 1.23455810546875},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rk);
@@ -65,7 +65,7 @@ TEST(KvXlsBRCell, MultipleCellRecordsTakeTheirCountFromTheLength) {
   TBytes odd = two;
   odd.push_back(0x55); // one stray byte: still two pairs
   const std::vector<Case> rk = {
-      {"length 18", two, 2},  {"odd length", odd, 2},      {"header only", TBytes(6, 0), 0},
+      {"length 18", two, 2},      {"odd length", odd, 2}, {"header only", TBytes(6, 0), 0},
       {"short", TBytes(3, 0), 0}, {"empty", {}, 0},
   };
   for (const Case& c : rk) {

@@ -1,14 +1,14 @@
 // Worksheet layout as text and the closing encoding step.
 #include "spreadsheet/KvXlsCvt.h"
 
+#include "spreadsheet/KvXlsGlobal.h"
+#include "support/BiffBuilder.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
-
-#include "spreadsheet/KvXlsGlobal.h"
-#include "support/BiffBuilder.h"
 
 namespace scv::spreadsheet {
 namespace {
@@ -67,7 +67,9 @@ TEST(KvXlsCvt, LaysOutSheetsRowsAndColumns) {
     cases.push_back(std::move(c));
   }
   {
-    Case c{"trailing blanks and a missing string keep their TABs", {}, "S\r\na\t\t\t\r\n\t\tb\r\n\r\n"};
+    Case c{"trailing blanks and a missing string keep their TABs",
+           {},
+           "S\r\na\t\t\t\r\n\t\tb\r\n\r\n"};
     c.plan.strings = test::SstStrings({u"a", u"b"});
     c.plan.sheets = {Sheet(u"S")};
     c.plan.sheets[0].records.Record(0x00FD, test::LabelSstBody(0, 0, 0));
@@ -81,8 +83,8 @@ TEST(KvXlsCvt, LaysOutSheetsRowsAndColumns) {
     c.plan.globalsExtra.Record(0x00E0, test::XfBody(0));
     c.plan.globalsExtra.Record(0x00E0, test::XfBody(9));
     c.plan.sheets = {Sheet(u"S")};
-    c.plan.sheets[0].records.Record(0x0006, test::FormulaBody(0, 0, test::FormulaNumberValue(0.5), 0,
-                                                            {0x1E, 0, 0}, {}, 1));
+    c.plan.sheets[0].records.Record(
+        0x0006, test::FormulaBody(0, 0, test::FormulaNumberValue(0.5), 0, {0x1E, 0, 0}, {}, 1));
     c.plan.sheets[0].records.Record(0x027E, test::RkBody(0, 1, 0x3FE00000, 0));
     c.plan.sheets[0].records.Record(0x027E, test::RkBody(0, 2, 0x3FE00000, 1));
     cases.push_back(std::move(c));
@@ -138,7 +140,10 @@ TEST(KvXlsCvt, EncodesForTheTargetCodePage) {
   const std::vector<Case> cases = {
       {"UTF-8", abc, 65001, 12, "\xEF\xBB\xBFS\r\na\r\nb\r\n"},
       {"UTF-8, empty", "", 65001, 3, "\xEF\xBB\xBF"},
-      {"UTF-16LE", "a\xC3\xA9", 1200, 8, std::string("\xFF\xFE" "a\0\xE9\0\0\0", 8)},
+      {"UTF-16LE", "a\xC3\xA9", 1200, 8,
+       std::string("\xFF\xFE"
+                   "a\0\xE9\0\0\0",
+                   8)},
       {"UTF-16LE, empty", "", 1200, 4, std::string("\xFF\xFE\0\0", 4)},
       {"UTF-16LE, surrogate pair", "\xF0\x9F\x98\x80", 1200, 8,
        std::string("\xFF\xFE\x3D\xD8\x00\xDE\0\0", 8)},
@@ -147,13 +152,19 @@ TEST(KvXlsCvt, EncodesForTheTargetCodePage) {
       {"cut lead byte", "ab\xC3", 1200, kResultBadUtf8, ""},
       {"bad continuation", "a\xE2\x82x", 1252, kResultBadUtf8, ""},
       {"beyond U+10FFFF", "\xF4\x90\x80\x80", 1200, kResultBadUtf8, ""},
-      {"stray continuation byte as lead", "\x80" "a", 1200, kResultBadUtf8, ""},
+      {"stray continuation byte as lead",
+       "\x80"
+       "a",
+       1200, kResultBadUtf8, ""},
       {"line ends: lone CR, lone LF, CR CR LF", "a\rb\nc\r\r\nd", 65001, 15,
-       "\xEF\xBB\xBF" "a\r\nb\r\nc\r\n\r\nd"},
+       "\xEF\xBB\xBF"
+       "a\r\nb\r\nc\r\n\r\nd"},
       {"line ends: LF first, CR last", "\nx\r", 65001, 8, "\xEF\xBB\xBF\r\nx\r\n"},
       {"line ends: LF LF", "\n\n", 1252, 6, std::string("\r\n\r\n\0\0", 6)},
       {"line ends: CR LF kept", "p\r\nq\r\n", 65001, 9, "\xEF\xBB\xBFp\r\nq\r\n"},
-      {"invalid bytes pass unchanged for UTF-8", "ab\xC3", 65001, 6, "\xEF\xBB\xBF" "ab\xC3"},
+      {"invalid bytes pass unchanged for UTF-8", "ab\xC3", 65001, 6,
+       "\xEF\xBB\xBF"
+       "ab\xC3"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

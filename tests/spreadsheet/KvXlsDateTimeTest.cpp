@@ -69,8 +69,8 @@ TEST(KvXlsDateTime, Tokens) {
       {"quoted designator does not count", "h \"AM/PM\"", 45000.75, "18 AM/PM"},
       {"next hour stops the look-ahead", "h'x' h", 45000.75, "18x 18"},
       {"rounding to the next day", "m/d h:nn:ss", 45000.9999999999, "3/16 0:00:00"},
-      {"negative value: days toward zero, time from |value|", "yyyy-mm-dd hh:nn",
-       -1.25, "1899-12-29 06:00"},
+      {"negative value: days toward zero, time from |value|", "yyyy-mm-dd hh:nn", -1.25,
+       "1899-12-29 06:00"},
       {"far past, proleptic", "yyyy-mm-dd", -693593, "0001-01-01"},
       {"far future", "yyyy-mm-dd", 2958465, "9999-12-31"},
   };
@@ -83,7 +83,7 @@ TEST(KvXlsDateTime, Tokens) {
 TEST(KvXlsDateTime, LocaleTexts) {
   platform::TLocaleFormat locale = platform::EnUsLocaleFormat();
   locale.dateSeparator = ".";
-  locale.timeSeparator = "";  // a NUL separator writes nothing
+  locale.timeSeparator = ""; // a NUL separator writes nothing
   locale.amDesignator = "vorm.";
   locale.pmDesignator = "nachm.";
   locale.shortMonthNames[2] = "M\xC3\xA4r";

@@ -1,19 +1,20 @@
 // The extractor entry on compound files: stream choice, open failures, results.
 #include "spreadsheet/KvXlsCvt.h"
+#include "support/BiffBuilder.h"
+#include "support/CfbBuilder.h"
+#include "support/ProcessRunner.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "support/BiffBuilder.h"
-#include "support/CfbBuilder.h"
-#include "support/ProcessRunner.h"
-
 namespace scv::spreadsheet {
 namespace {
 
-std::string AsString(const test::TBytes& b) { return std::string(b.begin(), b.end()); }
+std::string AsString(const test::TBytes& b) {
+  return std::string(b.begin(), b.end());
+}
 
 std::string SimpleWorkbook(const std::u16string& sheetName, const std::u16string& text) {
   test::TWorkbookPlan plan;
@@ -50,15 +51,23 @@ TEST(KvXlsEntry, ChoosesTheWorkbookStream) {
   };
   const std::vector<Case> cases = {
       {"Workbook", {{"Workbook", SimpleWorkbook(u"W", u"w")}}, "\xEF\xBB\xBFW\r\n\tw\r\n\r\n"},
-      {"Book", {{"Book", SimpleWorkbook(u"B", u"b")}}, "\xEF\xBB\xBF" "B\r\n\tb\r\n\r\n"},
+      {"Book",
+       {{"Book", SimpleWorkbook(u"B", u"b")}},
+       "\xEF\xBB\xBF"
+       "B\r\n\tb\r\n\r\n"},
       {"Workbook before Book",
        {{"Book", SimpleWorkbook(u"B", u"b")}, {"Workbook", SimpleWorkbook(u"W", u"w")}},
        "\xEF\xBB\xBFW\r\n\tw\r\n\r\n"},
-      {"name in capitals", {{"WORKBOOK", SimpleWorkbook(u"C", u"c")}},
-       "\xEF\xBB\xBF" "C\r\n\tc\r\n\r\n"},
+      {"name in capitals",
+       {{"WORKBOOK", SimpleWorkbook(u"C", u"c")}},
+       "\xEF\xBB\xBF"
+       "C\r\n\tc\r\n\r\n"},
       {"no workbook stream", {{"WordDocument", std::string(600, 'x')}}, "\xEF\xBB\xBF"},
-      {"large stream", {{"Workbook", big}},
-       "\xEF\xBB\xBF" "Big\r\n\t" + std::string(3000, 'z') + "\r\n\r\n"},
+      {"large stream",
+       {{"Workbook", big}},
+       "\xEF\xBB\xBF"
+       "Big\r\n\t" +
+           std::string(3000, 'z') + "\r\n\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -73,7 +82,8 @@ TEST(KvXlsEntry, ChoosesTheWorkbookStream) {
 TEST(KvXlsEntry, FailureResults) {
   test::TTempDir dir;
   EXPECT_EQ(RunEntry(dir.File("missing.xls")).code, kResultNotFound);
-  EXPECT_EQ(RunEntry(dir.Write("text.xls", "just text, not a compound file")).code, kResultBadFormat);
+  EXPECT_EQ(RunEntry(dir.Write("text.xls", "just text, not a compound file")).code,
+            kResultBadFormat);
   // A signature with a broken header: recognised, but it cannot be opened.
   std::string broken = test::TCfbBuilder::Make({{"Workbook", SimpleWorkbook(u"S", u"x")}});
   test::PutU16(broken, 0x1E, 30); // sector shift out of range
@@ -82,7 +92,8 @@ TEST(KvXlsEntry, FailureResults) {
   // An encrypted workbook.
   test::TBiffBuilder enc;
   enc.Record(0x0809, test::BofBody(5)).Record(0x002F, test::TBytes(54, 0x11));
-  EXPECT_EQ(RunEntry(dir.Write("enc.xls", test::TCfbBuilder::Make({{"Workbook", AsString(enc.Stream())}})))
+  EXPECT_EQ(RunEntry(dir.Write("enc.xls",
+                               test::TCfbBuilder::Make({{"Workbook", AsString(enc.Stream())}})))
                 .code,
             kResultEncrypted);
 

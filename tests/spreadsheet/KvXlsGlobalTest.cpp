@@ -1,14 +1,14 @@
 // Workbook globals and worksheet substreams: dispatch, sheet jumps, rows, bad offsets.
 #include "spreadsheet/KvXlsGlobal.h"
 
+#include "spreadsheet/KvXlsCvt.h"
+#include "support/BiffBuilder.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
 #include <vector>
-
-#include "support/BiffBuilder.h"
-#include "spreadsheet/KvXlsCvt.h"
 
 namespace scv::spreadsheet {
 namespace {
@@ -26,7 +26,9 @@ TBiffSheet Sheet(const std::u16string& name, std::uint8_t dt = 0) {
   return s;
 }
 
-std::string Name(const TWorkSheetData8& sheet) { return SheetNameUtf8(sheet.boundSheet); }
+std::string Name(const TWorkSheetData8& sheet) {
+  return SheetNameUtf8(sheet.boundSheet);
+}
 
 // Rows of a sheet as "row:col,col;row:col" for compact comparisons.
 std::string RowShape(const TWorkSheetData8& sheet) {
@@ -57,7 +59,8 @@ TEST(KvXlsGlobal, ReadsWorksheetsAndSkipsOtherSheetTypes) {
   ReadWorkbookGlobals(test::BuildWorkbookStream(plan), data);
   ASSERT_EQ(data.sheets.size(), 2U);
   EXPECT_EQ(Name(data.sheets[0]), "First");
-  EXPECT_EQ(Name(data.sheets[1]), "\xCE\x94" "elta");
+  EXPECT_EQ(Name(data.sheets[1]), "\xCE\x94"
+                                  "elta");
   EXPECT_EQ(RowShape(data.sheets[0]), "0:0");
   EXPECT_EQ(RowShape(data.sheets[1]), "4:1");
   EXPECT_EQ(data.sheets[1].rows.Cells(0)[0].value, 1);
@@ -76,8 +79,8 @@ TEST(KvXlsGlobal, BuildsRowsFromEveryCellRecord) {
   // FORMULA followed by its STRING record, and one with data after its rgce.
   r.Record(0x0006, test::FormulaBody(5, 0, test::FormulaSpecialValue(0, 0), 0x0009));
   r.Record(0x0207, TBodyWriter().U16(3).U8(0).Latin1("abc"));
-  r.Record(0x0006, test::FormulaBody(5, 1, test::FormulaSpecialValue(2, 7), 0, {0x20},
-                                     TBytes(11, 0x03)));
+  r.Record(0x0006,
+           test::FormulaBody(5, 1, test::FormulaSpecialValue(2, 7), 0, {0x20}, TBytes(11, 0x03)));
   r.Record(0x0204, TBytes(12, 0)); // LABEL: no cell
   r.Record(0x0208, TBytes(16, 0)); // ROW: no cell
   r.Record(0x0203, test::NumberBody(6, 0, 2.5));
@@ -162,7 +165,7 @@ TEST(KvXlsGlobal, BadSheetOffsetsEndWithoutLooping) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TBiffBuilder b;
-    b.Record(0x0809, test::BofBody(5));                          // 0..19
+    b.Record(0x0809, test::BofBody(5));                           // 0..19
     b.Record(0x0085, test::BoundSheet8Body(c.lbPlyPos, 0, u"X")); // 20..
     b.Record(0x000A, {});
     TWorkBookData data;
@@ -237,7 +240,8 @@ TEST(KvXlsGlobal, OlderLayoutNamesAndFormats) {
   b.Record(0x041E, TBodyWriter().U16(164).U8(4).Latin1("0.00"));
   b.Record(0x00E0, test::XfBody(164));
   const std::size_t patch = b.Position() + 4;
-  b.Record(0x0085, TBodyWriter().U32(0).U8(0).U8(0).U8(5).Latin1("Sh\xE9" "et"));
+  b.Record(0x0085, TBodyWriter().U32(0).U8(0).U8(0).U8(5).Latin1("Sh\xE9"
+                                                                 "et"));
   b.Record(0x000A, {});
   b.Patch32(patch, static_cast<std::uint32_t>(b.Position()));
   b.Record(0x0809, test::BofBody(0x10, 0x0500));
@@ -246,7 +250,8 @@ TEST(KvXlsGlobal, OlderLayoutNamesAndFormats) {
   TWorkBookData data;
   ReadWorkbookGlobals(b.Stream(), data);
   ASSERT_EQ(data.sheets.size(), 1U);
-  EXPECT_EQ(Name(data.sheets[0]), "Sh\xC3\xA9" "et");
+  EXPECT_EQ(Name(data.sheets[0]), "Sh\xC3\xA9"
+                                  "et");
   EXPECT_EQ(data.styleData.RenderNumber(2, 0), "2.00");
 }
 
@@ -284,7 +289,8 @@ TEST(KvXlsGlobal, SheetNamesKeepEveryCharacter) {
   };
   const std::vector<Case> cases = {
       {"1-byte Latin-1", test::BoundSheet8Body(0, 0, u"Caf\u00E9"), "Caf\xC3\xA9"},
-      {"2-byte CJK", test::BoundSheet8Body(0, 0, u"\u8868\u4E00", true), "\xE8\xA1\xA8\xE4\xB8\x80"},
+      {"2-byte CJK", test::BoundSheet8Body(0, 0, u"\u8868\u4E00", true),
+       "\xE8\xA1\xA8\xE4\xB8\x80"},
       {"surrogate pair", test::BoundSheet8Body(0, 0, u"\U0001F600", true), "\xF0\x9F\x98\x80"},
       {"empty name", test::BoundSheet8Body(0, 0, u""), ""},
       {"name cut by the record end", TBodyWriter().U32(0).U8(0).U8(0).U8(5).U8(0).Latin1("ab"),

@@ -1,14 +1,14 @@
 // Inputs that once made the workbook reader fail, run as the fuzz target runs them: one byte
 // choosing the code page, then the workbook stream.
+#include "spreadsheet/KvXlsCvt.h"
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <span>
 #include <string>
-
-#include "spreadsheet/KvXlsCvt.h"
-#include "support/ProcessRunner.h"
-#include "support/TestPaths.h"
 
 namespace scv::spreadsheet {
 namespace {

@@ -39,7 +39,7 @@ TEST(KvXlsRowData, GroupsCellsAsTheRowSearchDoes) {
   std::mt19937 rng(12345);
   struct Pattern {
     const char* name;
-    int rowSpread;  // rows drawn from 0..rowSpread
+    int rowSpread;   // rows drawn from 0..rowSpread
     int disorderPct; // share of cells that jump to a random row
   };
   const Pattern patterns[] = {

@@ -1,12 +1,12 @@
 // Shared string table decoding: CONTINUE splits, width changes, skipped blocks, truncation.
 #include "spreadsheet/KvXlsSST.h"
 
+#include "support/BiffBuilder.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "support/BiffBuilder.h"
 
 namespace scv::spreadsheet {
 namespace {
@@ -70,16 +70,28 @@ TEST(KvXlsSST, DecodesStringsAcrossContinueRecords) {
       {"one segment", {{u"abc"}, {u""}, {u"x"}}, 8224, false, {"abc", "", "x"}},
       {"1-byte split, same width", {{longText}}, 20, false, {std::string(50, 'a')}},
       {"1-byte split, continues 2-byte", {{longText}}, 20, true, {std::string(50, 'a')}},
-      {"2-byte split, continues 1-byte", {{u"\u00E9bcdefghijklmnop", true}}, 13, true,
-       {"\xC3\xA9" "bcdefghijklmnop"}},
-      {"2-byte characters split", {{greek, true}}, 10, false,
+      {"2-byte split, continues 1-byte",
+       {{u"\u00E9bcdefghijklmnop", true}},
+       13,
+       true,
+       {"\xC3\xA9"
+        "bcdefghijklmnop"}},
+      {"2-byte characters split",
+       {{greek, true}},
+       10,
+       false,
        {"\xCE\xB1\xCE\xB2\xCE\xB3\xCE\xB4\xCE\xB5\xCE\xB6"}},
       {"string starts a segment", {{u"abcde"}, {u"fgh"}}, 16, false, {"abcde", "fgh"}},
       {"runs and phonetic block across boundaries",
-       {{u"ab", false, 5, 30}, {u"next"}, {u"last", true, 2, 3}}, 12, false,
+       {{u"ab", false, 5, 30}, {u"next"}, {u"last", true, 2, 3}},
+       12,
+       false,
        {"ab", "next", "last"}},
-      {"zero characters become spaces", {{std::u16string(u"a\0b", 3)}, {std::u16string(u"\0", 1), true}},
-       8224, false, {"a b", " "}},
+      {"zero characters become spaces",
+       {{std::u16string(u"a\0b", 3)}, {std::u16string(u"\0", 1), true}},
+       8224,
+       false,
+       {"a b", " "}},
       {"Latin-1 widening", {{u"caf\u00E9"}}, 8224, false, {"caf\xC3\xA9"}},
       {"surrogate pair", {{u"\U0001F600", true}}, 8224, false, {"\xF0\x9F\x98\x80"}},
       {"lone surrogate", {{u"\xD800x", true}}, 8224, false, {"\xEF\xBF\xBDx"}},
@@ -124,12 +136,15 @@ TEST(KvXlsSST, TruncatedTableKeepsWholeStrings) {
     std::vector<std::string> want;
   };
   const std::vector<Case> cases = {
-      {"count far larger than the data", TBodyWriter().U32(9).U32(0xFFFFFFFF).U16(1).U8(0).Latin1("q"),
+      {"count far larger than the data",
+       TBodyWriter().U32(9).U32(0xFFFFFFFF).U16(1).U8(0).Latin1("q"),
        {"q"}},
-      {"characters cut short", TBodyWriter().U32(2).U32(2).U16(1).U8(0).Latin1("a").U16(4).U8(0).Latin1("bc"),
+      {"characters cut short",
+       TBodyWriter().U32(2).U32(2).U16(1).U8(0).Latin1("a").U16(4).U8(0).Latin1("bc"),
        {"a"}},
       {"header cut short", TBodyWriter().U32(2).U32(2).U16(1).U8(0).Latin1("a").U8(3), {"a"}},
-      {"runs cut short keep the string", TBodyWriter().U32(2).U32(2).U16(1).U8(8).U16(3).Latin1("a").U32(0),
+      {"runs cut short keep the string",
+       TBodyWriter().U32(2).U32(2).U16(1).U8(8).U16(3).Latin1("a").U32(0),
        {"a"}},
       {"no header at all", TBodyWriter().U16(1), {}},
   };

@@ -18,10 +18,9 @@ std::string Fmt(double value, std::string_view format) {
 }
 
 std::vector<std::uint8_t> FormatBody(std::uint16_t ifmt, std::string_view text) {
-  std::vector<std::uint8_t> body = {static_cast<std::uint8_t>(ifmt),
-                                    static_cast<std::uint8_t>(ifmt >> 8),
-                                    static_cast<std::uint8_t>(text.size()),
-                                    static_cast<std::uint8_t>(text.size() >> 8), 0};
+  std::vector<std::uint8_t> body = {
+      static_cast<std::uint8_t>(ifmt), static_cast<std::uint8_t>(ifmt >> 8),
+      static_cast<std::uint8_t>(text.size()), static_cast<std::uint8_t>(text.size() >> 8), 0};
   body.insert(body.end(), text.begin(), text.end());
   return body;
 }
@@ -43,8 +42,8 @@ TEST(KvXlsStyle, GeneralRendering) {
       {0, "0"},
       {-0.0, "0"},
       {-2.5, "-2.5"},
-      {0.1 + 0.2, "0.3"},                     // 15 digits hide the binary error
-      {999999999999999.9, "1E15"},            // rounding carries into a new digit
+      {0.1 + 0.2, "0.3"},          // 15 digits hide the binary error
+      {999999999999999.9, "1E15"}, // rounding carries into a new digit
       {123456789012345678.0, "1.23456789012346E17"},
       {0.000123456, "0.000123456"},
       {-0.0000123, "-1.23E-5"},
@@ -144,7 +143,9 @@ TEST(KvXlsStyle, NumberFormatterUsesLocaleSeparators) {
   locale.thousandSeparator = "\xE2\x80\xAF"; // narrow no-break space: written whole
   std::string out;
   AppendNumberFormat(out, 1234567.891, "#,##0.00", locale);
-  EXPECT_EQ(out, "1\xE2\x80\xAF" "234\xE2\x80\xAF" "567,89");
+  EXPECT_EQ(out, "1\xE2\x80\xAF"
+                 "234\xE2\x80\xAF"
+                 "567,89");
   out.clear();
   AppendNumberFormat(out, 1e300, "0", locale);
   EXPECT_EQ(out, "1E300");
@@ -250,9 +251,17 @@ TEST(KvXlsStyle, ClassifyFormat) {
   }
 
   // Texts that leave the entry as it was.
-  const char* unchanged[] = {"General", "[$-409]General", "0.00 \"General\"", "GENERAL",
-                             "general", "@", "[Red]",
-                             "_(", "  ", "", "[Blue"};
+  const char* unchanged[] = {"General",
+                             "[$-409]General",
+                             "0.00 \"General\"",
+                             "GENERAL",
+                             "general",
+                             "@",
+                             "[Red]",
+                             "_(",
+                             "  ",
+                             "",
+                             "[Blue"};
   for (const char* text : unchanged) {
     SCOPED_TRACE(text);
     TStyleData style;
@@ -281,9 +290,8 @@ TEST(KvXlsStyle, FormatRecords) {
   EXPECT_EQ(style.Format(164).text, "\xC2\xA3#,##0");
 
   // 2-byte characters: "0 €" with a surrogate pair (U+1D11E) and an unpaired surrogate.
-  const std::vector<std::uint8_t> wide = {165, 0,    6,    0,    1,    '0',  0,
-                                          ' ', 0,    0xAC, 0x20, 0x34, 0xD8, 0x1E,
-                                          0xDD, 0x00, 0xD8};
+  const std::vector<std::uint8_t> wide = {165,  0,    6,    0,    1,    '0',  0,    ' ', 0,
+                                          0xAC, 0x20, 0x34, 0xD8, 0x1E, 0xDD, 0x00, 0xD8};
   style.HandleFormat(wide);
   EXPECT_EQ(style.Format(165).text, "0 \xE2\x82\xAC\xF0\x9D\x84\x9E\xEF\xBF\xBD");
 
@@ -341,9 +349,9 @@ TEST(KvXlsStyle, RenderNumber) {
       {4, 3, "3.0 pcs"},
       {5, 0.1, "0.1"},
       {6, 0.1, "0.1"},
-      {7, 2.5, "2.5"},   // an over-long format renders the cell in the general rendering
+      {7, 2.5, "2.5"}, // an over-long format renders the cell in the general rendering
       {8, 7, "7"},
-      {9, 7, "7"},       // ixfe beyond the XF list
+      {9, 7, "7"}, // ixfe beyond the XF list
       {65535, 8, "8"},
   };
   for (const auto& c : cases) {

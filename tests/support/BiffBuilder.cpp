@@ -40,8 +40,7 @@ TBodyWriter& TBodyWriter::Utf16(const std::u16string& text) {
   return *this;
 }
 
-TBiffBuilder& TBiffBuilder::RawRecord(std::uint16_t id, std::uint16_t length,
-                                      const TBytes& body) {
+TBiffBuilder& TBiffBuilder::RawRecord(std::uint16_t id, std::uint16_t length, const TBytes& body) {
   TBodyWriter w;
   w.U16(id).U16(length).Raw(body);
   Bytes(w);
@@ -155,8 +154,7 @@ TBiffBuilder& TBiffBuilder::Bytes(const TBytes& bytes) {
 
 void TBiffBuilder::Patch32(std::size_t offset, std::uint32_t value) {
   for (int k = 0; k < 4; ++k) {
-    bytes_.at(offset + static_cast<std::size_t>(k)) =
-        static_cast<std::uint8_t>(value >> (8 * k));
+    bytes_.at(offset + static_cast<std::size_t>(k)) = static_cast<std::uint8_t>(value >> (8 * k));
   }
 }
 

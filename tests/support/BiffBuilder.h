@@ -19,7 +19,7 @@ public:
   TBodyWriter& U32(std::uint32_t v);
   TBodyWriter& F64(double v);
   TBodyWriter& Raw(const TBytes& bytes);
-  TBodyWriter& Latin1(const std::string& bytes); // the bytes as they are
+  TBodyWriter& Latin1(const std::string& bytes);  // the bytes as they are
   TBodyWriter& Utf16(const std::u16string& text); // UTF-16LE
   const TBytes& Bytes() const { return bytes_; }
   operator TBytes() const { return bytes_; }
@@ -32,8 +32,8 @@ private:
 // extended (phonetic) block.
 struct TSstString {
   std::u16string text;
-  bool highByte = false; // 2-byte characters
-  std::uint16_t runs = 0; // formatting runs (4 bytes each) after the characters
+  bool highByte = false;      // 2-byte characters
+  std::uint16_t runs = 0;     // formatting runs (4 bytes each) after the characters
   std::uint32_t extBytes = 0; // extended block size after the runs
 };
 
@@ -83,9 +83,9 @@ TBytes MulBlankBody(std::uint16_t rw, std::uint16_t colFirst, std::size_t count,
                     std::uint16_t ixfe = 0);
 // FORMULA with a cached value (8 bytes as given), grbit, and rgce bytes, plus extra trailing
 // bytes inside the record.
-TBytes FormulaBody(std::uint16_t rw, std::uint16_t col, const TBytes& val8,
-                   std::uint16_t grbit = 0, const TBytes& rgce = {0x1E, 0x01, 0x00},
-                   const TBytes& extra = {}, std::uint16_t ixfe = 0);
+TBytes FormulaBody(std::uint16_t rw, std::uint16_t col, const TBytes& val8, std::uint16_t grbit = 0,
+                   const TBytes& rgce = {0x1E, 0x01, 0x00}, const TBytes& extra = {},
+                   std::uint16_t ixfe = 0);
 TBytes FormulaNumberValue(double v);
 // val with bytes 6-7 = FF FF: type in byte 0, value in byte 2.
 TBytes FormulaSpecialValue(std::uint8_t type, std::uint8_t value);

@@ -28,13 +28,16 @@ void TBitWriter::PutCode(std::uint32_t code, unsigned n) {
   }
 }
 
-void TBitWriter::Align() { used_ = 8; }
+void TBitWriter::Align() {
+  used_ = 8;
+}
 
 std::vector<std::uint8_t> HuffmanLengths(std::span<const std::uint32_t> freq, unsigned maxLength) {
   const std::size_t n = freq.size();
   std::vector<std::uint8_t> lengths(n, 0);
   std::vector<std::uint64_t> f(freq.begin(), freq.end());
-  std::size_t used = static_cast<std::size_t>(std::count_if(f.begin(), f.end(), [](auto v) { return v != 0; }));
+  std::size_t used =
+      static_cast<std::size_t>(std::count_if(f.begin(), f.end(), [](auto v) { return v != 0; }));
   if (used == 0) {
     return lengths;
   }
@@ -114,17 +117,16 @@ std::vector<std::uint32_t> CanonicalCodes(std::span<const std::uint8_t> lengths)
 
 namespace {
 
-constexpr std::array<std::uint16_t, 29> kLengthBase = {3,  4,  5,  6,  7,  8,  9,  10,  11, 13,
-                                                       15, 17, 19, 23, 27, 31, 35, 43,  51, 59,
+constexpr std::array<std::uint16_t, 29> kLengthBase = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                                       15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
                                                        67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr std::array<std::uint8_t, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1,
-                                                       1, 1, 2, 2, 2, 2, 3, 3, 3, 3,
-                                                       4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::array<std::uint8_t, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
 constexpr std::array<std::uint16_t, 30> kDistBase = {
     1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
     193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr std::array<std::uint8_t, 30> kDistExtra = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,
-                                                     4, 4, 5, 5, 6, 6, 7, 7,  8,  8,
+constexpr std::array<std::uint8_t, 30> kDistExtra = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
+                                                     4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
                                                      9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 constexpr std::array<std::uint8_t, 19> kCodeLenOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                         11, 4,  12, 3, 13, 2, 14, 1, 15};
@@ -199,7 +201,8 @@ std::vector<TToken> Tokenize(std::span<const std::uint8_t> data, std::size_t fro
       }
     }
     if (bestLen >= 3) {
-      tokens.push_back({static_cast<std::uint16_t>(bestLen), static_cast<std::uint16_t>(bestDist), 0});
+      tokens.push_back(
+          {static_cast<std::uint16_t>(bestLen), static_cast<std::uint16_t>(bestDist), 0});
     } else {
       tokens.push_back({0, 0, data[i]});
     }
@@ -209,8 +212,10 @@ std::vector<TToken> Tokenize(std::span<const std::uint8_t> data, std::size_t fro
 }
 
 void WriteTokens(TBitWriter& w, const std::vector<TToken>& tokens,
-                 const std::vector<std::uint8_t>& litLens, const std::vector<std::uint32_t>& litCodes,
-                 const std::vector<std::uint8_t>& distLens, const std::vector<std::uint32_t>& distCodes) {
+                 const std::vector<std::uint8_t>& litLens,
+                 const std::vector<std::uint32_t>& litCodes,
+                 const std::vector<std::uint8_t>& distLens,
+                 const std::vector<std::uint32_t>& distCodes) {
   for (const TToken& t : tokens) {
     if (t.len == 0) {
       w.PutCode(litCodes[t.literal], litLens[t.literal]);
@@ -236,7 +241,8 @@ void WriteDynamicHeader(TBitWriter& w, const std::vector<std::uint8_t>& litLens,
   while (ndist > 1 && distLens[ndist - 1] == 0) {
     --ndist;
   }
-  std::vector<std::uint8_t> all(litLens.begin(), litLens.begin() + static_cast<std::ptrdiff_t>(nlen));
+  std::vector<std::uint8_t> all(litLens.begin(),
+                                litLens.begin() + static_cast<std::ptrdiff_t>(nlen));
   all.insert(all.end(), distLens.begin(), distLens.begin() + static_cast<std::ptrdiff_t>(ndist));
   // Run-length code the lengths with 16 (repeat previous), 17 and 18 (zeros).
   struct TRun {
@@ -364,8 +370,7 @@ std::vector<std::uint8_t> DeflateEncode(std::span<const std::uint8_t> data, TDef
         distLens = HuffmanLengths(distFreq, 15);
         WriteDynamicHeader(w, litLens, distLens);
       }
-      WriteTokens(w, tokens, litLens, CanonicalCodes(litLens), distLens,
-                  CanonicalCodes(distLens));
+      WriteTokens(w, tokens, litLens, CanonicalCodes(litLens), distLens, CanonicalCodes(distLens));
     }
     from = to;
   } while (from < data.size());
@@ -415,7 +420,8 @@ std::vector<std::uint8_t> DeflateRepeat(std::string_view head, std::string_view 
         tokens.push_back({0, 0, static_cast<std::uint8_t>(unit[phase])});
         len = 1;
       } else {
-        tokens.push_back({static_cast<std::uint16_t>(len), static_cast<std::uint16_t>(unit.size()), 0});
+        tokens.push_back(
+            {static_cast<std::uint16_t>(len), static_cast<std::uint16_t>(unit.size()), 0});
       }
       phase = (phase + len) % unit.size();
       left -= len;
@@ -434,9 +440,10 @@ std::vector<std::uint8_t> DeflateRepeat(std::string_view head, std::string_view 
 }
 
 std::string DeflateEncode(std::string_view data, TDeflateMode mode, std::size_t blockSize) {
-  const auto bytes = DeflateEncode(
-      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()),
-      mode, blockSize);
+  const auto bytes =
+      DeflateEncode(std::span<const std::uint8_t>(
+                        reinterpret_cast<const std::uint8_t*>(data.data()), data.size()),
+                    mode, blockSize);
   return {bytes.begin(), bytes.end()};
 }
 

@@ -12,7 +12,9 @@ namespace scv::test {
 
 using TBytes = std::string;
 
-inline void PutU8(TBytes& b, unsigned v) { b.push_back(static_cast<char>(v & 0xFF)); }
+inline void PutU8(TBytes& b, unsigned v) {
+  b.push_back(static_cast<char>(v & 0xFF));
+}
 inline void PutU16(TBytes& b, unsigned v) {
   PutU8(b, v);
   PutU8(b, v >> 8);
@@ -36,9 +38,9 @@ inline TBytes Lz77Literals(const TBytes& data) {
 class TTextRecord {
 public:
   explicit TTextRecord(std::uint16_t paragraphBits = 0, TBytes paragraphFields = {}) {
-    para_.push_back('\0');          // unknown
-    para_.push_back('\x80');        // biased unknown
-    PutU16(para_, 0);               // id
+    para_.push_back('\0');   // unknown
+    para_.push_back('\x80'); // biased unknown
+    PutU16(para_, 0);        // id
     PutU16(para_, paragraphBits);
     para_ += paragraphFields;
   }
@@ -95,10 +97,10 @@ inline TLink TextLink(const TTextRecord& r, std::uint8_t type = 0x20) {
 }
 
 enum class TTopicLayout {
-  kPlain4k,      // 3.1 and later, not compressed, 4 KB blocks
-  kLz4k,         // 3.1 and later, LZ77, 4 KB blocks (flags 4)
-  kLz2k,         // 3.1 and later, LZ77, 2 KB blocks (flags 8)
-  kWin30,        // 3.0: 2 KB blocks, raw positions
+  kPlain4k, // 3.1 and later, not compressed, 4 KB blocks
+  kLz4k,    // 3.1 and later, LZ77, 4 KB blocks (flags 4)
+  kLz2k,    // 3.1 and later, LZ77, 2 KB blocks (flags 8)
+  kWin30,   // 3.0: 2 KB blocks, raw positions
 };
 
 // The |TOPIC file for links laid out one after another.

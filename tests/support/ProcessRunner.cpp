@@ -1,21 +1,20 @@
 // Runs the built program (or any command) and captures what it writes.
 #include "support/ProcessRunner.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "support/TestPaths.h"
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <poll.h>
+#include <spawn.h>
 #include <stdexcept>
-
-#include "support/TestPaths.h"
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 

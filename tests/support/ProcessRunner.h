@@ -7,9 +7,9 @@
 namespace scv::test {
 
 struct TRunResult {
-  int exitCode = -1;      // 0-255, or -1 when the program did not exit normally
-  std::string out;        // standard output, bytes
-  std::string err;        // standard error, bytes
+  int exitCode = -1; // 0-255, or -1 when the program did not exit normally
+  std::string out;   // standard output, bytes
+  std::string err;   // standard error, bytes
 };
 
 // Runs program with args (no shell). env entries "NAME=value" are added to the environment;

@@ -1,15 +1,15 @@
 // Hostile document shapes for the resource-limit tests.
 #include "support/ShapeBuilders.h"
 
-#include <cstdint>
-#include <string>
-
 #include "support/BiffBuilder.h"
 #include "support/BitWriter.h"
 #include "support/CfbBuilder.h"
 #include "support/PdfBuilder.h"
 #include "support/PptBuilder.h"
 #include "support/ZipBuilder.h"
+
+#include <cstdint>
+#include <string>
 
 namespace scv::test {
 namespace {
@@ -23,7 +23,9 @@ std::string Repeat(const std::string& piece, std::size_t n) {
   return s;
 }
 
-std::string Str(const TBytes& b) { return {b.begin(), b.end()}; }
+std::string Str(const TBytes& b) {
+  return {b.begin(), b.end()};
+}
 
 std::string U32s(std::uint32_t v) {
   std::string s(4, '\0');
@@ -44,7 +46,8 @@ std::string WordWithClx(const std::string& text, const std::string& clx) {
   return TCfbBuilder::Make({{"WordDocument", doc}, {"0Table", clx}});
 }
 
-std::string PieceTable(const std::vector<std::uint32_t>& cps, const std::vector<std::uint32_t>& fcs) {
+std::string PieceTable(const std::vector<std::uint32_t>& cps,
+                       const std::vector<std::uint32_t>& fcs) {
   std::string plc;
   for (const auto cp : cps) {
     plc += U32s(cp);
@@ -70,8 +73,8 @@ std::string DocManyPieces(std::size_t n) {
 
 // n empty property modifier blocks before a one-piece table.
 std::string DocManyModifiers(std::size_t n) {
-  const std::string clx = Repeat(std::string("\x01\x00\x00", 3), n) +
-                          PieceTable({0, 5}, {0x40000000u | 0x400u << 1});
+  const std::string clx =
+      Repeat(std::string("\x01\x00\x00", 3), n) + PieceTable({0, 5}, {0x40000000u | 0x400u << 1});
   return WordWithClx("hello", clx);
 }
 
@@ -178,8 +181,7 @@ std::string XlsManyCells(std::size_t n) {
   TBiffSheet s = Sheet(u"S");
   for (std::size_t i = 0; i < n; ++i) {
     s.records.Record(0x0203, NumberBody(static_cast<std::uint16_t>(i / 8 % 65536),
-                                        static_cast<std::uint16_t>(i % 8),
-                                        static_cast<double>(i)));
+                                        static_cast<std::uint16_t>(i % 8), static_cast<double>(i)));
   }
   plan.sheets.push_back(std::move(s));
   return Workbook(plan);
@@ -225,7 +227,11 @@ std::string PptDeepContainers(std::size_t n) {
   nested.reserve(n * 8 + atom.size());
   for (std::size_t i = 0; i < n; ++i) {
     const auto len = static_cast<std::uint32_t>(8 * (n - 1 - i) + atom.size());
-    const TBytes header = {0x0F, 0x00, 0x04, 0xF0, static_cast<std::uint8_t>(len),
+    const TBytes header = {0x0F,
+                           0x00,
+                           0x04,
+                           0xF0,
+                           static_cast<std::uint8_t>(len),
                            static_cast<std::uint8_t>(len >> 8),
                            static_cast<std::uint8_t>(len >> 16),
                            static_cast<std::uint8_t>(len >> 24)};
@@ -328,8 +334,8 @@ TZipItem& AddRepeatedPart(TZipBuilder& zip, const std::string& name, const std::
 }
 
 // A workbook whose one sheet is head, `times` copies of unit and tail, packed about 170-fold.
-std::string XlsxRepeatedSheet(const std::string& head, const std::string& unit,
-                              std::size_t times, const std::string& tail) {
+std::string XlsxRepeatedSheet(const std::string& head, const std::string& unit, std::size_t times,
+                              const std::string& tail) {
   TZipBuilder zip;
   zip.Add("[Content_Types].xml", "<Types/>");
   AddRepeatedPart(zip, "xl/worksheets/sheet1.xml", head, unit, times, tail);
@@ -339,16 +345,17 @@ std::string XlsxRepeatedSheet(const std::string& head, const std::string& unit,
 // A main part of about n bytes of markup that writes no text, packed about 170-fold.
 std::string DocxMarkupBomb(std::size_t n) {
   TZipBuilder zip;
-  AddRepeatedPart(zip, "word/document.xml", std::string(kWordOpen) + "<w:p><w:r><w:t>x</w:t></w:r></w:p>",
-                  "<w:x/>", n / 6, kWordClose);
+  AddRepeatedPart(zip, "word/document.xml",
+                  std::string(kWordOpen) + "<w:p><w:r><w:t>x</w:t></w:r></w:p>", "<w:x/>", n / 6,
+                  kWordClose);
   return zip.Build();
 }
 
 // One entry while the end record states the largest counts.
 std::string DocxHugeEntryCount(std::size_t) {
   TZipBuilder zip;
-  zip.Add("word/document.xml", std::string(kWordOpen) + "<w:p><w:r><w:t>x</w:t></w:r></w:p>" +
-                                   kWordClose);
+  zip.Add("word/document.xml",
+          std::string(kWordOpen) + "<w:p><w:r><w:t>x</w:t></w:r></w:p>" + kWordClose);
   zip.SetZip64End(true);
   zip.SetStatedCount(0xFFFFFFFFFFFFull);
   return zip.Build();
@@ -366,8 +373,8 @@ std::string PackageManyEntries(std::size_t n, const std::string& part, const std
 }
 
 std::string XlsxSheet(const std::string& dimension, const std::string& rows) {
-  return "<?xml version=\"1.0\"?><worksheet><dimension ref=\"" + dimension +
-         "\"/><sheetData>" + rows + "</sheetData></worksheet>";
+  return "<?xml version=\"1.0\"?><worksheet><dimension ref=\"" + dimension + "\"/><sheetData>" +
+         rows + "</sheetData></worksheet>";
 }
 
 std::string Xlsx(const std::string& sheet, const std::string& shared = {}) {
@@ -415,17 +422,17 @@ std::string XlsxHugeDimension(std::size_t) {
 // The largest grid with cells in its four corners: the text holds every line end in between.
 std::string XlsxCornerCells(std::size_t) {
   const std::string rows = "<row r=\"1\">" + Cell("A1", "1") + Cell("XFD1", "2") + "</row>" +
-                           "<row r=\"1048576\">" + Cell("A1048576", "3") +
-                           Cell("XFD1048576", "4") + "</row>";
+                           "<row r=\"1048576\">" + Cell("A1048576", "3") + Cell("XFD1048576", "4") +
+                           "</row>";
   return Xlsx(XlsxSheet("A1:XFD1048576", rows));
 }
 
 // n shared strings, the sheet naming the last one.
 std::string XlsxManySharedStrings(std::size_t n) {
-  const std::string shared = "<?xml version=\"1.0\"?><sst>" + Repeat("<si><t>s</t></si>", n) +
-                             "</sst>";
-  const std::string rows = "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>" + std::to_string(n - 1) +
-                           "</v></c></row>";
+  const std::string shared =
+      "<?xml version=\"1.0\"?><sst>" + Repeat("<si><t>s</t></si>", n) + "</sst>";
+  const std::string rows =
+      "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>" + std::to_string(n - 1) + "</v></c></row>";
   return Xlsx(XlsxSheet("A1:A1", rows), shared);
 }
 
@@ -434,9 +441,15 @@ std::string XlsxManySharedStrings(std::size_t n) {
 std::string RtfDeepGroups(std::size_t n) {
   return "{\\rtf1 " + std::string(n, '{') + "deep" + std::string(n, '}') + "}";
 }
-std::string RtfUnclosedGroups(std::size_t n) { return "{\\rtf1 " + Repeat("{x", n); }
-std::string RtfManyGroups(std::size_t n) { return "{\\rtf1 " + Repeat("{\\b x}\\par ", n) + "}"; }
-std::string RtfLongRun(std::size_t n) { return "{\\rtf1 " + std::string(n, 'a') + "}"; }
+std::string RtfUnclosedGroups(std::size_t n) {
+  return "{\\rtf1 " + Repeat("{x", n);
+}
+std::string RtfManyGroups(std::size_t n) {
+  return "{\\rtf1 " + Repeat("{\\b x}\\par ", n) + "}";
+}
+std::string RtfLongRun(std::size_t n) {
+  return "{\\rtf1 " + std::string(n, 'a') + "}";
+}
 std::string RtfLongControlWord(std::size_t n) {
   return "{\\rtf1 \\" + std::string(n, 'a') + " x\\par\\" + std::string(n, 'b') + "-" +
          std::string(n, '9') + " y}";
@@ -445,7 +458,9 @@ std::string RtfHugeParameters(std::size_t) {
   return "{\\rtf1 \\uc2147483647 \\u65 a\\uc-5 \\u-99999999999 b\\bin99999999999 x"
          "\\bin-2147483648 y\\fs99999999999999999999 \\'zz\\'4}";
 }
-std::string RtfManyEscapes(std::size_t n) { return "{\\rtf1 " + Repeat("\\'e9\\u233?\\~", n) + "}"; }
+std::string RtfManyEscapes(std::size_t n) {
+  return "{\\rtf1 " + Repeat("\\'e9\\u233?\\~", n) + "}";
+}
 // n fonts, each used once: font lookups must not walk the whole table every time.
 std::string RtfManyFonts(std::size_t n) {
   std::string s = "{\\rtf1\\ansi{\\fonttbl";
@@ -467,9 +482,15 @@ std::string RtfDeepDestinations(std::size_t n) {
 std::string HtmDeepElements(std::size_t n) {
   return "<html><body>" + Repeat("<div>", n) + "deep" + Repeat("</div>", n) + "</body></html>";
 }
-std::string HtmUnclosedElements(std::size_t n) { return "<html><body>" + Repeat("<p><b><i>x", n); }
-std::string HtmManyTags(std::size_t n) { return "<html><body>" + Repeat("<b>x</b><br>", n); }
-std::string HtmLongRun(std::size_t n) { return "<html><body>" + std::string(n, 'a'); }
+std::string HtmUnclosedElements(std::size_t n) {
+  return "<html><body>" + Repeat("<p><b><i>x", n);
+}
+std::string HtmManyTags(std::size_t n) {
+  return "<html><body>" + Repeat("<b>x</b><br>", n);
+}
+std::string HtmLongRun(std::size_t n) {
+  return "<html><body>" + std::string(n, 'a');
+}
 std::string HtmManyEntities(std::size_t n) {
   return "<html><body><p>" + Repeat("&amp;&eacute;&#x10FFFF;&#99999999;", n);
 }
@@ -486,12 +507,10 @@ std::string HtmManyCells(std::size_t n) {
 // table computed.
 std::string Pdf(const std::string& content, const std::string& extra) {
   const std::vector<std::string> objects = {
-      "<< /Type /Catalog /Pages 2 0 R /Extra 5 0 R >>",
-      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Catalog /Pages 2 0 R /Extra 5 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /Font "
       "<< /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >> >>",
-      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-          "\nendstream",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
       extra};
   return BuildPdf(objects);
 }
@@ -562,8 +581,8 @@ const std::vector<TShape>& HostileShapes() {
       {"docx-endless-tag-bomb", "docx",
        [](std::size_t n) {
          TZipBuilder zip;
-         AddRepeatedPart(zip, "word/document.xml", std::string(kWordOpen) + "<a b=\"", "y",
-                         n, "\"/>");
+         AddRepeatedPart(zip, "word/document.xml", std::string(kWordOpen) + "<a b=\"", "y", n,
+                         "\"/>");
          return zip.Build();
        },
        96u << 20, false, 0, 12 * kUnpackedSlackKb},
@@ -577,14 +596,14 @@ const std::vector<TShape>& HostileShapes() {
        3000, true},
       {"xlsx-many-entries", "xlsx",
        [](std::size_t n) {
-         return PackageManyEntries(n, "xl/worksheets/sheet1.xml",
-                                   XlsxSheet("A1:A1", "<row r=\"1\">" + Cell("A1", "7") + "</row>"));
+         return PackageManyEntries(
+             n, "xl/worksheets/sheet1.xml",
+             XlsxSheet("A1:A1", "<row r=\"1\">" + Cell("A1", "7") + "</row>"));
        },
        3000, true},
       {"pptx-many-entries", "pptx",
        [](std::size_t n) {
-         return PackageManyEntries(n, "ppt/slides/slide1.xml",
-                                   "<p:sld><a:t>x</a:t></p:sld>");
+         return PackageManyEntries(n, "ppt/slides/slide1.xml", "<p:sld><a:t>x</a:t></p:sld>");
        },
        3000, true},
       {"xlsx-huge-dimension", "xlsx", XlsxHugeDimension, 1, false},

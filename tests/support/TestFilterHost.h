@@ -2,19 +2,18 @@
 // the build's bin folder and runs one conversion through its three exports.
 #pragma once
 
-#include <dlfcn.h>
+#include "ScvConverter.h"
+#include "support/TestPaths.h"
 
 #include <cstdint>
 #include <cstring>
+#include <dlfcn.h>
 #include <string>
-
-#include "ScvConverter.h"
-#include "support/TestPaths.h"
 
 namespace scv::test {
 
 struct TMemoryHost {
-  ConverterHost host{};   // first member: callbacks find the rest from its address
+  ConverterHost host{}; // first member: callbacks find the rest from its address
   AppDataType appData{};
   std::string bytes;
   std::size_t pos = 0;
@@ -53,8 +52,9 @@ struct TMemoryHost {
     if (!m.open) {
       return SCV_HOST_NO_FILE;
     }
-    const std::int64_t base = origin == 0 ? 0 : origin == 1 ? static_cast<std::int64_t>(m.pos)
-                                                            : static_cast<std::int64_t>(m.bytes.size());
+    const std::int64_t base = origin == 0   ? 0
+                              : origin == 1 ? static_cast<std::int64_t>(m.pos)
+                                            : static_cast<std::int64_t>(m.bytes.size());
     const std::int64_t to = base + *offset;
     m.pos = to < 0 ? 0 : static_cast<std::size_t>(to);
     return SCV_HOST_OK;
@@ -70,7 +70,8 @@ struct TMemoryHost {
     }
     ++m.reads;
     const std::size_t left = m.pos < m.bytes.size() ? m.bytes.size() - m.pos : 0;
-    const std::size_t n = count < 0 ? 0 : std::min<std::size_t>(left, static_cast<std::size_t>(count));
+    const std::size_t n =
+        count < 0 ? 0 : std::min<std::size_t>(left, static_cast<std::size_t>(count));
     std::memcpy(buffer, m.bytes.data() + m.pos, n);
     m.pos += n;
     *got = static_cast<int32_t>(n);

@@ -24,7 +24,9 @@ std::uint32_t Clamp32(std::uint64_t v) {
 
 } // namespace
 
-std::uint32_t ReferenceCrc32(std::string_view data) { return ReferenceCrc32Update(0, data); }
+std::uint32_t ReferenceCrc32(std::string_view data) {
+  return ReferenceCrc32Update(0, data);
+}
 
 std::uint32_t ReferenceCrc32Update(std::uint32_t crc, std::string_view data) {
   static const std::array<std::uint32_t, 256> table = [] {

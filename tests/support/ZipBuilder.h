@@ -2,27 +2,27 @@
 // sizes and CRCs on request, data descriptors, ZIP64 records and leading bytes.
 #pragma once
 
+#include "support/BitWriter.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "support/BitWriter.h"
-
 namespace scv::test {
 
 struct TZipItem {
-  std::string name;  // stored as given (use "/" or "\" as the test needs)
-  std::string data;  // the uncompressed bytes
-  std::uint16_t method = 0;          // 0 stored, 8 deflated (encoded here); others need `payload`
-  std::optional<std::string> payload;  // compressed bytes to store instead of encoding `data`
-  std::optional<std::uint32_t> crc;    // CRC to state instead of the real one
-  std::optional<std::uint64_t> statedSize;      // uncompressed size to state
+  std::string name;                   // stored as given (use "/" or "\" as the test needs)
+  std::string data;                   // the uncompressed bytes
+  std::uint16_t method = 0;           // 0 stored, 8 deflated (encoded here); others need `payload`
+  std::optional<std::string> payload; // compressed bytes to store instead of encoding `data`
+  std::optional<std::uint32_t> crc;   // CRC to state instead of the real one
+  std::optional<std::uint64_t> statedSize;       // uncompressed size to state
   std::optional<std::uint64_t> statedCompressed; // compressed size to state
   std::uint16_t flags = 0;
   std::uint16_t versionMadeBy = 0x031E; // Unix host, so names stay as they are
-  bool dataDescriptor = false; // zeros in the local header, values after the data
-  bool zip64 = false;          // sizes and offset through the ZIP64 extra field
+  bool dataDescriptor = false;          // zeros in the local header, values after the data
+  bool zip64 = false;                   // sizes and offset through the ZIP64 extra field
   TDeflateMode deflateMode = TDeflateMode::kDynamic;
 };
 

@@ -1,17 +1,17 @@
 // Tree building, item operations, document events, file loading and writing of the XML reader.
 #include "xml/XMLParser.h"
 
+#include "bytes/FormatError.h"
+#include "bytes/MemoryStream.h"
+#include "platform/FileIo.h"
+#include "support/ProcessRunner.h"
+#include "xml/XMLBuild.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
-
-#include "bytes/FormatError.h"
-#include "bytes/MemoryStream.h"
-#include "xml/XMLBuild.h"
-#include "platform/FileIo.h"
-#include "support/ProcessRunner.h"
 
 namespace scv::xml {
 namespace {
@@ -76,8 +76,7 @@ TEST(XMLParser, BuildsTrees) {
        "r{ b }(t[xml:space=preserve]{ a })"},
       {"whitespace-only text replaced by later text",
        "<r><t xml:space=\"preserve\">  <b/>x</t></r>", "r(t[xml:space=preserve]{x}(b))"},
-      {"a blank-named element takes the next start tag", "<r>< ><a k=\"v\"></r>",
-       "r(a[k=v])"},
+      {"a blank-named element takes the next start tag", "<r>< ><a k=\"v\"></r>", "r(a[k=v])"},
       {"stray end tag before the root ends the document", "</x><r/>", ""},
   };
   for (const Case& c : cases) {
@@ -212,8 +211,7 @@ TEST(XMLParser, LoadFromFileFallsBackForLongLines) {
     EXPECT_EQ(fromFile.RootItem().SubItemCount(), 300u);
   }
   TXMLParser doc;
-  EXPECT_THROW(doc.LoadFromFile(platform::ArgumentToWide(dir.File("missing.xml"))),
-               EXMLFileError);
+  EXPECT_THROW(doc.LoadFromFile(platform::ArgumentToWide(dir.File("missing.xml"))), EXMLFileError);
 }
 
 TEST(XMLParser, Writer) {
@@ -226,18 +224,17 @@ TEST(XMLParser, Writer) {
   bytes::TMemoryStream out;
   doc.SaveToStream(out, false);
   const std::string got(reinterpret_cast<const char*>(out.Data()), out.Size());
-  EXPECT_EQ(got,
-            "<?xml version=\"1.0\" encoding=\"ISO8859-1\" ?>\r\n"
-            "<?xml-stylesheet type=\"text/xsl\" href=\"s.xsl\"?>\r\n"
-            "  <r a=\"x&amp;y\">\r\n"
-            "    <t>\r\n"
-            "      1 &lt; 2\r\n"
-            "    </t>\r\n"
-            "    <e/>\r\n"
-            "    <p>\r\n"
-            "      a<br/>b\r\n"
-            "    </p>\r\n"
-            "  </r>\r\n");
+  EXPECT_EQ(got, "<?xml version=\"1.0\" encoding=\"ISO8859-1\" ?>\r\n"
+                 "<?xml-stylesheet type=\"text/xsl\" href=\"s.xsl\"?>\r\n"
+                 "  <r a=\"x&amp;y\">\r\n"
+                 "    <t>\r\n"
+                 "      1 &lt; 2\r\n"
+                 "    </t>\r\n"
+                 "    <e/>\r\n"
+                 "    <p>\r\n"
+                 "      a<br/>b\r\n"
+                 "    </p>\r\n"
+                 "  </r>\r\n");
   // Without line breaks every element keeps the root's indent; a style sheet suppresses the
   // style-sheet line.
   doc.SetCrLfInAsString(false);
@@ -257,8 +254,7 @@ TEST(XMLParser, Writer) {
   EXPECT_EQ(Dump(back.RootItem()), Dump(doc.RootItem()));
   EXPECT_EQ(back.StyleSheet(), "s.xsl");
   doc.SaveToFile(platform::ArgumentToWide(dir.File("x.XsL")));
-  EXPECT_EQ(scv::test::ReadFileBytes(dir.File("x.XsL")).find("xml-stylesheet"),
-            std::string::npos);
+  EXPECT_EQ(scv::test::ReadFileBytes(dir.File("x.XsL")).find("xml-stylesheet"), std::string::npos);
 }
 
 TEST(XMLParser, DeepNestingNeedsNoStack) {

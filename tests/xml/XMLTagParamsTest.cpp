@@ -2,14 +2,14 @@
 // fast rules against a naive line-by-line processing.
 #include "xml/XMLTagParams.h"
 
+#include "xml/XMLEntities.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <random>
 #include <string>
 #include <vector>
-
-#include "xml/XMLEntities.h"
 
 namespace scv::xml {
 namespace {
@@ -43,10 +43,9 @@ TEST(XMLTagParams, AttributeQuirks) {
       {"trailing space is never examined", "<dimension ref=\"B2\" />", V{"ref=B2\" "}},
       {"double space gives an empty line", "<a b=\"1\"  c=\"2\">", V{"b=1", "", "c=2"}},
       {"line without =", "<input checked>", V{"checked"}},
-      {"repeated name: first processed twice, second as written",
-       "<a b=\"\"\"x\"\"\" b=\"y\">", V{"b=\"x\"", "b=\"y\""}},
-      {"repeated name in other case renames the first", "<a A=\"1\" a=\"2\">",
-       V{"a=1", "a=\"2\""}},
+      {"repeated name: first processed twice, second as written", "<a b=\"\"\"x\"\"\" b=\"y\">",
+       V{"b=\"x\"", "b=\"y\""}},
+      {"repeated name in other case renames the first", "<a A=\"1\" a=\"2\">", V{"a=1", "a=\"2\""}},
       {"empty value removes the line and the rest is still read", "<a b= c=\"2\" d=\"3\">",
        V{"c=2", "d=3"}},
       {"line breaks in the tag split lines", "<a b=\"x\ny\">", V{"b=\"x", "y\""}},

@@ -2,19 +2,19 @@
 // and piece tokenizers against the whole-memory one.
 #include "xml/XMLTokenizer.h"
 
+#include "bytes/FormatError.h"
+#include "bytes/MemoryStream.h"
+#include "support/TestPaths.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
-
-#include "bytes/FormatError.h"
-#include "bytes/MemoryStream.h"
-#include "support/TestPaths.h"
 
 namespace scv::xml {
 namespace {
@@ -55,29 +55,47 @@ TEST(XMLTokenizer, KindsAndTexts) {
     std::vector<TTok> want;
   };
   const Case cases[] = {
-      {"declaration any case", "<?XmL version=\"1.0\"?><a/>", false,
+      {"declaration any case",
+       "<?XmL version=\"1.0\"?><a/>",
+       false,
        {{kDecl, "<?XmL version=\"1.0\"?>"}, {kEmpty, "<a/>"}}},
-      {"stylesheet is a declaration", "<?xml-stylesheet href=\"x\"?>", false,
+      {"stylesheet is a declaration",
+       "<?xml-stylesheet href=\"x\"?>",
+       false,
        {{kDecl, "<?xml-stylesheet href=\"x\"?>"}}},
-      {"comment ends at its first >", "<!-- a > b -->", false,
+      {"comment ends at its first >",
+       "<!-- a > b -->",
+       false,
        {{kComment, "<!-- a >"}, {kText, "b -->"}}},
-      {"other instructions are start tags", "<?php x?><!DOCTYPE a>", false,
+      {"other instructions are start tags",
+       "<?php x?><!DOCTYPE a>",
+       false,
        {{kStart, "<?php x?>"}, {kStart, "<!DOCTYPE a>"}}},
       {"empty-element rule before end tag", "</>", false, {{kEmpty, "</>"}}},
       {"end tag", "</w:p >", false, {{kEndT, "</w:p >"}}},
-      {"> inside a quoted value ends the tag", "<a b=\"x>y\">", false,
+      {"> inside a quoted value ends the tag",
+       "<a b=\"x>y\">",
+       false,
        {{kStart, "<a b=\"x>"}, {kText, "y\">"}}},
       {"text trimmed", "<t>  a b  </t>", false, {{kStart, "<t>"}, {kText, "a b"}, {kEndT, "</t>"}}},
-      {"text with spaces preserved", "<t>  a b  </t>", true,
+      {"text with spaces preserved",
+       "<t>  a b  </t>",
+       true,
        {{kStart, "<t>"}, {kText, "  a b  "}, {kEndT, "</t>"}}},
-      {"tabs and line ends dropped even when preserved", "<t>\t a\r\n</t>", true,
+      {"tabs and line ends dropped even when preserved",
+       "<t>\t a\r\n</t>",
+       true,
        {{kStart, "<t>"}, {kText, " a"}, {kEndT, "</t>"}}},
       {"CR LF and LF CR removed inside", "x\r\ny\n\rz\rw\nv", false, {{kText, "xyz\rw\nv"}}},
       {"CR LF removed inside tags", "<a\r\n b=\"1\">", false, {{kStart, "<a b=\"1\">"}}},
-      {"zero byte between elements ends the data", std::string("<a/>\0<b/>", 9), false,
+      {"zero byte between elements ends the data",
+       std::string("<a/>\0<b/>", 9),
+       false,
        {{kEmpty, "<a/>"}}},
       {"zero byte in text ends the data", std::string("ab\0cd<b/>", 9), false, {{kText, "ab"}}},
-      {"zero byte inside a tag is part of it", std::string("<a\0b>", 5), false,
+      {"zero byte inside a tag is part of it",
+       std::string("<a\0b>", 5),
+       false,
        {{kStart, std::string("<a\0b>", 5)}}},
       {"tag without > ends the document", "<a>text<b", false, {{kStart, "<a>"}, {kText, "text"}}},
       {"bytes above 127 are text", "\xC3\xA9", false, {{kText, "\xC3\xA9"}}},
@@ -93,17 +111,16 @@ TEST(XMLTokenizer, TagNames) {
     const char* tag;
     const char* want;
   } cases[] = {
-      {"<w:t>", "w:t"},          {"<w:t xml:space=\"preserve\">", "w:t"},
-      {"<br/>", "br"},           {"<a/b>", "a"},
-      {"</w:p>", ""},            {"<>", ""},
-      {"< x>", ""},              {"<c r=\"A1\"/>", "c"},
+      {"<w:t>", "w:t"}, {"<w:t xml:space=\"preserve\">", "w:t"},
+      {"<br/>", "br"},  {"<a/b>", "a"},
+      {"</w:p>", ""},   {"<>", ""},
+      {"< x>", ""},     {"<c r=\"A1\"/>", "c"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tag);
     EXPECT_EQ(TagName(c.tag), c.want);
   }
 }
-
 
 TEST(XMLTokenizer, BufferedTokensEqualWholeMemoryTokens) {
   std::string xml = "<?xml version=\"1.0\"?>\r\n<root>\r\n";

@@ -1,18 +1,20 @@
 // The ZIP reader on real archives of the shared corpus, read in place.
+#include "platform/CodePage.h"
+#include "support/TestPaths.h"
+#include "zip/ZipReader.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "zip/ZipReader.h"
-#include "platform/CodePage.h"
-#include "support/TestPaths.h"
-
 namespace scv::zip {
 namespace {
 
-std::u16string Wide(const std::string& path) { return platform::Utf8ToWide(path); }
+std::u16string Wide(const std::string& path) {
+  return platform::Utf8ToWide(path);
+}
 
 struct TTally {
   int files = 0;
@@ -42,10 +44,9 @@ TTally ExtractAll(TZipReader& r) {
 
 // Archives written by early PKZIP versions and others: every entry decodes with its CRC.
 TEST(CorpusZip, EveryLegacyMethodDecodes) {
-  const char* files[] = {"IMPLODE.ZIP",      "PKZ110.ZIP",         "PKZ110ES.ZIP",
-                         "PKZ204ES.ZIP",     "PKZ80B1.ZIP",        "PKZ80B2.ZIP",
-                         "PKZ90B4.ZIP",      "legacy_implode.zip", "legacy_reduce.zip",
-                         "legacy_shrink.zip"};
+  const char* files[] = {
+      "IMPLODE.ZIP", "PKZ110.ZIP",  "PKZ110ES.ZIP",       "PKZ204ES.ZIP",      "PKZ80B1.ZIP",
+      "PKZ80B2.ZIP", "PKZ90B4.ZIP", "legacy_implode.zip", "legacy_reduce.zip", "legacy_shrink.zip"};
   for (const char* f : files) {
     SCOPED_TRACE(f);
     TZipReader r;
@@ -60,7 +61,7 @@ TEST(CorpusZip, EveryLegacyMethodDecodes) {
 TEST(CorpusZip, UnusualArchives) {
   struct Case {
     const char* file;
-    std::size_t count;    // directory records
+    std::size_t count; // directory records
     std::size_t extracted;
     TEntryOutcome firstOutcome;
   };
@@ -109,9 +110,13 @@ TEST(CorpusZip, UnusualArchives) {
 // Every part of every Office Open XML package decodes with its CRC; encrypted packages
 // (compound files) and a package cut before its directory have no entries.
 TEST(CorpusZip, OfficePackages) {
-  const std::vector<std::string> noEntries = {
-      "bug53475-password-is-pass.docx", "protected_agile.docx", "truncated62886.docx",
-      "60320-protected.xlsx", "extenxls_pwd123.xlsx", "invalid.xlsx", "protect.xlsx"};
+  const std::vector<std::string> noEntries = {"bug53475-password-is-pass.docx",
+                                              "protected_agile.docx",
+                                              "truncated62886.docx",
+                                              "60320-protected.xlsx",
+                                              "extenxls_pwd123.xlsx",
+                                              "invalid.xlsx",
+                                              "protect.xlsx"};
   int packages = 0;
   for (const char* type : {"docx", "xlsx", "pptx"}) {
     for (const auto& f : std::filesystem::directory_iterator(test::CorpusDir(type))) {

@@ -1,12 +1,12 @@
 #include "zip/Crc32.h"
 
+#include "support/ZipBuilder.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string_view>
 #include <vector>
-
-#include "support/ZipBuilder.h"
 
 namespace scv::zip {
 namespace {
@@ -34,8 +34,8 @@ TEST(Crc32, KnownValues) {
   }
 }
 
-// The fast paths (sliced tables, and carry-less folding from 256 bytes on) must agree with the bytewise form at every length and alignment, and when
-// the data arrives in pieces.
+// The fast paths (sliced tables, and carry-less folding from 256 bytes on) must agree with the
+// bytewise form at every length and alignment, and when the data arrives in pieces.
 TEST(Crc32, SlicedMatchesBytewiseAtAllLengthsAndSplits) {
   std::mt19937 rng(7);
   std::vector<std::uint8_t> data(3000);

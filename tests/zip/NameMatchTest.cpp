@@ -13,12 +13,12 @@ TEST(NameMatch, FoldsCaseAndSeparators) {
   const Case cases[] = {
       {"Word/Document.XML", "word\\document.xml"},
       {"xl\\Worksheets\\Sheet1.xml", "xl\\worksheets\\sheet1.xml"},
-      {"\xC3\x84rger.txt", "\xC3\xA4rger.txt"},       // Ä -> ä
-      {"\xD0\x9F\xD0\x81", "\xD0\xBF\xD1\x91"},       // П Ё -> п ё
-      {"\xC4\xB9", "\xC4\xBA"},                       // Ĺ -> ĺ (odd capital)
-      {"\xC5\xB8", "\xC3\xBF"},                       // Ÿ -> ÿ
-      {"bad\xFF\xC3", "bad\xFF\xC3"},                 // malformed bytes stay
-      {"\xC3\x97", "\xC3\x97"},                       // × has no case
+      {"\xC3\x84rger.txt", "\xC3\xA4rger.txt"}, // Ä -> ä
+      {"\xD0\x9F\xD0\x81", "\xD0\xBF\xD1\x91"}, // П Ё -> п ё
+      {"\xC4\xB9", "\xC4\xBA"},                 // Ĺ -> ĺ (odd capital)
+      {"\xC5\xB8", "\xC3\xBF"},                 // Ÿ -> ÿ
+      {"bad\xFF\xC3", "bad\xFF\xC3"},           // malformed bytes stay
+      {"\xC3\x97", "\xC3\x97"},                 // × has no case
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);

@@ -1,5 +1,11 @@
 // Replays the ZIP and Deflate fuzz seeds and every saved crash input through the same steps
 // as the fuzz targets, under the test build's sanitizers.
+#include "codecs/Inflate.h"
+#include "platform/CodePage.h"
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
+#include "zip/ZipReader.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,12 +13,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include "codecs/Inflate.h"
-#include "zip/ZipReader.h"
-#include "platform/CodePage.h"
-#include "support/ProcessRunner.h"
-#include "support/TestPaths.h"
 
 namespace scv::zip {
 namespace {
@@ -72,7 +72,8 @@ TEST(ZipFuzzInputs, DeflateStreamsDecodeWithinLimits) {
       out.Write("earlier bytes", 13);
     }
     const std::span<const std::uint8_t> input(data + 1, bytes.size() - 1);
-    const codecs::TInflateResult r = codecs::Inflate(input, out, limit, (control & 0x20) != 0 ? limit : 0);
+    const codecs::TInflateResult r =
+        codecs::Inflate(input, out, limit, (control & 0x20) != 0 ? limit : 0);
     EXPECT_LE(r.produced, limit);
     EXPECT_LE(r.consumed, input.size());
   }

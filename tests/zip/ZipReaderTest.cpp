@@ -1,6 +1,9 @@
 #include "zip/ZipReader.h"
 
 #include "codecs/Inflate.h"
+#include "platform/CodePage.h"
+#include "support/ProcessRunner.h"
+#include "support/ZipBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +11,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-#include "platform/CodePage.h"
-#include "support/ProcessRunner.h"
-#include "support/ZipBuilder.h"
 
 namespace scv::zip {
 namespace {
@@ -84,7 +83,7 @@ TEST(ZipReader, FindsEntriesByNameWithEitherSeparatorAndAnyCase) {
       {"xl\\worksheets\\sheet1.xml", 1, "<worksheet/>"},
       {"xl\\worksheets\\sheet2.xml", 0, ""},
       {"[content_types].xml", 1, "<Types/>"},
-      {"word\\", 0, ""},   // directory entries are never extracted
+      {"word\\", 0, ""},       // directory entries are never extracted
       {"document.xml", 0, ""}, // the path is part of the name
       {"", 0, ""},
       {" \t\r\n", 0, ""},
@@ -174,8 +173,7 @@ TEST(ZipReader, EntryOutcomes) {
        TEntryOutcome::kExtracted},
       {"ZIP64 extra field", [](auto& it) { it.zip64 = true; }, 8, 1, body,
        TEntryOutcome::kExtracted},
-      {"encrypted is skipped", [](auto& it) { it.flags = 1; }, 0, 0, "",
-       TEntryOutcome::kEncrypted},
+      {"encrypted is skipped", [](auto& it) { it.flags = 1; }, 0, 0, "", TEntryOutcome::kEncrypted},
       // Encrypted with the empty password: the header check passes and the data decrypts.
       {"encrypted with empty password, stored",
        [&](auto& it) {
@@ -188,8 +186,9 @@ TEST(ZipReader, EntryOutcomes) {
        [&](auto& it) {
          it.flags = 1;
          const char check = static_cast<char>(test::ReferenceCrc32(body) >> 24);
-         it.payload = EncryptWithEmptyPassword(std::string(11, 'h') + check +
-                                               test::DeflateEncode(body, test::TDeflateMode::kDynamic));
+         it.payload =
+             EncryptWithEmptyPassword(std::string(11, 'h') + check +
+                                      test::DeflateEncode(body, test::TDeflateMode::kDynamic));
        },
        8, 1, body, TEntryOutcome::kExtracted},
       {"encrypted with another password",
@@ -202,11 +201,11 @@ TEST(ZipReader, EntryOutcomes) {
       // Larger than stated: exactly the stated bytes stay and the entry is not counted.
       {"deflated beyond stated size", [](auto& it) { it.statedSize = 10; }, 8, 0,
        body.substr(0, 10), TEntryOutcome::kLargerThanStated},
-      {"stored beyond stated size", [](auto& it) { it.statedSize = 10; }, 0, 0,
-       body.substr(0, 10), TEntryOutcome::kLargerThanStated},
+      {"stored beyond stated size", [](auto& it) { it.statedSize = 10; }, 0, 0, body.substr(0, 10),
+       TEntryOutcome::kLargerThanStated},
       // Shorter than stated: CRC decides (here it matches the real data).
-      {"deflated, stated size too large", [](auto& it) { it.statedSize = 1u << 30; }, 8, 1,
-       body, TEntryOutcome::kExtracted},
+      {"deflated, stated size too large", [](auto& it) { it.statedSize = 1u << 30; }, 8, 1, body,
+       TEntryOutcome::kExtracted},
       {"deflate stream cut short",
        [&](auto& it) {
          it.payload = test::DeflateEncode(body, test::TDeflateMode::kDynamic).substr(0, 30);
@@ -464,8 +463,8 @@ TEST(ZipReader, ArchivesWrittenByZipAndPython) {
   dir.Write("Doc.XML", std::string(5000, 'd') + "end");
   dir.Write("empty.txt", "");
   const std::string zipPath = dir.File("made-by-zip.zip");
-  const auto zipRun = test::RunProgram("/usr/bin/zip", {"-q", "-r", zipPath, "Doc.XML", "empty.txt"},
-                                       {}, dir.Path());
+  const auto zipRun = test::RunProgram(
+      "/usr/bin/zip", {"-q", "-r", zipPath, "Doc.XML", "empty.txt"}, {}, dir.Path());
   const std::string pyPath = dir.File("made-by-python.zip");
   const std::string script =
       "import zipfile,sys\n"

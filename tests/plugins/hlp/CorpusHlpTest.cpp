@@ -1,16 +1,16 @@
 // Every help file of the shared corpus: the WinHelp files convert with their titles and
 // phrases (compressed, phrase-compressed, 3.1 and 4.0 files, Cyrillic text); the text file
 // named .hlp is refused. The RTF and help corpus files also run through scvcmd.
+#include "hlp/HlpFileSystem.h"
+#include "hlp/HlpReader.h"
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <span>
 #include <string>
-
-#include "hlp/HlpFileSystem.h"
-#include "hlp/HlpReader.h"
-#include "support/ProcessRunner.h"
-#include "support/TestPaths.h"
 
 namespace {
 
@@ -98,8 +98,7 @@ TEST(CorpusHlp, ThroughTheProgram) {
   }
   scv::test::TTempDir dir;
   const std::string out = dir.File("out.txt");
-  const auto run =
-      scv::test::RunScvcmd({"-c65001", CorpusDir("hlp") + "/PJAbout.hlp", out});
+  const auto run = scv::test::RunScvcmd({"-c65001", CorpusDir("hlp") + "/PJAbout.hlp", out});
   ASSERT_EQ(run.exitCode, 0) << run.out;
   const std::string text = ReadFileBytes(out);
   EXPECT_EQ(text.rfind("\xEF\xBB\xBFPJAbout unit\r\n", 0), 0u);
@@ -108,7 +107,8 @@ TEST(CorpusHlp, ThroughTheProgram) {
   const auto rtf = scv::test::RunScvcmd({"-c65001", CorpusDir("rtf") + "/accent.rtf", rtfOut});
   ASSERT_EQ(rtf.exitCode, 0) << rtf.out;
   EXPECT_EQ(ReadFileBytes(rtfOut), "\xEF\xBB\xBF le caf\u00E9 o\u00F9 on ne fume pas ");
-  const auto latin1 = scv::test::RunScvcmd({"-o", "-c1252", CorpusDir("rtf") + "/accent.rtf", rtfOut});
+  const auto latin1 =
+      scv::test::RunScvcmd({"-o", "-c1252", CorpusDir("rtf") + "/accent.rtf", rtfOut});
   ASSERT_EQ(latin1.exitCode, 0) << latin1.out;
   EXPECT_EQ(ReadFileBytes(rtfOut), std::string(" le caf\xE9 o\xF9 on ne fume pas \0", 28));
 }

@@ -1,9 +1,9 @@
 // scvhlp through its exports: a help file converts through the host callbacks; anything that
 // is not a readable help file fails at the start.
-#include <gtest/gtest.h>
-
 #include "support/HlpBuilder.h"
 #include "support/TestFilterHost.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -12,8 +12,8 @@ using namespace scv::test;
 TBytes SmallHelpFile() {
   const std::vector<TLink> links = {TopicHeaderLink("Topic"),
                                     TextLink(TTextRecord().Par("Body text").End())};
-  return BuildHelpFile({{"|SYSTEM", BuildSystem(33, 4)},
-                        {"|TOPIC", BuildTopic(links, TTopicLayout::kLz4k)}});
+  return BuildHelpFile(
+      {{"|SYSTEM", BuildSystem(33, 4)}, {"|TOPIC", BuildTopic(links, TTopicLayout::kLz4k)}});
 }
 
 TEST(HlpConverter, ConvertsThroughTheCallbacks) {

@@ -1,14 +1,15 @@
 // The WinHelp reader on built help files: block layouts, records and commands, phrase tables,
 // character sets, and damaged structures.
+#include "hlp/HlpReader.h"
+
+#include "hlp/HlpDecompress.h"
+#include "hlp/HlpFileSystem.h"
+#include "support/HlpBuilder.h"
+
 #include <gtest/gtest.h>
 
 #include <span>
 #include <string>
-
-#include "support/HlpBuilder.h"
-#include "hlp/HlpDecompress.h"
-#include "hlp/HlpFileSystem.h"
-#include "hlp/HlpReader.h"
 
 namespace {
 
@@ -79,9 +80,9 @@ TEST(HlpReader, RecordsCrossBlockBoundaries) {
 }
 
 TEST(HlpReader, CommandsWithPayloadsAreSkipped) {
-  TBytes picture = "\x86\x22";     // picture, type 0x22
+  TBytes picture = "\x86\x22";      // picture, type 0x22
   PutU16(picture, (4 + 16384) * 2); // compressed signed long: 4
-  picture += "\x02";               // one hotspot
+  picture += "\x02";                // one hotspot
   picture += std::string("\0\0\0\0", 4);
   TBytes macro = "\xC8";
   PutU16(macro, 6);
@@ -95,7 +96,7 @@ TEST(HlpReader, CommandsWithPayloadsAreSkipped) {
                    .Then("a", std::string("\x80\x01\x00", 3)) // font
                    .Then("b", picture)
                    .Then("c", macro)
-                   .Then("d", "\x89")                     // end of hotspot
+                   .Then("d", "\x89")                                 // end of hotspot
                    .Then("e", std::string("\xE3\x01\x02\x03\x04", 5)) // topic jump
                    .Then("f", external)
                    .Then("g", std::string("\x20\0\0\0\0", 5)) // vfld
@@ -109,12 +110,12 @@ TEST(HlpReader, CommandsWithPayloadsAreSkipped) {
 TEST(HlpReader, ParagraphInfoFieldsAreSkipped) {
   // Every optional field present; the second tab stop carries the 0x4000 flag and a type.
   TBytes fields2;
-  PutU16(fields2, 2 * 5);                          // unknown (compressed long)
+  PutU16(fields2, 2 * 5);                    // unknown (compressed long)
   fields2 += "\x90\x90\x90\x91\x01\x90\x90"; // spacing and indents, one of two bytes
-  fields2 += "\x01";                              // border flags
+  fields2 += "\x01";                         // border flags
   PutU16(fields2, 10);
-  fields2 += "\x84"; // two tab stops (compressed short: 0x84 / 2 - 64)
-  fields2 += "\x50"; // stop at 40
+  fields2 += "\x84";     // two tab stops (compressed short: 0x84 / 2 - 64)
+  fields2 += "\x50";     // stop at 40
   fields2 += "\x01\x81"; // 0x4000 | 0: (1 >> 1) + 128 * 0x81 = 16512
   fields2 += "\x02";     // tab type 1
   const auto links = std::vector<TLink>{
@@ -255,8 +256,8 @@ TEST(HlpReader, PhraseExpansionIsBounded) {
     text.dataLen2 = 0x7FFFFFFF;
     links.push_back(text);
   }
-  const auto file = HelpFile(links, TTopicLayout::kPlain4k,
-                             {{"|PhrIndex", index}, {"|PhrImage", image}});
+  const auto file =
+      HelpFile(links, TTopicLayout::kPlain4k, {{"|PhrIndex", index}, {"|PhrImage", image}});
   const std::string text = Convert(file);
   EXPECT_GT(text.size(), 1000000u);
   EXPECT_LT(text.size(), 4000000u);
@@ -341,10 +342,22 @@ TEST(HlpReader, Lz77Expansion) {
   };
   const TCase cases[] = {
       // flags 0x08: three literals then a reference of distance 3, length 6 (overlapping).
-      {"overlapping reference", std::string("\x08" "abc\x02\x30", 6), 100, "abcabcabc"},
+      {"overlapping reference",
+       std::string("\x08"
+                   "abc\x02\x30",
+                   6),
+       100, "abcabcabc"},
       {"reference before the start", std::string("\x01\x05\x00", 3), 100, ""},
-      {"bounded output", std::string("\x08" "abc\x02\xF0", 6), 10, "abcabcabca"},
-      {"truncated reference", std::string("\x02" "a\x00", 3), 100, "a"},
+      {"bounded output",
+       std::string("\x08"
+                   "abc\x02\xF0",
+                   6),
+       10, "abcabcabca"},
+      {"truncated reference",
+       std::string("\x02"
+                   "a\x00",
+                   3),
+       100, "a"},
       {"literals only", Lz77Literals("0123456789"), 100, "0123456789"},
   };
   for (const auto& c : cases) {
@@ -397,9 +410,9 @@ TEST(HlpReader, HostileLinksEndTheWalk) {
   EXPECT_EQ(Convert(looped), "Loop\n");
 
   // Unknown formatting command: the record ends there, the walk goes on.
-  const auto odd = std::vector<TLink>{
-      TopicHeaderLink("A"), TextLink(TTextRecord().Then("before", "\x7E").End("after")),
-      TopicHeaderLink("B")};
+  const auto odd = std::vector<TLink>{TopicHeaderLink("A"),
+                                      TextLink(TTextRecord().Then("before", "\x7E").End("after")),
+                                      TopicHeaderLink("B")};
   EXPECT_EQ(Convert(HelpFile(odd, TTopicLayout::kPlain4k)), "A\nbefore\n\nB\n");
 
   // Sizes larger than the stream are cut to what exists.

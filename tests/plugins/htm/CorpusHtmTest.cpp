@@ -1,11 +1,11 @@
 // The real HTML files of the shared corpus through scvcmd and scvhtm.
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
-
-#include "support/ProcessRunner.h"
-#include "support/TestPaths.h"
 
 namespace {
 
@@ -51,13 +51,13 @@ TEST(CorpusHtm, SpotChecks) {
        {"Nevin", "Pangram"}},
       {"standardized_text.html", {"the quick\r\n\r\nbrown fox jumps over the lazy dog\r\n"}, {}},
       // EUC-JP declared as x-euc-jp.
-      {"README_Japan.htm",
-       {"\xE6\xA6\x82\xE8\xA6\x81", "Microsoft\xE7\xA4\xBE\xE3\x81\xAE"},
-       {}},
+      {"README_Japan.htm", {"\xE6\xA6\x82\xE8\xA6\x81", "Microsoft\xE7\xA4\xBE\xE3\x81\xAE"}, {}},
       // UTF-8 content under a stale gb2312 declaration.
       {"readability_qq.html", {"DeepMind\xE6\x96\xB0\xE7\x94\xB5\xE8\x84\x91"}, {"<script"}},
       // Cyrillic, Arabic and CJK in UTF-8; the title leads.
-      {"habibi.html", {"habibi\r\n\r\n\xD8\xAD\xD9\x8E\xD8\xA8\xD9\x8A\xD8\xA8\xD9\x8A habibi\r\n"}, {}},
+      {"habibi.html",
+       {"habibi\r\n\r\n\xD8\xAD\xD9\x8E\xD8\xA8\xD9\x8A\xD8\xA8\xD9\x8A habibi\r\n"},
+       {}},
       {"tables.html",
        {"List of countries by population", "Rank\tCountry (or dependent territory)\tPopulation",
         "1\tChina[8]\t1,366,350,000",

@@ -1,13 +1,13 @@
 // The HTML converter library through its exports, as a host drives it.
-#include <ScvConverter.h>
-#include <dlfcn.h>
+#include "support/TestPaths.h"
+
 #include <gtest/gtest.h>
 
+#include <ScvConverter.h>
 #include <cstring>
+#include <dlfcn.h>
 #include <string>
 #include <vector>
-
-#include "support/TestPaths.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ int32_t SCV_STDCALL Seek(ConverterHost* host, int32_t* offset, int32_t, int32_t 
   if (!self->open) {
     return SCV_HOST_NO_FILE;
   }
-  const long long base = origin == 1 ? static_cast<long long>(self->pos)
+  const long long base = origin == 1   ? static_cast<long long>(self->pos)
                          : origin == 2 ? static_cast<long long>(self->document.size())
                                        : 0;
   self->pos = static_cast<std::size_t>(base + *offset);
@@ -59,7 +59,8 @@ int32_t SCV_STDCALL Read(ConverterHost* host, void* buffer, int32_t count, int32
     return SCV_HOST_OK;
   }
   // Short reads on purpose: a library must keep reading until it gets 0.
-  const std::size_t left = self->pos < self->document.size() ? self->document.size() - self->pos : 0;
+  const std::size_t left =
+      self->pos < self->document.size() ? self->document.size() - self->pos : 0;
   std::size_t n = std::min<std::size_t>({left, static_cast<std::size_t>(count), 7777});
   std::memcpy(buffer, self->document.data() + self->pos, n);
   self->pos += n;
@@ -72,7 +73,9 @@ int32_t SCV_STDCALL QueryText(ConverterHost*, char* destination, int32_t) {
   return 0;
 }
 
-int32_t SCV_STDCALL GetCodePage(ConverterHost* host) { return host->appData->codePage; }
+int32_t SCV_STDCALL GetCodePage(ConverterHost* host) {
+  return host->appData->codePage;
+}
 
 class THtmLibrary : public ::testing::Test {
 protected:
@@ -150,7 +153,8 @@ TEST_F(THtmLibrary, DeliversTheTextInPiecesOfAtMostTheCapacity) {
     EXPECT_NE(static_cast<unsigned char>(p[0]) & 0xC0, 0x80);
   }
   const std::string text = Join(pieces);
-  EXPECT_TRUE(text.starts_with("T\n\n\xD0\x96\xE4\xB8\xAD paragraph 0\n\n\xD0\x96")) << text.substr(0, 40);
+  EXPECT_TRUE(text.starts_with("T\n\n\xD0\x96\xE4\xB8\xAD paragraph 0\n\n\xD0\x96"))
+      << text.substr(0, 40);
   EXPECT_NE(text.find("paragraph 2999\n"), std::string::npos);
 }
 
@@ -173,7 +177,9 @@ TEST_F(THtmLibrary, ConversionsInOneProcessDoNotInterfere) {
                         {"<pre>third</pre>", "third\n"},
                         // Well-formed UTF-8 with characters the parser must not see still
                         // goes through the decoder.
-                        {"<p>a\x01" "b\xEF\xBF\xBF\xC3\xA9</p>", "ab\xEF\xBF\xBD\xC3\xA9\n"}};
+                        {"<p>a\x01"
+                         "b\xEF\xBF\xBF\xC3\xA9</p>",
+                         "ab\xEF\xBF\xBD\xC3\xA9\n"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.doc);
     TMemoryHost h;

@@ -14,13 +14,11 @@ TEST(HtmlEncoding, LabelsMapAsBrowsersMapThem) {
     std::int32_t want;
   };
   const Case cases[] = {
-      {"utf-8", 65001},     {" UTF8 ", 65001},      {"ISO-8859-1", 1252},
-      {"us-ascii", 1252},   {"latin1", 1252},       {"windows-1251", 1251},
-      {"KOI8-R", 20866},    {"shift_jis", 932},     {"x-euc-jp", 20932},
-      {"gb2312", 936},      {"GBK", 936},           {"gb18030", 54936},
-      {"big5", 950},        {"euc-kr", 949},        {"iso-8859-5", 28595},
-      {"iso-8859-9", 1254}, {"utf-16", 1200},       {"utf-16be", 1201},
-      {"no-such", 0},       {"", 0},
+      {"utf-8", 65001},    {" UTF8 ", 65001},      {"ISO-8859-1", 1252},  {"us-ascii", 1252},
+      {"latin1", 1252},    {"windows-1251", 1251}, {"KOI8-R", 20866},     {"shift_jis", 932},
+      {"x-euc-jp", 20932}, {"gb2312", 936},        {"GBK", 936},          {"gb18030", 54936},
+      {"big5", 950},       {"euc-kr", 949},        {"iso-8859-5", 28595}, {"iso-8859-9", 1254},
+      {"utf-16", 1200},    {"utf-16be", 1201},     {"no-such", 0},        {"", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -37,8 +35,7 @@ TEST(HtmlEncoding, PrescanFindsDeclarations) {
   const Case cases[] = {
       {"meta charset", "<html><head><meta charset=\"koi8-r\">", "koi8-r"},
       {"unquoted", "<meta charset=windows-1251>", "windows-1251"},
-      {"http-equiv",
-       "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=Shift_JIS\">",
+      {"http-equiv", "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=Shift_JIS\">",
        "Shift_JIS"},
       {"content before http-equiv",
        "<meta content='text/html;charset=euc-kr' http-equiv='content-type'>", "euc-kr"},
@@ -78,8 +75,8 @@ TEST(HtmlEncoding, DetectionOrder) {
        20866, 0},
       {"well-formed utf-8 beats a stale declaration", "<meta charset=gb2312><p>\xC3\xA9",
        TEncodingKind::kUtf8, 0, 0},
-      {"ascii follows its declaration", "<meta charset=shift_jis><p>abc",
-       TEncodingKind::kCodePage, 932, 0},
+      {"ascii follows its declaration", "<meta charset=shift_jis><p>abc", TEncodingKind::kCodePage,
+       932, 0},
       {"declared utf-16 in ascii is utf-8", "<meta charset=utf-16><p>x", TEncodingKind::kUtf8, 0,
        0},
       {"undeclared utf-8", "<p>caf\xC3\xA9", TEncodingKind::kUtf8, 0, 0},
@@ -106,27 +103,58 @@ TEST(HtmlEncoding, DecodesToUtf8TheParserAccepts) {
     std::string want;
   };
   const Case cases[] = {
-      {"utf-8 with bom", "\xEF\xBB\xBF" "a\xC3\xA9", {TEncodingKind::kUtf8, 0, 3}, "a\xC3\xA9"},
-      {"ill-formed utf-8", "a\xFF" "b\xE2\x82" "c", {}, "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c"},
-      {"controls dropped, form feed a space", std::string("a\0b\x01" "c\fd\te\r\n", 11), {},
+      {"utf-8 with bom",
+       "\xEF\xBB\xBF"
+       "a\xC3\xA9",
+       {TEncodingKind::kUtf8, 0, 3},
+       "a\xC3\xA9"},
+      {"ill-formed utf-8",
+       "a\xFF"
+       "b\xE2\x82"
+       "c",
+       {},
+       "a\xEF\xBF\xBD"
+       "b\xEF\xBF\xBD"
+       "c"},
+      {"controls dropped, form feed a space",
+       std::string("a\0b\x01"
+                   "c\fd\te\r\n",
+                   11),
+       {},
        "abc d\te\r\n"},
       {"noncharacter", "\xEF\xBF\xBF", {}, "\xEF\xBF\xBD"},
-      {"utf-16le pair", std::string("\x3D\xD8\x00\xDE" "a\0", 6), {TEncodingKind::kUtf16Le, 0, 0},
-       "\xF0\x9F\x98\x80" "a"},
+      {"utf-16le pair",
+       std::string("\x3D\xD8\x00\xDE"
+                   "a\0",
+                   6),
+       {TEncodingKind::kUtf16Le, 0, 0},
+       "\xF0\x9F\x98\x80"
+       "a"},
       {"utf-16be", std::string("\0a\x04\x16", 4), {TEncodingKind::kUtf16Be, 0, 0}, "a\xD0\x96"},
-      {"unpaired surrogate", std::string("\x00\xD8" "a\0", 4), {TEncodingKind::kUtf16Le, 0, 0},
-       "\xEF\xBF\xBD" "a"},
-      {"odd utf-16 byte", std::string("a\0b", 3), {TEncodingKind::kUtf16Le, 0, 0},
-       "a\xEF\xBF\xBD"},
-      {"utf-32be", std::string("\0\0\0a\0\x01\xF6\0", 8), {TEncodingKind::kUtf32Be, 0, 0},
+      {"unpaired surrogate",
+       std::string("\x00\xD8"
+                   "a\0",
+                   4),
+       {TEncodingKind::kUtf16Le, 0, 0},
+       "\xEF\xBF\xBD"
+       "a"},
+      {"odd utf-16 byte", std::string("a\0b", 3), {TEncodingKind::kUtf16Le, 0, 0}, "a\xEF\xBF\xBD"},
+      {"utf-32be",
+       std::string("\0\0\0a\0\x01\xF6\0", 8),
+       {TEncodingKind::kUtf32Be, 0, 0},
        "a\xF0\x9F\x98\x80"},
-      {"utf-32 beyond unicode", std::string("\0\0\x11\0", 4), {TEncodingKind::kUtf32Le, 0, 0},
+      {"utf-32 beyond unicode",
+       std::string("\0\0\x11\0", 4),
+       {TEncodingKind::kUtf32Le, 0, 0},
        "\xEF\xBF\xBD"},
-      {"windows-1252", "caf\xE9 \x80", {TEncodingKind::kCodePage, 1252, 0},
+      {"windows-1252",
+       "caf\xE9 \x80",
+       {TEncodingKind::kCodePage, 1252, 0},
        "caf\xC3\xA9 \xE2\x82\xAC"},
-      {"koi8-r", "\xF0\xD2\xC9", {TEncodingKind::kCodePage, 20866, 0},
-       "\xD0\x9F\xD1\x80\xD0\xB8"},
-      {"shift_jis", "\x93\xFA\x96\x7B", {TEncodingKind::kCodePage, 932, 0},
+      {"koi8-r", "\xF0\xD2\xC9", {TEncodingKind::kCodePage, 20866, 0}, "\xD0\x9F\xD1\x80\xD0\xB8"},
+      {"shift_jis",
+       "\x93\xFA\x96\x7B",
+       {TEncodingKind::kCodePage, 932, 0},
        "\xE6\x97\xA5\xE6\x9C\xAC"},
   };
   for (const Case& c : cases) {

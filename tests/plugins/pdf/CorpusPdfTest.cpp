@@ -1,11 +1,11 @@
 // The real PDF files of the shared corpus through scvcmd and scvpdf.
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
-
-#include "support/ProcessRunner.h"
-#include "support/TestPaths.h"
 
 namespace {
 
@@ -43,9 +43,11 @@ TEST(CorpusPdf, SpotChecks) {
   };
   const Case cases[] = {
       {"quick.pdf", "-s0", {"\xEF\xBB\xBFThe quick brown fox jumps over the lazy dog\r\n"}},
-      {"GeoTopo-komprimiert.pdf", "-s0",
+      {"GeoTopo-komprimiert.pdf",
+       "-s0",
        {"Einf\xC3\xBChrung in die\r\nGeometrie und Topologie", "Vorwort",
-        "Mitschriften einiger \xC3\x9C" "bungen"}},
+        "Mitschriften einiger \xC3\x9C"
+        "bungen"}},
       {"two_column.pdf", "-s0", {}},
       {"crazyones-pdfa.pdf", "-s0", {"The Crazy Ones\r\nOctober 14, 1998"}},
       // A page break is a form feed; the last page ends with one too.
@@ -53,8 +55,8 @@ TEST(CorpusPdf, SpotChecks) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
-    const auto r = RunScvcmd({"-o", "-c65001", c.flag, CorpusDir("pdf") + "/" + c.file,
-                              dir.File("out.txt")});
+    const auto r =
+        RunScvcmd({"-o", "-c65001", c.flag, CorpusDir("pdf") + "/" + c.file, dir.File("out.txt")});
     ASSERT_EQ(r.exitCode, 0);
     const std::string text = ReadFileBytes(dir.File("out.txt"));
     std::size_t pos = 0;
@@ -93,8 +95,8 @@ TEST(CorpusPdf, MatchesTheStandardTextToolInAllThreeLayouts) {
       args.push_back(dir.File("tool.txt"));
       RunProgram("/usr/bin/pdftotext", args);
       std::string want = ReadFileBytes(dir.File("tool.txt"));
-      const auto r = RunScvcmd({"-o", "-c65001", l.flag, entry.path().string(),
-                                dir.File("out.txt")});
+      const auto r =
+          RunScvcmd({"-o", "-c65001", l.flag, entry.path().string(), dir.File("out.txt")});
       ASSERT_EQ(r.exitCode, 0);
       std::string got = ReadFileBytes(dir.File("out.txt"));
       if (got.starts_with("\xEF\xBB\xBF")) {

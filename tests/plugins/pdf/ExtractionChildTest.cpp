@@ -1,33 +1,33 @@
 // The extraction child: text relayed exactly, every way of dying reported as a failure,
 // runaway children stopped at their ceilings, nothing of the host leaking into the child.
+#include "ExtractionChild.h"
+
+#include "PdfText.h"
+#include "support/PdfBuilder.h"
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
+
 #include <gtest/gtest.h>
 
 #include <ScvConverter.h>
+#include <chrono>
+#include <cstring>
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <filesystem>
+#include <iostream>
+#include <memory>
 #include <signal.h>
+#include <stdexcept>
+#include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <iostream>
-#include <memory>
-#include <stdexcept>
-#include <string>
 #include <vector>
-
-#include "ExtractionChild.h"
-#include "PdfText.h"
-#include "support/PdfBuilder.h"
-#include "support/ProcessRunner.h"
-#include "support/TestPaths.h"
 
 namespace {
 

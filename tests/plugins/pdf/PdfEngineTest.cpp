@@ -1,14 +1,14 @@
 // The PDF text library through its export, as the bridge calls it.
-#include <ScvConverter.h>
-#include <dlfcn.h>
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <string>
-
 #include "support/ProcessRunner.h"
 #include "support/TestPaths.h"
+
+#include <gtest/gtest.h>
+
+#include <ScvConverter.h>
+#include <algorithm>
+#include <dlfcn.h>
+#include <filesystem>
+#include <string>
 
 namespace {
 
@@ -86,8 +86,7 @@ TEST_F(TPdfLibrary, ResultCodes) {
 
 TEST_F(TPdfLibrary, TruncatedDocumentsNeverCrash) {
   TTempDir dir;
-  const std::string whole =
-      scv::test::ReadFileBytes(CorpusDir("pdf") + "/pdflatex-4-pages.pdf");
+  const std::string whole = scv::test::ReadFileBytes(CorpusDir("pdf") + "/pdflatex-4-pages.pdf");
   for (const std::size_t cut : {whole.size() / 10, whole.size() / 2, whole.size() - 100}) {
     SCOPED_TRACE(cut);
     const int32_t rc = Convert(dir.Write("cut.pdf", whole.substr(0, cut)));

@@ -1,13 +1,13 @@
 // Every RTF file of the shared corpus converts to valid UTF-8; phrases spot-check code pages,
 // Unicode, tables, fields and footnotes.
+#include "rtf/RtfReader.h"
+#include "support/ProcessRunner.h"
+#include "support/TestPaths.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
-
-#include "rtf/RtfReader.h"
-#include "support/ProcessRunner.h"
-#include "support/TestPaths.h"
 
 namespace {
 
@@ -89,7 +89,7 @@ TEST(CorpusRtf, SkippedDestinationsLeaveNoTrace) {
     const char* absent;
   };
   const TCase cases[] = {
-      {"image.rtf", "89504e47"},         // picture data
+      {"image.rtf", "89504e47"},          // picture data
       {"testUpr.rtf", "Times New Roman"}, // font table inside \upr
       {"formatting.rtf", "Normal"},       // style sheet
       {"testNegativeUnicode.rtf", "HYPERLINK"},

@@ -1,9 +1,9 @@
 // scvrtf through its exports: the text arrives in pieces, input comes only through the host
 // callbacks, and misuse or host failures end in failure codes.
-#include <gtest/gtest.h>
-
-#include "support/TestFilterHost.h"
 #include "rtf/RtfReader.h"
+#include "support/TestFilterHost.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

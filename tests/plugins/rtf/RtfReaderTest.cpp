@@ -1,10 +1,10 @@
 // Exact text of hand-written RTF: control words and symbols, destinations, code pages,
 // Unicode escapes, tables, fields and hostile structure.
+#include "rtf/RtfReader.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "rtf/RtfReader.h"
 
 namespace {
 
@@ -71,15 +71,16 @@ TEST(RtfReader, HexBytesFollowTheFontCodePage) {
        "\u0160\u0410\u0131\u03B1\u05D0\u0627\u0105\u0E01\u0300"},
       {"cpg overrides charset", R"({\rtf1{\fonttbl{\f0\fcharset0\cpg1251 A;}}\f0\'c0})", "\u0410"},
       {"font of a group ends with it",
-       R"({\rtf1{\fonttbl{\f0\fcharset0 a;}{\f1\fcharset204 b;}}{\f1\'c0}\'c0})",
-       "\u0410\u00C0"},
+       R"({\rtf1{\fonttbl{\f0\fcharset0 a;}{\f1\fcharset204 b;}}{\f1\'c0}\'c0})", "\u0410\u00C0"},
       {"plain returns to the default font",
        R"({\rtf1\deff1{\fonttbl{\f0\fcharset0 a;}{\f1\fcharset204 b;}}\f0\'c0\plain\'c0})",
        "\u00C0\u0410"},
       {"font table without groups",
        R"({\rtf1{\fonttbl\f0\fnil\fcharset0 A;\f1\fnil\fcharset161 G;}\f1\'e1})", "\u03B1"},
-      {"Symbol font", R"({\rtf1{\fonttbl{\f0\fcharset0 Times;}{\f1\fnil\fcharset2 Symbol;}})"
-       R"({\pntext\f1\'b7\tab}\f0 a {\f1 abp\'a3\'f0}})", "\u2022\ta \u03B1\u03B2\u03C0\u2264\uF0F0"},
+      {"Symbol font",
+       R"({\rtf1{\fonttbl{\f0\fcharset0 Times;}{\f1\fnil\fcharset2 Symbol;}})"
+       R"({\pntext\f1\'b7\tab}\f0 a {\f1 abp\'a3\'f0}})",
+       "\u2022\ta \u03B1\u03B2\u03C0\u2264\uF0F0"},
       {"other symbol fonts use the code page",
        R"({\rtf1{\fonttbl{\f1\fcharset2 Wingdings;}}\f1 a\'b7})", "a\u00B7"},
       {"pc is 437", R"({\rtf1\pc \'82})", "\u00E9"},
