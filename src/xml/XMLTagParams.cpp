@@ -283,8 +283,8 @@ void ParseTagParams(std::string_view tag, TParamList& params) {
   };
   std::unordered_map<std::string, TNameLines> byName;
   std::vector<std::uint8_t> dead(n, 0);
-  const auto fold = [](std::string_view text) {
-    std::string key(text);
+  const auto fold = [](std::string_view name) {
+    std::string key(name);
     for (char& c : key) {
       c = static_cast<char>(kFold[UByte(c)]);
     }

@@ -166,8 +166,8 @@ TEST_P(CorpusAllCodePages, ExitCodesAsRecordedWithoutErrorOutput) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, CorpusAllCodePages, ::testing::ValuesIn(kFolders),
-                         [](const ::testing::TestParamInfo<TFolder>& info) {
-                           return std::string(info.param.folder);
+                         [](const ::testing::TestParamInfo<TFolder>& param) {
+                           return std::string(param.param.folder);
                          });
 
 } // namespace

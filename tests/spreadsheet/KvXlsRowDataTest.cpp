@@ -54,9 +54,9 @@ TEST(KvXlsRowData, GroupsCellsAsTheRowSearchDoes) {
       for (int i = 0; i < cells; ++i) {
         std::uint32_t row = current;
         if (p.rowSpread > 0 && static_cast<int>(rng() % 100) < p.disorderPct) {
-          row = rng() % static_cast<std::uint32_t>(p.rowSpread + 1);
+          row = static_cast<std::uint32_t>(rng() % static_cast<std::uint32_t>(p.rowSpread + 1));
         } else if (rng() % 4 == 0) {
-          current += 1 + rng() % 3;
+          current += static_cast<std::uint32_t>(1 + rng() % 3);
           row = current;
         }
         TXlsCell cell;
