@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <span>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -20,6 +21,7 @@
 namespace {
 
 using namespace scv::codecs;
+using namespace scv::zip;
 using TClock = std::chrono::steady_clock;
 
 struct TMember {
@@ -91,10 +93,11 @@ double ZlibOnce(const std::vector<TMember>& members, std::vector<std::uint8_t>& 
 } // namespace
 
 int main(int argc, char** argv) {
-  int rounds = argc > 1 ? std::atoi(argv[1]) : 15;
+  const std::span<char*> args(argv, static_cast<std::size_t>(argc));
+  int rounds = args.size() > 1 ? std::atoi(args[1]) : 15;
   std::vector<std::string> paths;
-  for (int i = 2; i < argc; ++i) {
-    paths.emplace_back(argv[i]);
+  for (std::size_t i = 2; i < args.size(); ++i) {
+    paths.emplace_back(args[i]);
   }
   if (paths.empty()) {
     paths = {std::string(SCV_SHARED_DIR) + "/bench/bench-sheet.xlsx",

@@ -13,8 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   using namespace scv::codecs;
-  const std::uint8_t control = data[0];
-  const std::span<const std::uint8_t> input(data + 1, size - 1);
+  const std::span<const std::uint8_t> bytes(data, size);
+  const std::uint8_t control = bytes[0];
+  const std::span<const std::uint8_t> input = bytes.subspan(1);
   // Limits from a few bytes to 16 MB, so the exact-limit paths get exercised.
   const std::uint64_t limit = (control & 0x80) != 0 ? (control & 0x7F) * 37u : 16u << 20;
   scv::bytes::TMemoryStream out;
@@ -32,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t at = start;
   for (auto piece = stream.Next(); !piece.empty(); piece = stream.Next()) {
     if (piece.size() > out.Size() - at ||
-        std::memcmp(piece.data(), out.Data() + at, piece.size()) != 0) {
+        std::memcmp(piece.data(), out.Bytes().subspan(at).data(), piece.size()) != 0) {
       __builtin_trap();
     }
     at += piece.size();
@@ -42,6 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       pieces.consumed != r.consumed) {
     __builtin_trap();
   }
-  (void)Crc32(out.Bytes());
+  (void)scv::zip::Crc32(out.Bytes());
   return 0;
 }

@@ -2,21 +2,16 @@
 // document, workbook or presentation (the last byte picks which, and the code page).
 #include "ooxml/OfficeXCvt.h"
 #include "platform/CodePage.h"
+#include "support/FuzzFile.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr std::size_t kMaxInput = 1u << 20;
-
-int FuzzFile() {
-  static const int fd = memfd_create("ooxmlfuzz", 0);
-  return fd;
-}
 
 } // namespace
 
@@ -24,17 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > kMaxInput) {
     return 0;
   }
-  const int fd = FuzzFile();
-  if (fd < 0 || ftruncate(fd, 0) != 0) {
+  const std::span<const std::uint8_t> bytes(data, size);
+  const std::string name = scv::fuzz::WriteFuzzFile(bytes);
+  if (name.empty()) {
     return 0;
-  }
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-    if (n <= 0) {
-      return 0;
-    }
-    done += static_cast<std::size_t>(n);
   }
   using namespace scv::ooxml;
   // Fresh module objects per input: the ZIP reader keeps a directory for an unchanged file,
@@ -43,14 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   InitializeOfficeX();
   SetOfficeXTextLimit(std::size_t{16} << 20);
   SetOfficeXPartLimit(std::uint64_t{16} << 20);
-  const std::uint8_t pick = size > 0 ? data[size - 1] : 0;
+  const std::uint8_t pick = bytes.empty() ? 0 : bytes.back();
   // Parts are inflated in pieces of a size the input picks, so that pieces end anywhere.
-  SetOfficeXPieceSize(1 + std::size_t{size > 1 ? data[size - 2] : 0u} * 31);
+  SetOfficeXPieceSize(1 + std::size_t{bytes.size() > 1 ? bytes[bytes.size() - 2] : 0u} * 31);
   const std::int32_t codePages[] = {65001, 1200, 1252, 932};
   scv::TConversionResult result;
-  const std::int32_t r =
-      OfficeXToText(scv::platform::Utf8ToWide("/proc/self/fd/" + std::to_string(fd)), result, 0,
-                    pick % 3, codePages[(pick >> 2) & 3]);
+  const std::int32_t r = OfficeXToText(scv::platform::Utf8ToWide(name), result, 0, pick % 3,
+                                       codePages[(pick >> 2) & 3]);
   if (r > 0 && static_cast<std::size_t>(r) > result.Capacity()) {
     __builtin_trap();
   }

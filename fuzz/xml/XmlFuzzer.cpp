@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   // They do so over the bytes as they stand and read in pieces of a size the input picks.
   TXMLTree spare;
-  const std::size_t piece = size > 0 ? 1 + data[size - 1] % 16 : 0;
+  const std::size_t piece = size > 0 ? 1 + static_cast<unsigned char>(xml.back()) % 16 : 0;
   if (outcome([&] { return WordPartText(tree); }) !=
           outcome([&] { return WordXmlText(xml, spare); }) ||
       outcome([&] { return SlidePartText(tree); }) !=
@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // Both tokenizers give the same tokens for whatever the buffered one accepts.
-  const bool preserve = size > 0 && (data[0] & 1) != 0;
+  const bool preserve = size > 0 && (static_cast<unsigned char>(xml.front()) & 1) != 0;
   std::vector<TToken> large;
   {
     TXMLLargeTokenizer tok(xml);

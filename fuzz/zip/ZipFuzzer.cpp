@@ -2,45 +2,28 @@
 // every entry is extracted by name (all decoders run, the legacy ones included), whole and
 // piece by piece.
 #include "platform/CodePage.h"
+#include "support/FuzzFile.h"
 #include "zip/ZipReader.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
-
-namespace {
-
-// One anonymous in-memory file, reached by name through /proc.
-int FuzzFile() {
-  static const int fd = memfd_create("zipfuzz", 0);
-  return fd;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > (1u << 20)) {
     return 0;
   }
-  const int fd = FuzzFile();
-  if (fd < 0 || ftruncate(fd, 0) != 0) {
+  const std::span<const std::uint8_t> bytes(data, size);
+  const std::string name = scv::fuzz::WriteFuzzFile(bytes);
+  if (name.empty()) {
     return 0;
-  }
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-    if (n <= 0) {
-      return 0;
-    }
-    done += static_cast<std::size_t>(n);
   }
   using namespace scv::zip;
   TZipReader reader; // fresh per input: same-size inputs may share a time stamp
-  reader.SetZipName(scv::platform::Utf8ToWide("/proc/self/fd/" + std::to_string(fd)));
+  reader.SetZipName(scv::platform::Utf8ToWide(name));
   reader.SetEntrySizeLimit(std::uint64_t{64} << 20);
   try {
     reader.ReadZip();
@@ -51,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t count = reader.Count() < 64 ? reader.Count() : 64;
   // Piece by piece, in pieces of a size the input picks, the reader gives what whole
   // extraction gives: bytes, count, outcomes and failure.
-  reader.SetPieceSize(size == 0 ? 1 : 1 + data[size - 1] % 64 * 97);
+  reader.SetPieceSize(bytes.empty() ? 1 : 1 + bytes.back() % 64 * 97);
   for (std::size_t i = 0; i < count; ++i) {
     stream.Clear();
     const std::string name = reader.Entry(i).FullName();

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <span>
 #include <string>
 
 namespace {
@@ -92,8 +93,8 @@ void scv_finalize(void) {
   }
 }
 
-int32_t scv_convert_file(const char* path, const char* type, int32_t code_page,
-                         int32_t special_format, unsigned char** text, size_t* length) {
+int32_t scv_convert_file(const char* path, const char* type, int32_t codePage,
+                         int32_t specialFormat, unsigned char** text, size_t* length) {
   if (text == nullptr || length == nullptr) {
     return SCV_E_ARGUMENT;
   }
@@ -106,8 +107,8 @@ int32_t scv_convert_file(const char* path, const char* type, int32_t code_page,
     std::lock_guard lock(ConversionLock());
     InitializeLocked();
     const std::string typeText = type != nullptr ? std::string(type) : TypeTextOf(path);
-    if (code_page == 0) {
-      code_page = scv::DefaultCodePage();
+    if (codePage == 0) {
+      codePage = scv::DefaultCodePage();
     }
     const scv::api::TExtractorRow* row = scv::api::FindExtractor(typeText);
     if (row == nullptr) {
@@ -115,7 +116,7 @@ int32_t scv_convert_file(const char* path, const char* type, int32_t code_page,
     }
     scv::TConversionResult result;
     const std::int32_t r = scv::api::RunExtractor(*row, scv::platform::ArgumentToWide(path),
-                                                  code_page, special_format, result);
+                                                  codePage, specialFormat, result);
     switch (r) {
     case scv::kResultLibraryMissing:
       return SCV_E_LIBRARY_MISSING;
@@ -140,15 +141,16 @@ int32_t scv_convert_file(const char* path, const char* type, int32_t code_page,
 }
 
 void scv_free(void* text) {
-  std::free(text);
+  std::free(text); // NOLINT(cppcoreguidelines-owning-memory): the C caller's malloc'd buffer
 }
 
 size_t scv_type_of(const char* path, char* buffer, size_t size) {
   const std::string typeText = path != nullptr ? TypeTextOf(path) : std::string();
   if (buffer != nullptr && size > 0) {
     const std::size_t n = typeText.size() < size - 1 ? typeText.size() : size - 1;
-    std::memcpy(buffer, typeText.data(), n);
-    buffer[n] = '\0';
+    const std::span<char> out(buffer, size);
+    std::memcpy(out.data(), typeText.data(), n);
+    out[n] = '\0';
   }
   return typeText.size();
 }

@@ -130,7 +130,7 @@ std::int32_t SCV_STDCALL HostRead(ConverterHost* host, void* buffer, std::int32_
 std::int32_t SCV_STDCALL HostQueryText(ConverterHost* /*host*/, char* destination,
                                        std::int32_t /*ignored*/) noexcept {
   if (destination != nullptr) {
-    destination[0] = '\0';
+    *destination = '\0';
   }
   return 0;
 }
@@ -144,9 +144,10 @@ void StoreFileName(const std::u16string& fileName) {
   const std::size_t units = std::min<std::size_t>(fileName.size(), 0x3FFFFFFF);
   const auto bytes = static_cast<std::uint32_t>(units * 2);
   FileNameBuffer.assign(2 + units + 1, 0);
-  std::memcpy(FileNameBuffer.data(), &bytes, sizeof bytes);
-  std::memcpy(FileNameBuffer.data() + 2, fileName.data(), units * 2);
-  AppData.fileName = FileNameBuffer.data() + 2;
+  const std::span<std::uint16_t> buffer(FileNameBuffer);
+  std::memcpy(buffer.data(), &bytes, sizeof bytes);
+  std::memcpy(buffer.subspan(2).data(), fileName.data(), units * 2);
+  AppData.fileName = buffer.subspan(2).data();
 }
 
 // Collects the library's pieces in call order. Returns false when the library refused the

@@ -74,8 +74,9 @@ public:
     pos_ = start_;
     end_ = start_ + static_cast<std::size_t>(
                         std::min<std::uint64_t>(limit, bytes::TMemoryStream::kMaxSize - start_));
-    base_ = out.Reserve(start_ + std::min<std::size_t>(end_ - start_, 64 * 1024), start_);
-    cap_ = out.Capacity();
+    base_ =
+        std::span(out.Reserve(start_ + std::min<std::size_t>(end_ - start_, kFirstRoom), start_),
+                  out.Capacity());
   }
   bool Full() const { return pos_ >= end_; }
   std::size_t Written() const { return pos_ - start_; }
@@ -84,9 +85,11 @@ public:
     if (pos_ >= end_) {
       return false;
     }
-    if (pos_ >= cap_) {
-      base_ = out_.Reserve(std::min(end_, std::max(pos_ + 1, start_ + 2 * (cap_ - start_))), pos_);
-      cap_ = out_.Capacity();
+    if (pos_ >= base_.size()) {
+      base_ = std::span(
+          out_.Reserve(std::min(end_, std::max(pos_ + 1, start_ + 2 * (base_.size() - start_))),
+                       pos_),
+          out_.Capacity());
     }
     base_[pos_++] = b;
     return true;
@@ -98,12 +101,13 @@ public:
   void Commit() { out_.Commit(pos_); }
 
 private:
+  static constexpr std::size_t kFirstRoom = std::size_t{64} * 1024;
+
   bytes::TMemoryStream& out_;
-  std::uint8_t* base_ = nullptr;
+  std::span<std::uint8_t> base_; // the stream's whole storage
   std::size_t start_ = 0;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
-  std::size_t cap_ = 0;
 };
 
 } // namespace legacy

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <span>
 
 namespace scv {
 namespace {
@@ -80,19 +81,20 @@ std::basic_string<TChar> AdjustLineEndsT(std::basic_string_view<TChar> text, TLi
 
 void TConversionResult::Resize(std::size_t n) {
   // realloc(p, 0) may free and return null; keep one byte so a stored empty text stays non-null.
-  void* p = std::realloc(data_, n == 0 ? 1 : n);
+  // The memory is malloc's, so that Release can hand it to a C caller who frees it with free().
+  void* p = std::realloc(data_, n == 0 ? 1 : n); // NOLINT(cppcoreguidelines-owning-memory)
   if (p == nullptr) {
     throw std::bad_alloc();
   }
   data_ = static_cast<std::uint8_t*>(p);
   if (n > size_) {
-    std::memset(data_ + size_, 0, n - size_);
+    std::memset(std::span(data_, n).subspan(size_).data(), 0, n - size_);
   }
   size_ = n;
 }
 
 void TConversionResult::Free() {
-  std::free(data_);
+  std::free(data_); // NOLINT(cppcoreguidelines-owning-memory): malloc'd, see Resize
   data_ = nullptr;
   size_ = 0;
 }
@@ -142,7 +144,7 @@ std::int32_t AppendToResult(std::string_view text, TConversionResult& result) {
   if (!text.empty()) {
     std::memcpy(result.Data(), text.data(), text.size());
   }
-  result.Data()[text.size()] = 0;
+  std::span(result.Data(), text.size() + 1)[text.size()] = 0;
   return static_cast<std::int32_t>(text.size());
 }
 

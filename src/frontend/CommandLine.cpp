@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <unistd.h>
 #include <vector>
 
@@ -253,12 +254,13 @@ std::int32_t RunProgram(int argc, char** argv) {
   // loaded before the program body runs.
   scv_initialize();
 
+  const std::span<char*> args(argv, static_cast<std::size_t>(argc));
   TRunSettings settings;
   const int n = argc - 1;
   settings.ArgumentsInvalid = n != 2;
   if (n >= 3) {
     for (int i = 1; i <= n - 2; ++i) {
-      ParseFlag(argv[i], settings);
+      ParseFlag(args[static_cast<std::size_t>(i)], settings);
       if (settings.ArgumentsInvalid) {
         break;
       }
@@ -269,9 +271,9 @@ std::int32_t RunProgram(int argc, char** argv) {
   if (settings.ArgumentsInvalid) {
     std::string programPath;
     {
-      char buf[4096];
-      const ssize_t len = readlink("/proc/self/exe", buf, sizeof buf - 1);
-      programPath = len > 0 ? std::string(buf, static_cast<std::size_t>(len)) : "scvcmd";
+      std::array<char, 4096> buf{};
+      const ssize_t len = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+      programPath = len > 0 ? std::string(buf.data(), static_cast<std::size_t>(len)) : "scvcmd";
     }
     const auto slash = programPath.rfind('/');
     PrintMessage(
@@ -279,7 +281,8 @@ std::int32_t RunProgram(int argc, char** argv) {
     runResult = kResultUsage;
   } else {
     runResult =
-        ConvertFile(argv[n - 1], argv[n], settings.OverwriteFlag, settings.ForcedType, settings);
+        ConvertFile(args[static_cast<std::size_t>(n - 1)], args[static_cast<std::size_t>(n)],
+                    settings.OverwriteFlag, settings.ForcedType, settings);
   }
 
   // Module finalisation, in the reverse order.

@@ -52,7 +52,7 @@ struct TTreeSink {
   void Begin() {
     tree.Clear();
     tree.AddNode(TXMLTree::kNone, TXMLTree::kNone);
-    tree.SetName(TXMLTree::Root(), std::string_view("", 0), true);
+    tree.SetName(TXMLTree::Root(), std::string_view(""), true);
   }
   bool BlankName(std::uint32_t node) const { return IsBlankText(tree.Node(node).name); }
   std::uint32_t AddChild(std::uint32_t parent, std::uint32_t lastChild) {

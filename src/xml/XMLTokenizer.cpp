@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <string>
 
 namespace scv::xml {
@@ -112,9 +113,8 @@ enum class TSkip {
   kEnd
 };
 
-TSkip SkipBlanks(const char* data, std::size_t end, std::size_t& pos, bool preserveSpace,
-                 int& line) {
-  while (pos < end) {
+TSkip SkipBlanks(std::string_view data, std::size_t& pos, bool preserveSpace, int& line) {
+  while (pos < data.size()) {
     const unsigned char c = UByte(data[pos]);
     if (c == 0) {
       return TSkip::kZero;
@@ -131,15 +131,13 @@ TSkip SkipBlanks(const char* data, std::size_t end, std::size_t& pos, bool prese
 
 // End of the text token starting at from: just after its last significant character before
 // the next '<' or the end. Sets stop to where the scan stopped ('<', a zero byte or end).
-std::size_t TextTokenEnd(const char* data, std::size_t from, std::size_t end, bool preserveSpace,
+std::size_t TextTokenEnd(std::string_view data, std::size_t from, bool preserveSpace,
                          std::size_t& stop) {
+  const std::size_t end = data.size();
   stop = from;
   if (end - from >= kLongScan) {
-    const void* lt = std::memchr(data + from, '<', end - from);
-    stop = lt == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(lt) - data);
-    if (const void* zero = std::memchr(data + from, 0, stop - from)) {
-      stop = static_cast<std::size_t>(static_cast<const char*>(zero) - data);
-    }
+    stop = std::min(data.find('<', from), end);
+    stop = std::min(data.substr(0, stop).find('\0', from), stop);
   } else {
     while (stop < end && data[stop] != '<' && data[stop] != '\0') {
       ++stop;
@@ -165,9 +163,10 @@ TXMLLargeTokenizer::TXMLLargeTokenizer(TXMLByteSource& source) {
   const std::uint64_t at = source.Position();
   const std::uint64_t rest = size > at ? size - at : 0;
   own_ = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(rest) + 1);
+  const std::span<char> own(own_.get(), static_cast<std::size_t>(rest));
   std::size_t got = 0;
   while (got < rest) {
-    const std::size_t n = source.Read(own_.get() + got, static_cast<std::size_t>(rest) - got);
+    const std::size_t n = source.Read(own.subspan(got).data(), own.size() - got);
     if (n == 0) {
       break;
     }
@@ -180,7 +179,7 @@ TXMLLargeTokenizer::TXMLLargeTokenizer(TXMLByteSource& source) {
 }
 
 void TXMLLargeTokenizer::SetToken(std::size_t from, std::size_t to, bool sawLf) {
-  const std::string_view raw(data_ + from, to - from);
+  const std::string_view raw = Data().substr(from, to - from);
   cleanedToken_ = sawLf && RemoveLinePairs(raw, cleaned_);
   token_ = cleanedToken_ ? std::string_view(cleaned_) : raw;
 }
@@ -223,25 +222,25 @@ bool TXMLLargeTokenizer::MorePieces(std::size_t& keepFrom) {
 void TXMLLargeTokenizer::NextToken(bool preserveSpace) {
   token_ = {};
   kind_ = TTokenKind::kEnd;
-  TSkip skip = SkipBlanks(data_, end_, pos_, preserveSpace, line_);
+  TSkip skip = SkipBlanks(Data(), pos_, preserveSpace, line_);
   while (skip == TSkip::kEnd) {
     std::size_t keep = pos_;
     if (!MorePieces(keep)) {
       break;
     }
-    skip = SkipBlanks(data_, end_, pos_, preserveSpace, line_);
+    skip = SkipBlanks(Data(), pos_, preserveSpace, line_);
   }
   if (skip != TSkip::kToken) {
     end_ = pos_; // a zero byte ends the data for good
     piecesDone_ = true;
     return;
   }
-  if (data_[pos_] == '<') {
+  if (Data()[pos_] == '<') {
     std::size_t scan = pos_ + 1;
-    const void* close = nullptr;
+    std::size_t gt = std::string_view::npos;
     for (;;) {
-      close = std::memchr(data_ + scan, '>', end_ - scan);
-      if (close != nullptr) {
+      gt = Data().find('>', scan);
+      if (gt != std::string_view::npos) {
         break;
       }
       const std::size_t scanned = end_ - pos_; // bytes of the tag searched so far
@@ -253,8 +252,7 @@ void TXMLLargeTokenizer::NextToken(bool preserveSpace) {
       }
       scan = pos_ + scanned;
     }
-    const auto gt = static_cast<std::size_t>(static_cast<const char*>(close) - data_);
-    const bool sawLf = std::memchr(data_ + pos_, '\n', gt - pos_) != nullptr;
+    const bool sawLf = Data().substr(0, gt).find('\n', pos_) != std::string_view::npos;
     const std::size_t to = gt + 1;
     SetToken(pos_, to, sawLf);
     pos_ = to;
@@ -262,7 +260,7 @@ void TXMLLargeTokenizer::NextToken(bool preserveSpace) {
     return;
   }
   std::size_t stop = 0;
-  std::size_t last = TextTokenEnd(data_, pos_, end_, preserveSpace, stop);
+  std::size_t last = TextTokenEnd(Data(), pos_, preserveSpace, stop);
   if (stop == end_ && !piecesDone_) {
     // The text may go on in the next pieces: search on from where the scan stopped, and trim
     // the blanks before its end afterwards.
@@ -272,18 +270,18 @@ void TXMLLargeTokenizer::NextToken(bool preserveSpace) {
       if (!MorePieces(keep)) {
         break;
       }
-      TextTokenEnd(data_, pos_ + scanned, end_, preserveSpace, stop);
+      TextTokenEnd(Data(), pos_ + scanned, preserveSpace, stop);
       if (stop != end_) {
         break;
       }
     }
     const unsigned char least = preserveSpace ? 32 : 33;
     last = stop;
-    while (last > pos_ && UByte(data_[last - 1]) < least) {
+    while (last > pos_ && UByte(Data()[last - 1]) < least) {
       --last;
     }
   }
-  if (stop < end_ && data_[stop] == 0) {
+  if (stop < end_ && Data()[stop] == 0) {
     end_ = stop;
     piecesDone_ = true;
   }
@@ -311,14 +309,15 @@ bool TXMLTokenizer::Refill(std::size_t keepFrom, std::size_t& need) {
   }
   // Move the unread rest to the start of the buffer and read more behind it.
   const std::size_t keep = filled_ - keepFrom;
-  std::memmove(buffer_, buffer_ + keepFrom, keep);
+  const std::span<char> buffer(buffer_);
+  std::memmove(buffer.data(), buffer.subspan(keepFrom).data(), keep);
   bufferOrigin_ += keepFrom;
   need -= keepFrom;
   pos_ -= std::min(pos_, keepFrom);
   tokenStart_ -= std::min(tokenStart_, keepFrom);
   filled_ = keep;
   while (filled_ < kBufferSize) {
-    const std::size_t n = source_.Read(buffer_ + filled_, kBufferSize - filled_);
+    const std::size_t n = source_.Read(buffer.subspan(filled_).data(), kBufferSize - filled_);
     if (n == 0) {
       exhausted_ = true;
       break;
@@ -344,7 +343,7 @@ bool TXMLTokenizer::Refill(std::size_t keepFrom, std::size_t& need) {
 }
 
 void TXMLTokenizer::SetToken(std::size_t from, std::size_t to) {
-  const std::string_view raw(buffer_ + from, to - from);
+  const std::string_view raw = Valid(to).substr(from);
   if (RemoveLinePairs(raw, cleaned_)) {
     token_ = cleaned_;
   } else {
@@ -361,7 +360,7 @@ void TXMLTokenizer::NextToken(bool preserveSpace) {
   // Skip blanks, refilling whenever the end of the valid lines is reached.
   for (;;) {
     tokenStart_ = pos_;
-    const TSkip skip = SkipBlanks(buffer_, valid_, pos_, preserveSpace, line_);
+    const TSkip skip = SkipBlanks(Valid(valid_), pos_, preserveSpace, line_);
     if (skip == TSkip::kToken) {
       break;
     }
@@ -381,15 +380,15 @@ void TXMLTokenizer::NextToken(bool preserveSpace) {
   if (buffer_[pos_] == '<') {
     std::size_t scan = pos_ + 1;
     for (;;) {
-      const void* gt = std::memchr(buffer_ + scan, '>', valid_ - scan);
-      if (gt != nullptr) {
-        const auto to = static_cast<std::size_t>(static_cast<const char*>(gt) - buffer_) + 1;
+      const std::size_t gt = Valid(valid_).find('>', scan);
+      if (gt != std::string_view::npos) {
+        const std::size_t to = gt + 1;
         SetToken(pos_, to);
         pos_ = to;
         kind_ = TagKind(token_);
         return;
       }
-      scan = valid_;
+      // Search on from the first byte not searched yet, wherever the refill moves it.
       std::size_t need = valid_;
       if (!Refill(tokenStart_, need)) {
         // A tag without its '>' ends the document.
@@ -404,7 +403,7 @@ void TXMLTokenizer::NextToken(bool preserveSpace) {
   std::size_t stop = 0;
   std::size_t last = 0;
   for (;;) {
-    last = TextTokenEnd(buffer_, pos_, valid_, preserveSpace, stop);
+    last = TextTokenEnd(Valid(valid_), pos_, preserveSpace, stop);
     if (stop < valid_) {
       break; // '<' or a zero byte
     }

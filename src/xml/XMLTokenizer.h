@@ -5,6 +5,7 @@
 #include "bytes/FormatError.h"
 #include "bytes/MemoryStream.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -158,7 +159,10 @@ private:
   void SetToken(std::size_t from, std::size_t to);
 
   TXMLByteSource& source_;
-  char buffer_[kBufferSize + 1];
+  // The first `end` bytes of the buffer.
+  std::string_view Valid(std::size_t end) const { return {buffer_.data(), end}; }
+
+  std::array<char, kBufferSize + 1> buffer_;
   std::uint64_t bufferOrigin_ = 0; // source position of buffer_[0]
   std::size_t filled_ = 0;         // bytes read into the buffer
   std::size_t valid_ = 0;          // end of the complete lines

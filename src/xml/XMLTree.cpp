@@ -64,17 +64,16 @@ void TXMLTree::Clear() {
   // large texts go.
   std::erase_if(chunks_, [](const TChunk& c) { return !c.standard; });
   spare_ = 0;
-  chunkPos_ = nullptr;
-  chunkLeft_ = 0;
+  chunkRest_ = {};
   styleSheet_.clear();
   hasStyleSheet_ = false;
 }
 
 std::string_view TXMLTree::Store(std::string_view bytes) {
   if (bytes.empty()) {
-    return std::string_view("", 0);
+    return std::string_view(""); // empty, but a value (its data is not null)
   }
-  if (bytes.size() > chunkLeft_) {
+  if (bytes.size() > chunkRest_.size()) {
     if (bytes.size() >= kChunkSize / 4) {
       // Large texts get a block of their own; the current chunk stays in use.
       auto block = std::make_unique_for_overwrite<char[]>(bytes.size());
@@ -90,13 +89,11 @@ std::string_view TXMLTree::Store(std::string_view bytes) {
     if (spare_ == chunks_.size()) {
       chunks_.push_back({std::make_unique_for_overwrite<char[]>(kChunkSize), true});
     }
-    chunkPos_ = chunks_[spare_++].bytes.get();
-    chunkLeft_ = kChunkSize;
+    chunkRest_ = std::span(chunks_[spare_++].bytes.get(), kChunkSize);
   }
-  std::memcpy(chunkPos_, bytes.data(), bytes.size());
-  const std::string_view view(chunkPos_, bytes.size());
-  chunkPos_ += bytes.size();
-  chunkLeft_ -= bytes.size();
+  std::memcpy(chunkRest_.data(), bytes.data(), bytes.size());
+  const std::string_view view(chunkRest_.data(), bytes.size());
+  chunkRest_ = chunkRest_.subspan(bytes.size());
   return view;
 }
 

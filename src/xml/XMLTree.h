@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,15 +87,14 @@ private:
 
   std::vector<TNode> nodes_;
   std::vector<TParam> params_;
-  static constexpr std::size_t kChunkSize = 64 * 1024;
+  static constexpr std::size_t kChunkSize = std::size_t{64} * 1024;
   struct TChunk {
     std::unique_ptr<char[]> bytes;
     bool standard; // kChunkSize bytes, reusable after Clear
   };
   std::vector<TChunk> chunks_;
-  std::size_t spare_ = 0; // chunks_[spare_...] may be reused
-  char* chunkPos_ = nullptr;
-  std::size_t chunkLeft_ = 0;
+  std::size_t spare_ = 0;     // chunks_[spare_...] may be reused
+  std::span<char> chunkRest_; // the unused rest of the current standard chunk
   std::string styleSheet_;
   bool hasStyleSheet_ = false;
 };

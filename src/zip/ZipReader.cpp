@@ -22,7 +22,7 @@ namespace {
 constexpr std::uint64_t kEndSearchSpan = 65557;
 // Self-extracting archives carry their stub first; the rebuild scan skips it.
 constexpr std::uint64_t kExeScanStart = 14000;
-constexpr std::size_t kScanChunk = 64 * 1024;
+constexpr std::size_t kScanChunk = std::size_t{64} * 1024;
 constexpr std::uint16_t kFlagEncrypted = 0x0001;
 constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;
@@ -74,7 +74,7 @@ bool EndsWithExe(const std::u16string& name) {
   if (name.size() < 4) {
     return false;
   }
-  const std::u16string_view tail(name.data() + name.size() - 4, 4);
+  const std::u16string_view tail = std::u16string_view(name).substr(name.size() - 4);
   auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
   return tail[0] == u'.' && lower(tail[1]) == u'e' && lower(tail[2]) == u'x' &&
          lower(tail[3]) == u'e';
@@ -376,8 +376,8 @@ bool TZipReader::RebuildFromLocalHeaders() {
       const std::vector<std::uint8_t> desc = file_->ReadBlock(next, wide ? 24 : 16);
       bytes::TByteCursor cur(desc);
       const std::uint32_t first = cur.ReadU32();
-      const bool signed_ = first == kDataDescriptorSignature;
-      entry.crc32 = signed_ ? cur.ReadU32() : first;
+      const bool hasSignature = first == kDataDescriptorSignature;
+      entry.crc32 = hasSignature ? cur.ReadU32() : first;
       entry.compressedSize = wide ? cur.ReadU64() : cur.ReadU32();
       entry.uncompressedSize = wide ? cur.ReadU64() : cur.ReadU32();
       if (!cur.Ok()) {
@@ -385,7 +385,7 @@ bool TZipReader::RebuildFromLocalHeaders() {
         break;
       }
       entry.compressedSize = *packed;
-      next += (signed_ ? 4 : 0) + 4 + (wide ? 16 : 8);
+      next += (hasSignature ? 4 : 0) + 4 + (wide ? 16 : 8);
       entries_.push_back(std::move(entry));
       at = next;
       continue;
@@ -398,9 +398,9 @@ bool TZipReader::RebuildFromLocalHeaders() {
     if (descriptor) {
       // The descriptor's signature is optional; skip 16 bytes when present, 12 otherwise.
       std::array<std::uint8_t, 4> sig{};
-      const bool signed_ =
+      const bool hasSignature =
           file_->ReadAt(next, sig) == 4 && bytes::LoadU32(sig) == kDataDescriptorSignature;
-      next += signed_ ? 16 : 12;
+      next += hasSignature ? 16 : 12;
     }
     at = next;
   }
@@ -748,8 +748,9 @@ TEntryOutcome TZipReader::ExtractEntry(const TZipEntry& entry, bytes::TMemoryStr
     if (have > bytes::TMemoryStream::kMaxSize - start) {
       throw EOutputWriteError(entry.FullName(), dataAt);
     }
-    std::uint8_t* base = stream.Reserve(start + static_cast<std::size_t>(have), start);
-    const std::span<std::uint8_t> target(base + start, static_cast<std::size_t>(have));
+    const std::span<std::uint8_t> target =
+        std::span(stream.Reserve(start + static_cast<std::size_t>(have), start), stream.Capacity())
+            .subspan(start, static_cast<std::size_t>(have));
     std::size_t got = 0;
     if (inMemory) {
       std::copy_n(packed.begin(), target.size(), target.begin());
@@ -786,7 +787,7 @@ TEntryOutcome TZipReader::ExtractEntry(const TZipEntry& entry, bytes::TMemoryStr
     return TEntryOutcome::kLargerThanStated;
   }
   const std::size_t end = stream.Position();
-  const std::uint32_t crc = Crc32({stream.Data() + start, end - start});
+  const std::uint32_t crc = Crc32(stream.Bytes().subspan(start, end - start));
   if (!decodedWhole || crc != entry.crc32) {
     return TEntryOutcome::kBadCrc;
   }

@@ -189,6 +189,7 @@ void DynamicHeader(TBitWriter& w, unsigned nlen, unsigned ndist,
 
 std::vector<std::pair<unsigned, unsigned>> Plain(const std::vector<unsigned>& lengths) {
   std::vector<std::pair<unsigned, unsigned>> s;
+  s.reserve(lengths.size());
   for (const unsigned l : lengths) {
     s.emplace_back(l, 0);
   }

@@ -196,7 +196,8 @@ TEST(LegacyCodecs, UnreduceAllFactors) {
     EXPECT_TRUE(Text(out) == data);
     // Cut input: what was decoded stays, the status says truncated.
     bytes::TMemoryStream cut;
-    const auto half = std::vector<std::uint8_t>(packed.begin(), packed.begin() + packed.size() / 2);
+    const auto half = std::vector<std::uint8_t>(
+        packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packed.size() / 2));
     EXPECT_EQ(Unreduce(Bytes(half), cut, data.size(), factor).status, TInflateStatus::kTruncated);
     EXPECT_EQ(data.substr(0, cut.Size()), Text(cut));
   }

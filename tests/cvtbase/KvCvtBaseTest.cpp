@@ -16,7 +16,7 @@ TEST(KvCvtBase, AppendToResultStoresAtTheStart) {
   const std::string big(65536, 'x');
   EXPECT_EQ(AppendToResult(big, result), 65536);
   EXPECT_EQ(AppendToResult(big + "y", result), 65537);
-  EXPECT_EQ(result.Data()[65536], 'y');
+  EXPECT_EQ(result.Bytes(65537)[65536], 'y');
 
   const std::string hundred(100, 'a');
   AppendToResult(hundred, result);

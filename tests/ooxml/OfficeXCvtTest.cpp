@@ -221,7 +221,6 @@ TEST(OfficeXCvt, SheetGridEqualsLiteralWalk) {
     const int lastCol = static_cast<int>(rng() % 5);
     std::string xml = "<worksheet><dimension ref=\"A1:";
     xml += static_cast<char>('A' + (lastCol == 0 ? 0 : lastCol - 1));
-    xml += lastCol == 0 ? "" : "";
     xml += std::to_string(lastRow) + "\"/><sheetData>";
     const int rows = static_cast<int>(rng() % 6);
     for (int r = 0; r < rows; ++r) {

@@ -99,6 +99,7 @@ TEST(StreamWalkTest, HandmadeShapesReadAsTheTreeReadsThem) {
                            R"(<row r="2"><c r="B2"><v>b</v></c><c r="A2"><v>a</v></c></row>)"
                            R"(<row r="1"><c r="A1"><v>late</v></c></row></sheetData></worksheet>)",
       // The dimension after the sheet data, with and without a reference; none at all.
+      // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one document over two lines
       R"(<worksheet><sheetData><row r="1"><c r="A1"><v>v</v></c></row></sheetData>)"
       R"(<dimension ref="B2"/></worksheet>)",
       R"(<worksheet><sheetData><row r="1"><c r="A1"><v>v</v></c></row></sheetData>)"
@@ -306,8 +307,8 @@ private:
     }
     Close();
   }
-  // Word, slide or shared-string markup, nested a little.
-  void Element(int depth) {
+  // Word, slide or shared-string markup, nested a little (at most 4 levels deep).
+  void Element(int depth) { // NOLINT(misc-no-recursion): depth < 4 bounds it
     const std::string name = Pick({"w:p", "w:r", "w:t", "w:t", "a:p", "a:t", "si", "t", "w:br",
                                    "w:tab", "w:noBreakHyphen", "x", " "});
     if (Chance(30)) {

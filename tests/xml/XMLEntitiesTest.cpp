@@ -61,7 +61,7 @@ std::string NaiveJoin(const std::vector<std::string>& tokens) {
   for (const std::string& t : tokens) {
     const bool blank = std::all_of(text.begin(), text.end(),
                                    [](char c) { return static_cast<unsigned char>(c) <= 32; });
-    text = NaiveDecode(blank ? t : text + "\r\n" + t);
+    text = NaiveDecode(blank ? t : text.append("\r\n").append(t));
   }
   return text;
 }

@@ -24,7 +24,7 @@ void Load(TXMLParser& doc, std::string_view xml) {
 }
 
 // The tree as one line: name[params]{text}(children...).
-std::string Dump(const TXMLItem& item) {
+std::string Dump(const TXMLItem& item) { // NOLINT(misc-no-recursion): test trees are shallow
   std::string s = item.Name();
   if (item.Params().Count() != 0) {
     s += "[";

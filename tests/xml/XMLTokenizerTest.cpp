@@ -157,6 +157,7 @@ TEST(XMLTokenizer, PieceTokensEqualWholeMemoryTokens) {
     }
   };
   const std::string inputs[] = {
+      // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one input over two lines
       "<?xml version=\"1.0\"?>\r\n<root>\r\n  <a x=\"1\r\n2\">text \r\n more   </a>\n\r<b/>"
       "<!-- c -->tail   ",
       "  lead <open and never closed",
@@ -230,7 +231,7 @@ TEST(XMLTokenizer, PieceTokensHaveACeiling) {
 TEST(XMLTokenizer, BufferedZeroByteAfterTrimmedText) {
   // The first token is read with white space not preserved, the next with it preserved: the
   // space before the zero byte is a token of its own in both tokenizers.
-  const std::string xml("ab \0c<d>", 9);
+  const std::string xml("ab \0c<d>\0", 9);
   bytes::TMemoryStream stream;
   stream.Write(xml.data(), xml.size());
   stream.SetPosition(0);

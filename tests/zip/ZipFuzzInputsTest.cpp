@@ -19,9 +19,9 @@ namespace {
 
 std::vector<std::filesystem::path> Inputs(const std::string& parser) {
   std::vector<std::filesystem::path> files;
-  const std::string root = test::SourceDir() + "/fuzz/";
-  for (const std::string& folder : {root + parser + "/corpus", root + "regressions/" + parser}) {
-    const std::filesystem::path dir = folder;
+  const std::filesystem::path root = std::filesystem::path(test::SourceDir()) / "fuzz";
+  for (const std::filesystem::path& dir :
+       {root / parser / "corpus", root / "regressions" / parser}) {
     if (std::filesystem::is_directory(dir)) {
       for (const auto& f : std::filesystem::directory_iterator(dir)) {
         files.push_back(f.path());
@@ -64,14 +64,15 @@ TEST(ZipFuzzInputs, DeflateStreamsDecodeWithinLimits) {
     if (bytes.empty()) {
       continue;
     }
-    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                             bytes.size());
     const auto control = static_cast<std::uint8_t>(bytes[0]);
     const std::uint64_t limit = (control & 0x80) != 0 ? (control & 0x7F) * 37u : 16u << 20;
     bytes::TMemoryStream out;
     if ((control & 0x40) != 0) {
       out.Write("earlier bytes", 13);
     }
-    const std::span<const std::uint8_t> input(data + 1, bytes.size() - 1);
+    const std::span<const std::uint8_t> input = data.subspan(1);
     const codecs::TInflateResult r =
         codecs::Inflate(input, out, limit, (control & 0x20) != 0 ? limit : 0);
     EXPECT_LE(r.produced, limit);
