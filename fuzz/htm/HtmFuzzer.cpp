@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 
 namespace {
@@ -17,8 +18,11 @@ struct TFuzzHost {
   std::size_t pos = 0;
 };
 
+// The host record leads the struct, so the callbacks find the rest from its address.
+static_assert(offsetof(TFuzzHost, host) == 0);
+
 TFuzzHost* Self(ConverterHost* host) {
-  return reinterpret_cast<TFuzzHost*>(reinterpret_cast<char*>(host) - offsetof(TFuzzHost, host));
+  return reinterpret_cast<TFuzzHost*>(host);
 }
 
 int32_t SCV_STDCALL GetSize(ConverterHost* host, uint32_t* low, uint32_t* high) {
@@ -47,7 +51,7 @@ int32_t SCV_STDCALL Read(ConverterHost* host, void* buffer, int32_t count, int32
                             ? static_cast<std::size_t>(count)
                             : (count > 0 ? left : 0);
   if (n > 0) {
-    std::memcpy(buffer, self->data + self->pos, n);
+    std::memcpy(buffer, std::span(self->data, self->size).subspan(self->pos).data(), n);
   }
   self->pos += n;
   *got = static_cast<int32_t>(n);
@@ -55,7 +59,7 @@ int32_t SCV_STDCALL Read(ConverterHost* host, void* buffer, int32_t count, int32
 }
 
 int32_t SCV_STDCALL QueryText(ConverterHost*, char* destination, int32_t) {
-  destination[0] = 0;
+  *destination = 0;
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 
 namespace scv::fuzz {
@@ -43,14 +44,14 @@ struct TFuzzHost {
       const std::size_t take =
           count < 0 ? 0 : std::min<std::size_t>(left, static_cast<std::size_t>(count));
       if (take > 0) {
-        std::memcpy(buffer, m.data + m.pos, take);
+        std::memcpy(buffer, std::span(m.data, m.size).subspan(m.pos).data(), take);
       }
       m.pos += take;
       *got = static_cast<int32_t>(take);
       return SCV_HOST_OK;
     };
     host.HostQueryText = [](ConverterHost*, char* destination, int32_t) -> int32_t {
-      destination[0] = '\0';
+      *destination = '\0';
       return 0;
     };
     host.HostGetCodePage = [](ConverterHost*) -> int32_t { return SCV_CODEPAGE_UTF8; };

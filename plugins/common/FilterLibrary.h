@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace scv::plugin {
@@ -42,7 +43,8 @@ inline bool ReadInput(ConverterHost* host, std::string& bytes) {
     const std::size_t left = bytes.size() - done;
     const auto want = static_cast<std::int32_t>(left < kReadChunk ? left : kReadChunk);
     std::int32_t got = 0;
-    if (host->HostRead(host, bytes.data() + done, want, &got) != SCV_HOST_OK || got < 0) {
+    if (host->HostRead(host, std::span(bytes).subspan(done).data(), want, &got) != SCV_HOST_OK ||
+        got < 0) {
       return false;
     }
     if (got == 0) {
@@ -87,7 +89,7 @@ inline std::int32_t ReadConversion(char* buffer, std::int32_t capacity, std::int
   const std::size_t n =
       left < static_cast<std::size_t>(capacity) ? left : static_cast<std::size_t>(capacity);
   if (n > 0) {
-    std::memcpy(buffer, conversion->text.data() + conversion->offset, n);
+    std::memcpy(buffer, std::span(conversion->text).subspan(conversion->offset).data(), n);
     conversion->offset += n;
   }
   *count = static_cast<std::int32_t>(n);

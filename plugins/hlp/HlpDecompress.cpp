@@ -149,7 +149,8 @@ TPhraseTable ReadOldPhrases(std::span<const std::uint8_t> file, bool compressed)
     }
     const std::size_t end = std::min<std::size_t>(b, expanded.size());
     last = b;
-    phrases.emplace_back(reinterpret_cast<const char*>(expanded.data() + a), end - a);
+    phrases.emplace_back(reinterpret_cast<const char*>(std::span(expanded).subspan(a).data()),
+                         end - a);
   }
   return TPhraseTable(TPhraseTable::TKind::kOld, std::move(phrases));
 }
@@ -227,7 +228,7 @@ TPhraseTable ReadHallPhrases(std::span<const std::uint8_t> index,
       phrases.emplace_back();
       continue;
     }
-    phrases.emplace_back(reinterpret_cast<const char*>(text.data() + a), b - a);
+    phrases.emplace_back(reinterpret_cast<const char*>(std::span(text).subspan(a).data()), b - a);
   }
   return TPhraseTable(TPhraseTable::TKind::kHall, std::move(phrases));
 }

@@ -286,7 +286,7 @@ private:
       if (tableType == 0 || tableType == 2) {
         c.Skip(2);
       }
-      c.Skip(4u * columns);
+      c.Skip(std::size_t{4} * columns);
     }
     std::int32_t lastColumn = -1;
     while (c.Ok()) {
@@ -366,10 +366,8 @@ private:
       c.Skip(4);
       break;
     case 0x21:
+    case 0x80: // font number
       c.Skip(2);
-      break;
-    case 0x80:
-      c.Skip(2); // font number
       break;
     case 0x81:
     case 0x82:

@@ -126,7 +126,7 @@ SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* /*host*/, char* buff
       n = cut;
     }
   }
-  std::memcpy(buffer, text.data() + Current->pos, n);
+  text.copy(buffer, n, Current->pos);
   Current->pos += n;
   *count = static_cast<int32_t>(n);
   return 0;

@@ -15,6 +15,7 @@
 #include <limits>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace scv::htm {
@@ -149,17 +150,21 @@ bool IsHiddenByAttributes(const xmlChar** atts) {
   if (atts == nullptr) {
     return false;
   }
+  // NOLINTBEGIN(cppcoreguidelines-pro-bounds-pointer-arithmetic): libxml2 passes the
+  // attributes as name and value pointers in one array ended by a null name; its length is
+  // found only by walking it.
   for (std::size_t i = 0; atts[i] != nullptr; i += 2) {
     const char* name = reinterpret_cast<const char*>(atts[i]);
     const char* value = reinterpret_cast<const char*>(atts[i + 1]);
+    // NOLINTEND(cppcoreguidelines-pro-bounds-pointer-arithmetic)
     if (std::strcmp(name, "hidden") == 0) {
       return true;
     }
     if (value != nullptr && std::strcmp(name, "style") == 0 && std::strstr(value, "none")) {
       std::string compact;
-      for (const char* p = value; *p != 0; ++p) {
-        if (*p != ' ' && *p != '\t' && *p != '\n' && *p != '\r') {
-          compact.push_back(*p >= 'A' && *p <= 'Z' ? static_cast<char>(*p + 32) : *p);
+      for (const char c : std::string_view(value)) {
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
+          compact.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
         }
       }
       if (compact.find("display:none") != std::string::npos) {
@@ -190,10 +195,10 @@ public:
     if (dropDepth_ > 0 || (flags & kDrop) != 0) {
       ++dropDepth_;
       frame.flags = kDrop;
-      frames_.push_back(std::move(frame));
+      frames_.push_back(frame);
       return;
     }
-    frames_.push_back(std::move(frame));
+    frames_.push_back(frame);
     if ((flags & kTitle) != 0) {
       capturingTitle_ = !titleDone_;
       return;
@@ -245,56 +250,57 @@ public:
     }
   }
 
-  void Characters(const char* p, std::size_t n) {
+  void Characters(std::string_view text) {
     if (dropDepth_ > 0) {
       return;
     }
     if (capturingTitle_) {
-      AppendCollapsed(title_, p, n);
+      AppendCollapsed(title_, text);
       return;
     }
     if (preDepth_ > 0) {
-      PreText(p, n);
+      PreText(text);
       return;
     }
+    const std::size_t n = text.size();
     std::size_t i = 0;
     while (i < n) {
       // A run of plain bytes, single spaces between words included: one space between two
       // plain bytes collapses to itself, so most text is copied a line at a time.
       std::size_t j = i;
       while (j < n) {
-        const std::uint8_t cls = kByteClasses[static_cast<std::uint8_t>(p[j])];
+        const std::uint8_t cls = kByteClasses[static_cast<std::uint8_t>(text[j])];
         if (cls == kPlain) {
           ++j;
-        } else if (p[j] == ' ' && j > i && j + 1 < n &&
-                   kByteClasses[static_cast<std::uint8_t>(p[j + 1])] == kPlain) {
+        } else if (text[j] == ' ' && j > i && j + 1 < n &&
+                   kByteClasses[static_cast<std::uint8_t>(text[j + 1])] == kPlain) {
           j += 2;
         } else {
           break;
         }
       }
       if (j > i) {
-        Emit(p + i, j - i);
+        Emit(text.substr(i, j - i));
         i = j;
         continue;
       }
-      const auto b = static_cast<std::uint8_t>(p[i]);
+      const auto b = static_cast<std::uint8_t>(text[i]);
       const std::uint8_t cls = kByteClasses[b];
       if (cls == kSpace) {
         space_ = true;
         ++i;
       } else if (cls == kControl) {
         ++i;
-      } else if (b == 0xC2 && i + 1 < n && static_cast<std::uint8_t>(p[i + 1]) == 0xA0) {
+      } else if (b == 0xC2 && i + 1 < n && static_cast<std::uint8_t>(text[i + 1]) == 0xA0) {
         space_ = true; // no-break space: a space like any other in plain text
         i += 2;
-      } else if (b == 0xC2 && i + 1 < n && static_cast<std::uint8_t>(p[i + 1]) == 0xAD) {
+      } else if (b == 0xC2 && i + 1 < n && static_cast<std::uint8_t>(text[i + 1]) == 0xAD) {
         i += 2; // soft hyphen: invisible unless a line is broken there
-      } else if (b == 0xEF && i + 2 < n && static_cast<std::uint8_t>(p[i + 1]) == 0xBB &&
-                 static_cast<std::uint8_t>(p[i + 2]) == 0xBF) {
+      } else if (b == 0xEF && i + 2 < n && static_cast<std::uint8_t>(text[i + 1]) == 0xBB &&
+                 static_cast<std::uint8_t>(text[i + 2]) == 0xBF) {
         i += 3; // zero-width no-break space
       } else {
-        Emit(p + i, 1);
+        Emit(text.substr(i, 1));
         ++i;
       }
     }
@@ -360,7 +366,7 @@ private:
   };
 
   void PopFrame() {
-    TFrame frame = std::move(frames_.back());
+    const TFrame frame = frames_.back();
     frames_.pop_back();
     const unsigned flags = frame.flags;
     if ((flags & kDrop) != 0) {
@@ -456,20 +462,21 @@ private:
     }
   }
 
-  void Emit(const char* p, std::size_t n) {
+  void Emit(std::string_view text) {
     FlushPending();
-    out_.append(p, n);
+    out_.append(text);
     ++emitted_;
   }
 
-  void PreText(const char* p, std::size_t n) {
+  void PreText(std::string_view text) {
+    const std::size_t n = text.size();
     std::size_t i = 0;
     // A newline right after the start tag only separates the tag from the text.
     if (preStart_ && n > 0) {
-      if (p[0] == '\n') {
+      if (text[0] == '\n') {
         i = 1;
-      } else if (p[0] == '\r') {
-        i = n > 1 && p[1] == '\n' ? 2 : 1;
+      } else if (text[0] == '\r') {
+        i = n > 1 && text[1] == '\n' ? 2 : 1;
       }
     }
     preStart_ = false;
@@ -478,9 +485,9 @@ private:
     }
     FlushPending();
     for (; i < n; ++i) {
-      const char c = p[i];
+      const char c = text[i];
       if (c == '\r') {
-        if (i + 1 < n && p[i + 1] == '\n') {
+        if (i + 1 < n && text[i + 1] == '\n') {
           continue;
         }
         out_.push_back('\n');
@@ -491,15 +498,15 @@ private:
     ++emitted_;
   }
 
-  static void AppendCollapsed(std::string& to, const char* p, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-      const std::uint8_t cls = kByteClasses[static_cast<std::uint8_t>(p[i])];
+  static void AppendCollapsed(std::string& to, std::string_view text) {
+    for (const char c : text) {
+      const std::uint8_t cls = kByteClasses[static_cast<std::uint8_t>(c)];
       if (cls == kSpace) {
         if (!to.empty() && to.back() != ' ') {
           to.push_back(' ');
         }
       } else if (cls != kControl) {
-        to.push_back(p[i]);
+        to.push_back(c);
       }
     }
   }
@@ -556,7 +563,8 @@ void OnCharacters(void* ctx, const xmlChar* ch, int len) {
     return;
   }
   try {
-    RendererOf(ctx).Characters(reinterpret_cast<const char*>(ch), static_cast<std::size_t>(len));
+    RendererOf(ctx).Characters(
+        std::string_view(reinterpret_cast<const char*>(ch), static_cast<std::size_t>(len)));
   } catch (...) {
     RendererOf(ctx).Fail();
   }

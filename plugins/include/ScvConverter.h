@@ -174,6 +174,7 @@ typedef int32_t(SCV_STDCALL* ReadConverterProc)(ConverterHost* host, char* buffe
 typedef int32_t(SCV_STDCALL* CloseConverterProc)(ConverterHost* host);
 
 /* The exports themselves, as a library defines them. */
+/* NOLINTNEXTLINE(readability-identifier-naming): the name the host looks up (SCV_EXPORT_PDF) */
 SCV_EXPORT int32_t SCV_CDECL fnPdfScv(const uint16_t* fileName, int32_t fileNameBytes,
                                       PdfTextSink sink, int32_t option4, int32_t option5,
                                       int32_t s1, int32_t option7, int32_t s2, int32_t mode9,
@@ -186,9 +187,13 @@ SCV_EXPORT int32_t SCV_STDCALL CloseConverter(ConverterHost* host);
 /* The byte length stored before a length-prefixed file name (0 for a null name). */
 static inline uint32_t ScvFileNameBytes(const uint16_t* fileName) {
   uint32_t n = 0;
+  /* NOLINTBEGIN(modernize-use-nullptr, cppcoreguidelines-pro-bounds-pointer-arithmetic): plain C,
+   * where there is no nullptr; the length sits in the 4 bytes before the name's first code
+   * unit, outside the array the pointer addresses. */
   if (fileName != 0) {
     memcpy(&n, (const unsigned char*)fileName - 4, 4);
   }
+  /* NOLINTEND(modernize-use-nullptr, cppcoreguidelines-pro-bounds-pointer-arithmetic) */
   return n;
 }
 

@@ -4,8 +4,10 @@
 // only when a conversion needs it. The back end sits in the same folder as the library.
 #pragma once
 
+#include <array>
 #include <dlfcn.h>
 #include <limits.h>
+#include <span>
 #include <string.h>
 
 namespace scv::plugins {
@@ -19,16 +21,16 @@ inline void* LoadEngineSymbol(const void* anchor, const char* engineName, const 
   if (dladdr(anchor, &info) == 0 || info.dli_fname == nullptr) {
     return nullptr;
   }
-  char path[PATH_MAX];
+  std::array<char, PATH_MAX> path;
   const char* slash = strrchr(info.dli_fname, '/');
   const size_t folder = slash == nullptr ? 0 : static_cast<size_t>(slash - info.dli_fname) + 1;
   const size_t name = strlen(engineName);
-  if (folder + name + 1 > sizeof path) {
+  if (folder + name + 1 > path.size()) {
     return nullptr;
   }
-  memcpy(path, info.dli_fname, folder);
-  memcpy(path + folder, engineName, name + 1);
-  void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  memcpy(path.data(), info.dli_fname, folder);
+  memcpy(std::span(path).subspan(folder).data(), engineName, name + 1);
+  void* handle = dlopen(path.data(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle == nullptr) {
     return nullptr;
   }

@@ -18,6 +18,7 @@
 #include <memory>
 #include <poll.h>
 #include <signal.h>
+#include <span>
 #include <stdio.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -44,7 +45,7 @@ constexpr int kExitStreamBroken = 71;
 // while the parent wakes only a hundred times a second.
 constexpr std::int64_t kMemoryCheckNs = 10'000'000;
 
-constexpr std::uint64_t kMiB = 1024 * 1024;
+constexpr std::uint64_t kMiB = std::uint64_t{1024} * 1024;
 
 // Ceilings. Measured on the shared PDF corpus and the 5.7 MB benchmark document (release
 // build): no file grows the process by more than 5 MB, and processor time stays below 1 s per
@@ -82,23 +83,26 @@ std::int64_t NowNs() {
 // Resident bytes from a /proc/<pid>/statm descriptor (second field, in pages); -1 when it
 // cannot be read (the child already gone).
 std::int64_t ResidentBytes(int statmFd) {
-  char text[128];
+  std::array<char, 128> text;
   ssize_t n;
   do {
-    n = pread(statmFd, text, sizeof text - 1, 0);
+    n = pread(statmFd, text.data(), text.size() - 1, 0);
   } while (n < 0 && errno == EINTR);
   if (n <= 0) {
     return -1;
   }
-  text[n] = '\0';
-  const char* p = text;
-  while (*p != '\0' && *p != ' ') {
+  text[static_cast<std::size_t>(n)] = '\0';
+  std::size_t p = 0;
+  while (text[p] != '\0' && text[p] != ' ') {
     ++p;
+  }
+  if (text[p] != ' ') {
+    return -1; // no second field: the scan must not run past the text
   }
   std::int64_t pages = 0;
   bool any = false;
-  for (++p; *p >= '0' && *p <= '9'; ++p) {
-    pages = pages * 10 + (*p - '0');
+  for (++p; text[p] >= '0' && text[p] <= '9'; ++p) {
+    pages = pages * 10 + (text[p] - '0');
     any = true;
   }
   return any ? pages * sysconf(_SC_PAGESIZE) : -1;
@@ -145,17 +149,16 @@ private:
 
 // Writes all bytes, through short writes and interruptions. A pipe the parent closed (it
 // killed us or died) ends the child with a failure status, whether SIGPIPE is ignored or not.
-void WriteAllOrDie(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
+void WriteAllOrDie(int fd, std::span<const char> data) {
+  while (!data.empty()) {
+    const ssize_t n = write(fd, data.data(), data.size());
     if (n < 0) {
       if (errno == EINTR) {
         continue;
       }
       _exit(kExitStreamBroken);
     }
-    data += n;
-    size -= static_cast<std::size_t>(n);
+    data = data.subspan(static_cast<std::size_t>(n));
   }
 }
 
@@ -182,7 +185,7 @@ public:
     std::memcpy(end.data(), &kEndMark, 4);
     std::memcpy(end.data() + 4, &result, 4);
     std::memcpy(end.data() + 8, &total_, 8);
-    WriteAllOrDie(fd_, end.data(), end.size());
+    WriteAllOrDie(fd_, end);
   }
 
 private:
@@ -191,7 +194,7 @@ private:
       return;
     }
     std::memcpy(frame_.data(), &fill_, 4);
-    WriteAllOrDie(fd_, frame_.data(), 4 + std::size_t{fill_});
+    WriteAllOrDie(fd_, std::span(frame_).first(4 + std::size_t{fill_}));
     fill_ = 0;
   }
 
@@ -293,27 +296,25 @@ public:
   explicit TStreamReader(PdfTextSink sink) : sink_(sink) {}
 
   // False when the bytes break the stream format.
-  bool Feed(const char* data, std::size_t size) {
-    while (size > 0) {
+  bool Feed(std::span<const char> data) {
+    while (!data.empty()) {
       if (done_) {
         return false; // nothing may follow the end record
       }
       if (textLeft_ > 0) {
-        const std::size_t n = std::min<std::size_t>(size, textLeft_);
-        sink_(data, static_cast<std::int32_t>(n));
+        const std::size_t n = std::min<std::size_t>(data.size(), textLeft_);
+        sink_(data.data(), static_cast<std::int32_t>(n));
         relayed_ += n;
         textLeft_ -= static_cast<std::uint32_t>(n);
-        data += n;
-        size -= n;
+        data = data.subspan(n);
         continue;
       }
       // Collect a frame header, or the end record once its mark is seen.
       const std::size_t want = (headFill_ >= 4 && IsEndMark()) ? kEndBytes : 4;
-      const std::size_t n = std::min(size, want - headFill_);
-      std::memcpy(head_.data() + headFill_, data, n);
+      const std::size_t n = std::min(data.size(), want - headFill_);
+      std::memcpy(head_.data() + headFill_, data.data(), n);
       headFill_ += n;
-      data += n;
-      size -= n;
+      data = data.subspan(n);
       if (headFill_ < want) {
         continue;
       }
@@ -536,7 +537,7 @@ TChildOutcome RunInChild(const TChildLimits& limits, TChildWork work, void* cont
     }
     if (n == 0) {
       endOfFile = true;
-    } else if (!reader.Feed(buffer.data(), static_cast<std::size_t>(n))) {
+    } else if (!reader.Feed(std::span(buffer).first(static_cast<std::size_t>(n)))) {
       end = TChildEnd::kBrokenStream;
       break;
     }

@@ -363,13 +363,14 @@ std::int32_t UsableCodePage(std::int32_t codePage) {
 }
 
 void TTextOut::AsciiRun(const char* data, std::size_t n) {
+  const std::string_view run(data, n);
   if (!pending_.empty() || highSurrogate_ != 0) {
-    for (std::size_t i = 0; i < n; ++i) {
-      Ascii(data[i]);
+    for (const char c : run) {
+      Ascii(c);
     }
     return;
   }
-  text_.append(data, n);
+  text_.append(run);
 }
 
 void TTextOut::AsciiSlow(char c) {

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,7 +23,7 @@ struct TState {
   char bigChar = 'x';
 };
 
-TState* State = nullptr;
+std::unique_ptr<TState> State;
 ConverterHost* LastHost = nullptr;
 int CreateCalls = 0;
 int ReadCalls = 0;
@@ -50,6 +52,7 @@ std::string ReadWholeInput(ConverterHost* host) {
 
 std::string Utf16ToNarrow(const std::uint16_t* s) {
   std::string out;
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-bounds-pointer-arithmetic): the name is zero-terminated
   for (; s != nullptr && *s != 0; ++s) {
     out.push_back(*s < 0x80 ? static_cast<char>(*s) : '?');
   }
@@ -112,8 +115,8 @@ SCV_EXPORT int32_t SCV_STDCALL CreateConverter(ConverterHost* host) {
   ++CreateCalls;
   LastHost = host;
   Failed = false;
-  delete State;
-  State = new TState;
+  State.reset();
+  State = std::make_unique<TState>();
   const std::string script = ReadWholeInput(host);
   State->commands = scv::test::fake::ParseScript(script);
   for (const TCommand& c : State->commands) {
@@ -139,7 +142,7 @@ SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* host, char* buffer, 
     ++ReadsAfterFailure;
   }
   *count = 0;
-  if (State == nullptr) {
+  if (!State) {
     return 9;
   }
   TState& s = *State;
@@ -155,7 +158,8 @@ SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* host, char* buffer, 
   }
   auto deliverBig = [&]() {
     const long long n = s.bigLeft < capacity ? s.bigLeft : capacity;
-    std::fill(buffer, buffer + n, s.bigChar);
+    const std::span<char> out(buffer, static_cast<std::size_t>(n));
+    std::fill(out.begin(), out.end(), s.bigChar);
     s.bigLeft -= n;
     *count = static_cast<int32_t>(n);
   };
@@ -186,7 +190,8 @@ SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* host, char* buffer, 
       return 0;
     }
     if (c.verb == "overcount") {
-      std::fill(buffer, buffer + capacity, 'o');
+      const std::span<char> out(buffer, static_cast<std::size_t>(capacity));
+      std::fill(out.begin(), out.end(), 'o');
       *count = capacity * 2 > capacity ? capacity * 2 : capacity;
       return 0;
     }
@@ -207,8 +212,7 @@ SCV_EXPORT int32_t SCV_STDCALL ReadConverter(ConverterHost* host, char* buffer, 
 SCV_EXPORT int32_t SCV_STDCALL CloseConverter(ConverterHost* host) {
   (void)host;
   ++CloseCalls;
-  delete State;
-  State = nullptr;
+  State.reset();
   return 0;
 }
 

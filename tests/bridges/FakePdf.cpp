@@ -3,14 +3,22 @@
 
 #include <ScvConverter.h>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace {
 
 int Calls = 0;
 
+// Closes the script file when its owner goes.
+struct TFileCloser {
+  // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): the deleter of the owning unique_ptr
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
 std::string NarrowName(const std::uint16_t* name) {
   std::string out;
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-bounds-pointer-arithmetic): the name is zero-terminated
   for (; name != nullptr && *name != 0; ++name) {
     out.push_back(*name < 0x80 ? static_cast<char>(*name) : '?');
   }
@@ -27,17 +35,17 @@ SCV_EXPORT int32_t SCV_CDECL fnPdfScv(const uint16_t* fileName, int32_t fileName
                                       const char* text10, const char* text11) {
   ++Calls;
   const std::string path = NarrowName(fileName);
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
+  std::unique_ptr<std::FILE, TFileCloser> f(std::fopen(path.c_str(), "rb"));
+  if (!f) {
     return SCV_PDF_OPEN_ERROR;
   }
   std::string script;
   char buf[4096];
   std::size_t got = 0;
-  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) {
+  while ((got = std::fread(buf, 1, sizeof buf, f.get())) > 0) {
     script.append(buf, got);
   }
-  std::fclose(f);
+  f.reset();
 
   int result = 0;
   for (const auto& c : scv::test::fake::ParseScript(script)) {

@@ -22,6 +22,7 @@ public:
   void SetUp() override { InitializeFilterBridge(); }
   void TearDown() override { FinalizeFilterBridge(platform::ProgramDirectory()); }
 };
+// NOLINTNEXTLINE(cppcoreguidelines-owning-memory): GoogleTest owns and deletes the environment
 const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new TFilterBridgeEnv);
 
 struct TCounters {

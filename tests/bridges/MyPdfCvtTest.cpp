@@ -18,6 +18,7 @@ public:
   void SetUp() override { InitializePdfBridge(); }
   void TearDown() override { FinalizePdfBridge(); }
 };
+// NOLINTNEXTLINE(cppcoreguidelines-owning-memory): GoogleTest owns and deletes the environment
 const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new TPdfBridgeEnv);
 
 struct TRun {

@@ -33,6 +33,7 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra)
   std::vector<std::string> add = {"LC_ALL=C"};
   add.insert(add.end(), extra.begin(), extra.end());
   std::vector<std::string> result;
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-bounds-pointer-arithmetic): environ ends at a null entry
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
     bool replaced = false;
@@ -93,6 +94,7 @@ TBoundedResult RunScvcmdBounded(const std::vector<std::string>& args, double wal
   }
   argv.push_back(nullptr);
   std::vector<char*> envp;
+  envp.reserve(envStrings.size() + 1);
   for (auto& e : envStrings) {
     envp.push_back(e.data());
   }

@@ -26,7 +26,7 @@ constexpr double kCpuLimitSeconds = 30;
 // Peak resident set over the fixed cost of a run: this many times input plus output...
 constexpr long kRssPerByte = 8;
 // ...plus room for the sanitizer's own bookkeeping and the libraries a converter loads.
-constexpr long kRssSlackKb = 96 * 1024;
+constexpr long kRssSlackKb = long{96} * 1024;
 // Four times the input may cost this many times the CPU time (linear: 4, quadratic: 16).
 constexpr double kScaleLimit = 9;
 // Differences below this are noise of process start and measurement.

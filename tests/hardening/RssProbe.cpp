@@ -5,16 +5,29 @@
 // Usage: hardening_rss_probe <report file> <program> [args...]
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <signal.h>
+#include <span>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace {
+
+// Closes the report file when its owner goes.
+struct TFileCloser {
+  // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): the deleter of the owning unique_ptr
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+} // namespace
+
 int main(int argc, char** argv) {
   if (argc < 3) {
     return 126;
   }
+  const std::span<char*> args(argv, static_cast<std::size_t>(argc));
   const pid_t pid = fork();
   if (pid < 0) {
     return 126;
@@ -22,19 +35,18 @@ int main(int argc, char** argv) {
   if (pid == 0) {
     // Killing the probe at a time limit ends the measured program too.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    execv(argv[2], argv + 2);
+    execv(args[2], args.subspan(2).data());
     _exit(127);
   }
   int status = 0;
   rusage usage{};
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
-  if (FILE* report = std::fopen(argv[1], "w")) {
+  if (const std::unique_ptr<FILE, TFileCloser> report(std::fopen(args[1], "w")); report) {
     std::fprintf(
-        report, "%ld %ld.%06ld %ld.%06ld\n", usage.ru_maxrss,
+        report.get(), "%ld %ld.%06ld %ld.%06ld\n", usage.ru_maxrss,
         static_cast<long>(usage.ru_utime.tv_sec), static_cast<long>(usage.ru_utime.tv_usec),
         static_cast<long>(usage.ru_stime.tv_sec), static_cast<long>(usage.ru_stime.tv_usec));
-    std::fclose(report);
   }
   if (WIFSIGNALED(status)) {
     // Report the signal the way a shell would see it: end by the same signal.

@@ -283,6 +283,7 @@ TBytes BuildWorkbookStream(const TWorkbookPlan& plan) {
 
 std::vector<TSstString> SstStrings(const std::vector<std::u16string>& texts) {
   std::vector<TSstString> out;
+  out.reserve(texts.size());
   for (const auto& t : texts) {
     out.push_back(TSstString{t, false, 0, 0});
   }

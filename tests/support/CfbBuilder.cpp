@@ -55,21 +55,32 @@ void PutU32(std::string& bytes, std::size_t offset, std::uint32_t value) {
 }
 
 std::size_t TCfbBuilder::FindOrAddStorage(const std::string& path) {
-  if (path.empty()) {
-    return 0;
-  }
-  for (std::size_t i = 0; i < nodes_.size(); ++i) {
-    if (nodes_[i].type == 1 && nodes_[i].path == path) {
-      return i;
+  // Up the path to the nearest storage that exists (the root for the empty path), noting the
+  // missing ones on the way; they are then added from the top down.
+  std::vector<std::string> missing;
+  std::size_t parent = 0;
+  std::string current = path;
+  while (!current.empty()) {
+    const auto found = std::find_if(nodes_.begin(), nodes_.end(), [&](const TNode& node) {
+      return node.type == 1 && node.path == current;
+    });
+    if (found != nodes_.end()) {
+      parent = static_cast<std::size_t>(found - nodes_.begin());
+      break;
     }
+    missing.push_back(current);
+    const auto slash = current.rfind('/');
+    current = slash == std::string::npos ? "" : current.substr(0, slash);
   }
-  const auto slash = path.rfind('/');
-  const std::size_t parent =
-      FindOrAddStorage(slash == std::string::npos ? "" : path.substr(0, slash));
-  const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-  nodes_.push_back(TNode{Widen(leaf), path, 1, {}, {}});
-  nodes_[parent].children.push_back(nodes_.size() - 1);
-  return nodes_.size() - 1;
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    const std::string& storage = *it;
+    const auto slash = storage.rfind('/');
+    const std::string leaf = slash == std::string::npos ? storage : storage.substr(slash + 1);
+    nodes_.push_back(TNode{Widen(leaf), storage, 1, {}, {}});
+    nodes_[parent].children.push_back(nodes_.size() - 1);
+    parent = nodes_.size() - 1;
+  }
+  return parent;
 }
 
 TCfbBuilder& TCfbBuilder::AddStorage(const std::string& path) {

@@ -37,7 +37,7 @@ inline TBytes Lz77Literals(const TBytes& data) {
 // One text record (types 0x01, 0x20): strings and the commands that follow them.
 class TTextRecord {
 public:
-  explicit TTextRecord(std::uint16_t paragraphBits = 0, TBytes paragraphFields = {}) {
+  explicit TTextRecord(std::uint16_t paragraphBits = 0, const TBytes& paragraphFields = {}) {
     para_.push_back('\0');   // unknown
     para_.push_back('\x80'); // biased unknown
     PutU16(para_, 0);        // id

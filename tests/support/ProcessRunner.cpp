@@ -28,6 +28,7 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
     throw std::runtime_error("pipe failed");
   }
   std::vector<std::string> envStrings;
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-bounds-pointer-arithmetic): environ ends at a null entry
   for (char** e = environ; *e != nullptr; ++e) {
     std::string entry = *e;
     bool overridden = false;
@@ -68,6 +69,7 @@ TRunResult RunProgram(const std::string& program, const std::vector<std::string>
     }
     argv.push_back(nullptr);
     std::vector<char*> envp;
+    envp.reserve(envStrings.size() + 1);
     for (auto& e : envStrings) {
       envp.push_back(e.data());
     }
@@ -129,7 +131,7 @@ TTempDir::~TTempDir() {
 }
 
 std::string TTempDir::Write(const std::string& name, const std::string& bytes) const {
-  const std::string path = File(name);
+  std::string path = File(name);
   std::ofstream f(path, std::ios::binary);
   f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return path;

@@ -506,12 +506,14 @@ std::string HtmManyCells(std::size_t n) {
 // A one-page document with the given content stream and an extra object, cross-reference
 // table computed.
 std::string Pdf(const std::string& content, const std::string& extra) {
-  const std::vector<std::string> objects = {
-      "<< /Type /Catalog /Pages 2 0 R /Extra 5 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+  constexpr const char* kPage =
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /Font "
-      "<< /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >> >>",
-      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
-      extra};
+      "<< /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >> >>";
+  const std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R /Extra 5 0 R >>",
+                                            "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", kPage,
+                                            "<< /Length " + std::to_string(content.size()) +
+                                                " >>\nstream\n" + content + "\nendstream",
+                                            extra};
   return BuildPdf(objects);
 }
 
@@ -531,7 +533,7 @@ constexpr long kPdfStateBytes = 1024;
 
 // A part that inflates far beyond the input is read a piece at a time: its peak stays well
 // below its inflated size (24 MB), so these shapes get only this much room over the baseline.
-constexpr long kUnpackedSlackKb = 16 * 1024;
+constexpr long kUnpackedSlackKb = long{16} * 1024;
 
 } // namespace
 

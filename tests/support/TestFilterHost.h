@@ -72,13 +72,15 @@ struct TMemoryHost {
     const std::size_t left = m.pos < m.bytes.size() ? m.bytes.size() - m.pos : 0;
     const std::size_t n =
         count < 0 ? 0 : std::min<std::size_t>(left, static_cast<std::size_t>(count));
-    std::memcpy(buffer, m.bytes.data() + m.pos, n);
+    if (n > 0) {
+      m.bytes.copy(static_cast<char*>(buffer), n, m.pos);
+    }
     m.pos += n;
     *got = static_cast<int32_t>(n);
     return SCV_HOST_OK;
   }
   static int32_t SCV_STDCALL QueryText(ConverterHost*, char* destination, int32_t) {
-    destination[0] = '\0';
+    *destination = '\0';
     return 0;
   }
   static int32_t SCV_STDCALL GetCodePage(ConverterHost* h) { return Of(h).appData.codePage; }

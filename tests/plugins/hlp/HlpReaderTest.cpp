@@ -27,7 +27,7 @@ std::span<const std::uint8_t> Bytes(const TBytes& b) {
 
 TBytes HelpFile(const std::vector<TLink>& links, TTopicLayout layout,
                 std::map<std::string, TBytes> extra = {},
-                std::vector<std::pair<std::uint16_t, TBytes>> system = {}) {
+                const std::vector<std::pair<std::uint16_t, TBytes>>& system = {}) {
   const std::uint16_t minor = layout == TTopicLayout::kWin30 ? 15 : 33;
   extra["|SYSTEM"] = BuildSystem(minor, FlagsFor(layout), system);
   extra["|TOPIC"] = BuildTopic(links, layout);
@@ -71,7 +71,11 @@ TEST(HlpReader, RecordsCrossBlockBoundaries) {
     const std::string body(1500 + 97 * t, static_cast<char>('a' + t));
     links.push_back(TopicHeaderLink(title));
     links.push_back(TextLink(TTextRecord().Par(body).End()));
-    want += (t > 0 ? "\n" : "") + title + "\n" + body + "\n";
+    want += t > 0 ? "\n" : "";
+    want += title;
+    want += '\n';
+    want += body;
+    want += '\n';
   }
   for (const auto layout : {TTopicLayout::kPlain4k, TTopicLayout::kLz4k, TTopicLayout::kLz2k}) {
     SCOPED_TRACE(static_cast<int>(layout));

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <ScvConverter.h>
-#include <cstring>
+#include <cstddef>
 #include <dlfcn.h>
 #include <string>
 #include <vector>
@@ -21,9 +21,11 @@ struct TMemoryHost {
   bool failReads = false;
 };
 
+// The host record leads the struct, so the callbacks find the rest from its address.
+static_assert(offsetof(TMemoryHost, host) == 0);
+
 TMemoryHost* Self(ConverterHost* host) {
-  return reinterpret_cast<TMemoryHost*>(reinterpret_cast<char*>(host) -
-                                        offsetof(TMemoryHost, host));
+  return reinterpret_cast<TMemoryHost*>(host);
 }
 
 int32_t SCV_STDCALL GetSize(ConverterHost* host, uint32_t* low, uint32_t* high) {
@@ -62,14 +64,16 @@ int32_t SCV_STDCALL Read(ConverterHost* host, void* buffer, int32_t count, int32
   const std::size_t left =
       self->pos < self->document.size() ? self->document.size() - self->pos : 0;
   std::size_t n = std::min<std::size_t>({left, static_cast<std::size_t>(count), 7777});
-  std::memcpy(buffer, self->document.data() + self->pos, n);
+  if (n > 0) {
+    self->document.copy(static_cast<char*>(buffer), n, self->pos);
+  }
   self->pos += n;
   *got = static_cast<int32_t>(n);
   return SCV_HOST_OK;
 }
 
 int32_t SCV_STDCALL QueryText(ConverterHost*, char* destination, int32_t) {
-  destination[0] = 0;
+  *destination = 0;
   return 0;
 }
 

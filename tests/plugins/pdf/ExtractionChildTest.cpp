@@ -35,7 +35,7 @@ using namespace scv::plugins::pdf;
 using scv::test::CorpusDir;
 using scv::test::TTempDir;
 
-constexpr std::uint64_t kMiB = 1024 * 1024;
+constexpr std::uint64_t kMiB = std::uint64_t{1024} * 1024;
 
 std::string Collected;
 std::size_t LargestPiece = 0;
@@ -110,10 +110,12 @@ TEST(ExtractionChild, RelaysTextExactlyInOrder) {
       {"nothing", {}, 0},
       {"encrypted, no text", {}, SCV_PDF_ENCRYPTED},
       {"one byte", {1}, 0},
-      {"exactly one frame", {64 * 1024}, 0},
+      {"exactly one frame", {std::size_t{64} * 1024}, 0},
       {"one frame and one byte", {64 * 1024 + 1}, 0},
       {"many tiny pieces", std::vector<std::size_t>(20000, 3), 0},
-      {"mixed, several MB", {1, 70000, 5, 4 * 1024 * 1024, 65535, 65537, 17, 200000}, 0},
+      {"mixed, several MB",
+       {1, 70000, 5, std::size_t{4} * 1024 * 1024, 65535, 65537, 17, 200000},
+       0},
   };
   struct Context {
     const Case* c;
@@ -239,7 +241,7 @@ TEST(ExtractionChild, CeilingsStopRunawayChildren) {
          out.Write("started");
          std::vector<std::unique_ptr<char[]>> held;
          for (;;) {
-           held.emplace_back(new char[kMiB]);
+           held.push_back(std::make_unique_for_overwrite<char[]>(kMiB));
            std::memset(held.back().get(), 1, kMiB);
          }
        },
@@ -477,9 +479,9 @@ TEST(PdfInChild, SaveFloodStopsAtTheMemoryCeiling) {
   EXPECT_EQ(report.result, kUnreadable);
   EXPECT_LT(report.seconds, 10);
   // The child stopped near its ceiling: it started with what the helper held.
-  EXPECT_LE(report.childrenKb, report.selfBeforeKb + 64 * 1024 + 32 * 1024);
+  EXPECT_LE(report.childrenKb, report.selfBeforeKb + long{64} * 1024 + long{32} * 1024);
   // The host process itself never held the flood.
-  EXPECT_LE(report.selfAfterKb, report.selfBeforeKb + 16 * 1024);
+  EXPECT_LE(report.selfAfterKb, report.selfBeforeKb + long{16} * 1024);
   std::cout << "[ measures ] save flood: " << report.seconds << " s, child peak "
             << report.childrenKb << " KB, host peak " << report.selfAfterKb << " KB (from "
             << report.selfBeforeKb << " KB)\n";
