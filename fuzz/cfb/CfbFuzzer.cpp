@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace {
@@ -16,9 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   using namespace scv::storage;
+  const std::span<const std::uint8_t> input(data, size);
   std::shared_ptr<TCfbFile> file;
   try {
-    file = TCfbFile::Open(std::vector<std::uint8_t>(data, data + size));
+    file = TCfbFile::Open(std::vector<std::uint8_t>(input.begin(), input.end()));
   } catch (const ECfbError&) {
     return 0;
   }
@@ -39,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     stream->Seek(-3, 2);
     sum += static_cast<std::uint64_t>(stream->ReadDouble() != 0.0);
     // Views and spans across the runs of sectors, from an offset the data picks.
-    const std::uint64_t from = size > 0 ? data[size / 2] * 61u : 0;
+    const std::uint64_t from = size > 0 ? input[size / 2] * 61u : 0;
     std::vector<std::uint8_t> scratch;
     const auto view = stream->View(from, 1000, scratch);
     std::uint64_t spanned = 0;

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::span<const std::uint8_t> bytes(data, size);
   // The last byte picks the options, so both targets and both cleanup modes are reached.
-  const std::uint8_t pick = size > 0 ? data[size - 1] : 0;
+  const std::uint8_t pick = size > 0 ? bytes[size - 1] : 0;
   const std::int32_t codePages[] = {65001, 1252, 1200, 1251};
   scv::TConversionResult result;
   const std::int32_t r = scv::wordppt::DocBytesToText(bytes, result, codePages[pick & 3],

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,11 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 5 || size > kMaxInput) {
     return 0;
   }
-  const std::uint32_t offset = std::uint32_t{data[0]} | std::uint32_t{data[1]} << 8 |
-                               std::uint32_t{data[2]} << 16 | std::uint32_t{data[3]} << 24;
-  const std::int32_t codePage = kCodePages[data[4] % std::size(kCodePages)];
+  const std::span<const std::uint8_t> input(data, size);
+  const std::uint32_t offset = std::uint32_t{input[0]} | std::uint32_t{input[1]} << 8 |
+                               std::uint32_t{input[2]} << 16 | std::uint32_t{input[3]} << 24;
+  const std::int32_t codePage = kCodePages[input[4] % std::size(kCodePages)];
   const std::vector<std::uint8_t> currentUser = CurrentUser(offset);
-  const std::vector<std::uint8_t> document(data + 5, data + size);
+  const std::span<const std::uint8_t> stream = input.subspan(5);
+  const std::vector<std::uint8_t> document(stream.begin(), stream.end());
   std::u16string text;
   try {
     if (scv::wordppt::ExtractPptText(&currentUser, &document, text) == 0) {

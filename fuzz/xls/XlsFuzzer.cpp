@@ -21,10 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1 || size > kMaxInput) {
     return 0;
   }
-  const std::int32_t codePage = kCodePages[data[0] % std::size(kCodePages)];
+  const std::span<const std::uint8_t> input(data, size);
+  const std::int32_t codePage = kCodePages[input[0] % std::size(kCodePages)];
   std::string text;
-  if (scv::spreadsheet::ExtractWorkbookText(std::span<const std::uint8_t>(data + 1, size - 1),
-                                            text) == 0) {
+  if (scv::spreadsheet::ExtractWorkbookText(input.subspan(1), text) == 0) {
     scv::TConversionResult result;
     (void)scv::spreadsheet::StoreWorkbookText(text, codePage, result);
   }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,10 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 9 || size > kMaxInput) {
     return 0;
   }
+  const std::span<const std::uint8_t> input(data, size);
   double value = 0;
-  std::memcpy(&value, data, sizeof value);
-  const std::uint8_t options = data[8];
-  const std::string_view text(reinterpret_cast<const char*>(data + 9), size - 9);
+  std::memcpy(&value, input.data(), sizeof value);
+  const std::uint8_t options = input[8];
+  const std::span<const std::uint8_t> textBytes = input.subspan(9);
+  const std::string_view text(reinterpret_cast<const char*>(textBytes.data()), textBytes.size());
 
   // The text as a FORMAT record body, 1-byte or 2-byte characters, then rendered through an XF.
   std::vector<std::uint8_t> body = {164, 0, static_cast<std::uint8_t>(text.size()),

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 namespace scv::platform {
@@ -73,7 +74,6 @@ const char* IconvName(std::int32_t codePage) {
   case 1361:
     return "JOHAB";
   case 20932:
-    return "EUC-JP";
   case 51932:
     return "EUC-JP";
   case 51949:
@@ -91,6 +91,15 @@ const char* IconvName(std::int32_t codePage) {
   }
 }
 
+// iconv_open's failure value: (iconv_t)-1 by the C library's convention.
+iconv_t FailedIconv() {
+  return reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr): iconv's failure value
+}
+
+bool IsValid(iconv_t cd) {
+  return cd != FailedIconv();
+}
+
 // One iconv descriptor per (page, direction), opened once per process.
 class TIconvCache {
 public:
@@ -101,7 +110,7 @@ public:
     if (it != handles_.end()) {
       return it->second;
     }
-    iconv_t cd = reinterpret_cast<iconv_t>(-1);
+    iconv_t cd = FailedIconv();
     if (const char* name = IconvName(codePage)) {
       cd = toWide ? iconv_open("UTF-16LE", name) : iconv_open(name, "UTF-16LE");
     }
@@ -110,7 +119,7 @@ public:
   }
   ~TIconvCache() {
     for (auto& [key, cd] : handles_) {
-      if (cd != reinterpret_cast<iconv_t>(-1)) {
+      if (IsValid(cd)) {
         iconv_close(cd);
       }
     }
@@ -124,10 +133,6 @@ private:
 TIconvCache& Iconv() {
   static TIconvCache cache;
   return cache;
-}
-
-bool IsValid(iconv_t cd) {
-  return cd != reinterpret_cast<iconv_t>(-1);
 }
 
 // The code page a request stands for: 0 and 3 are the ANSI page, 1 the OEM page.
@@ -157,8 +162,9 @@ std::u16string IconvToWide(iconv_t cd, std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  char* in = const_cast<char*>(bytes.data());
-  std::size_t inLeft = bytes.size();
+  const std::span<char> input(const_cast<char*>(bytes.data()), bytes.size());
+  char* in = input.data();
+  std::size_t inLeft = input.size();
   std::array<char16_t, 4096> buf;
   while (inLeft > 0) {
     char* outPtr = reinterpret_cast<char*>(buf.data());
@@ -177,8 +183,8 @@ std::u16string IconvToWide(iconv_t cd, std::string_view bytes) {
     if (err == EINVAL) {
       break;
     }
-    ++in;
     --inLeft;
+    in = input.subspan(input.size() - inLeft).data();
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   return out;
@@ -188,8 +194,10 @@ std::string IconvFromWide(iconv_t cd, std::u16string_view text) {
   std::string out;
   out.reserve(text.size() * 2);
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  char* in = reinterpret_cast<char*>(const_cast<char16_t*>(text.data()));
-  std::size_t inLeft = text.size() * 2;
+  const std::span<char> input(reinterpret_cast<char*>(const_cast<char16_t*>(text.data())),
+                              text.size() * 2);
+  char* in = input.data();
+  std::size_t inLeft = input.size();
   std::array<char, 8192> buf;
   while (inLeft > 0) {
     char* outPtr = buf.data();
@@ -206,10 +214,13 @@ std::string IconvFromWide(iconv_t cd, std::u16string_view text) {
     // A character without a mapping (or a lone surrogate): "?" and skip it, a surrogate pair
     // being one character.
     out.push_back('?');
+    const std::span<const char> rest = input.subspan(input.size() - inLeft);
     std::size_t skip = 2;
     if (inLeft >= 4) {
-      const auto hi = static_cast<unsigned char>(in[0]) | static_cast<unsigned char>(in[1]) << 8;
-      const auto lo = static_cast<unsigned char>(in[2]) | static_cast<unsigned char>(in[3]) << 8;
+      const auto hi = static_cast<unsigned char>(rest[0]) | static_cast<unsigned char>(rest[1])
+                                                                << 8;
+      const auto lo = static_cast<unsigned char>(rest[2]) | static_cast<unsigned char>(rest[3])
+                                                                << 8;
       if (hi >= 0xD800 && hi < 0xDC00 && lo >= 0xDC00 && lo < 0xE000) {
         skip = 4;
       }
@@ -217,8 +228,8 @@ std::string IconvFromWide(iconv_t cd, std::u16string_view text) {
     if (inLeft < skip) {
       break;
     }
-    in += skip;
     inLeft -= skip;
+    in = input.subspan(input.size() - inLeft).data();
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   // Return the encoder to its initial shift state (stateful pages such as ISO-2022-JP).
@@ -315,8 +326,9 @@ bool IsCodePageUsable(std::int32_t codePage) {
 std::u16string Utf8ToWide(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
-  const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
-  const std::size_t n = utf8.size();
+  const std::span<const unsigned char> s(reinterpret_cast<const unsigned char*>(utf8.data()),
+                                         utf8.size());
+  const std::size_t n = s.size();
   std::size_t i = 0;
   while (i < n) {
     const unsigned char b = s[i];

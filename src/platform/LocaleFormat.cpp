@@ -1,6 +1,7 @@
 // The user's locale format data for number and date rendering (the GetLocaleInfoA values).
 #include "platform/LocaleFormat.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <memory>
+#include <span>
 #include <string_view>
 
 namespace scv::platform {
@@ -65,6 +67,11 @@ private:
   locale_t loc_;
 };
 
+// iconv_open's failure value: (iconv_t)-1 by the C library's convention.
+iconv_t FailedIconv() {
+  return reinterpret_cast<iconv_t>(-1); // NOLINT(performance-no-int-to-ptr): iconv's failure value
+}
+
 // Converts texts of a locale's code set to UTF-8.
 class TToUtf8 {
 public:
@@ -76,7 +83,7 @@ public:
     }
   }
   ~TToUtf8() {
-    if (cd_ != reinterpret_cast<iconv_t>(-1)) {
+    if (cd_ != FailedIconv()) {
       iconv_close(cd_);
     }
   }
@@ -87,31 +94,33 @@ public:
     if (text == nullptr) {
       return {};
     }
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+    if (cd_ == FailedIconv()) {
       return text;
     }
     std::string in(text);
     std::string out;
-    char buf[256];
-    char* inPtr = in.data();
-    std::size_t inLeft = in.size();
+    std::array<char, 256> buf;
+    const std::span<char> input(in);
+    char* inPtr = input.data();
+    std::size_t inLeft = input.size();
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     while (inLeft > 0) {
-      char* outPtr = buf;
-      std::size_t outLeft = sizeof buf;
+      char* outPtr = buf.data();
+      std::size_t outLeft = buf.size();
       const std::size_t r = iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft);
-      out.append(buf, static_cast<std::size_t>(outPtr - buf));
-      if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      const int err = errno; // before the append, which may change it
+      out.append(buf.data(), static_cast<std::size_t>(outPtr - buf.data()));
+      if (r == static_cast<std::size_t>(-1) && err != E2BIG) {
         out += '?'; // a byte the code set does not define
-        ++inPtr;
         --inLeft;
+        inPtr = input.subspan(input.size() - inLeft).data();
       }
     }
     return out;
   }
 
 private:
-  iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
+  iconv_t cd_ = FailedIconv();
 };
 
 bool IsAsciiLetter(char c) {
@@ -338,8 +347,6 @@ std::string StrftimePatternToTokens(const std::string& pattern) {
       out += "AMPM";
       break;
     case 'n':
-      out += ' ';
-      break;
     case 't':
       out += ' ';
       break;

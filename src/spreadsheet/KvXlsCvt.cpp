@@ -7,9 +7,10 @@
 #include "spreadsheet/KvXlsGlobal.h"
 #include "storage/TDocFile_U1.h"
 
-#include <cstring>
 #include <limits>
 #include <memory>
+#include <span>
+#include <string_view>
 #include <vector>
 
 namespace scv::spreadsheet {
@@ -121,30 +122,24 @@ void AppendWorksheetRows(const TWorkBookData& data, const TWorkSheetData8& sheet
 // byte longer when line ends are normalised to CR LF.
 std::size_t CountLoneBreaks(std::string_view text) {
   std::size_t lone = 0;
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  while (p < end) {
-    const auto* lf =
-        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-    const char* const stop = lf != nullptr ? lf : end;
-    // Every CR before this LF, except one directly before it, is lone.
-    for (const char* cr = p; cr < stop;) {
-      cr = static_cast<const char*>(std::memchr(cr, '\r', static_cast<std::size_t>(stop - cr)));
-      if (cr == nullptr) {
-        break;
-      }
-      if (cr + 1 != lf) {
+  while (!text.empty()) {
+    const std::size_t lineLength = text.find('\n');
+    const bool hasLf = lineLength != std::string_view::npos;
+    const std::string_view line = text.substr(0, lineLength);
+    // Every CR of the line, except one directly before its LF, is lone.
+    for (std::size_t cr = line.find('\r'); cr != std::string_view::npos;
+         cr = line.find('\r', cr + 1)) {
+      if (!hasLf || cr + 1 != line.size()) {
         ++lone;
       }
-      ++cr;
     }
-    if (lf == nullptr) {
+    if (!hasLf) {
       break;
     }
-    if (lf == p || lf[-1] != '\r') {
+    if (line.empty() || line.back() != '\r') {
       ++lone;
     }
-    p = lf + 1;
+    text.remove_prefix(lineLength + 1);
   }
   return lone;
 }
@@ -159,10 +154,11 @@ void NormalizeLineEnds(std::string& text) {
 void AppendUtf16Le(std::string& out, std::u16string_view units) {
   const std::size_t start = out.size();
   out.resize(start + 2 * units.size());
-  char* p = out.data() + start;
+  const std::span<char> bytes = std::span<char>(out).subspan(start);
+  std::size_t k = 0;
   for (const char16_t u : units) {
-    *p++ = static_cast<char>(u & 0xFF);
-    *p++ = static_cast<char>(u >> 8);
+    bytes[k++] = static_cast<char>(u & 0xFF);
+    bytes[k++] = static_cast<char>(u >> 8);
   }
 }
 
@@ -240,8 +236,9 @@ std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, s
 }
 
 bool DecodeMeasuredUtf8(std::string_view utf8, std::u16string& out) {
-  const auto* s = reinterpret_cast<const std::uint8_t*>(utf8.data());
-  const std::size_t n = utf8.size();
+  const std::span<const std::uint8_t> s(reinterpret_cast<const std::uint8_t*>(utf8.data()),
+                                        utf8.size());
+  const std::size_t n = s.size();
   // Measure first: the count of code units, and whether every sequence is whole.
   std::size_t units = 0;
   for (std::size_t i = 0; i < n;) {
@@ -276,25 +273,26 @@ bool DecodeMeasuredUtf8(std::string_view utf8, std::u16string& out) {
 
   const std::size_t start = out.size();
   out.resize(start + units);
-  char16_t* p = out.data() + start;
+  const std::span<char16_t> dst = std::span<char16_t>(out).subspan(start);
+  std::size_t p = 0;
   for (std::size_t i = 0; i < n;) {
     const std::uint32_t lead = s[i];
     if (lead < 0x80) {
-      *p++ = static_cast<char16_t>(lead);
+      dst[p++] = static_cast<char16_t>(lead);
       ++i;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
       const std::uint32_t cp = (lead & 0x07) << 18 | (std::uint32_t{s[i + 1]} & 0x3F) << 12 |
                                (std::uint32_t{s[i + 2]} & 0x3F) << 6 | (s[i + 3] & 0x3F);
       // Values below U+10000 written this way still take the surrogate form of cp - 0x10000.
       const std::uint32_t v = cp - 0x10000;
-      *p++ = static_cast<char16_t>(0xD800 + ((v >> 10) & 0x3FF));
-      *p++ = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+      dst[p++] = static_cast<char16_t>(0xD800 + ((v >> 10) & 0x3FF));
+      dst[p++] = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
       i += 4;
     } else if ((lead & 0x20) == 0) {
-      *p++ = static_cast<char16_t>(((lead & 0x3F) << 6) | (s[i + 1] & 0x3F));
+      dst[p++] = static_cast<char16_t>(((lead & 0x3F) << 6) | (s[i + 1] & 0x3F));
       i += 2;
     } else {
-      *p++ = static_cast<char16_t>(
+      dst[p++] = static_cast<char16_t>(
           ((lead << 12) | ((std::uint32_t{s[i + 1]} & 0x3F) << 6) | (s[i + 2] & 0x3F)) & 0xFFFF);
       i += 3;
     }

@@ -1,9 +1,10 @@
 // Date and time format renderer for number cells with a date or time format.
 #include "spreadsheet/KvXlsDateTime.h"
 
+#include "spreadsheet/KvXlsRender.h"
 #include "spreadsheet/KvXlsStyle.h"
 
-#include <charconv>
+#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -64,7 +65,9 @@ public:
     d_.millisecond = static_cast<int>(timeMs % 1000);
   }
 
-  void Level(std::string_view format) {
+  // Level and RenderLevel recurse for the locale formats a format names, at most kMaxLevels
+  // deep.
+  void Level(std::string_view format) { // NOLINT(misc-no-recursion): bounded by kMaxLevels
     if (levels_ >= kMaxLevels) {
       return;
     }
@@ -119,15 +122,14 @@ private:
       Put('-');
       v = -v;
     }
-    char buf[24];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v);
-    const auto len = static_cast<int>(res.ptr - buf);
+    std::array<char, 24> buf;
+    const auto len = static_cast<int>(ToChars(buf, v));
     if (len < minDigits) {
       for (int k = len; k < minDigits; ++k) {
         Put('0');
       }
     }
-    Put(std::string_view(buf, static_cast<std::size_t>(len)));
+    Put(std::string_view(buf.data(), static_cast<std::size_t>(len)));
   }
 
   static char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
@@ -161,7 +163,7 @@ private:
     return false;
   }
 
-  void RenderLevel(std::string_view f) {
+  void RenderLevel(std::string_view f) { // NOLINT(misc-no-recursion): bounded by kMaxLevels
     bool twelveHour = false;
     char last = ' ';
     std::size_t i = 0;

@@ -3,9 +3,11 @@
 #include "spreadsheet/KvXlsRender.h"
 #include "spreadsheet/KvXlsStyle.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -21,21 +23,21 @@ const platform::TLocaleFormat& UserLocale() {
 
 namespace {
 
-void ParseScientific(const char* buf, const char* end, TDecimal& dec) {
+void ParseScientific(std::string_view text, TDecimal& dec) {
   // Layout: d[.ddd]e(+|-)xx
-  const char* e = buf;
-  while (e < end && *e != 'e') {
-    if (*e != '.') {
-      dec.digits[dec.count++] = *e;
+  std::size_t e = 0;
+  while (e < text.size() && text[e] != 'e') {
+    if (text[e] != '.') {
+      dec.digits[dec.count++] = text[e];
     }
     ++e;
   }
   int exponent = 0;
-  const char* p = e + 1;
-  const bool negative = p < end && *p == '-';
-  p += p < end && (*p == '-' || *p == '+') ? 1 : 0;
-  for (; p < end; ++p) {
-    exponent = exponent * 10 + (*p - '0');
+  std::size_t p = e + 1;
+  const bool negative = p < text.size() && text[p] == '-';
+  p += p < text.size() && (text[p] == '-' || text[p] == '+') ? 1 : 0;
+  for (; p < text.size(); ++p) {
+    exponent = exponent * 10 + (text[p] - '0');
   }
   dec.exp10 = (negative ? -exponent : exponent) + 1;
   while (dec.count > 0 && dec.digits[dec.count - 1] == '0') {
@@ -48,11 +50,10 @@ bool WholeDecimal(double v, TDecimal& dec) {
   if (!(v < 1e17) || v != std::floor(v)) {
     return false;
   }
-  char buf[24];
-  const auto res = std::to_chars(buf, buf + sizeof buf, static_cast<std::uint64_t>(v));
-  dec.count = static_cast<int>(res.ptr - buf);
+  std::array<char, 24> buf;
+  dec.count = static_cast<int>(ToChars(buf, static_cast<std::uint64_t>(v)));
   dec.exp10 = dec.count;
-  std::memcpy(dec.digits, buf, static_cast<std::size_t>(dec.count));
+  std::memcpy(dec.digits, buf.data(), static_cast<std::size_t>(dec.count));
   while (dec.count > 0 && dec.digits[dec.count - 1] == '0') {
     --dec.count;
   }
@@ -64,10 +65,10 @@ bool WholeDecimal(double v, TDecimal& dec) {
 // Converts |value| (finite, non-zero) to `precision` significant digits, correctly rounded.
 TDecimal ToDecimal(double value, int precision) {
   TDecimal dec;
-  char buf[64];
-  const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value),
-                                 std::chars_format::scientific, precision - 1);
-  ParseScientific(buf, res.ptr, dec);
+  std::array<char, 64> buf;
+  const std::size_t len =
+      ToChars(buf, std::fabs(value), std::chars_format::scientific, precision - 1);
+  ParseScientific(std::string_view(buf.data(), len), dec);
   return dec;
 }
 
@@ -77,14 +78,13 @@ void IntegerDecimal(std::uint64_t n, int fracDigits, TDecimal& dec) {
   if (n == 0) {
     return;
   }
-  char buf[24];
-  const auto res = std::to_chars(buf, buf + sizeof buf, n);
-  int len = static_cast<int>(res.ptr - buf);
+  std::array<char, 24> buf;
+  int len = static_cast<int>(ToChars(buf, n));
   dec.exp10 = len - fracDigits;
-  while (len > 0 && buf[len - 1] == '0') {
+  while (len > 0 && buf[static_cast<std::size_t>(len - 1)] == '0') {
     --len;
   }
-  std::memcpy(dec.digits, buf, static_cast<std::size_t>(len));
+  std::memcpy(dec.digits, buf.data(), static_cast<std::size_t>(len));
   dec.count = len;
 }
 
@@ -127,9 +127,9 @@ TDecimal ShortDecimal(double value, bool& exact) {
     return dec;
   }
   exact = false;
-  char buf[64];
-  const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
-  ParseScientific(buf, res.ptr, dec);
+  std::array<char, 64> buf;
+  const std::size_t len = ToChars(buf, v, std::chars_format::scientific);
+  ParseScientific(std::string_view(buf.data(), len), dec);
   return dec;
 }
 
@@ -185,18 +185,19 @@ void AppendGeneral(std::string& out, double value, std::string_view decimalSepar
     return;
   }
   const double v = std::fabs(value);
-  char buf[48];
-  char* p = buf;
+  std::array<char, 48> buf;
+  const std::span<char> bufSpan(buf);
+  std::size_t len = 0;
   if (value < 0) {
-    *p++ = '-';
+    buf[len++] = '-';
   }
   if (v < 1e15 && v == std::floor(v)) {
     // Whole numbers up to 15 digits are their own digits (zero included, without a sign).
     if (v == 0) {
-      p = buf;
+      len = 0;
     }
-    p = std::to_chars(p, buf + sizeof buf, static_cast<std::uint64_t>(v)).ptr;
-    out.append(buf, p);
+    len += ToChars(bufSpan.subspan(len), static_cast<std::uint64_t>(v));
+    out.append(buf.data(), len);
     return;
   }
   TDecimal dec;
@@ -209,11 +210,12 @@ void AppendGeneral(std::string& out, double value, std::string_view decimalSepar
   }
   // dec.count is 1..15 here: zero was written above and rounding to 15 digits keeps a digit.
   const auto count = static_cast<std::size_t>(dec.count);
+  const std::span<const char> digits(dec.digits);
   const int e = dec.exp10;
   if (e >= -3 && e <= 15) {
     if (e <= 0) {
-      *p++ = '0';
-      out.append(buf, p);
+      buf[len++] = '0';
+      out.append(buf.data(), len);
       out += decimalSeparator;
       out.append(static_cast<std::size_t>(-e), '0');
       out.append(dec.digits, count);
@@ -221,35 +223,35 @@ void AppendGeneral(std::string& out, double value, std::string_view decimalSepar
     }
     const auto intDigits = static_cast<std::size_t>(e);
     if (count <= intDigits) {
-      std::memcpy(p, dec.digits, count);
-      p += count;
-      std::memset(p, '0', intDigits - count);
-      p += intDigits - count;
-      out.append(buf, p);
+      std::memcpy(bufSpan.subspan(len).data(), dec.digits, count);
+      len += count;
+      std::memset(bufSpan.subspan(len).data(), '0', intDigits - count);
+      len += intDigits - count;
+      out.append(buf.data(), len);
       return;
     }
-    std::memcpy(p, dec.digits, intDigits);
-    p += intDigits;
-    out.append(buf, p);
+    std::memcpy(bufSpan.subspan(len).data(), dec.digits, intDigits);
+    len += intDigits;
+    out.append(buf.data(), len);
     out += decimalSeparator;
-    out.append(dec.digits + intDigits, count - intDigits);
+    out.append(digits.subspan(intDigits).data(), count - intDigits);
     return;
   }
-  *p++ = dec.digits[0];
-  out.append(buf, p);
+  buf[len++] = dec.digits[0];
+  out.append(buf.data(), len);
   if (count > 1) {
     out += decimalSeparator;
-    out.append(dec.digits + 1, count - 1);
+    out.append(digits.subspan(1).data(), count - 1);
   }
-  p = buf;
-  *p++ = 'E';
+  len = 0;
+  buf[len++] = 'E';
   int exponent = e - 1;
   if (exponent < 0) {
-    *p++ = '-';
+    buf[len++] = '-';
     exponent = -exponent;
   }
-  p = std::to_chars(p, buf + sizeof buf, exponent).ptr;
-  out.append(buf, p);
+  len += ToChars(bufSpan.subspan(len), exponent);
+  out.append(buf.data(), len);
 }
 
 void AppendGeneral(std::string& out, double value) {

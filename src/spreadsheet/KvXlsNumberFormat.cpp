@@ -3,9 +3,11 @@
 #include "spreadsheet/KvXlsRender.h"
 #include "spreadsheet/KvXlsStyle.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -310,13 +312,12 @@ void AppendSection(std::string& text, const TNumberSection& sec, const TDecimal&
       } else if (item.zero) {
         out.Put('+');
       }
-      char buf[8];
-      const auto res = std::to_chars(buf, buf + sizeof buf, e);
-      const auto len = static_cast<std::size_t>(res.ptr - buf);
+      std::array<char, 8> buf;
+      const std::size_t len = ToChars(buf, e);
       if (len < item.length) {
         out.Zeros(item.length - len);
       }
-      out.Put(std::string_view(buf, len));
+      out.Put(std::string_view(buf.data(), len));
       break;
     }
     }
@@ -340,10 +341,10 @@ constexpr std::uint64_t kPow10Int[] = {1ULL,
                                        100000000000000ULL,
                                        1000000000000000ULL};
 
-// Writes n in decimal ending at end; returns the first digit's position.
-char* WriteDigitsBackward(char* end, std::uint64_t n) {
+// Writes n in decimal ending at position end of buf; returns the first digit's position.
+std::size_t WriteDigitsBackward(std::span<char> buf, std::size_t end, std::uint64_t n) {
   do {
-    *--end = static_cast<char>('0' + n % 10);
+    buf[--end] = static_cast<char>('0' + n % 10);
     n /= 10;
   } while (n != 0);
   return end;
@@ -363,11 +364,11 @@ bool AppendPlainSection(std::string& text, const TNumberSection& sec, double val
   const std::uint64_t whole = n / scale;
   std::uint64_t frac = n % scale;
 
-  char intBuf[32];
-  char* intEnd = intBuf + sizeof intBuf;
-  char* intStart = whole == 0 ? intEnd : WriteDigitsBackward(intEnd, whole);
-  while (intEnd - intStart < sec.minIntDigits) {
-    *--intStart = '0';
+  std::array<char, 32> intBuf;
+  const std::size_t intEnd = intBuf.size();
+  std::size_t intStart = whole == 0 ? intEnd : WriteDigitsBackward(intBuf, intEnd, whole);
+  while (static_cast<int>(intEnd - intStart) < sec.minIntDigits) {
+    intBuf[--intStart] = '0';
   }
   char fracBuf[16];
   for (int k = fracCount - 1; k >= 0; --k) {
@@ -385,16 +386,18 @@ bool AppendPlainSection(std::string& text, const TNumberSection& sec, double val
   }
   out.Put(sec.Prefix());
   const auto intLen = static_cast<int>(intEnd - intStart);
+  const std::span<const char> intDigits = std::span<const char>(intBuf).subspan(intStart);
   if (sec.grouping && intLen > 3) {
     const std::string_view separator = locale.thousandSeparator;
     int group = intLen % 3 == 0 ? 3 : intLen % 3;
-    out.Put(std::string_view(intStart, static_cast<std::size_t>(group)));
-    for (const char* p = intStart + group; p < intEnd; p += 3) {
+    out.Put(std::string_view(intDigits.data(), static_cast<std::size_t>(group)));
+    for (auto rest = intDigits.subspan(static_cast<std::size_t>(group)); !rest.empty();
+         rest = rest.subspan(3)) {
       out.Put(separator);
-      out.Put(std::string_view(p, 3));
+      out.Put(std::string_view(rest.data(), 3));
     }
   } else {
-    out.Put(std::string_view(intStart, static_cast<std::size_t>(intLen)));
+    out.Put(std::string_view(intDigits.data(), static_cast<std::size_t>(intLen)));
   }
   if (fracWritten > 0) {
     out.Put(locale.decimalSeparator);
@@ -419,7 +422,7 @@ TNumberFormat CompileNumberFormat(std::string_view format) {
     if (i < format.size()) {
       const char c = format[i];
       if (quote != 0) {
-        quote = c == quote ? 0 : quote;
+        quote = c == quote ? '\0' : quote;
         continue;
       }
       if (c == '"' || c == '\'') {

@@ -4,8 +4,12 @@
 
 #include "platform/LocaleFormat.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 
 namespace scv::spreadsheet {
@@ -58,6 +62,13 @@ inline bool RoundScaled(double x, std::uint64_t& n) {
   }
   n = static_cast<std::uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
   return true;
+}
+
+// std::to_chars into buf; returns the count of characters written (all of buf when the value
+// does not fit, where std::to_chars leaves its end at the end of buf).
+template <typename... TArgs> std::size_t ToChars(std::span<char> buf, TArgs... args) {
+  const auto res = std::to_chars(buf.data(), std::to_address(buf.end()), args...);
+  return static_cast<std::size_t>(res.ptr - buf.data());
 }
 
 // "NAN", "INF" or "-INF".

@@ -93,7 +93,7 @@ bool IsDateWithoutLowerM(std::string_view s) {
   char quote = 0;
   for (const char c : s) {
     if (quote != 0) {
-      quote = c == quote ? 0 : quote;
+      quote = c == quote ? '\0' : quote;
     } else if (c == '"' || c == '\'') {
       quote = c;
     } else if (c == ';') {
@@ -220,24 +220,22 @@ void TStyleData::ClassifyFormat(std::uint16_t ifmt, std::string_view utf8Text) {
     return;
   }
   TFmtCode& entry = formats_[ifmt];
-  if (text.find('m') != std::string::npos) {
+  // Date and time formats: those with a lowercase m; else those with a lowercase a, read as d
+  // ("aaaa" for the day's name); else those with date parts in capitals ("DDMMYYYY", "HH:MM")
+  // or without a month ("yyyy"), which as a number format would print their letters instead
+  // of the value.
+  const bool lowerM = text.find('m') != std::string::npos;
+  const bool lowerA = !lowerM && text.find('a') != std::string::npos;
+  if (lowerM || lowerA || IsDateWithoutLowerM(text)) {
     CutAtSemicolon(text);
     EraseAll(text, "\"");
-    entry.kind = kFmtDateTime;
-  } else if (text.find('a') != std::string::npos) {
-    CutAtSemicolon(text);
-    EraseAll(text, "\"");
-    for (char& c : text) {
-      if (c == 'a') {
-        c = 'd';
+    if (lowerA) {
+      for (char& c : text) {
+        if (c == 'a') {
+          c = 'd';
+        }
       }
     }
-    entry.kind = kFmtDateTime;
-  } else if (IsDateWithoutLowerM(text)) {
-    // Date parts in capitals ("DDMMYYYY", "HH:MM") or without a month ("yyyy"): as a number
-    // format the text would print its letters instead of the value.
-    CutAtSemicolon(text);
-    EraseAll(text, "\"");
     entry.kind = kFmtDateTime;
   } else {
     EraseAll(text, "/");

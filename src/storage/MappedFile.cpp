@@ -11,7 +11,7 @@ namespace scv::storage {
 namespace {
 
 // Below this size a read costs less than setting up a mapping.
-constexpr std::int64_t kMinMappedSize = 256 * 1024;
+constexpr std::int64_t kMinMappedSize = std::int64_t{256} * 1024;
 
 class TMapping {
 public:

@@ -27,7 +27,7 @@ constexpr std::uint32_t kFcCompressed = 0x40000000;
 constexpr std::size_t kPieceDescriptorSize = 8;
 // Piece text drawn beyond twice the "WordDocument" stream's size is not taken (see
 // CollectPieceText); a little slack keeps tiny documents whole.
-constexpr std::uint64_t kBudgetSlack = 64 * 1024;
+constexpr std::uint64_t kBudgetSlack = std::uint64_t{64} * 1024;
 
 // FIB offsets in the "WordDocument" stream.
 constexpr std::size_t kOffsetNFib = 2;

@@ -221,10 +221,8 @@ void TPptReader::WalkDocument(std::uint64_t offset) {
     if (h.IsContainer() && stack.size() < kMaxDepth) {
       stack.push_back(Frame{h.recLen, 0, h.recType == kRtSlideListWithText && h.recInstance == 1});
       consumed = 0; // counted when the container ends
-    } else if (h.IsContainer()) {
-      pos += h.recLen; // nested too deeply: passed over by its length
-      consumed += h.recLen;
-    } else if (!stack.empty() && stack.back().skip) {
+    } else if (h.IsContainer() || (!stack.empty() && stack.back().skip)) {
+      // Nested too deeply, or an atom its container skips: passed over by its length.
       pos += h.recLen;
       consumed += h.recLen;
     } else if (h.recType == kRtSlidePersistAtom && h.recLen != 20) {

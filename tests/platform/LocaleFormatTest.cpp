@@ -129,7 +129,7 @@ TEST(LocaleFormat, StrftimeTranslation) {
 
 TEST(LocaleFormat, LocalesFromTheCLibrary) {
   test::TTempDir dir;
-  const std::string path = dir.Path();
+  const std::string& path = dir.Path();
   if (!MakeLocale(path, "de_DE", "ISO-8859-1", "de_DE.ISO-8859-1") ||
       !MakeLocale(path, "ja_JP", "UTF-8", "ja_JP.UTF-8")) {
     GTEST_SKIP() << "localedef cannot build locales here";

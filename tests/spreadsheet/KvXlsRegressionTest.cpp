@@ -22,10 +22,10 @@ TEST(KvXlsRegression, FuzzFindingsRunCleanly) {
     SCOPED_TRACE(entry.path().filename().string());
     const std::string bytes = test::ReadFileBytes(entry.path().string());
     ASSERT_FALSE(bytes.empty());
-    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const std::span<const std::uint8_t> input(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                              bytes.size());
     std::string text;
-    const std::int32_t code =
-        ExtractWorkbookText(std::span<const std::uint8_t>(data + 1, bytes.size() - 1), text);
+    const std::int32_t code = ExtractWorkbookText(input.subspan(1), text);
     EXPECT_TRUE(code == 0 || code == kResultEncrypted);
     for (const std::int32_t cp : codePages) {
       TConversionResult result;

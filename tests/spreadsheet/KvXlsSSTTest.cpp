@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,8 @@ TSegments SplitRecords(const TBytes& stream) {
   bool firstDone = false;
   while (pos + 4 <= s.stream.size()) {
     const std::size_t len = s.stream[pos + 2] | s.stream[pos + 3] << 8;
-    const std::span<const std::uint8_t> body(s.stream.data() + pos + 4, len);
+    const std::span<const std::uint8_t> body =
+        std::span<const std::uint8_t>(s.stream).subspan(pos + 4, len);
     if (!firstDone) {
       s.first = TKvMemoryStream{body, 0};
       firstDone = true;

@@ -11,6 +11,10 @@ namespace {
 using test::PutU32;
 using test::TCfbBuilder;
 
+// Sector sizes of the version 3 files the builder writes.
+constexpr std::size_t kSector = 512;
+constexpr std::size_t kMiniSector = 64;
+
 std::vector<std::uint8_t> ToBytes(const std::string& s) {
   return {s.begin(), s.end()};
 }
@@ -18,7 +22,7 @@ std::vector<std::uint8_t> ToBytes(const std::string& s) {
 std::string Pattern(std::size_t n, unsigned seed) {
   std::string s(n, '\0');
   for (std::size_t i = 0; i < n; ++i) {
-    s[i] = static_cast<char>((i * 31 + seed * 7 + i / 251) & 0xFF);
+    s[i] = static_cast<char>((i * 31 + std::size_t{seed} * 7 + i / 251) & 0xFF);
   }
   return s;
 }
@@ -136,30 +140,30 @@ TEST(CfbReader, HostileStructuresEndCleanly) {
          const auto& ch = l.streams.at("Big").chain;
          PutU32(b, l.FatEntryOffset(ch[3]), ch[0]);
        },
-       true, 4 * 512},
+       true, 4 * kSector},
       {"FAT entry points to itself",
        [](std::string& b, const test::TCfbLayout& l) {
          const auto& ch = l.streams.at("Big").chain;
          PutU32(b, l.FatEntryOffset(ch[1]), ch[1]);
        },
-       true, 2 * 512},
+       true, 2 * kSector},
       {"chain leaves the file",
        [](std::string& b, const test::TCfbLayout& l) {
          const auto& ch = l.streams.at("Big").chain;
          PutU32(b, l.FatEntryOffset(ch[5]), 0x00FFFFF0);
        },
-       true, 6 * 512},
+       true, 6 * kSector},
       {"chain hits a free sector",
        [](std::string& b, const test::TCfbLayout& l) {
          const auto& ch = l.streams.at("Big").chain;
          PutU32(b, l.FatEntryOffset(ch[0]), 0xFFFFFFFF);
        },
-       true, 512},
+       true, kSector},
       {"size far beyond the file",
        [](std::string& b, const test::TCfbLayout& l) {
          PutU32(b, l.DirEntryOffset(l.streams.at("Big").dirId) + 120, 0x7FFFFFFF);
        },
-       true, 14 * 512},
+       true, 14 * kSector},
       {"version 3 size with garbage high half",
        [](std::string& b, const test::TCfbLayout& l) {
          PutU32(b, l.DirEntryOffset(l.streams.at("Big").dirId) + 124, 0xDEADBEEF);
@@ -185,7 +189,7 @@ TEST(CfbReader, HostileStructuresEndCleanly) {
        },
        true, 7096},
       {"FAT sector listed beyond the file",
-       [](std::string& b, const test::TCfbLayout&) { PutU32(b, 76, 0x0FFFFFFF); }, true, 512},
+       [](std::string& b, const test::TCfbLayout&) { PutU32(b, 76, 0x0FFFFFFF); }, true, kSector},
       {"FAT count enormous",
        [](std::string& b, const test::TCfbLayout&) { PutU32(b, 44, 0xFFFFFFFF); }, true, 7096},
       {"bad sector shift", [](std::string& b, const test::TCfbLayout&) { b[30] = 10; }, false, 0},
@@ -232,10 +236,10 @@ TEST(CfbReader, MiniStreamCorruptionEndsCleanly) {
     std::size_t wantSize;
   };
   const Case cases[] = {
-      {"mini cycle", 4, 0, 5 * 64},
-      {"mini self loop", 0, 0, 64},
-      {"mini sector beyond the mini stream", 7, 5000, 8 * 64},
-      {"mini chain ends early", 9, 0xFFFFFFFE, 10 * 64},
+      {"mini cycle", 4, 0, 5 * kMiniSector},
+      {"mini self loop", 0, 0, kMiniSector},
+      {"mini sector beyond the mini stream", 7, 5000, 8 * kMiniSector},
+      {"mini chain ends early", 9, 0xFFFFFFFE, 10 * kMiniSector},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -243,7 +247,7 @@ TEST(CfbReader, MiniStreamCorruptionEndsCleanly) {
     builder.AddStream("Mini", small).AddStream("Pad", Pattern(5000, 4));
     std::string bytes = builder.Build();
     const auto& l = builder.Layout();
-    PutU32(bytes, l.SectorOffset(l.miniFatSectors[0]) + c.entry * 4, c.value);
+    PutU32(bytes, l.SectorOffset(l.miniFatSectors[0]) + std::size_t{c.entry} * 4, c.value);
     const auto file = TCfbFile::Open(ToBytes(bytes));
     auto s = file->OpenStream(u"Mini");
     ASSERT_NE(s, nullptr);

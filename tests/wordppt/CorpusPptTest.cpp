@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <span>
 
 namespace scv::wordppt {
 namespace {
@@ -76,7 +77,7 @@ TEST(CorpusPpt, EveryFileConvertsAsExpected) {
     SCOPED_TRACE(name);
     const auto it = expectations.find(name);
     const TCorpusCase want = it != expectations.end() ? it->second : TCorpusCase{0, {}};
-    const std::string path = dir + "/" + name;
+    const std::string path = std::string(dir).append("/").append(name);
     TConversionResult out;
     const std::int32_t r = PptToText(std::u16string(path.begin(), path.end()), 0, out, 65001);
     if (want.result < 0) {
@@ -102,8 +103,10 @@ TEST(CorpusPpt, EmptyResultsAreExactlyTheEncodedEmptyText) {
     const std::string path = test::CorpusDir("ppt") + "/" + name;
     TConversionResult out;
     EXPECT_EQ(PptToText(std::u16string(path.begin(), path.end()), 0, out, 1200), 2);
-    EXPECT_EQ(out.Data()[0], 0xFF);
-    EXPECT_EQ(out.Data()[1], 0xFE);
+    const std::span<const std::uint8_t> bytes = out.Bytes(2);
+    ASSERT_EQ(bytes.size(), 2u);
+    EXPECT_EQ(bytes[0], 0xFF);
+    EXPECT_EQ(bytes[1], 0xFE);
   }
 }
 

@@ -237,7 +237,7 @@ TEST(KvDocCvt, TruncatedPieceTables) {
       {"last descriptor cut", full, static_cast<std::uint32_t>(full.size() - 1), "abcd"},
       {"all descriptors cut", full, 5 + 16, ""},
       {"lcbClx far beyond the table stream", full, 0xFFFFFFF0, "abcdef"},
-      {"PlcPcd size beyond the CLX", "\x02\xFF\xFF\x00\x00" + full.substr(5),
+      {"PlcPcd size beyond the CLX", std::string("\x02\xFF\xFF\x00\x00", 5) + full.substr(5),
        static_cast<std::uint32_t>(full.size()), ""},
       {"PlcPcd size negative", "\x02\xF0\xFF\xFF\xFF" + full.substr(5),
        static_cast<std::uint32_t>(full.size()), ""},
@@ -316,7 +316,7 @@ TEST(KvDocCvt, RepeatedPiecesStayWithinABudget) {
   }
   const TRun got = Convert(PieceDoc(doc, TClx().Pcdt(cps, fcs)));
   ASSERT_GT(got.code, 0);
-  EXPECT_LE(static_cast<std::size_t>(got.code), doc.bytes.size() * 2 + 64 * 1024);
+  EXPECT_LE(static_cast<std::size_t>(got.code), doc.bytes.size() * 2 + std::size_t{64} * 1024);
   EXPECT_GE(static_cast<std::size_t>(got.code), doc.bytes.size() * 2);
 }
 

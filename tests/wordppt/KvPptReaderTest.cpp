@@ -416,6 +416,7 @@ TEST(KvPptReader, DeepNestingIsBounded) {
 TEST(KvPptReader, RepeatedPagesCannotBlowUpTheOutput) {
   // One slide with a large text listed 20,000 times: far more text than the stream could hold.
   std::vector<TBytes> list;
+  list.reserve(20000);
   for (int i = 0; i < 20000; ++i) {
     list.push_back(SlidePersist(2));
   }
