@@ -2,13 +2,12 @@
 // that open their input by name (reached through /proc/self/fd).
 #pragma once
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace scv::fuzz {
 
