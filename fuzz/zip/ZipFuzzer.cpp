@@ -17,13 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const std::span<const std::uint8_t> bytes(data, size);
-  const std::string name = scv::fuzz::WriteFuzzFile(bytes);
-  if (name.empty()) {
+  const std::string archive = scv::fuzz::WriteFuzzFile(bytes);
+  if (archive.empty()) {
     return 0;
   }
   using namespace scv::zip;
   TZipReader reader; // fresh per input: same-size inputs may share a time stamp
-  reader.SetZipName(scv::platform::Utf8ToWide(name));
+  reader.SetZipName(scv::platform::Utf8ToWide(archive));
   reader.SetEntrySizeLimit(std::uint64_t{64} << 20);
   try {
     reader.ReadZip();
