@@ -22,6 +22,11 @@ namespace scv::ooxml {
 
 std::size_t gOfficeXTextLimit = kDefaultOfficeXTextLimit;
 
+void ThrowTextTooLarge(std::size_t size) {
+  throw bytes::EFormatError("text", size,
+                            "grows beyond " + std::to_string(gOfficeXTextLimit) + " bytes");
+}
+
 namespace {
 
 // Largest part read into memory; a larger entry counts as not extracted.

@@ -18,11 +18,14 @@ namespace scv::ooxml {
 // Upper bound on the text of one conversion (SetOfficeXTextLimit).
 extern std::size_t gOfficeXTextLimit;
 
-// Fails the conversion when text would grow by `more` bytes beyond the limit.
+// Throws the format error of text of `size` bytes that would grow beyond the limit.
+[[noreturn]] void ThrowTextTooLarge(std::size_t size);
+
+// Fails the conversion when text would grow by `more` bytes beyond the limit. Inline, with the
+// error out of line: it runs for every run of text and every cell.
 inline void CheckGrowth(const std::string& text, std::size_t more) {
   if (more > gOfficeXTextLimit || text.size() > gOfficeXTextLimit - more) {
-    throw bytes::EFormatError("text", text.size(),
-                              "grows beyond " + std::to_string(gOfficeXTextLimit) + " bytes");
+    ThrowTextTooLarge(text.size());
   }
 }
 

@@ -44,6 +44,20 @@ inline std::size_t Find(std::string_view s, char c, std::size_t from = 0) {
                         : static_cast<std::size_t>(static_cast<const char*>(hit) - s.data());
 }
 
+// Position of the first c in s[from, to), or npos; from <= to <= s.size(). One library search
+// and no checks: the tokenizers' scans for '>', '<', a zero byte or a line end run for every
+// token.
+inline std::size_t FindIn(std::string_view s, std::size_t from, std::size_t to, char c) {
+  const void* hit = std::memchr(s.data() + from, c, to - from);
+  return hit == nullptr ? std::string_view::npos
+                        : static_cast<std::size_t>(static_cast<const char*>(hit) - s.data());
+}
+
+// s[from, from + n) without a check: from + n <= s.size(). Every token is cut out this way.
+inline std::string_view SliceOf(std::string_view s, std::size_t from, std::size_t n) {
+  return {s.data() + from, n};
+}
+
 // The entities a decoding pass replaces, all starting with a character that occurs nowhere
 // else in any of them; so occurrences never overlap and one pass replaces them all at once.
 struct TEntity {

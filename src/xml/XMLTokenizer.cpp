@@ -136,8 +136,8 @@ std::size_t TextTokenEnd(std::string_view data, std::size_t from, bool preserveS
   const std::size_t end = data.size();
   stop = from;
   if (end - from >= kLongScan) {
-    stop = std::min(data.find('<', from), end);
-    stop = std::min(data.substr(0, stop).find('\0', from), stop);
+    stop = std::min(FindIn(data, from, end, '<'), end);
+    stop = std::min(FindIn(data, from, stop, '\0'), stop);
   } else {
     while (stop < end && data[stop] != '<' && data[stop] != '\0') {
       ++stop;
@@ -179,7 +179,7 @@ TXMLLargeTokenizer::TXMLLargeTokenizer(TXMLByteSource& source) {
 }
 
 void TXMLLargeTokenizer::SetToken(std::size_t from, std::size_t to, bool sawLf) {
-  const std::string_view raw = Data().substr(from, to - from);
+  const std::string_view raw = SliceOf(Data(), from, to - from);
   cleanedToken_ = sawLf && RemoveLinePairs(raw, cleaned_);
   token_ = cleanedToken_ ? std::string_view(cleaned_) : raw;
 }
@@ -239,7 +239,7 @@ void TXMLLargeTokenizer::NextToken(bool preserveSpace) {
     std::size_t scan = pos_ + 1;
     std::size_t gt = std::string_view::npos;
     for (;;) {
-      gt = Data().find('>', scan);
+      gt = FindIn(Data(), scan, end_, '>');
       if (gt != std::string_view::npos) {
         break;
       }
@@ -252,7 +252,7 @@ void TXMLLargeTokenizer::NextToken(bool preserveSpace) {
       }
       scan = pos_ + scanned;
     }
-    const bool sawLf = Data().substr(0, gt).find('\n', pos_) != std::string_view::npos;
+    const bool sawLf = FindIn(Data(), pos_, gt, '\n') != std::string_view::npos;
     const std::size_t to = gt + 1;
     SetToken(pos_, to, sawLf);
     pos_ = to;
@@ -343,7 +343,7 @@ bool TXMLTokenizer::Refill(std::size_t keepFrom, std::size_t& need) {
 }
 
 void TXMLTokenizer::SetToken(std::size_t from, std::size_t to) {
-  const std::string_view raw = Valid(to).substr(from);
+  const std::string_view raw = SliceOf(Valid(to), from, to - from);
   if (RemoveLinePairs(raw, cleaned_)) {
     token_ = cleaned_;
   } else {
@@ -380,7 +380,7 @@ void TXMLTokenizer::NextToken(bool preserveSpace) {
   if (buffer_[pos_] == '<') {
     std::size_t scan = pos_ + 1;
     for (;;) {
-      const std::size_t gt = Valid(valid_).find('>', scan);
+      const std::size_t gt = FindIn(Valid(valid_), scan, valid_, '>');
       if (gt != std::string_view::npos) {
         const std::size_t to = gt + 1;
         SetToken(pos_, to);
