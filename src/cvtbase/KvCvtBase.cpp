@@ -81,8 +81,8 @@ std::basic_string<TChar> AdjustLineEndsT(std::basic_string_view<TChar> text, TLi
 
 void TConversionResult::Resize(std::size_t n) {
   // realloc(p, 0) may free and return null; keep one byte so a stored empty text stays non-null.
-  // The memory is malloc's, so that Release can hand it to a C caller who frees it with free().
-  void* p = std::realloc(data_, n == 0 ? 1 : n); // NOLINT(cppcoreguidelines-owning-memory)
+  // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): malloc's, for C callers who free() it
+  void* p = std::realloc(data_, n == 0 ? 1 : n);
   if (p == nullptr) {
     throw std::bad_alloc();
   }
