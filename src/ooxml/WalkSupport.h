@@ -2,7 +2,6 @@
 // and the item tree, so that each walker is written once for both.
 #pragma once
 
-#include "bytes/FormatError.h"
 #include "ooxml/OfficeXCvt.h"
 #include "xml/XMLParser.h"
 

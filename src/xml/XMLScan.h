@@ -28,22 +28,6 @@ inline unsigned char UByte(char c) {
 // when the byte is near (names, short texts), and hand longer rests to the vector search.
 inline constexpr std::size_t kLongScan = 48;
 
-inline std::size_t Find(std::string_view s, char c, std::size_t from = 0) {
-  const std::size_t near =
-      s.size() - std::min(s.size(), from) > kLongScan ? from + kLongScan : s.size();
-  for (std::size_t i = from; i < near; ++i) {
-    if (s[i] == c) {
-      return i;
-    }
-  }
-  if (near == s.size()) {
-    return std::string_view::npos;
-  }
-  const void* hit = std::memchr(s.data() + near, c, s.size() - near);
-  return hit == nullptr ? std::string_view::npos
-                        : static_cast<std::size_t>(static_cast<const char*>(hit) - s.data());
-}
-
 // Position of the first c in s[from, to), or npos; from <= to <= s.size(). One library search
 // and no checks: the tokenizers' scans for '>', '<', a zero byte or a line end run for every
 // token.
@@ -56,6 +40,19 @@ inline std::size_t FindIn(std::string_view s, std::size_t from, std::size_t to, 
 // s[from, from + n) without a check: from + n <= s.size(). Every token is cut out this way.
 inline std::string_view SliceOf(std::string_view s, std::size_t from, std::size_t n) {
   return {s.data() + from, n};
+}
+
+// Position of the first c at or after from, or npos: a plain loop over the near bytes, then
+// one library search (see kLongScan).
+inline std::size_t Find(std::string_view s, char c, std::size_t from = 0) {
+  const std::size_t near =
+      s.size() - std::min(s.size(), from) > kLongScan ? from + kLongScan : s.size();
+  for (std::size_t i = from; i < near; ++i) {
+    if (s[i] == c) {
+      return i;
+    }
+  }
+  return near == s.size() ? std::string_view::npos : FindIn(s, near, s.size(), c);
 }
 
 // The entities a decoding pass replaces, all starting with a character that occurs nowhere
