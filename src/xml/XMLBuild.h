@@ -150,6 +150,15 @@ bool BuildTree(Tokenizer& tok, Sink& sink,
       }
       current.text.Join(tok.Token(), tok.TokenInSource());
       break;
+    case TTokenKind::kCData:
+      // Character data like a text token, taken as it stands.
+      if constexpr (requires { sink.KeepsText(); }) {
+        if (!sink.KeepsText()) {
+          break;
+        }
+      }
+      current.text.Join(tok.Token(), tok.TokenInSource(), true);
+      break;
     case TTokenKind::kStartTag: {
       const std::string_view name = TagName(tok.Token());
       if (sink.BlankName(current.node)) {
@@ -195,6 +204,8 @@ bool BuildTree(Tokenizer& tok, Sink& sink,
       --depth;
       break;
     case TTokenKind::kComment:
+    case TTokenKind::kInstruction:
+    case TTokenKind::kDocType:
     case TTokenKind::kEnd:
       break;
     }

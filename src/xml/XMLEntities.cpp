@@ -1,9 +1,10 @@
-// Entity decoding and encoding of the XML reader, and the repeated decoding of an element's
-// joined text.
+// Entity decoding and encoding of the XML reader, and an element's joined text.
 #include "xml/XMLEntities.h"
 
+#include "platform/CodePage.h"
 #include "xml/XMLScan.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,17 +23,71 @@ std::size_t CountNonBlank(std::string_view text) {
 
 } // namespace
 
-const TEntity* EntityAt(std::string_view text, std::size_t i) {
+namespace {
+
+// A character reference at text[i] ("&#" seen): its length, and its character in c; 0 when
+// the text there is none or names no character that may stand in text.
+std::size_t CharacterReferenceAt(std::string_view text, std::size_t i, char32_t& c) {
+  std::size_t k = i + 2;
+  const bool hex = k < text.size() && text[k] == 'x';
+  k += hex ? 1 : 0;
+  const std::size_t digits = k;
+  std::uint32_t value = 0;
+  for (; k < text.size(); ++k) {
+    const char d = text[k];
+    std::uint32_t v = 0;
+    if (d >= '0' && d <= '9') {
+      v = static_cast<std::uint32_t>(d - '0');
+    } else if (hex && d >= 'a' && d <= 'f') {
+      v = static_cast<std::uint32_t>(d - 'a' + 10);
+    } else if (hex && d >= 'A' && d <= 'F') {
+      v = static_cast<std::uint32_t>(d - 'A' + 10);
+    } else {
+      break;
+    }
+    // Saturates above the last character, so that any number of digits is read once.
+    value = std::min<std::uint32_t>(value * (hex ? 16u : 10u) + v, 0x110000u);
+  }
+  if (k == digits || k >= text.size() || text[k] != ';') {
+    return 0;
+  }
+  if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+    return 0;
+  }
+  c = value;
+  return k + 1 - i;
+}
+
+} // namespace
+
+std::size_t ReferenceAt(std::string_view text, std::size_t i, char (&buf)[4],
+                        std::string_view& to) {
   const std::string_view rest = text.substr(i);
   if (rest[0] == '<') {
-    return rest.starts_with(kEntities[0].from) ? &kEntities[0] : nullptr;
+    if (rest.starts_with(kEntities[0].from)) {
+      to = kEntities[0].to;
+      return kEntities[0].from.size();
+    }
+    return 0;
+  }
+  if (rest.size() > 1 && rest[1] == '#') {
+    char32_t c = 0;
+    const std::size_t n = CharacterReferenceAt(text, i, c);
+    if (n != 0) {
+      std::string utf8;
+      platform::AppendUtf8(utf8, c);
+      std::copy(utf8.begin(), utf8.end(), buf);
+      to = std::string_view(buf, utf8.size());
+    }
+    return n;
   }
   for (std::size_t k = 1; k < kEntities.size(); ++k) {
     if (rest.starts_with(kEntities[k].from)) {
-      return &kEntities[k];
+      to = kEntities[k].to;
+      return kEntities[k].from.size();
     }
   }
-  return nullptr;
+  return 0;
 }
 
 std::size_t FindEntityStart(std::string_view text, std::size_t from) {
@@ -51,8 +106,11 @@ std::size_t FindEntityStart(std::string_view text, std::size_t from) {
 }
 
 bool DecodeEntitiesInto(std::string_view text, std::string& out) {
+  char buf[4];
+  std::string_view to;
   std::size_t i = FindEntityStart(text, 0);
-  while (i != std::string_view::npos && EntityAt(text, i) == nullptr) {
+  std::size_t n = 0;
+  while (i != std::string_view::npos && (n = ReferenceAt(text, i, buf, to)) == 0) {
     i = FindEntityStart(text, i + 1);
   }
   if (i == std::string_view::npos) {
@@ -62,14 +120,15 @@ bool DecodeEntitiesInto(std::string_view text, std::string& out) {
   out.reserve(text.size());
   std::size_t copied = 0;
   while (i != std::string_view::npos) {
-    if (const TEntity* e = EntityAt(text, i)) {
+    if (n != 0) {
       out.append(text.substr(copied, i - copied));
-      out.append(e->to);
-      copied = i + e->from.size();
+      out.append(to);
+      copied = i + n;
       i = FindEntityStart(text, copied);
     } else {
       i = FindEntityStart(text, i + 1);
     }
+    n = i == std::string_view::npos ? 0 : ReferenceAt(text, i, buf, to);
   }
   out.append(text.substr(copied));
   return true;
@@ -119,188 +178,33 @@ std::string EncodeEntities(std::string_view text) {
 // ---------------------------------------------------------------------------------------------
 // TJoinedText
 
-// A piece whose decoding has not settled: its characters as a doubly linked list, so that a
-// pass touches only the entities formed around the previous pass's output. Node 0 is never
-// removed (a replacement keeps its first node).
-struct TJoinedText::TCascade {
-  std::string chars;
-  std::vector<std::int32_t> next; // -1 at the end
-  std::vector<std::int32_t> prev; // -1 at the start
-  std::vector<std::int32_t> candidates;
-  std::vector<std::uint32_t> seen;
-  std::uint32_t stamp = 0;
-  std::size_t size = 0;
-
-  explicit TCascade(std::string_view text) : chars(text), size(text.size()) {
-    const auto n = static_cast<std::int32_t>(text.size());
-    next.resize(text.size());
-    prev.resize(text.size());
-    for (std::int32_t i = 0; i < n; ++i) {
-      next[static_cast<std::size_t>(i)] = i + 1 < n ? i + 1 : -1;
-      prev[static_cast<std::size_t>(i)] = i - 1;
-    }
-    seen.assign(text.size(), 0);
-    for (std::size_t i = FindEntityStart(text, 0); i != std::string_view::npos;
-         i = FindEntityStart(text, i + 1)) {
-      candidates.push_back(static_cast<std::int32_t>(i));
-    }
-  }
-
-  char At(std::int32_t node) const { return chars[static_cast<std::size_t>(node)]; }
-
-  const TEntity* EntityAtNode(std::int32_t node) const {
-    for (const TEntity& e : kEntities) {
-      std::int32_t p = node;
-      bool ok = true;
-      for (const char c : e.from) {
-        if (p < 0 || At(p) != c) {
-          ok = false;
-          break;
-        }
-        p = next[static_cast<std::size_t>(p)];
-      }
-      if (ok) {
-        return &e;
-      }
-    }
-    return nullptr;
-  }
-
-  // One decoding pass. Returns the change of the count of characters above 32; sets done
-  // when no later pass can change anything. Every entity present after a pass contains a
-  // character that pass produced ('&' or '<' at its start, '>' at the end of "<br/>"), so
-  // the produced characters are the only places to look.
-  std::ptrdiff_t Pass(bool& done) {
-    ++stamp;
-    std::vector<std::pair<std::int32_t, const TEntity*>> found;
-    for (std::int32_t c : candidates) {
-      if (At(c) == '>') {
-        for (int k = 0; k < 4 && c >= 0; ++k) {
-          c = prev[static_cast<std::size_t>(c)];
-        }
-        if (c < 0) {
-          continue;
-        }
-      }
-      if ((At(c) != '&' && At(c) != '<') || seen[static_cast<std::size_t>(c)] == stamp) {
-        continue;
-      }
-      if (const TEntity* e = EntityAtNode(c)) {
-        seen[static_cast<std::size_t>(c)] = stamp;
-        found.emplace_back(c, e);
-      }
-    }
-    std::ptrdiff_t delta = 0;
-    std::vector<std::int32_t> produced;
-    for (const auto& [start, e] : found) {
-      std::int32_t keep = start;
-      for (std::size_t k = 0; k < e->to.size(); ++k) {
-        if (k != 0) {
-          keep = next[static_cast<std::size_t>(keep)];
-        }
-        chars[static_cast<std::size_t>(keep)] = e->to[k];
-      }
-      std::int32_t drop = next[static_cast<std::size_t>(keep)];
-      for (std::size_t k = e->to.size(); k < e->from.size(); ++k) {
-        drop = next[static_cast<std::size_t>(drop)];
-      }
-      next[static_cast<std::size_t>(keep)] = drop;
-      if (drop >= 0) {
-        prev[static_cast<std::size_t>(drop)] = keep;
-      }
-      size -= e->from.size() - e->to.size();
-      delta -= static_cast<std::ptrdiff_t>(e->from.size()) -
-               static_cast<std::ptrdiff_t>(CountNonBlank(e->to));
-      const char out = e->to[0];
-      if (out == '&' || out == '<' || out == '>') {
-        produced.push_back(start);
-      }
-    }
-    candidates.swap(produced);
-    done = candidates.empty();
-    return delta;
-  }
-
-  void AppendTo(std::string& out) const {
-    if (chars.empty()) {
-      return;
-    }
-    out.reserve(out.size() + size);
-    for (std::int32_t i = 0; i >= 0; i = next[static_cast<std::size_t>(i)]) {
-      out += chars[static_cast<std::size_t>(i)];
-    }
-  }
-};
-
-TJoinedText::TJoinedText() = default;
-TJoinedText::~TJoinedText() = default;
-TJoinedText::TJoinedText(TJoinedText&&) noexcept = default;
-TJoinedText& TJoinedText::operator=(TJoinedText&&) noexcept = default;
-
 void TJoinedText::Clear() {
-  pieces_.clear();
-  unstable_.clear();
+  used_ = 0;
   nonBlank_ = 0;
 }
 
-void TJoinedText::AdvanceCascades() {
-  std::size_t kept = 0;
-  for (const std::size_t index : unstable_) {
-    TPiece& piece = pieces_[index];
-    bool done = false;
-    const std::ptrdiff_t delta = piece.cascade->Pass(done);
-    nonBlank_ = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(nonBlank_) + delta);
-    if (done) {
-      piece.own.clear();
-      piece.cascade->AppendTo(piece.own);
-      piece.view = {};
-      piece.cascade.reset();
-    } else {
-      unstable_[kept++] = index;
-    }
-  }
-  unstable_.resize(kept);
-}
-
-void TJoinedText::Join(std::string_view token, bool stableToken) {
+void TJoinedText::Join(std::string_view token, bool stableToken, bool verbatim) {
   if (nonBlank_ == 0) {
     Clear();
-  } else {
-    // The whole joined text is decoded once more: settled pieces decode to themselves.
-    AdvanceCascades();
   }
-  TPiece piece;
-  std::string decoded;
-  if (DecodeEntitiesInto(token, decoded)) {
-    // Does the result still hold an entity? Then later passes may change it.
-    bool more = false;
-    for (std::size_t i = FindEntityStart(decoded, 0); i != std::string::npos;
-         i = FindEntityStart(decoded, i + 1)) {
-      if (EntityAt(decoded, i) != nullptr) {
-        more = true;
-        break;
-      }
-    }
-    nonBlank_ += CountNonBlank(decoded);
-    if (more) {
-      piece.cascade = std::make_unique<TCascade>(decoded);
-      unstable_.push_back(pieces_.size());
-    } else {
-      piece.own = std::move(decoded);
-    }
-  } else {
-    nonBlank_ += CountNonBlank(token);
-    if (stableToken) {
-      piece.view = token;
-    } else {
-      piece.own.assign(token);
-    }
+  if (used_ == pieces_.size()) {
+    pieces_.emplace_back();
   }
-  pieces_.push_back(std::move(piece));
+  TPiece& piece = pieces_[used_++];
+  if (!verbatim && DecodeEntitiesInto(token, piece.own)) {
+    piece.owned = true;
+  } else if (stableToken) {
+    piece.owned = false;
+    piece.view = token;
+  } else {
+    piece.owned = true;
+    piece.own.assign(token);
+  }
+  nonBlank_ += CountNonBlank(piece.Text());
 }
 
 bool TJoinedText::SingleView(std::string_view& view) const {
-  if (pieces_.size() == 1 && !pieces_[0].cascade && pieces_[0].view.data() != nullptr) {
+  if (used_ == 1 && !pieces_[0].owned) {
     view = pieces_[0].view;
     return true;
   }
@@ -308,27 +212,19 @@ bool TJoinedText::SingleView(std::string_view& view) const {
 }
 
 void TJoinedText::AppendTo(std::string& out) const {
-  bool first = true;
-  for (const TPiece& piece : pieces_) {
-    if (!first) {
+  out.reserve(out.size() + Size());
+  for (std::size_t k = 0; k < used_; ++k) {
+    if (k != 0) {
       out += "\r\n";
     }
-    first = false;
-    if (piece.cascade) {
-      piece.cascade->AppendTo(out);
-    } else if (piece.view.data() != nullptr) {
-      out.append(piece.view);
-    } else {
-      out.append(piece.own);
-    }
+    out.append(pieces_[k].Text());
   }
 }
 
 std::size_t TJoinedText::Size() const {
-  std::size_t n = pieces_.empty() ? 0 : 2 * (pieces_.size() - 1);
-  for (const TPiece& piece : pieces_) {
-    n += piece.cascade ? piece.cascade->size
-                       : (piece.view.data() != nullptr ? piece.view.size() : piece.own.size());
+  std::size_t n = used_ == 0 ? 0 : 2 * (used_ - 1);
+  for (std::size_t k = 0; k < used_; ++k) {
+    n += pieces_[k].Text().size();
   }
   return n;
 }

@@ -55,17 +55,25 @@ inline std::size_t Find(std::string_view s, char c, std::size_t from = 0) {
   return near == s.size() ? std::string_view::npos : FindIn(s, near, s.size(), c);
 }
 
-// The entities a decoding pass replaces, all starting with a character that occurs nowhere
-// else in any of them; so occurrences never overlap and one pass replaces them all at once.
+// The named entities a decoding pass replaces, all starting with a character that occurs nowhere
+// else in any of them (nor in a character reference); so occurrences never overlap and one
+// pass replaces them all at once.
 struct TEntity {
   std::string_view from;
   std::string_view to;
 };
-inline constexpr std::array<TEntity, 5> kEntities{
-    {{"<br/>", "\r\n"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&amp;", "&"}}};
+inline constexpr std::array<TEntity, 6> kEntities{{{"<br/>", "\r\n"},
+                                                   {"&lt;", "<"},
+                                                   {"&gt;", ">"},
+                                                   {"&quot;", "\""},
+                                                   {"&amp;", "&"},
+                                                   {"&apos;", "'"}}};
 
-// Entity starting at text[i] ('&' or '<'), or nullptr.
-const TEntity* EntityAt(std::string_view text, std::size_t i);
+// The reference starting at text[i] ('&' or '<'): a named entity or a character reference
+// ("&#NNN;", "&#xHHHH;" naming a character other than 0 or a surrogate, up to U+10FFFF).
+// Returns its length (0 when there is none there) and puts its replacement into `to` (for a
+// character reference, its UTF-8 bytes in buf).
+std::size_t ReferenceAt(std::string_view text, std::size_t i, char (&buf)[4], std::string_view& to);
 
 // Position of the first '&' or '<' at or after from, or npos.
 std::size_t FindEntityStart(std::string_view text, std::size_t from);

@@ -32,11 +32,14 @@ bool StartsWithFolded(std::string_view text, std::string_view upperPrefix) {
 // Token-level rules
 
 TTokenKind TagKind(std::string_view tag) {
-  if (StartsWithFolded(tag, "<?XML")) {
-    return TTokenKind::kDeclaration;
+  if (tag.starts_with("<?")) {
+    return StartsWithFolded(tag, "<?XML") ? TTokenKind::kDeclaration : TTokenKind::kInstruction;
   }
-  if (tag.starts_with("<!--")) {
-    return TTokenKind::kComment;
+  if (tag.starts_with("<!")) {
+    if (tag.starts_with("<!--")) {
+      return TTokenKind::kComment;
+    }
+    return tag.starts_with("<![CDATA[") ? TTokenKind::kCData : TTokenKind::kDocType;
   }
   if (tag.ends_with("/>")) {
     return TTokenKind::kEmptyTag;
@@ -45,6 +48,100 @@ TTokenKind TagKind(std::string_view tag) {
     return TTokenKind::kEndTag;
   }
   return TTokenKind::kStartTag;
+}
+
+bool TTagEnd::Settled(std::string_view head) {
+  if (head.size() >= kHeadBytes) {
+    return true;
+  }
+  if (head.size() < 2) {
+    return false;
+  }
+  // Only a beginning of "<!--" or "<![CDATA[" leaves the form open.
+  const auto opens = [&](std::string_view form) {
+    return head.size() < form.size() && form.starts_with(head);
+  };
+  return !opens("<!--") && !opens("<![CDATA[");
+}
+
+void TTagEnd::Start(std::string_view head) {
+  *this = TTagEnd();
+  kind = TagKind(head);
+  switch (kind) {
+  case TTokenKind::kDeclaration:
+  case TTokenKind::kInstruction:
+    minGt = 3; // "<?" and the "?" of "?>"
+    break;
+  case TTokenKind::kComment:
+    minGt = 6; // "<!--" and the "--" of "-->"
+    break;
+  case TTokenKind::kCData:
+    minGt = 11; // "<![CDATA[" and the "]]" of "]]>"
+    break;
+  case TTokenKind::kDocType:
+    minGt = 2;
+    break;
+  default:
+    // Plain tags: the kind comes from the whole text once it ends.
+    kind = TTokenKind::kStartTag;
+    break;
+  }
+}
+
+std::size_t TTagEnd::Scan(std::string_view data, std::size_t start) {
+  const std::size_t end = data.size();
+  if (kind == TTokenKind::kDocType) {
+    for (std::size_t i = start + scanned; i < end; ++i) {
+      const char c = data[i];
+      if (quote != 0) {
+        quote = c == quote ? '\0' : quote;
+      } else if (c == '"' || c == '\'') {
+        quote = c;
+      } else if (c == '[') {
+        ++depth;
+      } else if (c == ']') {
+        depth -= depth > 0 ? 1 : 0;
+      } else if (c == '>' && depth == 0 && i - start >= minGt) {
+        return i - start;
+      }
+    }
+    scanned = end - start;
+    return std::string_view::npos;
+  }
+  // The other forms end at a ">"; the ones with a two-byte closer check the bytes before it.
+  const char closer = kind == TTokenKind::kComment    ? '-'
+                      : kind == TTokenKind::kCData    ? ']'
+                      : kind == TTokenKind::kStartTag ? '\0'
+                                                      : '?';
+  const std::size_t closerBytes = kind == TTokenKind::kStartTag ? 0 : closer == '?' ? 1 : 2;
+  std::size_t from = start + std::max(scanned, minGt);
+  while (from < end) {
+    const std::size_t gt = FindIn(data, from, end, '>');
+    if (gt == std::string_view::npos) {
+      break;
+    }
+    if (closerBytes == 0 ||
+        (data[gt - 1] == closer && (closerBytes == 1 || data[gt - 2] == closer))) {
+      return gt - start;
+    }
+    from = gt + 1;
+  }
+  scanned = std::max(scanned, end - start);
+  return std::string_view::npos;
+}
+
+std::size_t TTagEnd::Droppable() {
+  if (kind != TTokenKind::kComment && kind != TTokenKind::kInstruction &&
+      kind != TTokenKind::kDocType) {
+    return 0;
+  }
+  if (scanned < minGt || scanned <= kKeepIgnored) {
+    return 0;
+  }
+  const std::size_t drop = scanned - 2;
+  scanned = 2;
+  minGt = 2;
+  return drop;
 }
 
 namespace {
@@ -236,27 +333,45 @@ void TXMLLargeTokenizer::NextToken(bool preserveSpace) {
     return;
   }
   if (Data()[pos_] == '<') {
-    std::size_t scan = pos_ + 1;
+    // The first bytes settle how the token ends.
+    while (!TTagEnd::Settled(SliceOf(Data(), pos_, std::min(end_ - pos_, TTagEnd::kHeadBytes)))) {
+      std::size_t keep = pos_;
+      if (!MorePieces(keep)) {
+        break;
+      }
+    }
+    TTagEnd scan;
+    scan.Start(SliceOf(Data(), pos_, std::min(end_ - pos_, TTagEnd::kHeadBytes)));
     std::size_t gt = std::string_view::npos;
+    bool dropped = false;
     for (;;) {
-      gt = FindIn(Data(), scan, end_, '>');
+      gt = scan.Scan(Data(), pos_);
       if (gt != std::string_view::npos) {
         break;
       }
-      const std::size_t scanned = end_ - pos_; // bytes of the tag searched so far
+      // A long ignored token is not kept whole: only its tail stays in the window.
+      const std::size_t drop = scan.Droppable();
+      dropped = dropped || drop != 0;
+      pos_ += drop;
       std::size_t keep = pos_;
       if (!MorePieces(keep)) {
-        // A tag without its '>' ends the document.
+        // A tag without its end ends the document.
         end_ = pos_;
         return;
       }
-      scan = pos_ + scanned;
     }
-    const bool sawLf = FindIn(Data(), pos_, gt, '\n') != std::string_view::npos;
-    const std::size_t to = gt + 1;
-    SetToken(pos_, to, sawLf);
+    const std::size_t to = pos_ + gt + 1;
+    if (scan.kind == TTokenKind::kCData) {
+      // The content as it stands: no line pairs removed, nothing decoded.
+      token_ = SliceOf(Data(), pos_ + 9, gt - 11);
+      cleanedToken_ = false;
+      kind_ = TTokenKind::kCData;
+    } else {
+      const bool sawLf = FindIn(Data(), pos_, to, '\n') != std::string_view::npos;
+      SetToken(pos_, to, sawLf);
+      kind_ = dropped ? scan.kind : TagKind(token_);
+    }
     pos_ = to;
-    kind_ = TagKind(token_);
     return;
   }
   std::size_t stop = 0;
@@ -378,24 +493,39 @@ void TXMLTokenizer::NextToken(bool preserveSpace) {
   }
   tokenStart_ = pos_;
   if (buffer_[pos_] == '<') {
-    std::size_t scan = pos_ + 1;
+    // The first bytes settle how the token ends (a refill keeps the token's start).
+    while (!TTagEnd::Settled(
+        SliceOf(Valid(valid_), tokenStart_, std::min(valid_ - tokenStart_, TTagEnd::kHeadBytes)))) {
+      std::size_t need = valid_;
+      if (!Refill(tokenStart_, need)) {
+        break;
+      }
+    }
+    TTagEnd scan;
+    scan.Start(
+        SliceOf(Valid(valid_), tokenStart_, std::min(valid_ - tokenStart_, TTagEnd::kHeadBytes)));
     for (;;) {
-      const std::size_t gt = FindIn(Valid(valid_), scan, valid_, '>');
+      const std::size_t gt = scan.Scan(Valid(valid_), tokenStart_);
       if (gt != std::string_view::npos) {
-        const std::size_t to = gt + 1;
-        SetToken(pos_, to);
+        const std::size_t to = tokenStart_ + gt + 1;
+        if (scan.kind == TTokenKind::kCData) {
+          cleaned_.assign(SliceOf(Valid(valid_), tokenStart_ + 9, gt - 11));
+          token_ = cleaned_;
+          kind_ = TTokenKind::kCData;
+        } else {
+          SetToken(tokenStart_, to);
+          kind_ = TagKind(token_);
+        }
         pos_ = to;
-        kind_ = TagKind(token_);
         return;
       }
       // Search on from the first byte not searched yet, wherever the refill moves it.
       std::size_t need = valid_;
       if (!Refill(tokenStart_, need)) {
-        // A tag without its '>' ends the document.
+        // A tag without its end ends the document.
         ended_ = true;
         return;
       }
-      scan = need;
     }
   }
   // A text token runs to the next '<'; when the valid lines end first it continues after a

@@ -33,6 +33,37 @@ enum class TTokenKind : std::uint8_t {
   kStartTag = 10,
   kEndTag = 11,
   kEmptyTag = 12,
+  kCData = 13,       // a CDATA section; the token is its content
+  kInstruction = 14, // a processing instruction other than an XML declaration
+  kDocType = 15,     // a document type (or other "<!") declaration
+};
+
+// Where a markup token ends, found a piece at a time: a plain tag at its first ">", a comment
+// at its first "-->", a CDATA section at its first "]]>", a processing instruction at its first
+// "?>", and a "<!" declaration at the first ">" outside brackets and quotes. Offsets count from
+// the token's "<".
+struct TTagEnd {
+  TTokenKind kind = TTokenKind::kStartTag; // kStartTag for every plain tag
+  std::size_t minGt = 1;                   // the first offset whose ">" may end the token
+  std::size_t scanned = 1;                 // the first offset not looked at yet
+  int depth = 0;                           // "<!" declarations: open brackets
+  char quote = 0;                          // "<!" declarations: the open quote
+  // Bytes at the token's start that always settle its form.
+  static constexpr std::size_t kHeadBytes = 9;
+  // Ignored tokens longer than this keep only their tail (see Droppable).
+  static constexpr std::size_t kKeepIgnored = std::size_t{64} << 10;
+  // Whether the token's first bytes settle its form (otherwise more are needed, unless the
+  // data ends).
+  static bool Settled(std::string_view head);
+  // Sets the form from the token's first bytes (up to kHeadBytes of them).
+  void Start(std::string_view head);
+  // The offset of the ">" that ends the token in data[start, data.size()), or npos when the
+  // data ends first; a later call with more data goes on from where this one stopped.
+  std::size_t Scan(std::string_view data, std::size_t start);
+  // Ignored tokens (comments, instructions, "<!" declarations) need not be kept whole: once
+  // more than kKeepIgnored bytes are looked at, the bytes before the last two may be dropped;
+  // returns how many, and shifts the offsets by it.
+  std::size_t Droppable();
 };
 
 // Byte source the buffered tokenizer reads from: a memory stream or a file.
@@ -66,8 +97,9 @@ public:
   virtual std::string_view NextPiece() = 0;
 };
 
-// Token kind of a complete tag text ("<" ... ">"), by the first matching rule: declaration,
-// comment, empty-element tag, end tag, start tag.
+// Token kind of a complete tag text ("<" ... ">"), by the first matching rule: declaration
+// ("<?xml", any case), instruction ("<?"), comment ("<!--"), CDATA section ("<![CDATA["),
+// document type ("<!"), empty-element tag, end tag, start tag.
 TTokenKind TagKind(std::string_view tag);
 
 // Removes every CR LF pair, then every LF CR pair, from text (two global replacements).

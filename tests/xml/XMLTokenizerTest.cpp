@@ -46,6 +46,9 @@ constexpr auto kEndT = TTokenKind::kEndTag;
 constexpr auto kEmpty = TTokenKind::kEmptyTag;
 constexpr auto kDecl = TTokenKind::kDeclaration;
 constexpr auto kComment = TTokenKind::kComment;
+constexpr auto kCData = TTokenKind::kCData;
+constexpr auto kInstr = TTokenKind::kInstruction;
+constexpr auto kDocType = TTokenKind::kDocType;
 
 TEST(XMLTokenizer, KindsAndTexts) {
   struct Case {
@@ -63,14 +66,40 @@ TEST(XMLTokenizer, KindsAndTexts) {
        "<?xml-stylesheet href=\"x\"?>",
        false,
        {{kDecl, "<?xml-stylesheet href=\"x\"?>"}}},
-      {"comment ends at its first >",
-       "<!-- a > b -->",
+      {"comment ends at its first -->",
+       "<!-- a > b --><!---->x<!--->-->",
        false,
-       {{kComment, "<!-- a >"}, {kText, "b -->"}}},
-      {"other instructions are start tags",
-       "<?php x?><!DOCTYPE a>",
+       {{kComment, "<!-- a > b -->"},
+        {kComment, "<!---->"},
+        {kText, "x"},
+        {kComment, "<!--->-->"}}},
+      {"instructions end at their first ?>",
+       "<?php a > b ?><?"
+       "?><?>?>",
        false,
-       {{kStart, "<?php x?>"}, {kStart, "<!DOCTYPE a>"}}},
+       {{kInstr, "<?php a > b ?>"},
+        {kInstr, "<?"
+                 "?>"},
+        {kInstr, "<?>?>"}}},
+      {"a declaration ends at ?> too",
+       "<?xml-stylesheet href=\"a>b\"?><a/>",
+       false,
+       {{kDecl, "<?xml-stylesheet href=\"a>b\"?>"}, {kEmpty, "<a/>"}}},
+      {"document type ends outside brackets and quotes",
+       "<!DOCTYPE a [<!ENTITY x \"]>\"> <!ELEMENT a ANY>]><a/>",
+       false,
+       {{kDocType, "<!DOCTYPE a [<!ENTITY x \"]>\"> <!ELEMENT a ANY>]>"}, {kEmpty, "<a/>"}}},
+      {"CDATA ends at its first ]]> and keeps its content",
+       "<t><![CDATA[ <b>&amp;</b>\r\n]] > ]]></t>",
+       false,
+       {{kStart, "<t>"}, {kCData, " <b>&amp;</b>\r\n]] > "}, {kEndT, "</t>"}}},
+      {"empty CDATA", "<![CDATA[]]>", false, {{kCData, ""}}},
+      {"CDATA, comment and instruction without their end end the document",
+       "<a>x<![CDATA[y>",
+       false,
+       {{kStart, "<a>"}, {kText, "x"}}},
+      {"unended comment", "<a><!-- y > z", false, {{kStart, "<a>"}}},
+      {"unended instruction", "<a><?pi y > z", false, {{kStart, "<a>"}}},
       {"empty-element rule before end tag", "</>", false, {{kEmpty, "</>"}}},
       {"end tag", "</w:p >", false, {{kEndT, "</w:p >"}}},
       {"> inside a quoted value ends the tag",
@@ -128,7 +157,7 @@ TEST(XMLTokenizer, BufferedTokensEqualWholeMemoryTokens) {
     xml += "  <row r=\"" + std::to_string(i) + "\">text &amp; more " + std::to_string(i) +
            "\n continued</row>\r\n";
   }
-  xml += "</root>";
+  xml += "<!-- a\n > b --><?pi\n > ?><![CDATA[\r\n x ]]><!DOCTYPE r [\n]></root>";
   bytes::TMemoryStream stream;
   stream.Write(xml.data(), xml.size());
   stream.SetPosition(0);
@@ -167,6 +196,9 @@ TEST(XMLTokenizer, PieceTokensEqualWholeMemoryTokens) {
       std::string("<a>x</a>  ") + '\0' + "<b/>",
       "",
       "   ",
+      "<t><![CDATA[ a ]] ]> ]]]></t><!-- x -- > --><?pi ? > ?><!DOCTYPE d [ \"]\" ]>z<![CDA",
+      "<!-",
+      "<!-- unended",
   };
   for (const std::string& xml : inputs) {
     for (const bool preserve : {false, true}) {
@@ -226,6 +258,41 @@ TEST(XMLTokenizer, PieceTokensHaveACeiling) {
     EXPECT_EQ(e.Offset(), 3u);
   }
   EXPECT_EQ(read("<a>" + std::string(50000, ' ') + "</a>", 200), 2u);
+  // Ignored tokens are not held whole: a comment, an instruction or a document type far longer
+  // than the ceiling passes; a CDATA section is text and has the ceiling of text.
+  const std::string filler(300000, '>');
+  EXPECT_EQ(read("<a><!--" + filler + "--></a>", 100000), 3u);
+  EXPECT_EQ(read("<a><?pi " + filler + "?></a>", 100000), 3u);
+  EXPECT_EQ(read("<!DOCTYPE [" + filler + "]><a/>", 100000), 2u);
+  EXPECT_THROW(read("<a><![CDATA[" + filler + "]]></a>", 100000), bytes::EFormatError);
+  EXPECT_EQ(read("<a><![CDATA[" + filler + "]]></a>", 400000), 3u);
+}
+
+// A long comment keeps its kind and ends where it ends, also when only its tail was kept.
+TEST(XMLTokenizer, LongIgnoredTokensKeepTheirKind) {
+  struct TPieces final : TXMLPieceSource {
+    std::string_view rest;
+    std::string_view NextPiece() override {
+      const std::string_view p = rest.substr(0, 1000);
+      rest.remove_prefix(p.size());
+      return p;
+    }
+  };
+  const std::string xml =
+      "<a><!--" + std::string(200000, '-') + "-->x<?p " + std::string(200000, '?') + "?>y</a>";
+  TPieces pieces;
+  pieces.rest = xml;
+  TXMLLargeTokenizer tok(pieces);
+  std::vector<TTokenKind> kinds;
+  std::vector<std::string> texts;
+  while (tok.Kind() != TTokenKind::kEnd) {
+    kinds.push_back(tok.Kind());
+    texts.emplace_back(tok.Kind() == TTokenKind::kText ? tok.Token() : "");
+    tok.NextToken(false);
+  }
+  EXPECT_EQ(kinds, (std::vector<TTokenKind>{kStart, kComment, kText, kInstr, kText, kEndT}));
+  EXPECT_EQ(texts[2], "x");
+  EXPECT_EQ(texts[4], "y");
 }
 
 TEST(XMLTokenizer, BufferedZeroByteAfterTrimmedText) {
