@@ -16,7 +16,7 @@ ALLOWED = {
     'codecs': BOTTOM,
     'zip': {'codecs'} | BOTTOM,
     'xml': BOTTOM,
-    'ooxml': {'zip', 'xml', 'codecs', 'cvtbase'} | BOTTOM,
+    'ooxml': {'zip', 'xml', 'codecs', 'storage', 'cvtbase'} | BOTTOM,
     'bridges': {'cvtbase', 'plugins/include'} | BOTTOM,
     'api': {'bridges', 'wordppt', 'spreadsheet', 'ooxml', 'cvtbase', 'scv'} | BOTTOM,
     'frontend': {'cvtbase', 'scv'} | BOTTOM,

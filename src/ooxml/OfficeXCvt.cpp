@@ -9,14 +9,19 @@
 #include "ooxml/WalkSupport.h"
 #include "platform/CodePage.h"
 #include "platform/FileIo.h"
+#include "storage/CfbReader.h"
+#include "storage/MappedFile.h"
 #include "xml/XMLBuild.h"
 #include "xml/XMLParser.h"
+#include "xml/XMLTagParams.h"
+#include "zip/ZipEntries.h"
 #include "zip/ZipReader.h"
 
 #include <algorithm>
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace scv::ooxml {
 
@@ -226,7 +231,8 @@ TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view s
   if (read.found && !read.empty) {
     m.tree.Clear();
     xml::LoadXMLTree(std::string_view(reinterpret_cast<const char*>(stream.Data()), stream.Size()),
-                     m.tree, m.walkCeiling / kOpenElementBytes); // the tree keeps views into it
+                     m.tree, m.walkCeiling / kOpenElementBytes,
+                     sink.PreservingName()); // the tree keeps views into it
     read.text = treeText(m.tree);
     m.tree.Clear();
   }
@@ -247,6 +253,32 @@ void ReadSharedStrings(TOfficeXModule& m) {
   }
 }
 
+// Reads one worksheet or slide part and appends its header and text; false when no entry of it
+// extracted.
+bool ReadPagePart(TOfficeXModule& m, std::string& text, const std::string& name,
+                  std::string_view header, std::size_t number, bool sheets) {
+  m.ghost.Clear();
+  m.tree.Clear();
+  TPartRead read;
+  if (sheets) {
+    TSheetSink sink(m.sharedStrings);
+    read = ReadPart(m, name, {}, sink,
+                    [&](const xml::TXMLTree& t) { return SheetPartText(t, m.sharedStrings); });
+  } else {
+    TTextSink sink(false, 0);
+    read = ReadPart(m, name, {}, sink, [](const xml::TXMLTree& t) { return SlidePartText(t); });
+  }
+  if (!read.found) {
+    return false;
+  }
+  if (!read.empty) {
+    const std::string digits = std::to_string(number);
+    CheckGrowth(text, header.size() + digits.size() + 3 + read.text.size());
+    text.append(header).append(digits).append(":\r\n").append(read.text);
+  }
+  return true;
+}
+
 // Worksheets or slides: every number below the archive's entry count, in ascending order.
 bool ReadNumberedParts(TOfficeXModule& m, std::string& text, std::string_view prefix,
                        std::string_view header, bool sheets) {
@@ -254,30 +286,76 @@ bool ReadNumberedParts(TOfficeXModule& m, std::string& text, std::string_view pr
   const std::size_t count = m.zip.Count();
   std::string name;
   for (std::size_t n = 0; n < count; ++n) {
-    m.ghost.Clear();
-    m.tree.Clear();
     name.assign(prefix).append(std::to_string(n)).append(".xml");
-    TPartRead read;
-    if (sheets) {
-      TSheetSink sink(m.sharedStrings);
-      read = ReadPart(m, name, {}, sink,
-                      [&](const xml::TXMLTree& t) { return SheetPartText(t, m.sharedStrings); });
-    } else {
-      TTextSink sink(false, 0);
-      read = ReadPart(m, name, {}, sink, [](const xml::TXMLTree& t) { return SlidePartText(t); });
+    if (ReadPagePart(m, text, name, header, n, sheets)) {
+      missing = false;
     }
-    if (!read.found) {
-      continue;
-    }
-    missing = false;
-    if (read.empty) {
-      continue;
-    }
-    const std::string number = std::to_string(n);
-    CheckGrowth(text, header.size() + number.size() + 3 + read.text.size());
-    text.append(header).append(number).append(":\r\n").append(read.text);
   }
   return missing;
+}
+
+bool EndsWithFolded(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() &&
+         xml::SameTextAscii(text.substr(text.size() - suffix.size()), suffix);
+}
+
+// Worksheets under other names, for workbooks without a "sheet<N>.xml": every part directly
+// under xl\worksheets\ whose name ends in ".xml", in name order (ignoring case), numbered 1,
+// 2, ... as they extract.
+bool ReadOtherSheets(TOfficeXModule& m, std::string& text) {
+  std::vector<std::string> names;
+  for (const zip::TZipEntry& entry : m.zip.Entries()) {
+    const std::string& file = entry.fileName;
+    // Names with wildcard characters would select other entries too.
+    if (xml::SameTextAscii(entry.path, "xl\\worksheets\\") && file.size() > 4 &&
+        EndsWithFolded(file, ".xml") && file.find_first_of("*?") == std::string::npos) {
+      names.push_back(entry.FullName());
+    }
+  }
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    const auto fold = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
+    return std::lexicographical_compare(
+        a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
+          return fold(static_cast<unsigned char>(x)) < fold(static_cast<unsigned char>(y));
+        });
+  });
+  // Names that differ only in case name one part.
+  names.erase(std::unique(names.begin(), names.end(),
+                          [](const std::string& a, const std::string& b) {
+                            return xml::SameTextAscii(a, b);
+                          }),
+              names.end());
+  bool missing = true;
+  std::size_t number = 0;
+  for (const std::string& name : names) {
+    if (ReadPagePart(m, text, name, "sheet", number + 1, true)) {
+      missing = false;
+      ++number;
+    }
+  }
+  return missing;
+}
+
+// A password-protected package: a compound file whose root holds an "EncryptedPackage" stream.
+bool IsEncryptedPackage(const std::u16string& fileName) {
+  std::span<const std::uint8_t> bytes;
+  const std::shared_ptr<const void> owner = storage::LoadInputFile(fileName, bytes);
+  static constexpr std::uint8_t kMagic[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  if (owner == nullptr || bytes.size() < sizeof(kMagic) ||
+      !std::equal(std::begin(kMagic), std::end(kMagic), bytes.begin())) {
+    return false;
+  }
+  try {
+    const std::shared_ptr<storage::TCfbFile> file = storage::TCfbFile::Open(owner, bytes);
+    for (const std::u16string& name : file->RootEntryNames()) {
+      if (name == u"EncryptedPackage") {
+        return true;
+      }
+    }
+  } catch (const bytes::EFormatError&) {
+    // Not a compound file that can be read: a format error like any other non-archive.
+  }
+  return false;
 }
 
 // A CR not followed by LF, or an LF not preceded by CR.
@@ -315,7 +393,7 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
   m.zip.SetWholeEntryLimit(m.treeCeiling); // entries of the legacy methods are decoded whole
   m.walkCeiling = std::max(kWalkCeilingFloor, kWalkCeilingPerByte * m.zip.ArchiveSize());
   if (m.zip.Count() == 0) {
-    return kResultBadFormat;
+    return IsEncryptedPackage(fileName) ? kResultEncrypted : kResultBadFormat;
   }
   std::string text;
   bool missing = false;
@@ -334,6 +412,9 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
     case kPackageWorkbook:
       ReadSharedStrings(m);
       missing = ReadNumberedParts(m, text, "xl\\worksheets\\sheet", "sheet", true);
+      if (missing) {
+        missing = ReadOtherSheets(m, text);
+      }
       break;
     case kPackagePresentation:
       missing = ReadNumberedParts(m, text, "ppt\\slides\\slide", "slide", false);

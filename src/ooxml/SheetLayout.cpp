@@ -2,6 +2,7 @@
 #include "ooxml/SheetLayout.h"
 
 #include "bytes/FormatError.h"
+#include "platform/CodePage.h"
 #include "platform/StrToInt.h"
 
 #include <cstdint>
@@ -72,6 +73,73 @@ std::string_view SharedStringAt(const TSharedStrings& shared, std::string_view i
     return {};
   }
   return shared.At(static_cast<std::size_t>(n));
+}
+
+namespace {
+
+// The code unit of an escape "_xHHHH_" at text[i], or -1 when there is none there.
+std::int32_t EscapeAt(std::string_view text, std::size_t i) {
+  if (text.size() - i < 7 || text[i] != '_' || text[i + 1] != 'x' || text[i + 6] != '_') {
+    return -1;
+  }
+  std::int32_t unit = 0;
+  for (std::size_t k = i + 2; k < i + 6; ++k) {
+    const char d = text[k];
+    std::int32_t v = 0;
+    if (d >= '0' && d <= '9') {
+      v = d - '0';
+    } else if (d >= 'a' && d <= 'f') {
+      v = d - 'a' + 10;
+    } else if (d >= 'A' && d <= 'F') {
+      v = d - 'A' + 10;
+    } else {
+      return -1;
+    }
+    unit = unit * 16 + v;
+  }
+  return unit;
+}
+
+} // namespace
+
+bool DecodeSheetEscapes(std::string_view text, std::string& out) {
+  std::size_t i = text.find("_x");
+  if (i == std::string_view::npos) {
+    return false;
+  }
+  bool changed = false;
+  std::string decoded;
+  std::size_t copied = 0;
+  while (i != std::string_view::npos) {
+    const std::int32_t unit = EscapeAt(text, i);
+    std::size_t length = 7;
+    char32_t c = 0;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      const std::int32_t low = i + 7 < text.size() ? EscapeAt(text, i + 7) : -1;
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
+            (static_cast<char32_t>(low) - 0xDC00);
+        length = 14;
+      }
+    } else if (unit > 0 && (unit < 0xDC00 || unit > 0xDFFF)) {
+      c = static_cast<char32_t>(unit);
+    }
+    if (c == 0) {
+      i = text.find("_x", i + 1);
+      continue;
+    }
+    decoded.append(text.substr(copied, i - copied));
+    platform::AppendUtf8(decoded, c);
+    copied = i + length;
+    changed = true;
+    i = text.find("_x", copied);
+  }
+  if (!changed) {
+    return false;
+  }
+  decoded.append(text.substr(copied));
+  out = std::move(decoded);
+  return true;
 }
 
 void TrimTrailingTabs(std::string& text) {

@@ -5,6 +5,7 @@
 #include "ooxml/OfficeXCvt.h"
 #include "ooxml/WalkSupport.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,68 +19,147 @@ std::int32_t LenientInt(std::string_view text);
 // Last row and column of a dimension's "ref": the cell after its colon, or the whole value.
 void LastCellOf(std::string_view ref, std::int32_t& lastRow, std::int32_t& lastCol);
 
-// The worksheet as a grid from A1 to the dimension's last cell. The layout walks rows and
-// cells in their order and matches them to grid positions: a row or cell that does not fall
-// on the next position is tried again for the following one, so one out of order (or beyond
-// the grid) leaves the rest of its sheet or row empty. Empty positions contribute only line
-// ends and TABs, which the trimming after each row and at the end removes when nothing follows
-// them; so the text is built from the rows and cells present, with the line ends of empty rows
-// added only when a later row has text. Rows are given one at a time, in order, so the layout
-// serves the tree walk and the streaming walk alike.
+// An element name without its prefix: what follows the last ":".
+inline std::string_view LocalName(std::string_view name) {
+  const std::size_t colon = name.rfind(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+// Decodes the escapes "_xHHHH_" of spreadsheet strings (four hexadecimal digits, a UTF-16
+// code unit; a high and a low surrogate in a row form one character) to UTF-8. An escape of
+// 0 or of an unpaired surrogate stays as written. False (out untouched) when there is none.
+bool DecodeSheetEscapes(std::string_view text, std::string& out);
+
+// The text of a string item (a shared string, or a cell's inline string): the texts of its
+// "t" children and of the "t" children of its "r" runs, in order; phonetic runs ("rPh") and
+// everything else left out. Names compare by their local part.
+template <typename Access>
+void AppendItemText(const Access& access, typename Access::TRef item, std::string& out) {
+  for (auto c = access.FirstChild(item); !access.Done(c); access.Next(c)) {
+    const auto child = access.Get(c);
+    const std::string_view name = LocalName(access.Name(child));
+    if (name == "t") {
+      out += access.Text(child);
+    } else if (name == "r") {
+      for (auto t = access.FirstChild(child); !access.Done(t); access.Next(t)) {
+        if (LocalName(access.Name(access.Get(t))) == "t") {
+          out += access.Text(access.Get(t));
+        }
+      }
+    }
+  }
+}
+
+// A shared-string item's entry: the joined texts of its "t" children and runs when it has
+// any, else the text of its first child (empty without children); escapes decoded.
+template <typename Access>
+void SharedStringText(const Access& access, typename Access::TRef item, std::string& out) {
+  out.clear();
+  bool joined = false;
+  for (auto c = access.FirstChild(item); !access.Done(c); access.Next(c)) {
+    const std::string_view name = LocalName(access.Name(access.Get(c)));
+    if (name == "t" || name == "r") {
+      joined = true;
+      break;
+    }
+  }
+  std::string text;
+  if (joined) {
+    AppendItemText(access, item, text);
+  } else if (const auto first = access.FirstChild(item); !access.Done(first)) {
+    text = access.Text(access.Get(first));
+  }
+  if (!DecodeSheetEscapes(text, out)) {
+    out = std::move(text);
+  }
+}
+
+// The largest row and column a worksheet can have; rows and cells beyond both these and the
+// dimension are not shown.
+inline constexpr std::int32_t kSheetMaxRow = 1048576;
+inline constexpr std::int32_t kSheetMaxColumn = 16384;
+
+// The worksheet as a grid from A1 to the last cell present (or the dimension's last cell, when
+// that lies beyond the sheet's largest). The layout walks rows and cells in their order and
+// matches them to grid positions: a row or cell that does not fall on the next position is
+// tried again for the following one, so one out of order (or beyond the grid) leaves the rest
+// of its sheet or row empty. A row or cell without a number is the one after the previous.
+// Empty positions contribute only line ends and TABs, which the trimming after each row and at
+// the end removes when nothing follows them; so the text is built from the rows and cells
+// present, with the line ends of empty rows added only when a later row has text. Rows are
+// given one at a time, in order, so the layout serves the tree walk and the streaming walk
+// alike.
 class TSheetLayout {
 public:
   TSheetLayout(const TSharedStrings& shared, std::int32_t lastRow, std::int32_t lastCol)
-      : shared_(shared), lastRow_(lastRow), lastCol_(lastCol) {}
+      : shared_(shared), lastRow_(std::max(lastRow, kSheetMaxRow)),
+        lastCol_(std::max(lastCol, kSheetMaxColumn)) {}
 
   // Whether a further row can still place text (otherwise the rest of the sheet is empty).
   bool Accepting() const { return !stopped_ && r_ <= lastRow_; }
+  // A row or cell was left out for lying beyond the sheet's largest row or column.
+  bool Clipped() const { return clipped_; }
 
-  // A row begins: false when it places nothing (no number: passed over; a number out of
-  // order or beyond the grid: the rest of the sheet stays empty), and then it gets no cells.
-  template <typename Access> bool BeginRow(const Access& access, typename Access::TRef row) {
-    if (!access.HasParam(row, "r")) {
+  // A row begins: false when it places nothing (no number and not a "row": passed over; a
+  // number out of order or beyond the grid: the rest of the sheet stays empty), and then it
+  // gets no cells. isRow: the element's local name is "row".
+  template <typename Access>
+  bool BeginRow(const Access& access, typename Access::TRef row, bool isRow) {
+    std::int64_t rowNumber = 0;
+    if (access.HasParam(row, "r")) {
+      rowNumber = LenientInt(access.ParamValue(row, "r"));
+    } else if (isRow) {
+      rowNumber = previousRow_ + 1;
+    } else {
       return false;
     }
-    const std::int32_t rowNumber = LenientInt(access.ParamValue(row, "r"));
+    previousRow_ = rowNumber;
     if (rowNumber < r_ || rowNumber > lastRow_) {
+      clipped_ = clipped_ || rowNumber > lastRow_;
       stopped_ = true; // never matches: every remaining grid row is empty
       return false;
     }
     pendingLines_ += static_cast<std::size_t>(rowNumber - r_);
-    r_ = std::int64_t{rowNumber} + 1;
+    r_ = rowNumber + 1;
     rowStart_ = text_.size();
     k_ = 1;
-    cellsDone_ = lastCol_ < 1;
+    previousCol_ = 0;
+    cellsDone_ = false;
     return true;
   }
 
   // The row's cells, in order; one out of order or beyond the grid ends the row's text.
-  template <typename Access> void AddCell(const Access& access, typename Access::TRef cell) {
-    if (cellsDone_ || !access.HasParam(cell, "r")) {
+  // isCell: the element's local name is "c".
+  template <typename Access>
+  void AddCell(const Access& access, typename Access::TRef cell, bool isCell) {
+    if (cellsDone_) {
+      return; // nothing more of this row is shown, numbered or not
+    }
+    std::int64_t col = 0;
+    if (access.HasParam(cell, "r")) {
+      std::int32_t cellRow = 0;
+      std::int32_t c = 0;
+      CellRefToRowCol(access.ParamValue(cell, "r"), cellRow, c);
+      col = c;
+    } else if (isCell) {
+      col = previousCol_ + 1;
+    } else {
       return;
     }
-    std::int32_t cellRow = 0;
-    std::int32_t col = 0;
-    CellRefToRowCol(access.ParamValue(cell, "r"), cellRow, col);
+    previousCol_ = col;
     if (col < k_ || col > lastCol_) {
+      clipped_ = clipped_ || col > lastCol_;
       cellsDone_ = true;
       return;
     }
     const auto gap = static_cast<std::size_t>(col - k_);
     CheckGrowth(text_, gap);
     text_.append(gap, '\t');
-    for (auto v = access.FirstChild(cell); !access.Done(v); access.Next(v)) {
-      if (access.Name(access.Get(v)) == "v") {
-        const std::string_view value = access.HasLine(cell, "t=s")
-                                           ? SharedStringAt(shared_, access.Text(access.Get(v)))
-                                           : access.Text(access.Get(v));
-        CheckGrowth(text_, value.size() + 1);
-        text_ += value;
-        break;
-      }
-    }
+    const std::string_view value = CellValue(access, cell);
+    CheckGrowth(text_, value.size() + 1);
+    text_ += value;
     text_ += '\t';
-    k_ = std::int64_t{col} + 1;
+    k_ = col + 1;
   }
 
   // The row ends: its trailing TABs go, and the line ends of the empty rows before it come in
@@ -108,13 +188,17 @@ public:
   struct TRowMark {
     std::size_t size;
     std::int64_t k;
+    std::int64_t previousCol;
     bool cellsDone;
+    bool clipped;
   };
-  TRowMark MarkRow() const { return {text_.size(), k_, cellsDone_}; }
+  TRowMark MarkRow() const { return {text_.size(), k_, previousCol_, cellsDone_, clipped_}; }
   void RewindRow(const TRowMark& mark) {
     text_.resize(mark.size);
     k_ = mark.k;
+    previousCol_ = mark.previousCol;
     cellsDone_ = mark.cellsDone;
+    clipped_ = mark.clipped;
   }
 
   std::string Finish() {
@@ -124,16 +208,47 @@ public:
   }
 
 private:
+  // What a cell shows: an inline string's text (t="inlineStr"), a shared string (t="s"), or
+  // the text of its first "v", escapes decoded.
+  template <typename Access>
+  std::string_view CellValue(const Access& access, typename Access::TRef cell) {
+    if (access.HasLine(cell, "t=inlineStr")) {
+      for (auto c = access.FirstChild(cell); !access.Done(c); access.Next(c)) {
+        if (LocalName(access.Name(access.Get(c))) == "is") {
+          scratch_.clear();
+          AppendItemText(access, access.Get(c), scratch_);
+          return DecodeSheetEscapes(scratch_, decoded_) ? decoded_ : scratch_;
+        }
+      }
+      return {};
+    }
+    for (auto c = access.FirstChild(cell); !access.Done(c); access.Next(c)) {
+      if (LocalName(access.Name(access.Get(c))) == "v") {
+        const std::string_view v = access.Text(access.Get(c));
+        if (access.HasLine(cell, "t=s")) {
+          return SharedStringAt(shared_, v);
+        }
+        return DecodeSheetEscapes(v, decoded_) ? std::string_view(decoded_) : v;
+      }
+    }
+    return {};
+  }
+
   const TSharedStrings& shared_;
   std::int32_t lastRow_;
   std::int32_t lastCol_;
   std::int64_t r_ = 1; // next grid row
+  std::int64_t previousRow_ = 0;
   bool stopped_ = false;
+  bool clipped_ = false;
   std::size_t pendingLines_ = 0; // line ends of rows whose text is still to come
   std::size_t rowStart_ = 0;     // where the current row's text begins
   std::int64_t k_ = 1;           // next grid column of the current row
+  std::int64_t previousCol_ = 0; // column of the row's previous cell
   bool cellsDone_ = false;       // the current row takes no more cells
   std::string text_;
+  std::string scratch_;
+  std::string decoded_;
 };
 
 } // namespace scv::ooxml

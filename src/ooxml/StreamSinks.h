@@ -50,10 +50,13 @@ protected:
     TRole role{};
     bool named = false;
     bool blank = true;
-    bool hasValue = false;                     // the first "v" (shared strings: child) was seen
-    std::uint32_t keep = xml::TXMLTree::kNone; // node in the current cell's tree
-    std::size_t start = 0;                     // text size when a text run began
-    xml::TXMLTree* attrs = nullptr;            // where this tag's attributes went
+    bool hasValue = false;                         // the first "v" (shared strings: child) was seen
+    bool hasInline = false;                        // the first "is" was seen
+    bool first = false;                            // shared strings: the item's first child
+    std::uint32_t keep = xml::TXMLTree::kNone;     // node in the current cell's tree
+    std::uint32_t lastKept = xml::TXMLTree::kNone; // its last child node there
+    std::size_t start = 0;                         // text size when a text run began
+    xml::TXMLTree* attrs = nullptr;                // where this tag's attributes went
     std::uint32_t attrIndex = 0;
   };
 
@@ -138,7 +141,8 @@ public:
     TEntry& e = Top();
     const bool run = name == (word_ ? "w:t" : "a:t");
     const bool writes =
-        run || (word_ && (name == "w:br" || name == "w:tab" || name == "w:noBreakHyphen"));
+        run ||
+        (word_ ? name == "w:br" || name == "w:tab" || name == "w:noBreakHyphen" : name == "a:br");
     if (!first) {
       // The root named late: its text would come before what its children wrote.
       if (writes) {
@@ -154,7 +158,8 @@ public:
       e.start = text_.size();
     } else if (name == (word_ ? "w:p" : "a:p")) {
       e.role = TTextRole::kParagraph;
-    } else if (word_ && name == "w:br") {
+    } else if (name == (word_ ? "w:br" : "a:br")) {
+      CheckGrowth(text_, 2);
       text_ += "\r\n";
     } else if (word_ && name == "w:tab") {
       e.role = TTextRole::kTab;
@@ -173,7 +178,8 @@ public:
       }
       e.role = TTextRole::kOther; // a later rename is refused anyway
     }
-    return Preserves();
+    // DrawingML runs keep their spaces as if xml:space="preserve" were set.
+    return Preserves() || (!word_ && e.role == TTextRole::kRun);
   }
   bool KeepsText() { return Top().role == TTextRole::kRun; }
   void SetText(std::uint32_t /*node*/, std::string_view text, bool /*stable*/) {
@@ -194,15 +200,18 @@ public:
     }
   }
   std::string Finish() { return std::move(text_); }
+  // The element name whose spaces are kept whatever its attributes say (none in documents).
+  std::string_view PreservingName() const { return word_ ? std::string_view() : "a:t"; }
 
 private:
   bool word_;
   std::string text_;
 };
 
-// A worksheet: the first "dimension" and "sheetData" children of the root, and the rows of
-// the sheet data fed to the layout as they go by: each row as its tag ends, each cell with its
-// first "v" as the cell ends.
+// A worksheet: the first "dimension" and "sheetData" children of the root (by local name), and
+// the rows of the sheet data fed to the layout as they go by: each row as its tag ends, each
+// cell as it ends, with its first "v" and its first inline string "is" (its "t" children and
+// the "t" children of its "r" runs).
 enum class TSheetRole : std::uint8_t {
   kOther,
   kRoot,
@@ -210,7 +219,10 @@ enum class TSheetRole : std::uint8_t {
   kSheetData,
   kRow,
   kCell,
-  kValue
+  kValue,
+  kInline,
+  kInlineRun,
+  kInlineText
 };
 
 class TSheetSink : public TStreamSinkBase<TSheetRole> {
@@ -226,31 +238,48 @@ public:
     TEntry& parent = Parent();
     switch (parent.role) {
     case TSheetRole::kRoot:
-      if (!haveDimension_ && xml::SameTextAscii(name, "dimension")) {
+      if (!haveDimension_ && xml::SameTextAscii(LocalName(name), "dimension")) {
         haveDimension_ = true;
         e.role = TSheetRole::kDimension;
-      } else if (!haveData_ && xml::SameTextAscii(name, "sheetData")) {
+      } else if (!haveData_ && xml::SameTextAscii(LocalName(name), "sheetData")) {
         haveData_ = true;
         e.role = TSheetRole::kSheetData;
-        rowsSkipped_ = !layout_;
+        if (!layout_) {
+          layout_.emplace(shared_, 0, 0); // a dimension after the rows may widen it later
+        }
       }
       break;
     case TSheetRole::kSheetData:
-      if (layout_ && layout_->Accepting()) {
+      if (layout_->Accepting()) {
         e.role = TSheetRole::kRow; // begins at its tag's end, once its attributes are known
+        isRow_ = LocalName(name) == "row";
       }
       break;
     case TSheetRole::kRow:
       e.role = TSheetRole::kCell;
+      isCell_ = LocalName(name) == "c";
       cellTree_.Clear();
       e.keep = cellTree_.AddNode(xml::TXMLTree::kNone, xml::TXMLTree::kNone);
       break;
     case TSheetRole::kCell:
-      if (!parent.hasValue && name == "v") {
+      if (!parent.hasValue && LocalName(name) == "v") {
         parent.hasValue = true;
-        e.role = TSheetRole::kValue;
-        e.keep = cellTree_.AddNode(parent.keep, xml::TXMLTree::kNone);
-        cellTree_.SetName(e.keep, "v", true);
+        Keep(e, TSheetRole::kValue, parent, "v");
+      } else if (!parent.hasInline && LocalName(name) == "is") {
+        parent.hasInline = true;
+        Keep(e, TSheetRole::kInline, parent, "is");
+      }
+      break;
+    case TSheetRole::kInline:
+      if (LocalName(name) == "t") {
+        Keep(e, TSheetRole::kInlineText, parent, "t");
+      } else if (LocalName(name) == "r") {
+        Keep(e, TSheetRole::kInlineRun, parent, "r");
+      }
+      break;
+    case TSheetRole::kInlineRun:
+      if (LocalName(name) == "t") {
+        Keep(e, TSheetRole::kInlineText, parent, "t");
       }
       break;
     default:
@@ -272,14 +301,15 @@ public:
     if (e.role == TSheetRole::kDimension) {
       const xml::TXMLTree::TNode& n = scratch_.Node(e.attrIndex);
       if (scratch_.HasParam(n, "ref")) {
-        if (rowsSkipped_) {
-          GiveUp(); // the rows went by before the grid was known
-          return false;
-        }
         std::int32_t lastRow = 0;
         std::int32_t lastCol = 0;
         LastCellOf(scratch_.ParamValue(n, "ref"), lastRow, lastCol);
-        layout_.emplace(shared_, lastRow, lastCol);
+        if (!layout_) {
+          layout_.emplace(shared_, lastRow, lastCol);
+        } else if ((lastRow > kSheetMaxRow || lastCol > kSheetMaxColumn) && layout_->Clipped()) {
+          GiveUp(); // rows went by that this dimension would have shown
+          return false;
+        }
       }
       e.role = TSheetRole::kOther;
     }
@@ -291,29 +321,35 @@ public:
         GiveUp();
         return false;
       }
-      if (!layout_->BeginRow(TCompactAccess{scratch_}, e.attrIndex)) {
+      if (!layout_->BeginRow(TCompactAccess{scratch_}, e.attrIndex, isRow_)) {
         e.role = TSheetRole::kOther; // places nothing: its children are no cells
       }
     }
     return preserve;
   }
-  bool KeepsText() { return Top().role == TSheetRole::kValue; }
+  bool KeepsText() {
+    const TSheetRole role = Top().role;
+    return role == TSheetRole::kValue || role == TSheetRole::kInlineText;
+  }
   void SetText(std::uint32_t /*node*/, std::string_view text, bool stable) {
     const TEntry& e = Top();
-    if (e.role == TSheetRole::kValue) {
+    if (e.role == TSheetRole::kValue || e.role == TSheetRole::kInlineText) {
       cellTree_.SetText(e.keep, text, stable);
     }
   }
   void Close(std::uint32_t /*node*/) {
     const TEntry e = Pop();
     if (e.role == TSheetRole::kCell) {
-      layout_->AddCell(TCompactAccess{cellTree_}, e.keep);
+      layout_->AddCell(TCompactAccess{cellTree_}, e.keep, isCell_);
     } else if (e.role == TSheetRole::kRow) {
       layout_->EndRow();
     }
   }
-  // Without a dimension that has a "ref" the sheet has no text at all.
+  // Without sheet data (and without a dimension with a reference) the sheet has no text at
+  // all. A dimension after the rows that lies beyond the sheet's largest row or column, when
+  // the layout left out rows or cells, makes the walk give up (see TagDone).
   std::string Finish() { return layout_ ? layout_->Finish() : std::string(); }
+  std::string_view PreservingName() const { return {}; }
 
   // A row of plain markup, read straight from the bytes: tags back to back (no white space,
   // comments, declarations or line ends between or inside them), cells whose children are
@@ -322,21 +358,35 @@ public:
   bool ReadContent(xml::TXMLLargeTokenizer& tok);
 
 private:
+  // The element joins the current cell's tree as the last child of its parent's node, under
+  // a fixed name.
+  void Keep(TEntry& e, TSheetRole role, TEntry& parent, std::string_view name) {
+    e.role = role;
+    e.keep = cellTree_.AddNode(parent.keep, parent.lastKept);
+    parent.lastKept = e.keep;
+    cellTree_.SetName(e.keep, name, true);
+  }
+
   const TSharedStrings& shared_;
-  xml::TXMLTree cellTree_; // the current cell with its first value
+  xml::TXMLTree cellTree_; // the current cell with its first value and inline string
   std::optional<TSheetLayout> layout_;
   bool haveDimension_ = false;
   bool haveData_ = false;
-  bool rowsSkipped_ = false;
+  bool isRow_ = false;  // the current row's local name is "row"
+  bool isCell_ = false; // the current cell's local name is "c"
   std::string decoded_;
 };
 
-// The shared-string table: for every child of the root, the text of its first child.
+// The shared-string table: for every child of the root, its entry (see SharedStringText): the
+// texts of its "t" children and of the "t" children of its "r" runs, or, when it has neither,
+// the text of its first child.
 enum class TStringRole : std::uint8_t {
   kOther,
   kRoot,
   kItem,
-  kFirst
+  kText, // a "t" child of the item
+  kRun,  // an "r" child of the item
+  kRunText
 };
 
 class TSharedStringSink : public TStreamSinkBase<TStringRole> {
@@ -351,41 +401,64 @@ public:
     if (!Name(name)) {
       return;
     }
+    TEntry& e = Top();
     TEntry& parent = Parent();
+    const std::string_view local = LocalName(name);
     if (parent.role == TStringRole::kRoot) {
-      Top().role = TStringRole::kItem;
-      text_.clear();
-    } else if (parent.role == TStringRole::kItem && !parent.hasValue) {
+      e.role = TStringRole::kItem;
+      first_.clear();
+      joined_.clear();
+      hasJoined_ = false;
+    } else if (parent.role == TStringRole::kItem) {
+      e.first = !parent.hasValue;
       parent.hasValue = true;
-      Top().role = TStringRole::kFirst;
+      if (local == "t" || local == "r") {
+        hasJoined_ = true;
+        e.role = local == "t" ? TStringRole::kText : TStringRole::kRun;
+      }
+    } else if (parent.role == TStringRole::kRun && local == "t") {
+      e.role = TStringRole::kRunText;
     }
   }
   bool SetTagParams(std::uint32_t /*node*/, std::string_view tag, bool stable) {
     return ScratchParams(tag, stable, false);
   }
   bool TagDone(std::uint32_t /*node*/) { return Preserves(); }
-  bool KeepsText() { return Top().role == TStringRole::kFirst; }
+  bool KeepsText() {
+    const TEntry& e = Top();
+    return e.first || e.role == TStringRole::kText || e.role == TStringRole::kRunText;
+  }
   void SetText(std::uint32_t /*node*/, std::string_view text, bool /*stable*/) {
-    if (Top().role == TStringRole::kFirst) {
-      text_.assign(text);
+    const TEntry& e = Top();
+    if (e.first) {
+      first_.assign(text);
+    }
+    if (e.role == TStringRole::kText || e.role == TStringRole::kRunText) {
+      joined_.append(text);
     }
   }
   void Close(std::uint32_t /*node*/) {
     if (Pop().role == TStringRole::kItem) {
-      if (strings_.Footprint() + text_.size() > limit_) {
+      const std::string& text = hasJoined_ ? joined_ : first_;
+      const std::string_view entry = DecodeSheetEscapes(text, decoded_) ? decoded_ : text;
+      if (strings_.Footprint() + entry.size() > limit_) {
         throw bytes::EFormatError("shared string", strings_.Count(),
                                   "the list would hold more than " + std::to_string(limit_) +
                                       " bytes");
       }
-      strings_.Add(text_);
+      strings_.Add(entry);
     }
   }
   std::string Finish() { return {}; } // the strings are the result
+  std::string_view PreservingName() const { return {}; }
 
 private:
   TSharedStrings& strings_;
   std::size_t limit_;
-  std::string text_;
+  std::string first_;  // the item's first child's text
+  std::string joined_; // the item's "t" texts and runs' "t" texts
+  bool hasJoined_ = false;
+  std::string decoded_;
 };
 
 } // namespace scv::ooxml

@@ -7,6 +7,7 @@
 #include "xml/XMLTokenizer.h"
 
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -93,8 +94,9 @@ bool TSheetSink::ReadContent(xml::TXMLLargeTokenizer& tok) {
     if (!cellTree_.SetTagParams(cell, tag, true) || cellTree_.PreservesSpace(cell)) {
       return fail();
     }
+    const bool isCell = LocalName(xml::TagName(tag)) == "c";
     if (kind == xml::TTokenKind::kEmptyTag) {
-      layout_->AddCell(TCompactAccess{cellTree_}, cell);
+      layout_->AddCell(TCompactAccess{cellTree_}, cell, isCell);
       continue;
     }
     bool hasValue = false;
@@ -103,7 +105,7 @@ bool TSheetSink::ReadContent(xml::TXMLLargeTokenizer& tok) {
         return fail();
       }
       if (kind == xml::TTokenKind::kEndTag) {
-        layout_->AddCell(TCompactAccess{cellTree_}, cell);
+        layout_->AddCell(TCompactAccess{cellTree_}, cell, isCell);
         break; // closes the cell
       }
       const std::string_view name = xml::TagName(tag);
@@ -111,7 +113,7 @@ bool TSheetSink::ReadContent(xml::TXMLLargeTokenizer& tok) {
         return fail();
       }
       std::uint32_t value = xml::TXMLTree::kNone;
-      if (!hasValue && name == "v") {
+      if (!hasValue && LocalName(name) == "v") {
         hasValue = true;
         value = cellTree_.AddNode(cell, xml::TXMLTree::kNone);
         cellTree_.SetName(value, "v", true);
@@ -199,7 +201,7 @@ std::string StreamPartText(std::string_view markup, std::size_t pieceSize, Sink&
   if (StreamWalk(markup, pieceSize, sink)) {
     return sink.Finish();
   }
-  xml::LoadXMLTree(markup, tree);
+  xml::LoadXMLTree(markup, tree, std::numeric_limits<std::size_t>::max(), sink.PreservingName());
   std::string text = treeText(tree);
   tree.Clear();
   return text;

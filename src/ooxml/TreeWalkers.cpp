@@ -4,6 +4,7 @@
 #include "ooxml/SheetLayout.h"
 #include "ooxml/WalkSupport.h"
 #include "xml/XMLParser.h"
+#include "xml/XMLTagParams.h"
 
 #include <cstdint>
 #include <string>
@@ -52,6 +53,9 @@ template <typename Access> std::string SlideText(const Access& access, typename 
         if (access.Name(n) == "a:t") {
           CheckGrowth(text, access.Text(n).size());
           text += access.Text(n);
+        } else if (access.Name(n) == "a:br") {
+          CheckGrowth(text, 2);
+          text += "\r\n";
         }
       },
       [&](auto n) {
@@ -62,6 +66,18 @@ template <typename Access> std::string SlideText(const Access& access, typename 
   return text;
 }
 
+// The first child whose local name equals name ignoring case, or kNull.
+template <typename Access>
+typename Access::TRef ChildByLocalName(const Access& access, typename Access::TRef node,
+                                       std::string_view name) {
+  for (auto c = access.FirstChild(node); !access.Done(c); access.Next(c)) {
+    if (xml::SameTextAscii(LocalName(access.Name(access.Get(c))), name)) {
+      return access.Get(c);
+    }
+  }
+  return Access::kNull;
+}
+
 template <typename Access>
 std::string SheetText(const Access& access, typename Access::TRef root,
                       const TSharedStrings& shared) {
@@ -69,22 +85,27 @@ std::string SheetText(const Access& access, typename Access::TRef root,
   if (root == Access::kNull) {
     return {};
   }
-  const TRef dimension = access.ChildByName(root, "dimension");
-  if (dimension == Access::kNull || !access.HasParam(dimension, "ref")) {
-    return {};
-  }
+  // The dimension only widens the grid beyond the sheet's largest row and column.
   std::int32_t lastRow = 0;
   std::int32_t lastCol = 0;
-  LastCellOf(access.ParamValue(dimension, "ref"), lastRow, lastCol);
+  const TRef dimension = ChildByLocalName(access, root, "dimension");
+  const bool sized = dimension != Access::kNull && access.HasParam(dimension, "ref");
+  if (sized) {
+    LastCellOf(access.ParamValue(dimension, "ref"), lastRow, lastCol);
+  }
+  const TRef data = ChildByLocalName(access, root, "sheetData");
+  if (!sized && data == Access::kNull) {
+    return {}; // no grid at all: the sheet has only its header line
+  }
   TSheetLayout layout(shared, lastRow, lastCol);
-  const TRef data = access.ChildByName(root, "sheetData");
   if (data != Access::kNull) {
     for (auto rows = access.FirstChild(data); !access.Done(rows) && layout.Accepting();
          access.Next(rows)) {
       const TRef row = access.Get(rows);
-      if (layout.BeginRow(access, row)) {
+      if (layout.BeginRow(access, row, LocalName(access.Name(row)) == "row")) {
         for (auto cells = access.FirstChild(row); !access.Done(cells); access.Next(cells)) {
-          layout.AddCell(access, access.Get(cells));
+          const TRef cell = access.Get(cells);
+          layout.AddCell(access, cell, LocalName(access.Name(cell)) == "c");
         }
         layout.EndRow();
       }
@@ -100,10 +121,12 @@ void SharedStringsFromTree(const xml::TXMLTree& tree, TSharedStrings& strings) {
   if (tree.NodeCount() == 0) {
     return;
   }
+  const TCompactAccess access{tree};
+  std::string text;
   for (std::uint32_t si = tree.Node(xml::TXMLTree::Root()).firstChild; si != xml::TXMLTree::kNone;
        si = tree.Node(si).nextSibling) {
-    const std::uint32_t first = tree.Node(si).firstChild;
-    strings.Add(first == xml::TXMLTree::kNone ? std::string_view{} : tree.Node(first).text);
+    SharedStringText(access, si, text);
+    strings.Add(text);
   }
 }
 

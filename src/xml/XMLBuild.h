@@ -45,9 +45,11 @@ bool StyleSheetOf(std::string_view token, std::string& out);
 //   GaveUp() -> bool                 optional: the sink cannot settle the document's text
 //                                    as it streams by; building stops at the token's end
 
-// The compact tree as a sink.
+// The compact tree as a sink. Elements named `preserving` (when set) keep their spaces as if
+// they carried xml:space="preserve".
 struct TTreeSink {
   TXMLTree& tree;
+  std::string_view preserving = {};
 
   void Begin() {
     tree.Clear();
@@ -65,7 +67,9 @@ struct TTreeSink {
     return tree.SetTagParams(node, tag, stable);
   }
   void SetParams(std::uint32_t node, const TParamList& params) { tree.SetParams(node, params); }
-  bool TagDone(std::uint32_t node) const { return tree.PreservesSpace(node); }
+  bool TagDone(std::uint32_t node) const {
+    return tree.PreservesSpace(node) || (!preserving.empty() && tree.Node(node).name == preserving);
+  }
   void SetText(std::uint32_t node, std::string_view text, bool stable) {
     tree.SetText(node, text, stable);
   }

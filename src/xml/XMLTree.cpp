@@ -426,9 +426,10 @@ std::uint32_t TXMLTree::ChildByName(std::uint32_t node, std::string_view name) c
   return kNone;
 }
 
-void LoadXMLTree(std::string_view bytes, TXMLTree& tree, std::size_t maxDepth) {
+void LoadXMLTree(std::string_view bytes, TXMLTree& tree, std::size_t maxDepth,
+                 std::string_view preserving) {
   TXMLLargeTokenizer tok(bytes);
-  TTreeSink sink{tree};
+  TTreeSink sink{tree, preserving};
   BuildTree(tok, sink, maxDepth);
 }
 

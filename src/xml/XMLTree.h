@@ -100,9 +100,11 @@ private:
 };
 
 // Builds the tree of a document held in memory (bytes must outlive the tree), with at most
-// maxDepth elements open at once (bytes::EFormatError beyond).
+// maxDepth elements open at once (bytes::EFormatError beyond). Elements named `preserving`
+// (when given) keep their spaces as if they carried xml:space="preserve".
 void LoadXMLTree(std::string_view bytes, TXMLTree& tree,
-                 std::size_t maxDepth = std::numeric_limits<std::size_t>::max());
+                 std::size_t maxDepth = std::numeric_limits<std::size_t>::max(),
+                 std::string_view preserving = {});
 // Builds the tree through either tokenizer (texts are then copied into the tree).
 void LoadXMLTree(TXMLLargeTokenizer& tokenizer, TXMLTree& tree);
 void LoadXMLTree(TXMLTokenizer& tokenizer, TXMLTree& tree);

@@ -4,8 +4,10 @@
 
 #include "bytes/FormatError.h"
 #include "bytes/MemoryStream.h"
+#include "ooxml/SheetLayout.h"
 #include "platform/FileIo.h"
 #include "support/BitWriter.h"
+#include "support/CfbBuilder.h"
 #include "support/ProcessRunner.h"
 #include "support/TestPaths.h"
 #include "support/ZipBuilder.h"
@@ -83,8 +85,34 @@ TEST(OfficeXCvt, WordParts) {
 TEST(OfficeXCvt, SlideParts) {
   EXPECT_EQ(Slide("<p:sld><p:sp><a:p><a:r><a:t>Title</a:t></a:r></a:p><a:p><a:r><a:t>one"
                   "</a:t></a:r><a:br/><a:r><a:t>two</a:t></a:r></a:p></p:sp></p:sld>"),
-            "Title\r\nonetwo\r\n");
+            "Title\r\none\r\ntwo\r\n");
   EXPECT_EQ(Slide("<p:sld/>"), "");
+}
+
+// Slide runs keep their spaces (as if xml:space="preserve" were set), tabs and line ends at
+// their ends still go; a line break element is a line end in any DrawingML paragraph.
+TEST(OfficeXCvt, SlideRunsKeepTheirSpaces) {
+  const struct {
+    const char* xml;
+    const char* want;
+  } cases[] = {
+      {"<a:p><a:r><a:t>Rajiv </a:t></a:r><a:r><a:t>Kumar</a:t></a:r></a:p>", "Rajiv Kumar\r\n"},
+      {"<a:p><a:r><a:t>  two  </a:t></a:r><a:r><a:t> x</a:t></a:r></a:p>", "  two   x\r\n"},
+      {"<a:p><a:t>\r\n\tline </a:t></a:p>", "line \r\n"},
+      {"<p:graphicFrame><a:tbl><a:tc><a:txBody><a:p><a:t>a</a:t><a:br/><a:t>b</a:t></a:p>"
+       "</a:txBody></a:tc></a:tbl></p:graphicFrame>",
+       "a\r\nb\r\n"},
+      {"<a:p><a:br/></a:p>", "\r\n\r\n"},
+      {"<w:p><w:t> word </w:t></w:p>", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.xml);
+    xml::TXMLTree tree;
+    EXPECT_EQ(SlideXmlText(c.xml, tree), c.want);
+    EXPECT_EQ(SlideXmlText(c.xml, tree, 3), c.want);
+  }
+  // Word runs keep the exact rule: spaces only with xml:space="preserve".
+  EXPECT_EQ(Word("<w:p><w:t> a </w:t></w:p>"), "a\r\n");
 }
 
 TEST(OfficeXCvt, SheetGrid) {
@@ -102,22 +130,51 @@ TEST(OfficeXCvt, SheetGrid) {
        "<worksheet><dimension ref=\"A1:A3\"/><sheetData><row r=\"3\"><c r=\"A3\"><v>x</v></c>"
        "</row></sheetData></worksheet>",
        "\r\n\r\nx\r\n"},
-      {"no dimension", "<worksheet><sheetData/></worksheet>", ""},
-      {"dimension without ref", "<worksheet><dimension x=\"A1\"/></worksheet>", ""},
-      {"cells beyond the last column hidden",
+      {"no dimension and no sheet data", "<worksheet/>", ""},
+      {"dimension without ref and no sheet data", "<worksheet><dimension x=\"A1\"/></worksheet>",
+       ""},
+      {"no dimension: the cells present",
+       "<worksheet><sheetData><row r=\"2\"><c r=\"B2\">"
+       "<v>1</v></c></row></sheetData></worksheet>",
+       "\r\n\t1\r\n"},
+      {"empty sheet data without a dimension", "<worksheet><sheetData/></worksheet>", "\r\n"},
+      {"cells and rows beyond a too small dimension shown",
        "<worksheet><dimension ref=\"A1:B1\"/><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c>"
-       "<c r=\"B1\"><v>2</v></c><c r=\"C1\"><v>3</v></c></row></sheetData></worksheet>",
-       "1\t2\r\n"},
+       "<c r=\"B1\"><v>2</v></c><c r=\"C1\"><v>3</v></c></row><row r=\"3\"><c r=\"D3\">"
+       "<v>4</v></c></row></sheetData></worksheet>",
+       "1\t2\t3\r\n\r\n\t\t\t4\r\n"},
+      {"dimension without ref",
+       "<worksheet><dimension/><sheetData><row r=\"1\"><c r=\"A1\">"
+       "<v>1</v></c></row></sheetData></worksheet>",
+       "1\r\n"},
+      {"beyond the sheet's largest row and column not shown",
+       "<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"XFE1\"><v>2</v>"
+       "</c></row><row r=\"1048577\"><c r=\"A1048577\"><v>3</v></c></row></sheetData>"
+       "</worksheet>",
+       "1\r\n"},
       {"shared index out of range, not a number, negative",
        "<worksheet><dimension ref=\"D1\"/><sheetData><row r=\"1\"><c r=\"A1\" t=\"s\"><v>7</v>"
        "</c><c r=\"B1\" t=\"s\"><v>x</v></c><c r=\"C1\" t=\"s\"><v>-1</v></c><c r=\"D1\" T=\"S\">"
        "<v>$4</v></c></row></sheetData></worksheet>",
        "\t\t\te\r\n"},
-      {"inline string has no v",
+      {"inline strings show their text",
        "<worksheet><dimension ref=\"B1\"/><sheetData><row r=\"1\">"
-       "<c r=\"A1\" t=\"inlineStr\"><is><t>x</t></is></c><c r=\"B1\"><v>2</v></c></row>"
+       "<c r=\"A1\" t=\"inlineStr\"><is><t>x</t></is></c><c r=\"B1\"><v>2</v></c>"
+       "<c r=\"C1\" t=\"inlineStr\"><is><t>a</t><r><rPr/><t xml:space=\"preserve\"> b</t></r>"
+       "<rPh><t>no</t></rPh><r><t>c</t></r></is></c>"
+       "<c r=\"D1\" t=\"inlineStr\"><v>7</v></c><c r=\"E1\" T=\"INLINESTR\"><is><t>e</t></is>"
+       "</c><c r=\"F1\"><is><t>not inline</t></is></c></row></sheetData></worksheet>",
+       "x\t2\ta bc\t\te\r\n"},
+      {"prefixed names",
+       "<x:worksheet><x:dimension ref=\"A1\"/><x:sheetData><x:row r=\"1\">"
+       "<x:c r=\"A1\" t=\"s\"><x:v>0</x:v></x:c><x:c r=\"B1\" t=\"inlineStr\"><x:is><x:t>i"
+       "</x:t></x:is></x:c><x:c r=\"C1\"><x:v>3</x:v></x:c></x:row></x:sheetData></x:worksheet>",
+       "a\ti\t3\r\n"},
+      {"escapes in values and inline strings",
+       "<worksheet><sheetData><row r=\"1\"><c r=\"A1\" t=\"str\"><v>ABC_x000D_DEF</v></c>"
+       "<c r=\"B1\" t=\"inlineStr\"><is><t>_x005F_x0041_ _x0041_</t></is></c></row>"
        "</sheetData></worksheet>",
-       "\t2\r\n"},
+       "ABC\rDEF\t_x0041_ A\r\n"},
       {"dimension written by other tools",
        "<worksheet><dimension ref=\"B2\" /><sheetData>"
        "<row r=\"2\"><c r=\"B2\"><v>9</v></c></row></sheetData></worksheet>",
@@ -127,10 +184,14 @@ TEST(OfficeXCvt, SheetGrid) {
        "</row><row r=\"1\"><c r=\"A1\"><v>1</v></c></row><row r=\"3\"><c r=\"A3\"><v>3</v></c>"
        "</row></sheetData></worksheet>",
        "\r\n2\r\n"},
-      {"rows and cells without r are passed over",
-       "<worksheet><dimension ref=\"B2\"/><sheetData><row><c r=\"A1\"><v>no</v></c></row>"
-       "<row r=\"1\"><c><v>no</v></c><c r=\"B1\"><v>1</v></c></row></sheetData></worksheet>",
-       "\t1\r\n"},
+      {"rows and cells without r follow the previous ones",
+       "<worksheet><dimension ref=\"B2\"/><sheetData><row><c><v>a</v></c><c><v>b</v></c>"
+       "<c r=\"D1\"><v>d</v></c><c><v>e</v></c></row><row><c r=\"B2\"><v>f</v></c></row>"
+       "<row r=\"4\"><c><v>g</v></c></row><row><c><v>h</v></c></row></sheetData></worksheet>",
+       "a\tb\t\td\te\r\n\tf\r\n\r\ng\r\nh\r\n"},
+      {"elements other than rows and cells without r are passed over",
+       "<worksheet><sheetData><x/><row><extLst/><c><v>1</v></c></row></sheetData></worksheet>",
+       "1\r\n"},
       {"trailing empty values trimmed with their TABs",
        "<worksheet><dimension ref=\"C2\"/><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c>"
        "<c r=\"C1\" t=\"s\"><v>2</v></c></row><row r=\"2\"><c r=\"B2\"><v>z</v></c></row>"
@@ -147,49 +208,122 @@ TEST(OfficeXCvt, SheetGrid) {
   }
 }
 
+// A shared-string item gives its "t" text and the "t" texts of its runs, phonetic runs left
+// out; an item with neither gives its first child's text; escapes are decoded.
+TEST(OfficeXCvt, SharedStringEntries) {
+  const std::string sst =
+      "<sst><si><t>plain</t></si><si><r><rPr><b/></rPr><t>bold</t></r><r><t xml:space="
+      "\"preserve\"> and plain</t></r></si><si><t xml:space=\"preserve\">lead "
+      "</t><r><t>run</t></r><rPh sb=\"0\">"
+      "<t>phonetic</t></rPh><phoneticPr fontId=\"1\"/></si><x:si><x:r><x:t>pre</x:t></x:r>"
+      "<x:t>fixed</x:t></x:si><si><rPh><t>p</t></rPh><t>after</t></si><si><u>first</u></si>"
+      "<si/><si><t>A_x0042_C_x000a_D_xD83D__xDE00__x0000__xD800_</t></si></sst>";
+  for (const std::size_t piece : {std::size_t{0}, std::size_t{5}}) {
+    TSharedStrings strings;
+    xml::TXMLTree tree;
+    SharedStringsXml(sst, strings, tree, piece);
+    ASSERT_EQ(strings.Count(), 8u);
+    EXPECT_EQ(strings.At(0), "plain");
+    EXPECT_EQ(strings.At(1), "bold and plain");
+    EXPECT_EQ(strings.At(2), "lead run");
+    EXPECT_EQ(strings.At(3), "prefixed");
+    EXPECT_EQ(strings.At(4), "after");
+    EXPECT_EQ(strings.At(5), "first");
+    EXPECT_EQ(strings.At(6), "");
+    EXPECT_EQ(strings.At(7), "ABC\nD\xF0\x9F\x98\x80_x0000__xD800_");
+  }
+}
+
+TEST(OfficeXCvt, SheetEscapes) {
+  const struct {
+    const char* in;
+    const char* want;
+  } cases[] = {
+      {"ABC_x000D_DEF", "ABC\rDEF"},
+      {"_x005F_", "_"},
+      {"_x005F_x0041_", "_x0041_"},
+      {"_x00e9__x00E9_", "\xC3\xA9\xC3\xA9"},
+      {"_xD83D__xDE00_", "\xF0\x9F\x98\x80"},
+      {"_xDE00__xD83D_", "_xDE00__xD83D_"},
+      {"_xD83D_x", "_xD83D_x"},
+      {"_x0000_", "_x0000_"},
+      {"_x41_ _x00411_ _X0041_ _x004G_", "_x41_ _x00411_ _X0041_ _x004G_"},
+      {"__x0041_", "_A"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    std::string out;
+    if (DecodeSheetEscapes(c.in, out)) {
+      EXPECT_EQ(out, c.want);
+    } else {
+      EXPECT_EQ(std::string(c.in), c.want);
+    }
+  }
+}
+
 // The grid walked as literally as it is defined: every grid row and column, cursors that stay
-// on a row or cell until it matches. Small sheets only.
+// on a row or cell until it matches. The grid reaches the dimension's last cell or the last
+// row and column present, whichever is further; a row or cell without a number is the one after
+// the previous. Small sheets only.
 std::string LiteralSheet(const xml::TXMLItem& root, const TSharedStrings& shared) {
   std::string text;
-  const std::ptrdiff_t di = root.IndexOfName("dimension");
-  if (di < 0 || root.SubItems(static_cast<std::size_t>(di))->Params().IndexOfName("ref") < 0) {
-    return text;
-  }
-  std::string ref(root.SubItems(static_cast<std::size_t>(di))->Params().Value("ref"));
-  if (const auto colon = ref.find(':'); colon != std::string::npos) {
-    ref = ref.substr(colon + 1);
-  }
   std::int32_t lastRow = 0;
   std::int32_t lastCol = 0;
-  CellRefToRowCol(ref, lastRow, lastCol);
+  const std::ptrdiff_t di = root.IndexOfName("dimension");
+  if (di >= 0 && root.SubItems(static_cast<std::size_t>(di))->Params().IndexOfName("ref") >= 0) {
+    std::string ref(root.SubItems(static_cast<std::size_t>(di))->Params().Value("ref"));
+    if (const auto colon = ref.find(':'); colon != std::string::npos) {
+      ref = ref.substr(colon + 1);
+    }
+    CellRefToRowCol(ref, lastRow, lastCol);
+  }
   const std::ptrdiff_t si = root.IndexOfName("sheetData");
   const xml::TXMLItem* data = si < 0 ? nullptr : root.SubItems(static_cast<std::size_t>(si));
+  if (data == nullptr && di < 0) {
+    return text;
+  }
+  // Numbers of the rows and cells, given or implied.
+  std::vector<std::int32_t> rowNumbers;
+  std::vector<std::vector<std::int32_t>> colNumbers;
+  std::int32_t previousRow = 0;
+  for (std::size_t j = 0; data != nullptr && j < data->Count(); ++j) {
+    const xml::TXMLItem* row = data->SubItems(j);
+    std::int32_t n = previousRow + 1;
+    if (row->Params().IndexOfName("r") >= 0 && !StrToInt32(row->Params().Value("r"), n)) {
+      n = -1;
+    }
+    previousRow = n;
+    rowNumbers.push_back(n);
+    lastRow = std::max(lastRow, n);
+    std::vector<std::int32_t> cols;
+    std::int32_t previousCol = 0;
+    for (std::size_t i = 0; i < row->Count(); ++i) {
+      const xml::TXMLItem* cell = row->SubItems(i);
+      std::int32_t cc = previousCol + 1;
+      if (cell->Params().IndexOfName("r") >= 0) {
+        std::int32_t cr = 0;
+        CellRefToRowCol(cell->Params().Value("r"), cr, cc);
+      }
+      previousCol = cc;
+      cols.push_back(cc);
+      lastCol = std::max(lastCol, cc);
+    }
+    colNumbers.push_back(cols);
+  }
   std::size_t j = 0;
   for (std::int32_t r = 1; r <= lastRow; ++r) {
-    while (data != nullptr && j < data->Count() &&
-           data->SubItems(j)->Params().IndexOfName("r") < 0) {
-      ++j;
-    }
     const xml::TXMLItem* row = data != nullptr && j < data->Count() ? data->SubItems(j) : nullptr;
-    std::int32_t rowNumber = 0;
-    if (row != nullptr && (!StrToInt32(row->Params().Value("r"), rowNumber) || rowNumber != r)) {
+    if (row != nullptr && rowNumbers[j] != r) {
       TrimTrailingTabs(text);
       text += "\r\n";
       continue;
     }
     if (row != nullptr) {
-      ++j;
       std::size_t i = 0;
       for (std::int32_t k = 1; k <= lastCol; ++k) {
-        while (i < row->Count() && row->SubItems(i)->Params().IndexOfName("r") < 0) {
-          ++i;
-        }
         if (i < row->Count()) {
           const xml::TXMLItem* cell = row->SubItems(i);
-          std::int32_t cr = 0;
-          std::int32_t cc = 0;
-          CellRefToRowCol(cell->Params().Value("r"), cr, cc);
-          if (cc == k) {
+          if (colNumbers[j][i] == k) {
             for (std::size_t v = 0; v < cell->Count(); ++v) {
               if (cell->SubItems(v)->Name() == "v") {
                 text += cell->Params().IndexOf("t=s") >= 0
@@ -203,6 +337,7 @@ std::string LiteralSheet(const xml::TXMLItem& root, const TSharedStrings& shared
         }
         text += '\t';
       }
+      ++j;
     }
     TrimTrailingTabs(text);
     text += "\r\n";
@@ -461,7 +596,7 @@ TEST(OfficeXCvt, DriverResults) {
             {"xl/worksheets/sheet1.xml",
              SheetXml("D1", "<c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c>"
                             "<c r=\"C1\" t=\"s\"><v>2</v></c><c r=\"D1\" t=\"s\"><v>3</v></c>")}}),
-       kPackageWorkbook, 65001, 0, kBom + "sheet1:\r\na\t\t\td\r\nsheet3:\r\n3\r\n"},
+       kPackageWorkbook, 65001, 0, kBom + "sheet1:\r\na\t\trich\td\r\nsheet3:\r\n3\r\n"},
       {"sheet numbered beyond the entry count is never read",
        Zip({{"xl/worksheets/sheet1.xml", SheetXml("A1", "<c r=\"A1\"><v>1</v></c>")},
             {"xl/worksheets/sheet7.xml", SheetXml("A1", "<c r=\"A1\"><v>7</v></c>")},
@@ -469,9 +604,34 @@ TEST(OfficeXCvt, DriverResults) {
             {"b", ""},
             {"c", ""}}),
        kPackageWorkbook, 65001, 0, kBom + "sheet1:\r\n1\r\n"},
-      {"only numbers below the entry count are tried",
+      {"only numbers below the entry count are tried, then every worksheet part",
        Zip({{"xl/worksheets/sheet1.xml", SheetXml("A1", "<c r=\"A1\"><v>1</v></c>")}}),
-       kPackageWorkbook, 65001, -5, ""},
+       kPackageWorkbook, 65001, 0, kBom + "sheet1:\r\n1\r\n"},
+      {"worksheets under other names, in name order",
+       Zip({{"xl/worksheets/Zeta.XML", SheetXml("A1", "<c r=\"A1\"><v>z</v></c>")},
+            {"xl/worksheets/_rels/a.xml", "<x/>"},
+            {"xl/worksheets/alpha.xml", SheetXml("A1", "<c r=\"A1\"><v>a</v></c>")},
+            {"xl/worksheets/beta.xml", ""},
+            {"xl/worksheets/gamma.xml", SheetXml("A1", "<c r=\"A1\"><v>g</v></c>")},
+            {"xl/worksheets/notes.txt", "<x/>"},
+            {"xl/worksheet.xml", "<x/>"}}),
+       kPackageWorkbook, 65001, 0, kBom + "sheet1:\r\na\r\nsheet3:\r\ng\r\nsheet4:\r\nz\r\n"},
+      {"a numbered worksheet keeps other names unread",
+       Zip({{"xl/worksheets/sheet1.xml", SheetXml("A1", "<c r=\"A1\"><v>1</v></c>")},
+            {"xl/worksheets/other.xml", SheetXml("A1", "<c r=\"A1\"><v>2</v></c>")}}),
+       kPackageWorkbook, 65001, 0, kBom + "sheet1:\r\n1\r\n"},
+      {"no worksheet part at all", Zip({{"xl/worksheets/sheet.txt", "<x/>"}}), kPackageWorkbook,
+       65001, -5, ""},
+      {"password-protected package",
+       test::TCfbBuilder::Make({{"EncryptionInfo", "info"}, {"EncryptedPackage", "data"}}),
+       kPackageDocument, 65001, -11, ""},
+      {"password-protected workbook", test::TCfbBuilder::Make({{"EncryptedPackage", "x"}}),
+       kPackageWorkbook, 65001, -11, ""},
+      {"other compound file", test::TCfbBuilder::Make({{"WordDocument", "x"}}), kPackageDocument,
+       65001, -5, ""},
+      {"compound file header only",
+       std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(100, '\0'),
+       kPackagePresentation, 65001, -5, ""},
       {"sheet 0 is tried", Zip({{"xl/worksheets/sheet0.xml", SheetXml("A1", "")}}),
        kPackageWorkbook, 65001, 0, kBom + "sheet0:\r\n\r\n"},
       {"empty sheet clears Missing but adds nothing",
@@ -549,8 +709,9 @@ TEST(OfficeXCvt, SheetLayoutLimitFailsCleanly) {
 // that is found fails the conversion, and one that is not found is passed over as ever.
 TEST(OfficeXCvt, PartsReadWholeHaveACeiling) {
   test::TTempDir dir;
+  // A dimension after the rows that would show a row left out: only the tree can tell.
   const std::string head = "<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>5</v></c></row>"
-                           "</sheetData><dimension ref=\"A1\"/>";
+                           "<row r=\"1048577\"/></sheetData><dimension ref=\"A1:A1048577\"/>";
   const std::string sheet2 = SheetXml("A1", "<c r=\"A1\"><v>2</v></c>");
   const auto package = [&](std::size_t filler, std::optional<std::uint32_t> crc) {
     test::TZipBuilder zip;

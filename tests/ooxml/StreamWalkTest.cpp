@@ -3,6 +3,7 @@
 #include "bytes/FormatError.h"
 #include "bytes/MemoryStream.h"
 #include "ooxml/OfficeXCvt.h"
+#include "ooxml/WalkSupport.h"
 #include "platform/FileIo.h"
 #include "support/TestPaths.h"
 #include "xml/XMLParser.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -47,23 +49,21 @@ void ExpectAllWalksAgree(std::string_view xml,
   shared.Add("one");
   shared.Add("");
   xml::TXMLTree tree;
-  const auto fromTree = [&](auto text) {
+  const auto fromTree = [&](auto text, std::string_view preserving = {}) {
     return Outcome([&] {
-      xml::LoadXMLTree(xml, tree);
+      xml::LoadXMLTree(xml, tree, std::numeric_limits<std::size_t>::max(), preserving);
       return text(tree);
     });
   };
   const std::string sheet =
       fromTree([&](const xml::TXMLTree& t) { return SheetPartText(t, shared); });
   const std::string word = fromTree([](const xml::TXMLTree& t) { return WordPartText(t); });
-  const std::string slide = fromTree([](const xml::TXMLTree& t) { return SlidePartText(t); });
+  // Slides read their runs' spaces as preserved.
+  const std::string slide =
+      fromTree([](const xml::TXMLTree& t) { return SlidePartText(t); }, "a:t");
   xml::LoadXMLTree(xml, tree);
   TSharedStrings treeStrings;
-  for (std::uint32_t si = tree.Node(xml::TXMLTree::Root()).firstChild; si != xml::TXMLTree::kNone;
-       si = tree.Node(si).nextSibling) {
-    const std::uint32_t first = tree.Node(si).firstChild;
-    treeStrings.Add(first == xml::TXMLTree::kNone ? std::string_view{} : tree.Node(first).text);
-  }
+  SharedStringsFromTree(tree, treeStrings);
   const std::string strings = Joined(treeStrings);
   for (const std::size_t piece : pieceSizes) {
     SCOPED_TRACE("piece size " + std::to_string(piece));
@@ -141,6 +141,27 @@ TEST(StreamWalkTest, HandmadeShapesReadAsTheTreeReadsThem) {
       std::string("<sst><si><t>a\0b</t></si></sst>", 30),
       R"(<sst><si><t>a</t></si></sst><si><t>after</t></si>)",
       std::string(kHead) + R"(<sheetData><row r="1"><c r="A1"><v>1</v)",
+      // CDATA, comments holding ">", instructions and a document type.
+      R"(<!DOCTYPE w [<!ENTITY x "]>">]><?pi a>b?><w:p><w:t><![CDATA[ a<b> ]]>)"
+      R"(<!-- > --></w:t></w:p>)",
+      std::string(kHead) + R"(<sheetData><row r="1"><c r="A1" t="str"><v><![CDATA[x_x0041_]]>)"
+                           R"(</v></c><!-- <c r="B1"><v>no</v></c> --><c r="C1"><v>3</v></c>)"
+                           R"(</row></sheetData></worksheet>)",
+      // Slide runs keep their spaces; line breaks.
+      R"(<a:p><a:r><a:t> lead </a:t></a:r><a:br/><a:r><a:t>	tab </a:t></a:r></a:p>)",
+      // Inline and rich strings, phonetic runs, prefixes, numbers left out.
+      std::string(kHead) +
+          R"(<sheetData><row><c t="inlineStr"><is><t>a</t><r><t>b</t></r>)"
+          R"(<rPh><t>p</t></rPh></is></c><c/><c t="inlineStr"><is/></c>)"
+          R"(<c t="inlineStr"><is><r><t>c</t></r></is><is><t>2</t></is></c>)"
+          R"(</row><x:row><x:c><x:v>x</x:v></x:c></x:row></sheetData></worksheet>)",
+      R"(<sst><si><t>plain</t></si><si><r><t>r1</t></r><r><rPr/><t> r2</t></r></si>)"
+      R"(<si><t>lead</t><r><t>run</t></r><rPh><t>ph</t></rPh></si><x:si><x:t>pre</x:t></x:si>)"
+      R"(<si><rPh><t>only</t></rPh><t>after</t></si><si><u>other</u></si><si>_x0041_</si></sst>)",
+      // No dimension, a dimension after the rows beyond the sheet's limits.
+      R"(<worksheet><sheetData><row r="2"><c r="B2"><v>1</v></c></row></sheetData></worksheet>)",
+      R"(<worksheet><sheetData><row r="1"><c r="A1"><v>1</v></c><c r="XFE1"><v>2</v></c>)"
+      R"(</row></sheetData><dimension ref="A1:XFE1"/></worksheet>)",
   };
   for (const std::string& xml : cases) {
     ExpectAllWalksAgree(xml);
@@ -177,7 +198,10 @@ public:
     if (Chance(10)) {
       out_ += "<?xml version=\"1.0\"?>";
     }
-    Open(Pick({"worksheet", "w:document", "sst", " ", "p:sld"}));
+    if (Chance(5)) {
+      out_ += Pick({"<!DOCTYPE x [<!ENTITY a \">\">]>", "<?pi x>y?>"});
+    }
+    Open(Pick({"worksheet", "w:document", "sst", " ", "p:sld", "x:worksheet"}));
     if (Chance(70)) {
       Empty("dimension", Pick({"ref=\"A1:E20\"", "ref=\"C3\"", "ref=\"B2\" ", "", "ref=\"A1:A1\"",
                                "ref=\"E5:\"", "Ref=\"D9\""}));
@@ -217,7 +241,8 @@ private:
   }
   void Gap() {
     if (Chance(8)) {
-      out_ += Pick({" ", "\r\n", "\n\r", "\n  ", "\t", "<!-- c -->"});
+      out_ += Pick({" ", "\r\n", "\n\r", "\n  ", "\t", "<!-- c -->", "<!-- a > b -->", "<?pi ?>",
+                    "<![CDATA[ d ]]>"});
     }
   }
   std::string Attrs(std::string base) {
@@ -246,14 +271,15 @@ private:
   void Text() {
     Gap();
     out_ += Pick({"0", "1", "2", "7", "abc", " spaced ", "a &amp; b", "&amp;lt;", "x<br/>y",
-                  "line\r\nend", "&lt;&gt;", "\xC3\xA9t\xC3\xA9", "3.25", "-4", "$1F", " "});
+                  "line\r\nend", "&lt;&gt;", "\xC3\xA9t\xC3\xA9", "3.25", "-4", "$1F", " ",
+                  "&apos;q&#65;&#x42;", "_x0041__x000D_", "<![CDATA[<c>&amp;]]>"});
   }
   void Cell(int row) {
     const std::string ref =
         Pick({"A", "B", "C", "D", "E", "F", "AA", ""}) + std::to_string(row + Number(2));
-    std::string attrs = "r=\"" + ref + "\"";
+    std::string attrs = Chance(85) ? "r=\"" + ref + "\"" : "";
     if (Chance(40)) {
-      attrs += " t=\"s\"";
+      attrs += Pick({" t=\"s\"", " t=\"inlineStr\""});
     }
     if (Chance(30)) {
       attrs += " s=\"" + std::to_string(Number(4)) + "\"";
@@ -263,10 +289,14 @@ private:
       Empty("c", attrs);
       return;
     }
-    Open(Chance(5) ? Pick({" ", "is", "C"}) : "c", attrs);
+    Open(Chance(5) ? Pick({" ", "is", "C", "x:c"}) : "c", attrs);
     const int children = 1 + Number(3);
     for (int i = 0; i < children; ++i) {
-      const std::string name = Pick({"v", "v", "v", "f", "is", "V", " "});
+      const std::string name = Pick({"v", "v", "v", "f", "is", "V", " ", "x:v"});
+      if (name == "is" && Chance(50)) {
+        InlineString();
+        continue;
+      }
       if (Chance(10)) {
         Empty(name);
         continue;
@@ -285,6 +315,24 @@ private:
       Close();
     }
   }
+  // An inline string: texts, runs and phonetic runs.
+  void InlineString() {
+    Open("is");
+    const int parts = 1 + Number(3);
+    for (int i = 0; i < parts; ++i) {
+      const std::string name = Pick({"t", "r", "rPh", "x:t"});
+      Open(name, Attrs(""));
+      if (name == "r" || name == "rPh") {
+        Open(Pick({"t", "rPr", "x:t"}));
+        Text();
+        Close();
+      } else {
+        Text();
+      }
+      Close();
+    }
+    Close();
+  }
   void Row(int r) {
     std::string attrs = Chance(90)   ? "r=\"" + std::to_string(r + 1 + Number(2) - 1) + "\""
                         : Chance(50) ? "r=\"x\""
@@ -297,7 +345,7 @@ private:
       Empty("row", attrs);
       return;
     }
-    Open(Chance(4) ? " " : "row", attrs);
+    Open(Chance(4) ? " " : Pick({"row", "row", "row", "x:row"}), attrs);
     const int cells = Number(6);
     for (int c = 0; c < cells; ++c) {
       Cell(r + 1);
@@ -309,8 +357,9 @@ private:
   }
   // Word, slide or shared-string markup, nested a little (at most 4 levels deep).
   void Element(int depth) { // NOLINT(misc-no-recursion): depth < 4 bounds it
-    const std::string name = Pick({"w:p", "w:r", "w:t", "w:t", "a:p", "a:t", "si", "t", "w:br",
-                                   "w:tab", "w:noBreakHyphen", "x", " "});
+    const std::string name =
+        Pick({"w:p", "w:r", "w:t", "w:t", "a:p", "a:t", "si", "t", "w:br", "w:tab",
+              "w:noBreakHyphen", "x", " ", "a:br", "r", "rPh", "x:si"});
     if (Chance(30)) {
       Empty(name, Attrs(""));
       return;
