@@ -18,7 +18,7 @@ ALLOWED = {
     'xml': BOTTOM,
     'ooxml': {'zip', 'xml', 'codecs', 'storage', 'cvtbase'} | BOTTOM,
     'bridges': {'cvtbase', 'plugins/include'} | BOTTOM,
-    'api': {'bridges', 'wordppt', 'spreadsheet', 'ooxml', 'cvtbase', 'scv'} | BOTTOM,
+    'api': {'bridges', 'wordppt', 'spreadsheet', 'ooxml', 'xml', 'cvtbase', 'scv'} | BOTTOM,
     'frontend': {'cvtbase', 'scv'} | BOTTOM,
 }
 # Plug-ins: their own folder, the shared plug-in code and C interface, and the bottom layers.

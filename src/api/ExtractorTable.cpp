@@ -1,6 +1,7 @@
 // The extractor table: every type text with its extractor and the options it is called with.
 #include "api/ExtractorTable.h"
 
+#include "api/WordXmlCvt.h"
 #include "bridges/FilterCvt.h"
 #include "bridges/MyPdfCvt.h"
 #include "ooxml/OfficeXCvt.h"
@@ -27,7 +28,7 @@ std::int32_t DocWithRawOption(const std::u16string& fileName, TConversionResult&
 
 constexpr TExtractorRow kRows[] = {
     {"PDF", nullptr, &PdfWithLayout, kOffered},
-    {"DOC", nullptr, &DocWithRawOption, kOffered | kRetryAsRtf},
+    {"DOC", nullptr, &DocWithRawOption, kOffered | kRetryAsRtf | kRetryAsWordXml},
     {"PPT", &wordppt::PptToText, nullptr, kOffered},
     {"XLS", &spreadsheet::ExtractSpreadsheet, nullptr, kOffered},
     {"DOCX", &ooxml::DocxToText, nullptr, kOffered},
@@ -65,9 +66,15 @@ std::int32_t RunExtractor(const TExtractorRow& row, const std::u16string& source
                           std::int32_t codePage, std::int32_t specialFormat,
                           TConversionResult& result) {
   std::int32_t r = RunOnce(row, source, codePage, specialFormat, result);
-  // A Word file that is really RTF text gets one more try through the RTF filter.
-  if ((row.options & kRetryAsRtf) != 0 && r == kResultBadFormat && bridges::IsRtfFile(source)) {
+  if (r != kResultBadFormat) {
+    return r;
+  }
+  // A Word file that is really RTF text gets one more try through the RTF filter, and one that
+  // is Word 2003 XML through the word-processing walker.
+  if ((row.options & kRetryAsRtf) != 0 && bridges::IsRtfFile(source)) {
     r = RunOnce(*FindExtractor("RTF"), source, codePage, specialFormat, result);
+  } else if ((row.options & kRetryAsWordXml) != 0 && IsWordXmlFile(source)) {
+    r = WordXmlToText(source, result, codePage);
   }
   return r;
 }

@@ -18,6 +18,8 @@ using TSpecialEntry = std::int32_t (*)(const std::u16string& fileName, TConversi
 // Row options.
 inline constexpr unsigned kOffered = 1;    // -t accepts it and the usage text lists it
 inline constexpr unsigned kRetryAsRtf = 2; // "format not correct" and RTF text: the RTF row runs
+// "format not correct" and a Word 2003 XML document: converted by the word-processing walker.
+inline constexpr unsigned kRetryAsWordXml = 4;
 
 struct TExtractorRow {
   std::string_view typeText; // upper case, as an extension or -t gives it
@@ -32,7 +34,7 @@ std::span<const TExtractorRow> ExtractorRows();
 // The row of a type text (compared exactly), or null when no extractor handles it.
 const TExtractorRow* FindExtractor(std::string_view typeText);
 
-// Runs the row's extractor (and its retry) on one file.
+// Runs the row's extractor (and its retries) on one file.
 std::int32_t RunExtractor(const TExtractorRow& row, const std::u16string& source,
                           std::int32_t codePage, std::int32_t specialFormat,
                           TConversionResult& result);

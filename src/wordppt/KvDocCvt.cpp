@@ -1,11 +1,14 @@
-// Word 97-2003 binary documents to text: the piece table's text in piece order, or the one run
-// of 8-bit text of documents older than Word 97.
+// Word binary documents to text: the piece table's text in piece order; for documents older
+// than Word 97 the 8-bit text of the main stream (one run, or the pieces of a fast-saved
+// Word 6/95 file) in the code page of the document's language.
 #include "wordppt/KvDocCvt.h"
 
 #include "bytes/ByteCursor.h"
 #include "platform/CodePage.h"
 #include "storage/CfbReader.h"
+#include "storage/MappedFile.h"
 #include "storage/TDocFile_U1.h"
+#include "wordppt/KvDocLegacy.h"
 
 #include <algorithm>
 #include <array>
@@ -21,7 +24,6 @@ using storage::TDocFileStream;
 
 constexpr std::uint32_t kMode = storage::kStgmReadShareExclusive;
 constexpr std::uint16_t kFirstPieceTableFib = 193;
-constexpr std::uint16_t kFlagEncrypted = 0x0100;
 constexpr std::uint16_t kFlagWhichTable = 0x0200;
 constexpr std::uint32_t kFcCompressed = 0x40000000;
 constexpr std::size_t kPieceDescriptorSize = 8;
@@ -29,11 +31,9 @@ constexpr std::size_t kPieceDescriptorSize = 8;
 // CollectPieceText); a little slack keeps tiny documents whole.
 constexpr std::uint64_t kBudgetSlack = std::uint64_t{64} * 1024;
 
-// FIB offsets in the "WordDocument" stream.
+// FIB offsets in the "WordDocument" stream (the header fields shared with older versions are
+// in KvDocLegacy.h).
 constexpr std::size_t kOffsetNFib = 2;
-constexpr std::size_t kOffsetFlags = 10;
-constexpr std::size_t kOffsetFcMin = 24;
-constexpr std::size_t kOffsetFcMac = 28;
 constexpr std::size_t kOffsetFcClx = 418;
 constexpr std::size_t kOffsetLcbClx = 422;
 
@@ -58,8 +58,8 @@ struct TSegment {
 
 // Walks the CLX: property modifier blocks are skipped, the first piece table is read, anything
 // else ends the walk. A piece whose positions or descriptor lie beyond the CLX ends the walk;
-// earlier pieces stay.
-std::vector<TWordPiece> ReadPieces(std::span<const std::uint8_t> clx) {
+// earlier pieces stay. Word 6/95 pieces (plainFc) are all 8-bit and fc is their stream offset.
+std::vector<TWordPiece> ReadPieces(std::span<const std::uint8_t> clx, bool plainFc) {
   std::vector<TWordPiece> pieces;
   std::size_t pos = 0;
   while (pos < clx.size()) {
@@ -93,8 +93,8 @@ std::vector<TWordPiece> ReadPieces(std::span<const std::uint8_t> clx) {
       piece.firstPosition = static_cast<std::int32_t>(bytes::LoadU32At(plc, k * 4));
       piece.limitPosition = static_cast<std::int32_t>(bytes::LoadU32At(plc, k * 4 + 4));
       const std::uint32_t fc = bytes::LoadU32At(plc, static_cast<std::size_t>(descriptor + 2));
-      piece.utf16 = (fc & kFcCompressed) == 0;
-      piece.streamOffset = piece.utf16 ? fc : (fc & ~kFcCompressed) >> 1;
+      piece.utf16 = !plainFc && (fc & kFcCompressed) == 0;
+      piece.streamOffset = plainFc || piece.utf16 ? fc : (fc & ~kFcCompressed) >> 1;
       pieces.push_back(piece);
     }
     break;
@@ -130,16 +130,9 @@ void CollectLegacyText(std::span<const std::uint8_t> fib, TTextRuns& runs) {
   }
 }
 
-void CollectPieceText(TDocFileStorage& storage, std::span<const std::uint8_t> fib,
-                      std::uint16_t flags, TTextRuns& runs) {
-  const auto table = storage.OpenStream((flags & kFlagWhichTable) ? u"1Table" : u"0Table", kMode);
-  if (!table) {
-    return;
-  }
-  const std::uint32_t fcClx = bytes::LoadU32At(fib, kOffsetFcClx);
-  const std::uint32_t lcbClx = bytes::LoadU32At(fib, kOffsetLcbClx);
-  std::vector<std::uint8_t> clxScratch;
-  const std::vector<TWordPiece> pieces = ReadPieces(table->View(fcClx, lcbClx, clxScratch));
+// The text runs of the pieces, in piece order. replaceNbsp: 8-bit pieces turn 0xA0 into a space
+// (the Word 97 piece table; Word 6/95 text keeps it).
+void CollectPieces(const std::vector<TWordPiece>& pieces, bool replaceNbsp, TTextRuns& runs) {
   // Pieces of a sound document never share text, so together they draw at most the stream's
   // bytes. A hostile table can name the same bytes over and over; the budget keeps the text
   // within a small multiple of the file.
@@ -167,13 +160,69 @@ void CollectPieceText(TDocFileStorage& storage, std::span<const std::uint8_t> fi
     } else {
       for (std::size_t i = 0; i < parts.size(); ++i) {
         budget -= parts[i].size();
-        runs.segments.push_back({parts[i], piece.utf16, !piece.utf16, i > 0});
+        runs.segments.push_back({parts[i], piece.utf16, replaceNbsp && !piece.utf16, i > 0});
       }
     }
     if (budget == 0) {
       break;
     }
   }
+}
+
+void CollectPieceText(TDocFileStorage& storage, std::span<const std::uint8_t> fib,
+                      std::uint16_t flags, TTextRuns& runs) {
+  const auto table = storage.OpenStream((flags & kFlagWhichTable) ? u"1Table" : u"0Table", kMode);
+  if (!table) {
+    return;
+  }
+  const std::uint32_t fcClx = bytes::LoadU32At(fib, kOffsetFcClx);
+  const std::uint32_t lcbClx = bytes::LoadU32At(fib, kOffsetLcbClx);
+  std::vector<std::uint8_t> clxScratch;
+  CollectPieces(ReadPieces(table->View(fcClx, lcbClx, clxScratch), false), true, runs);
+}
+
+// A fast-saved Word 6/95 document: the pieces its CLX (in the "WordDocument" stream) lists;
+// false when the CLX holds none, and the document is read as one run instead.
+bool CollectFastSavedText(std::span<const std::uint8_t> fib, TTextRuns& runs) {
+  const std::uint32_t fcClx = bytes::LoadU32At(fib, kOffsetFcClx6);
+  const std::uint32_t lcbClx = bytes::LoadU32At(fib, kOffsetLcbClx6);
+  std::vector<std::uint8_t> clxScratch;
+  const std::vector<TWordPiece> pieces =
+      ReadPieces(runs.wordDocument->View(fcClx, lcbClx, clxScratch), true);
+  if (pieces.empty()) {
+    return false;
+  }
+  CollectPieces(pieces, false, runs);
+  return true;
+}
+
+// The 8-bit runs of a document older than Word 97 in its language's code page: unless that is
+// Windows-1252 (whose runs the output steps decode as they go), they are decoded once, as one
+// text, since a double-byte character may straddle two pieces, and kept as one UTF-16 run.
+void DecodeLegacyRuns(std::uint16_t lid, TTextRuns& runs) {
+  const std::int32_t codePage = LegacyCodePage(lid);
+  if (codePage == platform::kCpWindows1252 || !platform::IsCodePageUsable(codePage) ||
+      runs.segments.empty()) {
+    return;
+  }
+  std::string bytes;
+  std::size_t total = 0;
+  for (const TSegment& seg : runs.segments) {
+    total += seg.bytes.size();
+  }
+  bytes.reserve(total);
+  for (const TSegment& seg : runs.segments) {
+    bytes.append(AsChars(seg.bytes));
+  }
+  const std::u16string wide = platform::MultiByteToWide(codePage, bytes);
+  std::string().swap(bytes);
+  std::vector<std::uint8_t> units(wide.size() * 2);
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    units[2 * i] = static_cast<std::uint8_t>(wide[i] & 0xFF);
+    units[2 * i + 1] = static_cast<std::uint8_t>(wide[i] >> 8);
+  }
+  runs.scratch.push_back(std::move(units));
+  runs.segments.assign(1, {runs.scratch.back(), true, false, false});
 }
 
 // The worker: finds the text runs of the document, in output order. Returns 0, or a negative
@@ -186,13 +235,16 @@ std::int32_t DocWorker(TDocFileStorage& storage, TTextRuns& runs) {
   // The FIB fields read, from the start of the stream; missing bytes read as zero.
   std::vector<std::uint8_t> fibScratch;
   const auto fib = runs.wordDocument->View(0, kOffsetLcbClx + 4, fibScratch);
-  const auto flags = static_cast<std::uint16_t>(bytes::LoadU16At(fib, kOffsetFlags));
-  if (flags & kFlagEncrypted) {
+  const auto flags = static_cast<std::uint16_t>(bytes::LoadU16At(fib, kOffsetFibFlags));
+  if (flags & kFibEncrypted) {
     return kResultEncrypted;
   }
   const auto nFib = static_cast<std::uint16_t>(bytes::LoadU16At(fib, kOffsetNFib));
   if (nFib < kFirstPieceTableFib) {
-    CollectLegacyText(fib, runs);
+    if ((flags & kFibComplex) == 0 || !CollectFastSavedText(fib, runs)) {
+      CollectLegacyText(fib, runs);
+    }
+    DecodeLegacyRuns(static_cast<std::uint16_t>(bytes::LoadU16At(fib, kOffsetLid)), runs);
   } else {
     CollectPieceText(storage, fib, flags, runs);
   }
@@ -529,6 +581,39 @@ std::int32_t ConvertStorage(TDocFileStorage& storage, TConversionResult& result,
   return StoreText(runs.segments, result, codePage, lineEndOption, specialFormat);
 }
 
+// A Word for Windows 1.x/2.x file, which is its own main stream: the one run of 8-bit text from
+// fcMin to fcMac, cut to the file.
+std::int32_t ConvertWinWordBytes(std::span<const std::uint8_t> file, TConversionResult& result,
+                                 std::int32_t codePage, std::int32_t lineEndOption,
+                                 std::int32_t specialFormat) {
+  const auto flags = static_cast<std::uint16_t>(bytes::LoadU16At(file, kOffsetFibFlags));
+  if (flags & kFibEncrypted) {
+    return kResultEncrypted;
+  }
+  const std::uint32_t fcMin = bytes::LoadU32At(file, kOffsetFcMin);
+  const std::uint32_t fcMac = bytes::LoadU32At(file, kOffsetFcMac);
+  TTextRuns runs;
+  if (fcMac > fcMin && fcMin < file.size()) {
+    const std::size_t count = std::min<std::size_t>(fcMac - fcMin, file.size() - fcMin);
+    runs.segments.push_back({file.subspan(fcMin, count), false, false, false});
+  }
+  DecodeLegacyRuns(static_cast<std::uint16_t>(bytes::LoadU16At(file, kOffsetLid)), runs);
+  return StoreText(runs.segments, result, codePage, lineEndOption, specialFormat);
+}
+
+// A file that is not a compound file converts when it is a Word for Windows 1.x/2.x file; any
+// other is not in the format (and may still be tried as another type by the caller).
+std::int32_t ConvertNonCompoundFile(const std::u16string& fileName, TConversionResult& result,
+                                    std::int32_t codePage, std::int32_t lineEndOption,
+                                    std::int32_t specialFormat) {
+  std::span<const std::uint8_t> bytes;
+  const std::shared_ptr<const void> owner = storage::LoadInputFile(fileName, bytes);
+  if (!owner || !IsWinWordFile(bytes)) {
+    return kResultBadFormat;
+  }
+  return ConvertWinWordBytes(bytes, result, codePage, lineEndOption, specialFormat);
+}
+
 } // namespace
 
 std::int32_t DocToText(const std::u16string& fileName, std::int32_t, TConversionResult& result,
@@ -539,6 +624,9 @@ std::int32_t DocToText(const std::u16string& fileName, std::int32_t, TConversion
   }
   try {
     const std::int32_t check = storage::CheckStorageFile(fileName);
+    if (check == kResultBadFormat) {
+      return ConvertNonCompoundFile(fileName, result, codePage, lineEndOption, specialFormat);
+    }
     if (check != 0) {
       return check;
     }
@@ -560,7 +648,9 @@ std::int32_t DocBytesToText(std::span<const std::uint8_t> bytes, TConversionResu
   }
   try {
     if (!storage::HasCfbSignature(bytes)) {
-      return kResultBadFormat;
+      return IsWinWordFile(bytes)
+                 ? ConvertWinWordBytes(bytes, result, codePage, lineEndOption, specialFormat)
+                 : kResultBadFormat;
     }
     const auto stg = storage::OpenStorageBytes({bytes.begin(), bytes.end()});
     if (!stg) {

@@ -1,5 +1,6 @@
 // PowerPoint 97-2003 binary presentations to text: the extractor entry and its worker, which
-// reads the two streams of the compound file and hands them to the record reader.
+// reads the two streams of the compound file and hands them to the record reader. Files of
+// PowerPoint 4.0 and older are recognised and refused.
 #include "wordppt/KvPptCvt.h"
 
 #include "platform/CodePage.h"
@@ -21,6 +22,14 @@ std::int32_t PptWorker(const std::u16string& fileName, std::u16string& text) {
   if (!storageFile || !storageFile->LastError().empty()) {
     return kResultOpenError;
   }
+  // PowerPoint 4.0 and older keep their slides in a "PP40" stream of a layout of their own, and
+  // have no "PowerPoint Document": such a file is not in this format, and saying so lets bulk
+  // runs learn which files gave no text, where an empty success would hide them.
+  const auto documentStream =
+      storageFile->OpenStream(u"PowerPoint Document", storage::kStgmReadShareExclusive);
+  if (!documentStream || storageFile->OpenStream(u"PP40", storage::kStgmReadShareExclusive)) {
+    return kResultBadFormat;
+  }
   const auto currentUserStream =
       storageFile->OpenStream(u"Current User", storage::kStgmReadShareExclusive);
   if (!currentUserStream) {
@@ -30,11 +39,6 @@ std::int32_t PptWorker(const std::u16string& fileName, std::u16string& text) {
   const TCurrentUser cu = CheckCurrentUser(currentUser);
   if (!cu.proceed) {
     return cu.result;
-  }
-  const auto documentStream =
-      storageFile->OpenStream(u"PowerPoint Document", storage::kStgmReadShareExclusive);
-  if (!documentStream) {
-    return 0;
   }
   const std::vector<std::uint8_t> document = documentStream->ReadAll();
   TPptReader reader(document);

@@ -14,7 +14,8 @@ std::int32_t PptToText(const std::u16string& fileName, std::int32_t byteLimit,
                        TConversionResult& result, std::int32_t codePage);
 
 // Worker: opens the compound file and its two streams and gathers the text (each piece followed
-// by U+000D). Returns 0 or a negative result code.
+// by U+000D). Returns 0 or a negative result code: -5 also for a compound file without a
+// "PowerPoint Document" stream or with a "PP40" stream (PowerPoint 4.0 and older).
 std::int32_t PptWorker(const std::u16string& fileName, std::u16string& text);
 
 // The bytes stored for gathered text: line ends made CR LF, then encoded for the code page

@@ -363,4 +363,67 @@ std::string TCfbBuilder::Build() {
   return out;
 }
 
+TOldWordStream::TOldWordStream(std::uint16_t wIdent, std::uint16_t nFib, std::uint16_t lid,
+                               std::uint16_t flags) {
+  PutU16(bytes, 0, wIdent);
+  PutU16(bytes, 2, nFib);
+  PutU16(bytes, 6, lid);
+  PutU16(bytes, 10, flags);
+}
+
+TOldWordStream& TOldWordStream::Range(std::uint32_t fcMin, std::uint32_t fcMac) {
+  PutU32(bytes, 24, fcMin);
+  PutU32(bytes, 28, fcMac);
+  return *this;
+}
+
+TOldWordStream& TOldWordStream::Text(std::uint32_t fcMin, const std::string& text) {
+  Put(fcMin, text);
+  return Range(fcMin, fcMin + static_cast<std::uint32_t>(text.size()));
+}
+
+TOldWordStream& TOldWordStream::ClxPlace(std::uint32_t fcClx, std::uint32_t lcbClx) {
+  PutU32(bytes, 0x160, fcClx);
+  PutU32(bytes, 0x164, lcbClx);
+  return *this;
+}
+
+TOldWordStream& TOldWordStream::Clx(std::uint32_t fcClx, const std::string& clx) {
+  Put(fcClx, clx);
+  return ClxPlace(fcClx, static_cast<std::uint32_t>(clx.size()));
+}
+
+TOldWordStream& TOldWordStream::Put(std::size_t offset, const std::string& data) {
+  if (bytes.size() < offset + data.size()) {
+    bytes.resize(offset + data.size(), '\0');
+  }
+  bytes.replace(offset, data.size(), data);
+  return *this;
+}
+
+std::string TOldWordStream::CompoundFile() const {
+  return TCfbBuilder::Make({{"WordDocument", bytes}});
+}
+
+std::string Word6Clx(const std::vector<std::uint32_t>& cps, const std::vector<std::uint32_t>& fcs,
+                     const std::string& prefix) {
+  std::string plc;
+  std::string word(4, '\0');
+  for (const std::uint32_t cp : cps) {
+    PutU32(word, 0, cp);
+    plc += word;
+  }
+  for (const std::uint32_t fc : fcs) {
+    std::string pcd(8, '\0'); // flags, fc, property modifier
+    PutU32(pcd, 2, fc);
+    plc += pcd;
+  }
+  std::string clx = prefix;
+  clx += '\x02';
+  PutU32(word, 0, static_cast<std::uint32_t>(plc.size()));
+  clx += word;
+  clx += plc;
+  return clx;
+}
+
 } // namespace scv::test

@@ -101,4 +101,38 @@ private:
 void PutU16(std::string& bytes, std::size_t offset, std::uint16_t value);
 void PutU32(std::string& bytes, std::size_t offset, std::uint32_t value);
 
+// The main stream of a Word document older than Word 97: the "WordDocument" stream of a
+// Word 6/95 compound file, or the whole of a Word for Windows 1.x/2.x file. Holds the FIB
+// header (wIdent, nFib, lid, flag word, fcMin, fcMac), the Word 6/95 place of the CLX, and bytes
+// put at chosen offsets; the text usually starts at 0x300, past the FIB.
+struct TOldWordStream {
+  static constexpr std::uint16_t kWord6 = 0xA5DC;    // wIdent of Word 6/95
+  static constexpr std::uint16_t kWinWord2 = 0xA5DB; // wIdent of Word for Windows 2.x
+  static constexpr std::uint16_t kWinWord1 = 0xA59B; // wIdent of Word for Windows 1.x
+  static constexpr std::uint16_t kComplex = 0x0004;  // fast-saved: the text is in pieces
+  static constexpr std::uint16_t kEncrypted = 0x0100;
+
+  std::string bytes = std::string(0x300, '\0');
+
+  TOldWordStream(std::uint16_t wIdent, std::uint16_t nFib, std::uint16_t lid,
+                 std::uint16_t flags = 0);
+  // fcMin and fcMac.
+  TOldWordStream& Range(std::uint32_t fcMin, std::uint32_t fcMac);
+  // The text at fcMin, with fcMac just past it.
+  TOldWordStream& Text(std::uint32_t fcMin, const std::string& text);
+  // fcClx and lcbClx (Word 6/95 offsets 0x160 and 0x164).
+  TOldWordStream& ClxPlace(std::uint32_t fcClx, std::uint32_t lcbClx);
+  // The CLX at fcClx, its place and size in the FIB.
+  TOldWordStream& Clx(std::uint32_t fcClx, const std::string& clx);
+  TOldWordStream& Put(std::size_t offset, const std::string& data);
+  // A Word 6/95 file: a compound file holding the stream as "WordDocument".
+  std::string CompoundFile() const;
+};
+
+// A Word 6/95 CLX: the prefix (property modifier blocks, or anything else), then a piece table
+// of the character positions and, for each piece, its stream offset (Word 6/95 pieces are 8-bit
+// text at a plain offset).
+std::string Word6Clx(const std::vector<std::uint32_t>& cps, const std::vector<std::uint32_t>& fcs,
+                     const std::string& prefix = {});
+
 } // namespace scv::test

@@ -1,4 +1,5 @@
 // Every presentation of the shared corpus converts with its expected result and text.
+#include "platform/FileIo.h"
 #include "support/ProcessRunner.h"
 #include "support/TestPaths.h"
 #include "wordppt/KvPptCvt.h"
@@ -19,8 +20,8 @@ struct TCorpusCase {
 };
 
 // Files whose result is not plain success, and phrases that must come out. Text held only by
-// master slides is never emitted, and PowerPoint 4.0/95 files hold no current-format edit, so
-// those convert to the empty text.
+// master slides is never emitted, and PowerPoint 95 files hold no current-format edit, so they
+// convert to the empty text; PowerPoint 4.0 files are not in the format.
 const std::map<std::string, TCorpusCase>& Expectations() {
   static const std::map<std::string, TCorpusCase> cases = {
       {"38256.ppt", {0, {"\xE2\x80\x9CHAPPY BIRTHDAY SCOTT\xE2\x80\x9D", "Have a HAPPY DAY"}}},
@@ -31,7 +32,7 @@ const std::map<std::string, TCorpusCase>& Expectations() {
          "\xF0\xA0\xAE\x9F"}}},
       {"57272_corrupted_usereditatom.ppt", {0, {}}},
       {"PPT95.ppt", {0, {}}},
-      {"pp40only.ppt", {0, {}}},
+      {"pp40only.ppt", {-5, {}}},
       {"Password_Protected-hello.ppt", {-11, {}}},
       {"cryptoapi-proc2356.ppt", {-11, {}}},
       {"ppt_with_png_encrypted.ppt", {-11, {}}},
@@ -119,6 +120,10 @@ TEST(CorpusPpt, CommandLineExitCodes) {
   EXPECT_NE(text.find("Title of the first slide\r\n"), std::string::npos);
   const auto enc = test::RunScvcmd({dir + "/Password_Protected-hello.ppt", tmp.File("b.txt")});
   EXPECT_EQ(enc.exitCode, 245); // -11
+  const auto pp40 = test::RunScvcmd({dir + "/pp40only.ppt", tmp.File("c.txt")});
+  EXPECT_EQ(pp40.exitCode, 251); // -5, and no destination is written
+  EXPECT_NE(pp40.out.find("format not correct"), std::string::npos);
+  EXPECT_FALSE(platform::FileExists(tmp.File("c.txt")));
 }
 
 } // namespace

@@ -99,8 +99,6 @@ TEST(KvPptCvt, NoTextEncodesTheEmptyText) {
   };
   const Case cases[] = {
       {"no Current User", test::TCfbBuilder::Make({{"PowerPoint Document", Str(deck.Stream())}})},
-      {"no PowerPoint Document",
-       test::TCfbBuilder::Make({{"Current User", Str(deck.CurrentUser())}})},
       {"unknown token",
        test::TCfbBuilder::Make(
            {{"Current User", Str(test::TPptBuilder::CurrentUser(deck.LastEdit(), 0x11111111))},
@@ -108,7 +106,6 @@ TEST(KvPptCvt, NoTextEncodesTheEmptyText) {
       {"slide without text",
        test::TCfbBuilder::Make({{"Current User", Str(deck.CurrentUser())},
                                 {"PowerPoint Document", Str(deck.Stream())}})},
-      {"empty root storage", test::TCfbBuilder::Make({})},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -126,6 +123,7 @@ TEST(KvPptCvt, FailuresLeaveTheResultAlone) {
   const auto misplaced =
       test::SimpleDeck({SlideList(0, {TextChars(u"x"), SlidePersist(2)})}, {Slide({})});
   const auto encrypted = test::SimpleDeck({}, {});
+  const auto deck = test::SimpleDeck({SlideList(0, {SlidePersist(2)})}, {Slide({})});
   struct Case {
     const char* name;
     std::string file;
@@ -143,6 +141,16 @@ TEST(KvPptCvt, FailuresLeaveTheResultAlone) {
        -5},
       {"not a compound file", "plain text, no signature", -5},
       {"empty file", "", -5},
+      // PowerPoint 4.0 and older: no "PowerPoint Document", or a "PP40" stream of their own.
+      {"PowerPoint 4.0", test::TCfbBuilder::Make({{"PP40", std::string(600, 'p')}}), -5},
+      {"no PowerPoint Document",
+       test::TCfbBuilder::Make({{"Current User", Str(deck.CurrentUser())}}), -5},
+      {"PP40 next to a PowerPoint Document",
+       test::TCfbBuilder::Make({{"Current User", Str(deck.CurrentUser())},
+                                {"PowerPoint Document", Str(deck.Stream())},
+                                {"PP40", "x"}}),
+       -5},
+      {"empty root storage", test::TCfbBuilder::Make({}), -5},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
