@@ -36,14 +36,15 @@ TOut Convert(const std::string& type, const std::string& path, std::int32_t code
   return out;
 }
 
-// Files that fail: encrypted packages (compound files, no ZIP entries), an empty archive, a
-// truncated archive without its directory, presentations without slides.
+// Files that fail: password-protected packages (compound files holding an encrypted package:
+// -11), an empty archive, a truncated archive without its directory, presentations without
+// slides.
 const std::map<std::string, std::int32_t> kFailing = {
-    {"60320-protected.xlsx", -5}, {"bug53475-password-is-pass.docx", -5},
-    {"extenxls_pwd123.xlsx", -5}, {"invalid.xlsx", -5},
-    {"minimal.pptx", -5},         {"mst-placeholders.pptx", -5},
-    {"no-slides.pptx", -5},       {"protect.xlsx", -5},
-    {"protected_agile.docx", -5}, {"truncated62886.docx", -5},
+    {"60320-protected.xlsx", -11}, {"bug53475-password-is-pass.docx", -11},
+    {"extenxls_pwd123.xlsx", -11}, {"invalid.xlsx", -5},
+    {"minimal.pptx", -5},          {"mst-placeholders.pptx", -5},
+    {"no-slides.pptx", -5},        {"protect.xlsx", -11},
+    {"protected_agile.docx", -11}, {"truncated62886.docx", -5},
 };
 
 TEST(CorpusOoxml, EveryFileConvertsOrFailsAsExpected) {
@@ -113,7 +114,14 @@ TEST(CorpusOoxml, Phrases) {
       {"xlsx", "Booleans.xlsx", "sheet1:\r\n1\t\ttrue from f\r\n1\t\ttrue from copy\r\n\r\n0"},
       {"xlsx", "TwoSheetsOneHidden.xlsx", "sheet1:\r\nSheet1A1\r\nsheet2:\r\nSheet2A1\r\n"},
       {"xlsx", "InlineStrings.xlsx",
-       "Numbers\tStrings\tInline Strings\tFormulas\r\n12\tA\t\t12\r\n"},
+       "Numbers\tStrings\tInline Strings\tFormulas\r\n12\tA\t1st Inline String\t12\r\n"},
+      {"xlsx", "raw_text.xlsx",
+       "Date & Time\tYEARFRAC\tReturns the year fraction representing the number of whole days "
+       "between start_date and end_date\t0\t"},
+      {"xlsx", "CVLKRA-KYC_Download_File_Structure_V3.1.xlsx",
+       "Format to be used is dd/mm/yyyy\r\n\r\n01/01/2011\r\n31/07/2011"},
+      {"pptx", "raw_text.pptx", "I love PowerPoint. A lot.\r\n"},
+      {"pptx", "ae.ac.uaeu.faculty_nafaachbili_GeomLec1.pptx", "Math 260\r\n"},
       {"xlsx", "raw_text.xlsx", "Category\tFunction\tDescription\tNew?\tHelp Topic\tHelp\r\n"},
       {"pptx", "sample.pptx", "slide1:\r\nLorem ipsum dolor sit amet\r\n"},
       {"pptx", "sample.pptx", "slide2:\r\nLorem ipsum dolor sit amet\r\nLorem\r\nipsum\r\n"},

@@ -631,16 +631,51 @@ const std::vector<TShape>& HostileShapes() {
          return zip.Build();
        },
        64u << 20, false, 0, 12 * kUnpackedSlackKb},
-      // The dimension after the rows sends the sheet to the tree walk, which reads a part
-      // whole only up to a ceiling (16 MB for so small a package).
+      // A dimension after the rows that would show a row left out sends the sheet to the tree
+      // walk, which reads a part whole only up to a ceiling (16 MB for so small a package).
       {"xlsx-late-dimension-bomb", "xlsx",
        [](std::size_t n) {
          return XlsxRepeatedSheet("<?xml version=\"1.0\"?><worksheet><sheetData><row r=\"1\">"
-                                  "<c r=\"A1\"><v>7</v></c></row></sheetData>"
-                                  "<dimension ref=\"A1:B2\"/>",
+                                  "<c r=\"A1\"><v>7</v></c></row><row r=\"1048577\"/>"
+                                  "</sheetData><dimension ref=\"A1:B1048577\"/>",
                                   "<x/>", n / 4, "</worksheet>");
        },
        64u << 20, false, 0, 2 * kUnpackedSlackKb},
+      // Rows and cells without numbers, each the one after the previous.
+      {"xlsx-rows-without-numbers", "xlsx",
+       [](std::size_t n) {
+         return XlsxRepeatedSheet("<?xml version=\"1.0\"?><worksheet><sheetData>",
+                                  "<row><c><v>1</v></c><c><v>2</v></c></row>", n,
+                                  "</sheetData></worksheet>");
+       },
+       1000000, false, 0, kUnpackedSlackKb},
+      // A CDATA section that never ends: it is text, and text stops at the token ceiling.
+      {"docx-endless-cdata-bomb", "docx",
+       [](std::size_t n) {
+         TZipBuilder zip;
+         AddRepeatedPart(zip, "word/document.xml",
+                         std::string(kWordOpen) + "<w:p><w:r><w:t><![CDATA[", "y]>", n / 3, "");
+         return zip.Build();
+       },
+       96u << 20, false, 0, 12 * kUnpackedSlackKb},
+      // A comment of 100 MB holding ">" everywhere: it is not held whole.
+      {"docx-huge-comment", "docx",
+       [](std::size_t n) {
+         TZipBuilder zip;
+         AddRepeatedPart(zip, "word/document.xml", std::string(kWordOpen) + "<!--", "->", n / 2,
+                         "--><w:p><w:r><w:t>after</w:t></w:r></w:p>" + std::string(kWordClose));
+         return zip.Build();
+       },
+       100u << 20, false, 0, kUnpackedSlackKb},
+      // A million character references in one run.
+      {"docx-many-character-references", "docx",
+       [](std::size_t n) {
+         TZipBuilder zip;
+         AddRepeatedPart(zip, "word/document.xml", std::string(kWordOpen) + "<w:p><w:r><w:t>",
+                         "&#x41;&#233;", n, "</w:t></w:r></w:p>" + std::string(kWordClose));
+         return zip.Build();
+       },
+       1000000, false, 0, kUnpackedSlackKb},
       {"xlsx-corner-cells", "xlsx", XlsxCornerCells, 1, false},
       {"xlsx-many-shared-strings", "xlsx", XlsxManySharedStrings, 100000, true},
       {"rtf-deep-groups", "rtf", RtfDeepGroups, 200000, true},
