@@ -27,6 +27,39 @@ inline constexpr std::uint16_t kIdNumber = 0x0203;
 inline constexpr std::uint16_t kIdRk = 0x027E;
 inline constexpr std::uint16_t kIdBof = 0x0809;
 inline constexpr std::uint16_t kIdFormat = 0x041E;
+inline constexpr std::uint16_t kIdDateMode = 0x0022;
+inline constexpr std::uint16_t kIdCodePage = 0x0042;
+inline constexpr std::uint16_t kIdRString = 0x00D6;
+inline constexpr std::uint16_t kIdLabel = 0x0204;
+inline constexpr std::uint16_t kIdBoolErr = 0x0205;
+inline constexpr std::uint16_t kIdString = 0x0207;
+inline constexpr std::uint16_t kIdArray = 0x0221;
+inline constexpr std::uint16_t kIdTable = 0x0236;
+inline constexpr std::uint16_t kIdShrFmla = 0x04BC;
+
+// Records of the older versions (BIFF2-4) that BIFF5 and BIFF8 write differently or not at
+// all. BIFF2 cells carry 3 attribute bytes instead of an XF index.
+inline constexpr std::uint16_t kIdBof2 = 0x0009;
+inline constexpr std::uint16_t kIdBof3 = 0x0209;
+inline constexpr std::uint16_t kIdBof4 = 0x0409;
+inline constexpr std::uint16_t kIdBlank2 = 0x0001;
+inline constexpr std::uint16_t kIdInteger2 = 0x0002;
+inline constexpr std::uint16_t kIdNumber2 = 0x0003;
+inline constexpr std::uint16_t kIdLabel2 = 0x0004;
+inline constexpr std::uint16_t kIdBoolErr2 = 0x0005;
+inline constexpr std::uint16_t kIdString2 = 0x0007;
+inline constexpr std::uint16_t kIdArray2 = 0x0021;
+inline constexpr std::uint16_t kIdTable2 = 0x0036;
+inline constexpr std::uint16_t kIdFormula3 = 0x0206;
+inline constexpr std::uint16_t kIdFormula4 = 0x0406;
+inline constexpr std::uint16_t kIdFormat2 = 0x001E; // BIFF2-3; BIFF4 uses 0x041E
+inline constexpr std::uint16_t kIdXF3 = 0x0243;
+inline constexpr std::uint16_t kIdXF4 = 0x0443;
+
+// True for the BOF ids of every version.
+inline bool IsBofId(std::uint16_t id) {
+  return id == kIdBof || id == kIdBof2 || id == kIdBof3 || id == kIdBof4;
+}
 
 inline constexpr std::size_t kRecordHeaderSize = 4;
 
@@ -86,6 +119,7 @@ inline constexpr std::uint16_t kBiff5Version = 0x0500;
 // Substream types of the BOF dt field.
 inline constexpr std::uint16_t kBofGlobals = 0x0005;
 inline constexpr std::uint16_t kBofWorksheet = 0x0010;
+inline constexpr std::uint16_t kBofChart = 0x0020;
 
 // BOF (16-byte body): vers, dt, rupBuild, rupYear, flags (4), verLowestBiff (1),
 // verLastXLSaved (2, low 8 bits kept), reserved (1).

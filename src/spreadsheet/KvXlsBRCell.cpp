@@ -2,6 +2,7 @@
 #include "spreadsheet/KvXlsBRCell.h"
 
 #include "bytes/ByteCursor.h"
+#include "spreadsheet/KvXlsCell.h"
 
 #include <cstring>
 
@@ -52,6 +53,22 @@ double DecodeFormulaValue(std::span<const std::uint8_t, 8> val) {
     return val[2];
   default: // 0 string, 3 blank, unknown types
     return 0;
+  }
+}
+
+TFormulaResult DecodeFormulaResult(std::span<const std::uint8_t, 8> val) {
+  if (val[6] != 0xFF || val[7] != 0xFF) {
+    return TFormulaResult{kCellFormula, BitsToDouble(Load64(val))};
+  }
+  switch (val[0]) {
+  case 0:
+    return TFormulaResult{kCellText, 0};
+  case 1:
+    return TFormulaResult{kCellBoolean, val[2] != 0 ? 1.0 : 0.0};
+  case 2:
+    return TFormulaResult{kCellError, static_cast<double>(val[2])};
+  default: // 3 blank, and types the format does not define
+    return TFormulaResult{kCellBlank, 0};
   }
 }
 

@@ -32,6 +32,15 @@ double DecodeNumber(std::span<const std::uint8_t, 8> num);
 // byte 0: 0 string and 3 blank give 0, 1 boolean and 2 error give byte 2. Other types give 0.
 double DecodeFormulaValue(std::span<const std::uint8_t, 8> val);
 
+// What a formula's cached value shows: a number (kCellFormula, value), a boolean (kCellBoolean,
+// 0 or 1), an error (kCellError, the code), a string (kCellText; its characters are in the STRING
+// record after the formula) or nothing (kCellBlank: a blank result or an unknown type).
+struct TFormulaResult {
+  std::uint8_t kind = 0;
+  double value = 0;
+};
+TFormulaResult DecodeFormulaResult(std::span<const std::uint8_t, 8> val);
+
 // LABELSST: rw, col, ixfe (2 each), isst (4).
 struct TLabelSst {
   static constexpr std::uint16_t kId = 0x00FD;

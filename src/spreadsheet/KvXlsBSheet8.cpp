@@ -3,6 +3,7 @@
 
 #include "bytes/ByteCursor.h"
 #include "platform/CodePage.h"
+#include "spreadsheet/KvXlsCellText.h"
 #include "spreadsheet/KvXlsSST.h"
 
 namespace scv::spreadsheet {
@@ -37,7 +38,8 @@ bool ReadBoundSheet8(std::span<const std::uint8_t> body, std::uint16_t id, TBoun
   return true;
 }
 
-bool ReadBoundSheet5(std::span<const std::uint8_t> body, std::uint16_t id, TBoundSheet8& sheet) {
+bool ReadBoundSheet5(std::span<const std::uint8_t> body, std::uint16_t id, TBoundSheet8& sheet,
+                     std::int32_t codePage) {
   if (id != TBoundSheet8::kId) {
     return false;
   }
@@ -52,9 +54,9 @@ bool ReadBoundSheet5(std::span<const std::uint8_t> body, std::uint16_t id, TBoun
   }
   const std::size_t count = sheet.stName.cch < cur.Remaining() ? sheet.stName.cch : cur.Remaining();
   const auto bytes = cur.Take(count);
-  sheet.stName.rgb = platform::MultiByteToWide(
-      platform::kCpWindows1252,
-      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  std::string utf8;
+  AppendCodePageText(utf8, bytes, codePage);
+  sheet.stName.rgb = platform::Utf8ToWide(utf8);
   return true;
 }
 

@@ -35,9 +35,10 @@ struct TBoundSheet8 {
 bool ReadBoundSheet8(std::span<const std::uint8_t> body, std::uint16_t id, TBoundSheet8& sheet);
 
 // The older layout of workbooks whose BOF says 0x0500: lbPlyPos (4), hsState (1), dt (1),
-// cch (1) and cch bytes in the Windows-1252 code page, with no options byte. Reading such a
+// cch (1) and cch bytes in the workbook's code page, with no options byte. Reading such a
 // name with the newer layout would take its first character for the options byte.
-bool ReadBoundSheet5(std::span<const std::uint8_t> body, std::uint16_t id, TBoundSheet8& sheet);
+bool ReadBoundSheet5(std::span<const std::uint8_t> body, std::uint16_t id, TBoundSheet8& sheet,
+                     std::int32_t codePage = 1252);
 
 // The sheet name as UTF-8.
 std::string SheetNameUtf8(const TBoundSheet8& sheet);

@@ -4,7 +4,9 @@
 
 #include "platform/CodePage.h"
 #include "platform/LocaleInfo.h"
+#include "spreadsheet/KvXlsCellText.h"
 #include "spreadsheet/KvXlsGlobal.h"
+#include "storage/MappedFile.h"
 #include "storage/TDocFile_U1.h"
 
 #include <limits>
@@ -20,9 +22,8 @@ namespace {
 // A rough size of the text per cell, so that large sheets grow the buffer a few times only.
 constexpr std::size_t kBytesPerCellGuess = 10;
 
-// Appends one cell's text after the TABs that bring the column counter up to its column.
-void AppendCell(const TWorkBookData& data, const TXlsCell& cell, std::uint32_t& column,
-                std::string& out) {
+// The TABs that bring the column counter up to a cell's column.
+void AppendTabs(const TXlsCell& cell, std::uint32_t& column, std::string& out) {
   if (column < cell.column) {
     if (cell.column - column == 1) {
       out.push_back('\t'); // the usual step, cheaper than a counted append
@@ -31,6 +32,17 @@ void AppendCell(const TWorkBookData& data, const TXlsCell& cell, std::uint32_t& 
     }
     column = cell.column;
   }
+}
+
+// Appends one cell's text after the TABs that bring the column counter up to its column. Cells
+// of kind 4 bring their own characters (AppendTextCell).
+void AppendCell(const TWorkBookData& data, const TXlsCell& cell, std::uint32_t& column,
+                std::string& out) {
+  AppendTabs(cell, column, out);
+  if (cell.kind == kCellNumber) [[likely]] {
+    data.styleData.AppendNumber(out, cell.value, cell.ixfe);
+    return;
+  }
   switch (cell.kind) {
   case kCellString:
     if (cell.Isst() < data.sharedStrings.Count()) {
@@ -38,21 +50,37 @@ void AppendCell(const TWorkBookData& data, const TXlsCell& cell, std::uint32_t& 
     }
     break;
   case kCellNumber:
+  case kCellFormula: // a formula's number shows through its format like any number
     data.styleData.AppendNumber(out, cell.value, cell.ixfe);
     break;
-  case kCellFormula:
-    AppendGeneral(out, cell.value);
+  case kCellBoolean:
+    out.append(BooleanText(cell.value != 0));
+    break;
+  case kCellError:
+    out.append(ErrorText(static_cast<std::uint8_t>(cell.value)));
     break;
   default:
     break;
   }
 }
 
-void AppendRows(const TWorkBookData& data, const TRowList& rows, std::string& out) {
+void AppendTextCell(const TXlsCell& cell, std::string_view text, std::uint32_t& column,
+                    std::string& out) {
+  AppendTabs(cell, column, out);
+  out.append(text);
+}
+
+void AppendRows(const TWorkBookData& data, const TWorkSheetData8& sheet, std::string& out) {
+  const TRowList& rows = sheet.rows;
   for (std::size_t r = 0; r < rows.RowCount(); ++r) {
     std::uint32_t column = 0;
     for (const TXlsCell& cell : rows.Cells(r)) {
-      AppendCell(data, cell, column, out);
+      if (cell.kind == kCellText) {
+        AppendTextCell(cell, cell.Isst() < sheet.texts.Count() ? sheet.texts.At(cell.Isst()) : "",
+                       column, out);
+      } else {
+        AppendCell(data, cell, column, out);
+      }
     }
     out.append("\r\n");
   }
@@ -74,6 +102,21 @@ struct TLayoutSink {
   std::uint32_t column = 0;
 
   bool Add(std::uint32_t cellRow, const TXlsCell& cell) {
+    if (!NextRow(cellRow)) {
+      return false;
+    }
+    AppendCell(data, cell, column, out);
+    return true;
+  }
+  bool AddText(std::uint32_t cellRow, const TXlsCell& cell, std::string_view text) {
+    if (!NextRow(cellRow)) {
+      return false;
+    }
+    AppendTextCell(cell, text, column, out);
+    return true;
+  }
+  // Moves to the cell's row (a new line for a later one); false for an earlier row.
+  bool NextRow(std::uint32_t cellRow) {
     if (!open) {
       open = true;
       row = cellRow;
@@ -85,7 +128,6 @@ struct TLayoutSink {
       row = cellRow;
       column = 0;
     }
-    AppendCell(data, cell, column, out);
     return true;
   }
   void Finish() {
@@ -106,7 +148,7 @@ void AppendWorksheetRows(const TWorkBookData& data, const TWorkSheetData8& sheet
   const TReadBudget before = budget;
   stream.Seek(start);
   TLayoutSink sink{data, out};
-  if (ReadCellRecords(stream, sink, budget)) {
+  if (ReadCellRecords(stream, data.context, sink, budget)) {
     sink.Finish();
     return;
   }
@@ -114,8 +156,8 @@ void AppendWorksheetRows(const TWorkBookData& data, const TWorkSheetData8& sheet
   budget = before;
   stream.Seek(start);
   TWorkSheetData8 stored;
-  ReadWorksheet(stream, stored, budget);
-  AppendRows(data, stored.rows, out);
+  ReadWorksheet(stream, data.context, stored, budget);
+  AppendRows(data, stored, out);
 }
 
 // Number of line breaks that are not CR LF (a lone CR or a lone LF), each of which becomes one
@@ -163,20 +205,40 @@ void AppendUtf16Le(std::string& out, std::u16string_view units) {
 }
 
 // The opened compound file and its workbook stream, kept open while the stream's bytes are
-// parsed in place.
+// parsed in place; or a file that is a workbook stream itself.
 struct TOpenWorkbook {
   std::unique_ptr<storage::TDocFileStorage> storage;
   std::unique_ptr<storage::TDocFileStream> stream; // null without "Workbook" and "Book"
+  std::shared_ptr<const void> bareOwner;           // a bare stream's file bytes
+  std::span<const std::uint8_t> bare;
 
   std::span<const std::uint8_t> Bytes() const {
+    if (bareOwner) {
+      return bare;
+    }
     return stream ? stream->Data() : std::span<const std::uint8_t>();
   }
 };
 
-// Opens the compound file and its "Workbook" stream, or failing that its "Book" stream. Returns
-// 0 or the failure code of the open.
+// Excel 2.x-4.0 wrote worksheets as plain files, and other programs write BIFF5/8 streams
+// without a compound file around them: such a file starts with a BOF record.
+bool StartsWithBof(std::span<const std::uint8_t> bytes) {
+  return bytes.size() >= kRecordHeaderSize + 4 && IsBofId(bytes::LoadU16At(bytes, 0)) &&
+         bytes::LoadU16At(bytes, 2) >= 4;
+}
+
+// Opens the compound file and its "Workbook" stream, or failing that its "Book" stream; or a
+// file that is a bare workbook stream. Returns 0 or the failure code of the open.
 std::int32_t OpenWorkbook(const std::u16string& fileName, TOpenWorkbook& book) {
   const std::int32_t check = storage::CheckStorageFile(fileName);
+  if (check == kResultBadFormat) {
+    book.bareOwner = storage::LoadInputFile(fileName, book.bare);
+    if (!book.bareOwner || !StartsWithBof(book.bare)) {
+      book.bareOwner.reset();
+      return kResultBadFormat;
+    }
+    return 0;
+  }
   if (check != 0) {
     return check;
   }
@@ -203,7 +265,7 @@ void AppendWorkbookText(const TWorkBookData& data, std::string& out) {
   out.reserve(out.size() + cells * kBytesPerCellGuess + 64);
   for (const auto& sheet : data.sheets) {
     AppendSheetName(sheet, out);
-    AppendRows(data, sheet.rows, out);
+    AppendRows(data, sheet, out);
     out.append("\r\n");
   }
 }

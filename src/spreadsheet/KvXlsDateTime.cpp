@@ -1,6 +1,7 @@
 // Date and time format renderer for number cells with a date or time format.
 #include "spreadsheet/KvXlsDateTime.h"
 
+#include "spreadsheet/KvXlsFormatText.h"
 #include "spreadsheet/KvXlsRender.h"
 #include "spreadsheet/KvXlsStyle.h"
 
@@ -51,6 +52,7 @@ public:
       : out_(out), locale_(locale) {
     const double ms = std::nearbyint(value * static_cast<double>(kMsPerDay)); // ties to even
     const auto total = static_cast<std::int64_t>(ms);
+    totalMs_ = total;
     const std::int64_t days = total / kMsPerDay; // toward zero
     std::int64_t timeMs = total % kMsPerDay;
     if (timeMs < 0) {
@@ -151,7 +153,9 @@ private:
     bool inQuotes = false;
     for (std::size_t i = pos; i < f.size(); ++i) {
       const char c = f[i];
-      if (c == '"' || c == '\'') {
+      if (c == '\\' && !inQuotes) {
+        ++i; // an escaped character is literal
+      } else if (c == '"' || c == '\'') {
         inQuotes = !inQuotes;
       } else if (c == 'H' || c == 'h') {
         return false;
@@ -274,6 +278,10 @@ private:
         Put(locale_.timeSeparator);
         ++i;
         break;
+      case '\\':
+      case '[':
+        i = EscapeOrElapsed(f, i, last);
+        break;
       case '"':
       case '\'': {
         const auto close = f.find(byte, i + 1);
@@ -288,6 +296,41 @@ private:
         break;
       }
     }
+  }
+
+  // A backslash escape (the character after it as it is, a whole UTF-8 sequence) and [h], [mm],
+  // [ss] (elapsed hours, minutes or seconds; minutes after [h] are minutes) at f[i]. Returns the
+  // position after them. Out of line: rare, and the token loop stays small.
+  [[gnu::noinline]] std::size_t EscapeOrElapsed(std::string_view f, std::size_t i, char& last) {
+    if (f[i] == '\\') {
+      std::size_t end = i + 1;
+      if (end < f.size()) {
+        ++end;
+        while (end < f.size() && (static_cast<unsigned char>(f[end]) & 0xC0) == 0x80) {
+          ++end;
+        }
+      }
+      Put(f.substr(i + 1, end - i - 1));
+      return end;
+    }
+    const auto close = f.find(']', i + 1);
+    const std::string_view content =
+        close == std::string_view::npos ? std::string_view() : f.substr(i + 1, close - i - 1);
+    if (!IsElapsedBracket(content)) {
+      Put(f[i]);
+      return i + 1;
+    }
+    const char unit = Upper(content[0]);
+    const std::int64_t seconds = (totalMs_ < 0 ? -totalMs_ : totalMs_) / 1000;
+    const std::int64_t elapsed = unit == 'H'   ? seconds / 3600
+                                 : unit == 'M' ? seconds / 60
+                                               : seconds;
+    if (totalMs_ < 0) {
+      Put('-');
+    }
+    Number(elapsed, static_cast<int>(content.size() < 20 ? content.size() : 20));
+    last = unit;
+    return close + 1;
   }
 
   // The A token at f[pos]; returns the bytes consumed.
@@ -325,6 +368,7 @@ private:
   std::size_t n_ = 0;
   const platform::TLocaleFormat& locale_;
   TDecoded d_;
+  std::int64_t totalMs_ = 0; // the whole value in milliseconds, for elapsed time
   int levels_ = 0;
 };
 

@@ -20,16 +20,22 @@ struct TWorkBookData {
   TSharedStrings sharedStrings;
   std::vector<TWorkSheetData8> sheets; // worksheets in BoundSheet8 order
   TStyleData styleData;
-  TBof bof; // last BOF read in the globals
+  TBof bof;             // last BOF read in the globals
+  TBiffContext context; // version of the first BOF, and the CODEPAGE record's code page
   // A FILEPASS record was met: the records after it are encrypted and were not read.
   bool encrypted = false;
 };
 
-// Reads the globals substream from position 0: BOF, BoundSheet8 (each worksheet is read at once
-// from its own substream), XF, FORMAT and SST with its CONTINUE records, up to the globals EOF or
-// the end of the stream. Stops at a FILEPASS record and sets encrypted. Never throws for
-// malformed data; allocation failures propagate. With readSheets false the worksheets are listed
-// with their BoundSheet8 but not read (the caller reads them later with the same budget rules).
+// Reads the globals substream from position 0: BOF, CODEPAGE, DATEMODE, BoundSheet8 (each
+// worksheet is read at once from its own substream), XF, FORMAT and SST with its CONTINUE
+// records, up to the globals EOF or the end of the stream. Stops at a FILEPASS record and sets
+// encrypted. Never throws for malformed data; allocation failures propagate. With readSheets
+// false the worksheets are listed with their BoundSheet8 but not read (the caller reads them
+// later with the same budget rules).
+//
+// A stream that starts with the BOF of a worksheet instead of the globals (every BIFF2-4 file,
+// and bare BIFF5/8 worksheets) holds one sheet: its FORMAT and XF records are read from that
+// substream, and it becomes the one sheet "Sheet1" at position 0.
 void ReadWorkbookGlobals(std::span<const std::uint8_t> stream, TWorkBookData& data,
                          bool readSheets = true);
 

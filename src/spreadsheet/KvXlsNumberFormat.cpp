@@ -1,5 +1,6 @@
 // The number formatter: format texts compiled into sections, and number cells rendered
 // through them.
+#include "spreadsheet/KvXlsFormatText.h"
 #include "spreadsheet/KvXlsRender.h"
 #include "spreadsheet/KvXlsStyle.h"
 
@@ -17,6 +18,47 @@ namespace {
 
 bool IsPlaceholder(char c) {
   return c == '0' || c == '#';
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// A [condition]: an operator (<, <=, >, >=, =, <>) and a number. False for other brackets.
+bool ParseCondition(std::string_view s, TNumberSection& sec) {
+  std::size_t i = 0;
+  const auto op = [&](std::string_view o) {
+    if (s.substr(i, o.size()) == o) {
+      i += o.size();
+      return true;
+    }
+    return false;
+  };
+  TNumberSection::TCondition cond = TNumberSection::kNoCondition;
+  if (op("<=")) {
+    cond = TNumberSection::kLessEqual;
+  } else if (op(">=")) {
+    cond = TNumberSection::kGreaterEqual;
+  } else if (op("<>")) {
+    cond = TNumberSection::kNotEqual;
+  } else if (op("<")) {
+    cond = TNumberSection::kLess;
+  } else if (op(">")) {
+    cond = TNumberSection::kGreater;
+  } else if (op("=")) {
+    cond = TNumberSection::kEqual;
+  } else {
+    return false;
+  }
+  const std::string_view number = s.substr(i);
+  double value = 0;
+  const auto res = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (res.ec != std::errc() || res.ptr != number.data() + number.size()) {
+    return false;
+  }
+  sec.condition = cond;
+  sec.conditionValue = value;
+  return true;
 }
 
 TNumberSection CompileSection(std::string_view text) {
@@ -42,15 +84,89 @@ TNumberSection CompileSection(std::string_view text) {
   bool sawZeroInt = false;
   std::size_t i = 0;
   while (i < text.size()) {
-    const char c = text[i];
-    if (c == '"' || c == '\'') {
-      const auto close = text.find(c, i + 1);
-      const std::size_t end = close == std::string_view::npos ? text.size() : close;
-      addLiteral(text.substr(i + 1, end - i - 1));
-      i = close == std::string_view::npos ? text.size() : close + 1;
+    const std::size_t at = i;
+    const TFormatToken token = NextFormatToken(text, i);
+    switch (token.kind) {
+    case TFormatToken::kQuoted:
+    case TFormatToken::kEscaped:
+      addLiteral(token.text);
+      continue;
+    case TFormatToken::kPad:
+      addLiteral(" ");
+      continue;
+    case TFormatToken::kFill:
+      continue;
+    case TFormatToken::kBadBracket:
+      sec.unsupported = true;
+      continue;
+    case TFormatToken::kBracket:
+      // Colours and locale tags show nothing; a currency tag [$sym-lcid] shows its symbol.
+      if (!token.text.empty() && token.text[0] == '$') {
+        addLiteral(token.text.substr(1, token.text.find('-') - 1));
+      } else if (IsElapsedBracket(token.text)) {
+        sec.unsupported = true;
+      } else {
+        ParseCondition(token.text, sec);
+      }
+      continue;
+    case TFormatToken::kChar:
+      break;
+    }
+    const char c = text[at];
+    if (token.text.size() > 1) {
+      addLiteral(token.text); // a non-ASCII character
       continue;
     }
-    if (IsPlaceholder(c) && !sec.scientific) {
+    if (c == '/' && !sec.fraction && !sec.scientific && !afterPoint && !sec.items.empty() &&
+        sec.items.back().kind == TNumberSection::kIntDigit && i < text.size() &&
+        (IsPlaceholder(text[i]) || text[i] == '?' || IsDigit(text[i]))) {
+      // A fraction: the placeholders right before "/" are the numerator, any before them
+      // (behind a literal) the whole part; after "/" the denominator's placeholders or digits.
+      std::size_t numerator = 0;
+      while (!sec.items.empty() && sec.items.back().kind == TNumberSection::kIntDigit) {
+        sec.items.pop_back();
+        ++numerator;
+      }
+      sec.intPlaceholders -= static_cast<int>(numerator);
+      sec.minIntDigits =
+          sec.minIntDigits < sec.intPlaceholders ? sec.minIntDigits : sec.intPlaceholders;
+      sec.intContiguous = true;
+      bool seen = false;
+      for (std::size_t k = 0; k < sec.items.size(); ++k) {
+        if (sec.items[k].kind == TNumberSection::kIntDigit) {
+          sec.intContiguous =
+              sec.intContiguous && (!seen || sec.items[k - 1].kind == TNumberSection::kIntDigit);
+          seen = true;
+        }
+      }
+      sec.fraction = true;
+      sec.fractionWhole = sec.intPlaceholders > 0;
+      if (IsDigit(text[i])) {
+        std::uint32_t den = 0;
+        while (i < text.size() && IsDigit(text[i]) && den < 100000) {
+          den = den * 10 + static_cast<std::uint32_t>(text[i] - '0');
+          ++i;
+        }
+        sec.fixedDenominator = den;
+        sec.unsupported = sec.unsupported || den == 0;
+      } else {
+        while (i < text.size() && (IsPlaceholder(text[i]) || text[i] == '?')) {
+          ++sec.denominatorDigits;
+          ++i;
+        }
+        sec.unsupported = sec.unsupported || sec.denominatorDigits > 3;
+      }
+      TNumberSection::TItem item;
+      item.kind = TNumberSection::kFraction;
+      sec.items.push_back(item);
+      continue;
+    }
+    if ((IsPlaceholder(c) || c == '?') && !sec.scientific) {
+      if (sec.fraction) {
+        sec.unsupported = true; // digits after a fraction
+        continue;
+      }
+      // "?" stands for a digit like "#" (the space it leaves for alignment is not written).
       TNumberSection::TItem item;
       item.zero = c == '0';
       if (afterPoint) {
@@ -71,31 +187,28 @@ TNumberSection CompileSection(std::string_view text) {
         }
       }
       sec.items.push_back(item);
-      ++i;
       continue;
     }
-    if (c == '.' && !afterPoint && !sec.scientific) {
+    if (c == '.' && !afterPoint && !sec.scientific && !sec.fraction) {
       afterPoint = true;
       sec.hasPoint = true;
       TNumberSection::TItem item;
       item.kind = TNumberSection::kPoint;
       sec.items.push_back(item);
-      ++i;
       continue;
     }
     if (c == ',') {
       sec.grouping = true;
-      ++i;
       continue;
     }
-    if ((c == 'E' || c == 'e') && !sec.scientific && i + 2 < text.size() &&
-        (text[i + 1] == '+' || text[i + 1] == '-') && IsPlaceholder(text[i + 2])) {
+    if ((c == 'E' || c == 'e') && !sec.scientific && i + 1 < text.size() &&
+        (text[i] == '+' || text[i] == '-') && IsPlaceholder(text[i + 1])) {
       sec.scientific = true;
       sec.upperE = c == 'E';
       TNumberSection::TItem item;
       item.kind = TNumberSection::kExponent;
-      item.zero = text[i + 1] == '+';
-      i += 2;
+      item.zero = text[i] == '+';
+      i += 1;
       int zeros = 0;
       while (i < text.size() && IsPlaceholder(text[i])) {
         zeros += text[i] == '0' ? 1 : 0;
@@ -105,14 +218,32 @@ TNumberSection CompileSection(std::string_view text) {
       sec.items.push_back(item);
       continue;
     }
-    addLiteral(text.substr(i, 1));
-    ++i;
+    if (c == '%') {
+      ++sec.percent;
+    }
+    switch (c | 0x20) {
+    case 'y':
+    case 'm':
+    case 'd':
+    case 'h':
+    case 's':
+      sec.unsupported = true; // date or time tokens in a number section
+      break;
+    default:
+      break;
+    }
+    if (c == '@') {
+      sec.unsupported = true; // the text placeholder
+      continue;
+    }
+    addLiteral(token.text);
   }
+  sec.unsupported = sec.unsupported || (sec.fraction && sec.scientific);
   // Plain layout check: L? I* (P F*)? L?
   const auto& items = sec.items;
   std::size_t k = 0;
-  bool plain =
-      !sec.scientific && sec.intContiguous && sec.minIntDigits <= 20 && sec.fracPlaceholders <= 15;
+  bool plain = !sec.scientific && !sec.fraction && sec.intContiguous && sec.minIntDigits <= 20 &&
+               sec.fracPlaceholders <= 15;
   if (k < items.size() && items[k].kind == TNumberSection::kLiteral) {
     sec.prefixLength = items[k].length;
     ++k;
@@ -131,7 +262,8 @@ TNumberSection CompileSection(std::string_view text) {
     sec.suffixOffset = items[k].offset;
     ++k;
   }
-  sec.plain = plain && k == items.size() && (sec.intPlaceholders > 0 || sec.hasPoint);
+  sec.plain =
+      plain && k == items.size() && (sec.intPlaceholders > 0 || sec.hasPoint) && !sec.unsupported;
   return sec;
 }
 
@@ -320,6 +452,8 @@ void AppendSection(std::string& text, const TNumberSection& sec, const TDecimal&
       out.Put(std::string_view(buf.data(), len));
       break;
     }
+    case TNumberSection::kFraction: // fraction sections have their own writer
+      break;
     }
   }
 }
@@ -352,9 +486,11 @@ std::size_t WriteDigitsBackward(std::span<char> buf, std::size_t end, std::uint6
 
 // Fast path for plain sections: round by scaling, then write prefix, grouped integer digits,
 // fraction and suffix. Returns false (nothing written) where the general path must decide: near
-// rounding ties, huge values, and values that round to zero.
-bool AppendPlainSection(std::string& text, const TNumberSection& sec, double value, bool minus,
-                        const platform::TLocaleFormat& locale) {
+// rounding ties, huge values, and values that round to zero. Inline: it runs for nearly every
+// number cell with a format.
+[[gnu::always_inline]] inline bool AppendPlainSection(std::string& text, const TNumberSection& sec,
+                                                      double value, bool minus,
+                                                      const platform::TLocaleFormat& locale) {
   const int fracCount = sec.fracPlaceholders;
   std::uint64_t n = 0;
   if (!RoundScaled(std::fabs(value) * kPow10[fracCount], n) || (n == 0 && value != 0)) {
@@ -415,29 +551,155 @@ TNumberFormat CompileNumberFormat(std::string_view format) {
     fmt.tooLong = true;
     return fmt;
   }
-  // Sections split at ";" outside quoted literals; a fourth and later section is never used.
-  std::size_t start = 0;
-  char quote = 0;
-  for (std::size_t i = 0; i <= format.size() && fmt.sections.size() < 3; ++i) {
-    if (i < format.size()) {
-      const char c = format[i];
-      if (quote != 0) {
-        quote = c == quote ? '\0' : quote;
-        continue;
-      }
-      if (c == '"' || c == '\'') {
-        quote = c;
-        continue;
-      }
-      if (c != ';') {
-        continue;
-      }
+  // Sections split at ";" outside quoted text, escapes and brackets; a fourth section is for
+  // text cells and is not kept.
+  for (const std::string_view section : SplitFormatSections(format)) {
+    if (fmt.sections.size() == 3) {
+      break;
     }
-    fmt.sections.push_back(CompileSection(format.substr(start, i - start)));
-    start = i + 1;
+    fmt.sections.push_back(CompileSection(section));
+    fmt.conditional =
+        fmt.conditional || fmt.sections.back().condition != TNumberSection::kNoCondition;
   }
   return fmt;
 }
+
+namespace {
+
+bool Holds(const TNumberSection& sec, double v) {
+  const double c = sec.conditionValue;
+  switch (sec.condition) {
+  case TNumberSection::kLess:
+    return v < c;
+  case TNumberSection::kLessEqual:
+    return v <= c;
+  case TNumberSection::kGreater:
+    return v > c;
+  case TNumberSection::kGreaterEqual:
+    return v >= c;
+  case TNumberSection::kEqual:
+    return v == c;
+  case TNumberSection::kNotEqual:
+    return v != c;
+  default:
+    return true;
+  }
+}
+
+// The section of a format with conditions: the first whose condition holds, a section without
+// one taking what the others leave; the third takes everything else. Null when none applies.
+// minus: a negative value is written with its sign unless its section is the second and says
+// it is for values below (or at most) zero, whose own characters then stand for the sign.
+const TNumberSection* ConditionalSection(const TNumberFormat& format, double value, bool& minus) {
+  const auto& sections = format.sections;
+  const TNumberSection* chosen = nullptr;
+  std::size_t index = 0;
+  for (; index < sections.size(); ++index) {
+    const TNumberSection& sec = sections[index];
+    if (index == 2 || Holds(sec, value)) {
+      chosen = &sec;
+      break;
+    }
+  }
+  if (chosen == nullptr) {
+    return nullptr;
+  }
+  const bool negativeSection = index == 1 &&
+                               (chosen->condition == TNumberSection::kLess ||
+                                chosen->condition == TNumberSection::kLessEqual) &&
+                               chosen->conditionValue <= 0;
+  minus = value < 0 && !negativeSection;
+  return chosen;
+}
+
+// Fraction sections: the whole part, the literal between it and the fraction, and the
+// fraction n/d whose denominator is the fixed one or, among those of at most
+// denominatorDigits digits, the one closest to the fractional part (ties to the smaller
+// denominator). A zero fraction shows the whole part alone, a zero whole part the fraction
+// alone (unless a "0" placeholder asks for the digit). False (nothing written) for values too large
+// to split exactly.
+bool AppendFractionSection(std::string& text, const TNumberSection& sec, double value, bool minus,
+                           const platform::TLocaleFormat& locale) {
+  const double v = std::fabs(value);
+  if (!(v < 1e15)) {
+    return false;
+  }
+  double whole = sec.fractionWhole ? std::floor(v) : 0;
+  const double part = v - whole;
+  std::uint64_t num = 0;
+  std::uint64_t den = 1;
+  if (sec.fixedDenominator != 0) {
+    den = sec.fixedDenominator;
+    num = static_cast<std::uint64_t>(std::llround(part * static_cast<double>(den)));
+  } else {
+    const std::uint64_t maxDen = sec.denominatorDigits >= 3   ? 999
+                                 : sec.denominatorDigits == 2 ? 99
+                                                              : 9;
+    const double frac = part - std::floor(part);
+    const double base = std::floor(part); // whole part of a fraction without whole placeholders
+    double best = 2;
+    std::uint64_t bestNum = 0;
+    for (std::uint64_t d = 1; d <= maxDen; ++d) {
+      const double n = std::nearbyint(frac * static_cast<double>(d));
+      const double err = std::fabs(frac - n / static_cast<double>(d));
+      if (err < best) {
+        best = err;
+        bestNum = static_cast<std::uint64_t>(n);
+        den = d;
+      }
+    }
+    num = bestNum + static_cast<std::uint64_t>(base) * den;
+  }
+  if (sec.fractionWhole && num >= den) {
+    const std::uint64_t carry = num / den;
+    whole += static_cast<double>(carry);
+    num %= den;
+  }
+  const bool showFraction = num != 0;
+  const bool showWhole = whole != 0 || !showFraction || sec.minIntDigits > 0; // "0" shows 0
+  TOut out(text);
+  if (minus && (showFraction || whole != 0)) {
+    out.Put('-');
+  }
+  const auto& items = sec.items;
+  bool wroteWhole = false;
+  for (std::size_t k = 0; k < items.size(); ++k) {
+    const auto& item = items[k];
+    const bool separator = sec.fractionWhole && item.kind == TNumberSection::kLiteral &&
+                           k + 1 < items.size() && items[k + 1].kind == TNumberSection::kFraction;
+    switch (item.kind) {
+    case TNumberSection::kLiteral:
+      if (!separator || (showWhole && showFraction)) {
+        out.Put(std::string_view(sec.literals).substr(item.offset, item.length));
+      }
+      break;
+    case TNumberSection::kIntDigit:
+      if (!wroteWhole && showWhole) {
+        TDecimal dec;
+        IntegerDecimal(static_cast<std::uint64_t>(whole), 0, dec);
+        const int total = dec.exp10 > 1 ? dec.exp10 : 1;
+        AppendGroupedDigits(out, dec, 0, total, total, sec.grouping, locale.thousandSeparator);
+      }
+      wroteWhole = true;
+      break;
+    case TNumberSection::kFraction:
+      if (showFraction || !sec.fractionWhole) {
+        std::array<char, 24> buf;
+        out.Put(std::string_view(buf.data(), ToChars(buf, num)));
+        if (showFraction) {
+          out.Put('/');
+          out.Put(std::string_view(buf.data(), ToChars(buf, den)));
+        }
+      }
+      break;
+    default:
+      break;
+    }
+  }
+  return true;
+}
+
+} // namespace
 
 void AppendNumberFormat(std::string& out, double value, const TNumberFormat& format,
                         const platform::TLocaleFormat& locale) {
@@ -450,7 +712,14 @@ void AppendNumberFormat(std::string& out, double value, const TNumberFormat& for
       sections.size() >= 3 && !sections[2].Empty() ? &sections[2] : nullptr;
   const TNumberSection* sec = &sections[0];
   bool minus = false;
-  if (value < 0) {
+  if (format.conditional) [[unlikely]] {
+    sec = ConditionalSection(format, value, minus);
+    if (sec == nullptr) {
+      AppendGeneral(out, value, locale.decimalSeparator);
+      return;
+    }
+    zeroSection = nullptr;
+  } else if (value < 0) {
     if (sections.size() >= 2 && !sections[1].Empty()) {
       sec = &sections[1];
     } else {
@@ -459,7 +728,26 @@ void AppendNumberFormat(std::string& out, double value, const TNumberFormat& for
   } else if (value == 0 && zeroSection != nullptr) {
     sec = zeroSection;
   }
+  // The formatters write |value| (times 100 for each percent sign); minus says whether a sign
+  // goes before it. Plain sections have nothing unsupported.
+  const double original = value;
+  if (sec->percent != 0) [[unlikely]] {
+    for (int k = 0; k < sec->percent && k < 8; ++k) {
+      value *= 100.0;
+    }
+  }
   if (sec->plain && AppendPlainSection(out, *sec, value, minus, locale)) {
+    return;
+  }
+  if (sec->unsupported) {
+    // Never a different number: what the formatter cannot show is the value itself.
+    AppendGeneral(out, original, locale.decimalSeparator);
+    return;
+  }
+  if (sec->fraction) {
+    if (!AppendFractionSection(out, *sec, value, minus, locale)) {
+      AppendGeneral(out, original, locale.decimalSeparator);
+    }
     return;
   }
   int exponent = 0;

@@ -4,7 +4,9 @@
 
 #include "bytes/ByteCursor.h"
 #include "platform/CodePage.h"
+#include "spreadsheet/KvXlsCellText.h"
 #include "spreadsheet/KvXlsDateTime.h"
+#include "spreadsheet/KvXlsFormatText.h"
 #include "spreadsheet/KvXlsRender.h"
 
 #include <cstring>
@@ -29,10 +31,12 @@ constexpr TBuiltIn kBuiltIns[] = {
     {2, "0.00"},
     {3, "#,##0"},
     {4, "#,##0.00"},
-    {5, "($#,##0_);($#,##0)"},
-    {6, "($#,##0_);[Red]($#,##0)"},
-    {7, "($#,##0.00_);($#,##0.00)"},
-    {8, "($#,##0.00_);[Red]($#,##0.00)"},
+    // 5-8 and 37-40 as the spreadsheet applies them: the opening parenthesis belongs to the
+    // negative section only.
+    {5, "$#,##0_);($#,##0)"},
+    {6, "$#,##0_);[Red]($#,##0)"},
+    {7, "$#,##0.00_);($#,##0.00)"},
+    {8, "$#,##0.00_);[Red]($#,##0.00)"},
     {9, "0%"},
     {10, "0.00%"},
     {11, "0.00E+00"},
@@ -47,10 +51,10 @@ constexpr TBuiltIn kBuiltIns[] = {
     {20, "h:mm"},
     {21, "h:mm:ss"},
     {22, "m/d/yy h:mm"},
-    {37, "(#,##0_);(#,##0)"},
-    {38, "(#,##0_);[Red](#,##0)"},
-    {39, "(#,##0.00_);(#,##0.00)"},
-    {40, "(#,##0.00_);[Red](#,##0.00)"},
+    {37, "#,##0_);(#,##0)"},
+    {38, "#,##0_);[Red](#,##0)"},
+    {39, "#,##0.00_);(#,##0.00)"},
+    {40, "#,##0.00_);[Red](#,##0.00)"},
     {41, "_(* #,##0_);_(* (#,##0);_(* \"-\"_);_(@_)"},
     {42, "_($* #,##0_);_($* (#,##0);_($* \"-\"_);_(@_)"},
     {43, "_(* #,##0.00_);_(* (#,##0.00);_(* \"-\"??_);_(@_)"},
@@ -86,44 +90,6 @@ bool ContainsGeneral(std::string_view s) {
   return false;
 }
 
-// True for a first section that has date or time letters (d y h s m, either case) outside
-// quotes and no digit placeholder: the number formatter would never show its value.
-bool IsDateWithoutLowerM(std::string_view s) {
-  bool dateLetter = false;
-  char quote = 0;
-  for (const char c : s) {
-    if (quote != 0) {
-      quote = c == quote ? '\0' : quote;
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-    } else if (c == ';') {
-      break;
-    } else if (c == '0' || c == '#') {
-      return false;
-    } else {
-      switch (c | 0x20) {
-      case 'd':
-      case 'y':
-      case 'h':
-      case 's':
-      case 'm':
-        dateLetter = true;
-        break;
-      default:
-        break;
-      }
-    }
-  }
-  return dateLetter;
-}
-
-void CutAtSemicolon(std::string& s) {
-  const auto pos = s.find(';');
-  if (pos != std::string::npos) {
-    s.resize(pos);
-  }
-}
-
 bool IsBlank(std::string_view s) {
   for (const char c : s) {
     if (static_cast<unsigned char>(c) > 0x20) {
@@ -138,7 +104,7 @@ bool IsBlank(std::string_view s) {
 // ---------------------------------------------------------------------------------------------
 // FORMAT records and the style table.
 
-TFormat ParseFormat(std::span<const std::uint8_t> body) {
+TFormat ParseFormat(std::span<const std::uint8_t> body, std::int32_t codePage) {
   bytes::TByteCursor cur(body);
   TFormat fmt;
   fmt.ifmt = cur.ReadU16();
@@ -151,6 +117,10 @@ TFormat ParseFormat(std::span<const std::uint8_t> body) {
   }
   const auto bytes = cur.Take(count * width);
   fmt.text.reserve(count * (width == 1 ? 2 : 3));
+  if (width == 1 && IsDoubleByteCodePage(codePage)) {
+    AppendCodePageText(fmt.text, bytes, codePage);
+    return fmt;
+  }
   if (width == 1) {
     // Compressed UTF-16: each byte is the low byte of a code unit (Latin-1).
     for (const std::uint8_t b : bytes) {
@@ -185,23 +155,18 @@ void TStyleData::AppendXF(std::uint16_t ifmt) {
   xfFormats_.push_back(ifmt);
 }
 
-void TStyleData::HandleFormat(std::span<const std::uint8_t> body) {
-  const TFormat fmt = ParseFormat(body);
+void TStyleData::HandleFormat(std::span<const std::uint8_t> body, std::int32_t codePage) {
+  const TFormat fmt = ParseFormat(body, codePage);
   ClassifyFormat(fmt.ifmt, fmt.text);
 }
 
-void TStyleData::ClassifyFormat(std::uint16_t ifmt, std::string_view utf8Text) {
-  if (ifmt >= kFormatTableSize) {
-    return;
-  }
-  // Format codes are case-insensitive: "GENERAL" written in capitals is the general format too,
-  // not a literal that would replace every number with the word.
-  if (ContainsGeneral(utf8Text)) {
-    return;
-  }
+namespace {
+
+// True when the format shows nothing but spaces: after bracketed parts, the characters
+// * @ ( ) \\ ? and padding are taken away, nothing but blanks and control characters is left.
+// Such a text (a text format "@", a colour alone) leaves the table entry as it was.
+bool ShowsNothing(std::string_view utf8Text) {
   std::string text(utf8Text);
-  // Bracketed parts (colours, conditions, locale tags, elapsed-time units) go; a "[" without a
-  // "]" after it takes the rest of the text with it.
   for (auto open = text.find('['); open != std::string::npos; open = text.find('[', open)) {
     const auto close = text.find(']', open + 1);
     if (close == std::string::npos) {
@@ -210,39 +175,43 @@ void TStyleData::ClassifyFormat(std::uint16_t ifmt, std::string_view utf8Text) {
     }
     text.erase(open, close - open + 1);
   }
-  EraseAll(text, "*@()\\?");
-  for (char& c : text) {
-    if (c == '_') {
-      c = ' ';
-    }
+  EraseAll(text, "*@()\\?_");
+  return IsBlank(text);
+}
+
+} // namespace
+
+void TStyleData::ResetFormat(std::uint16_t ifmt) {
+  if (ifmt < kFormatTableSize) {
+    formats_[ifmt] = TFmtCode{};
+    compiled_[ifmt] = TNumberFormat{};
   }
-  if (IsBlank(text)) {
+}
+
+void TStyleData::ClassifyFormat(std::uint16_t ifmt, std::string_view utf8Text) {
+  if (ifmt >= kFormatTableSize) {
+    return;
+  }
+  // Format codes are case-insensitive: "GENERAL" written in capitals is the general format too,
+  // not a literal that would replace every number with the word.
+  if (ContainsGeneral(utf8Text) || ShowsNothing(utf8Text)) {
     return;
   }
   TFmtCode& entry = formats_[ifmt];
-  // Date and time formats: those with a lowercase m; else those with a lowercase a, read as d
-  // ("aaaa" for the day's name); else those with date parts in capitals ("DDMMYYYY", "HH:MM")
-  // or without a month ("yyyy"), which as a number format would print their letters instead
-  // of the value.
-  const bool lowerM = text.find('m') != std::string::npos;
-  const bool lowerA = !lowerM && text.find('a') != std::string::npos;
-  if (lowerM || lowerA || IsDateWithoutLowerM(text)) {
-    CutAtSemicolon(text);
-    EraseAll(text, "\"");
-    if (lowerA) {
-      for (char& c : text) {
-        if (c == 'a') {
-          c = 'd';
-        }
-      }
-    }
+  // A format is a date or time format when its first section has date or time tokens outside
+  // quoted text and escapes; the date renderer then takes that section alone. Every other
+  // format is compiled whole for the number formatter, which reads its own syntax.
+  const std::vector<std::string_view> sections = SplitFormatSections(utf8Text);
+  if (IsDateSection(sections.front())) {
     entry.kind = kFmtDateTime;
-  } else {
-    EraseAll(text, "/");
-    entry.kind = text.find('%') != std::string::npos ? kFmtPercent : kFmtNumber;
+    entry.text = DateSectionText(sections.front());
+    compiled_[ifmt] = TNumberFormat{};
+    return;
   }
-  entry.text = std::move(text);
-  compiled_[ifmt] = entry.kind == kFmtDateTime ? TNumberFormat{} : CompileNumberFormat(entry.text);
+  entry.text = std::string(utf8Text);
+  compiled_[ifmt] = CompileNumberFormat(entry.text);
+  const auto& first = compiled_[ifmt].sections;
+  entry.kind = !first.empty() && first.front().percent > 0 ? kFmtPercent : kFmtNumber;
 }
 
 const TFmtCode& TStyleData::Format(std::uint16_t ifmt) const {
@@ -263,13 +232,12 @@ void TStyleData::AppendNumber(std::string& out, double value, std::uint16_t ixfe
   const TFmtCode& entry = formats_[ifmt];
   switch (entry.kind) {
   case kFmtNumber:
+  case kFmtPercent: // each section scales by its own "%" signs
     AppendNumberFormat(out, value, compiled_[ifmt], UserLocale());
     break;
-  case kFmtPercent:
-    AppendNumberFormat(out, value * 100.0, compiled_[ifmt], UserLocale());
-    break;
   case kFmtDateTime:
-    AppendDateTimeText(out, entry.text, value);
+    // 1904-01-01 is day 1462 of the 1900 date system.
+    AppendDateTimeText(out, entry.text, date1904_ ? value + 1462.0 : value);
     break;
   default:
     AppendGeneral(out, value);

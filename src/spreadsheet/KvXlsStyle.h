@@ -46,13 +46,24 @@ struct TNumberSection {
     kIntDigit,
     kPoint,
     kFracDigit,
-    kExponent
+    kExponent,
+    kFraction // numerator "/" denominator; the section's fraction fields describe it
   };
   struct TItem {
     TItemKind kind = kLiteral;
     bool zero = false;        // "0" placeholder (always a digit); exponent: "E+" (always a sign)
     std::uint16_t offset = 0; // literal: bytes in literals
     std::uint16_t length = 0; // literal: byte count; exponent: minimum digit count
+  };
+  // Comparison of a [condition] that selects the section.
+  enum TCondition : std::uint8_t {
+    kNoCondition,
+    kLess,
+    kLessEqual,
+    kGreater,
+    kGreaterEqual,
+    kEqual,
+    kNotEqual
   };
   std::vector<TItem> items;
   std::string literals;
@@ -65,6 +76,19 @@ struct TNumberSection {
   int fracPlaceholders = 0;
   int minFracDigits = 0;     // fraction placeholders up to the last "0"
   bool intContiguous = true; // no literal between the integer placeholders
+  int percent = 0;           // "%" signs outside literals: the value is shown times 100 each
+  TCondition condition = kNoCondition;
+  double conditionValue = 0;
+  // Fractions: the denominator is fixedDenominator when non-zero, otherwise the best one of at
+  // most denominatorDigits digits. fractionWhole: integer placeholders before the numerator
+  // take the whole part; without them the whole value is the fraction.
+  bool fraction = false;
+  bool fractionWhole = false;
+  int denominatorDigits = 0;
+  std::uint32_t fixedDenominator = 0;
+  // A construct this formatter cannot show exactly (text "@", date or time letters, an
+  // unclosed bracket): the value is written in the general rendering instead.
+  bool unsupported = false;
   // Plain layout: literal, integer placeholders, point, fraction placeholders, literal (each
   // part optional, no scientific notation); such sections have a fast path.
   bool plain = false;
@@ -77,8 +101,9 @@ struct TNumberSection {
 };
 
 struct TNumberFormat {
-  std::vector<TNumberSection> sections; // one to three
+  std::vector<TNumberSection> sections; // one to three (a fourth, for text, is not kept)
   bool tooLong = false;                 // over the byte limit: general rendering
+  bool conditional = false;             // a section has a [condition]
 };
 
 TNumberFormat CompileNumberFormat(std::string_view format);
@@ -86,8 +111,10 @@ void AppendNumberFormat(std::string& out, double value, const TNumberFormat& for
                         const platform::TLocaleFormat& locale);
 
 // Decodes a FORMAT record body. Missing bytes of the fixed fields read as zero; the text is cut
-// to the bytes that exist. 1-byte characters are compressed UTF-16 (Latin-1).
-TFormat ParseFormat(std::span<const std::uint8_t> body);
+// to the bytes that exist. 1-byte characters are compressed UTF-16 (Latin-1), except in a
+// workbook of a double-byte code page (932, 936, 949, 950), whose writers put the text of that
+// code page there.
+TFormat ParseFormat(std::span<const std::uint8_t> body, std::int32_t codePage = 1200);
 
 // The workbook's number formats and XF list.
 class TStyleData {
@@ -98,8 +125,16 @@ public:
   // XF record: ifmt is the XF's number format index (bytes 2-3 of the body).
   void AppendXF(std::uint16_t ifmt);
 
-  // FORMAT record body; numbers of 400 or more are ignored.
-  void HandleFormat(std::span<const std::uint8_t> body);
+  // FORMAT record body; numbers of 400 or more are ignored. codePage: the workbook's (the
+  // CODEPAGE record), for the 1-byte form.
+  void HandleFormat(std::span<const std::uint8_t> body, std::int32_t codePage = 1200);
+
+  // DATEMODE: serial numbers count days from 1904-01-01 instead of 1899-12-31.
+  void SetDate1904(bool date1904) { date1904_ = date1904; }
+
+  // Makes entry ifmt (below 400) the general format. The numbers of BIFF2-4 formats are their
+  // order in the file, so a built-in entry of the same number must not survive there.
+  void ResetFormat(std::uint16_t ifmt);
 
   // Reduces a format text to a kind and a cleaned text and stores it under ifmt (when ifmt is
   // below 400 and the text classifies to a kind).
@@ -120,6 +155,7 @@ private:
   std::array<TFmtCode, kFormatTableSize> formats_;
   std::vector<TNumberFormat> compiled_; // per format number, for kinds 2 and 3
   std::vector<std::uint16_t> xfFormats_;
+  bool date1904_ = false;
 };
 
 // General rendering: at most 15 significant digits, the locale's decimal separator.

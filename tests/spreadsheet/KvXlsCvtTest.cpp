@@ -79,7 +79,7 @@ TEST(KvXlsCvt, LaysOutSheetsRowsAndColumns) {
     cases.push_back(std::move(c));
   }
   {
-    Case c{"formula ignores its number format", {}, "S\r\n0.5\t0.5\t50%\r\n\r\n"};
+    Case c{"formula shows through its number format", {}, "S\r\n50%\t0.5\t50%\r\n\r\n"};
     c.plan.globalsExtra.Record(0x00E0, test::XfBody(0));
     c.plan.globalsExtra.Record(0x00E0, test::XfBody(9));
     c.plan.sheets = {Sheet(u"S")};
@@ -112,7 +112,8 @@ TEST(KvXlsCvt, LaysOutSheetsRowsAndColumns) {
     cases.push_back(std::move(c));
   }
   {
-    Case c{"formula results", {}, "S\r\n0\t1\t7\t1E-5\t-1234567.25\r\n\r\n"};
+    // A string result without its STRING record is an empty cell.
+    Case c{"formula results", {}, "S\r\n\tTRUE\t#DIV/0!\t1E-5\t-1234567.25\r\n\r\n"};
     c.plan.sheets = {Sheet(u"S")};
     auto& r = c.plan.sheets[0].records;
     r.Record(0x0006, test::FormulaBody(0, 0, test::FormulaSpecialValue(0, 0)));

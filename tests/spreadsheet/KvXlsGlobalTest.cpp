@@ -81,18 +81,21 @@ TEST(KvXlsGlobal, BuildsRowsFromEveryCellRecord) {
   r.Record(0x0207, TBodyWriter().U16(3).U8(0).Latin1("abc"));
   r.Record(0x0006,
            test::FormulaBody(5, 1, test::FormulaSpecialValue(2, 7), 0, {0x20}, TBytes(11, 0x03)));
-  r.Record(0x0204, TBytes(12, 0)); // LABEL: no cell
+  r.Record(0x0204, TBytes(12, 0)); // LABEL: an empty text cell at A1
   r.Record(0x0208, TBytes(16, 0)); // ROW: no cell
   r.Record(0x0203, test::NumberBody(6, 0, 2.5));
   TWorkBookData data;
   ReadWorkbookGlobals(test::BuildWorkbookStream(plan), data);
   ASSERT_EQ(data.sheets.size(), 1U);
   const auto& sheet = data.sheets[0];
-  EXPECT_EQ(RowShape(sheet), "0:0,1,2;3:2,3,4,5,7;5:0,1;6:0");
+  EXPECT_EQ(RowShape(sheet), "0:0,1,2,0;3:2,3,4,5,7;5:0,1;6:0");
   const auto row5 = sheet.rows.Cells(2);
-  EXPECT_EQ(row5[0].kind, kCellFormula);
-  EXPECT_EQ(row5[0].value, 0);
+  // The string result is the STRING record's text, kept with the sheet.
+  EXPECT_EQ(row5[0].kind, kCellText);
+  ASSERT_EQ(sheet.texts.Count(), 2U);
+  EXPECT_EQ(sheet.texts.At(row5[0].Isst()), "abc");
   EXPECT_EQ(row5[0].flags, kCellAlwaysCalc | kCellSharedFormula);
+  EXPECT_EQ(row5[1].kind, kCellError);
   EXPECT_EQ(row5[1].value, 7);
   EXPECT_EQ(sheet.rows.Cells(0)[2].value, 2);
   EXPECT_EQ(data.sharedStrings.Count(), 2U);
@@ -126,7 +129,8 @@ TEST(KvXlsGlobal, RowsOutOfOrderKeepTheSearchOutcome) {
 }
 
 TEST(KvXlsGlobal, SubstreamBoundaries) {
-  // Sheet A has no EOF: it reads on into B's substream; B is read on its own as well.
+  // Sheet A has no EOF: it reads on, but B's BOF starts a substream of its own whose cells are
+  // not A's; B is read on its own.
   TWorkbookPlan plan;
   plan.sheets = {Sheet(u"A"), Sheet(u"B")};
   plan.sheets[0].eof = false;
@@ -135,7 +139,7 @@ TEST(KvXlsGlobal, SubstreamBoundaries) {
   TWorkBookData data;
   ReadWorkbookGlobals(test::BuildWorkbookStream(plan), data);
   ASSERT_EQ(data.sheets.size(), 2U);
-  EXPECT_EQ(RowShape(data.sheets[0]), "0:0;1:1");
+  EXPECT_EQ(RowShape(data.sheets[0]), "0:0");
   EXPECT_EQ(RowShape(data.sheets[1]), "1:1");
 
   // No globals EOF: the loop ends at the end of the stream; the substreams that follow are

@@ -80,7 +80,7 @@ TEST(KvXlsStyle, NumberFormatter) {
   };
   const Case cases[] = {
       {"grouping and decimals", 1234.5, "#,##0.00", "1,234.50"},
-      {"percent text", 25, "0.00%", "25.00%"},
+      {"percent scales", 0.25, "0.00%", "25.00%"},
       {"second section has no sign", -1234, "$#,##0 ;$#,##0", "$1,234"},
       {"first section", 1234, "$#,##0 ;$#,##0", "$1,234 "},
       {"scientific", 12345, "0.00E+00", "1.23E+04"},
@@ -117,7 +117,10 @@ TEST(KvXlsStyle, NumberFormatter) {
       {"comma position irrelevant", 1234567, "#,#,#0", "1,234,567"},
       {"second point is literal", 1.5, "0.0.", "1.5."},
       {"double-quoted literal", 3, "0\" km\"", "3 km"},
-      {"single-quoted literal", 3, "0' pcs'", "3 pcs"},
+      // "'" is no quote: the letters stand unquoted, s reads as seconds, and the value is
+      // written as it is.
+      {"single quote is a literal", 3, "0' pcs'", "3"},
+      {"single quote beside digits", 3, "0'", "3'"},
       {"quoted semicolon", 3, "0\" ;\"", "3 ;"}, // the quoted ; does not split
       {"literal text only", 3, "\"n/a\"", "n/a"},
       {"digits interleaved", 12345, "00-000", "12-345"},
@@ -167,15 +170,15 @@ TEST(KvXlsStyle, BuiltInFormats) {
       {2, 2, "0.00"},
       {3, 2, "#,##0"},
       {4, 2, "#,##0.00"},
-      {5, 2, "$#,##0 ;$#,##0"},
-      {6, 2, "$#,##0 ;$#,##0"},
-      {7, 2, "$#,##0.00 ;$#,##0.00"},
-      {8, 2, "$#,##0.00 ;$#,##0.00"},
+      {5, 2, "$#,##0_);($#,##0)"},
+      {6, 2, "$#,##0_);[Red]($#,##0)"},
+      {7, 2, "$#,##0.00_);($#,##0.00)"},
+      {8, 2, "$#,##0.00_);[Red]($#,##0.00)"},
       {9, 3, "0%"},
       {10, 3, "0.00%"},
       {11, 2, "0.00E+00"},
-      {12, 2, "# "},
-      {13, 2, "# "},
+      {12, 2, "# ?/?"},
+      {13, 2, "# ?\?/??"},
       {14, 5, "mm-dd-yy"},
       {15, 5, "d-mmm-yy"},
       {16, 5, "d-mmm"},
@@ -186,16 +189,16 @@ TEST(KvXlsStyle, BuiltInFormats) {
       {21, 5, "h:mm:ss"},
       {22, 5, "m/d/yy h:mm"},
       {23, 0, ""},
-      {37, 2, "#,##0 ;#,##0"},
-      {38, 2, "#,##0 ;#,##0"},
-      {39, 2, "#,##0.00 ;#,##0.00"},
-      {40, 2, "#,##0.00 ;#,##0.00"},
-      {41, 2, "  #,##0 ;  #,##0;  \"-\" ;  "},
-      {42, 2, " $ #,##0 ; $ #,##0; $ \"-\" ;  "},
-      {43, 2, "  #,##0.00 ;  #,##0.00;  \"-\" ;  "},
-      {44, 2, " $ #,##0.00 ; $ #,##0.00; $ \"-\" ;  "},
+      {37, 2, "#,##0_);(#,##0)"},
+      {38, 2, "#,##0_);[Red](#,##0)"},
+      {39, 2, "#,##0.00_);(#,##0.00)"},
+      {40, 2, "#,##0.00_);[Red](#,##0.00)"},
+      {41, 2, "_(* #,##0_);_(* (#,##0);_(* \"-\"_);_(@_)"},
+      {42, 2, "_($* #,##0_);_($* (#,##0);_($* \"-\"_);_(@_)"},
+      {43, 2, "_(* #,##0.00_);_(* (#,##0.00);_(* \"-\"??_);_(@_)"},
+      {44, 2, "_($* #,##0.00_);_($* (#,##0.00);_($* \"-\"??_);_(@_)"},
       {45, 5, "mm:ss"},
-      {46, 5, ":mm:ss"},
+      {46, 5, "[h]:mm:ss"},
       {47, 5, "mm:ss.0"},
       {48, 2, "##0.0E+0"},
       {49, 0, ""},
@@ -219,25 +222,29 @@ TEST(KvXlsStyle, ClassifyFormat) {
     const char* want;
   };
   const Case cases[] = {
-      {"unit with m becomes a date", "0.0 \"km\"", 5, "0.0 km"},
+      // Number formats keep their whole text for the formatter; date and time formats keep
+      // their first section as the date renderer reads it.
+      {"quoted unit with m stays a number", "0.0 \"km\"", 2, "0.0 \"km\""},
       {"locale tag removed", "[$-409]mmmm d, yyyy;@", 5, "mmmm d, yyyy"},
-      {"colour in negative section", "#,##0.00;[Red]-#,##0.00", 2, "#,##0.00;-#,##0.00"},
-      {"a-letters become day letters", "aaaa", 5, "dddd"},
-      {"a without m keeps one section", "\"a\"0;0", 5, "d0"},
-      {"percent drops slashes", "0.0%/", 3, "0.0%"},
-      {"fraction", "# ?\?/100", 2, "# 100"},
-      {"escapes and fills removed", "\\$* #,##0_)", 2, "$ #,##0 "},
-      {"elapsed hours", "[h]:mm", 5, ":mm"},
-      {"open bracket cuts the rest", "0.00[Red", 2, "0.00"},
-      {"bracket pairs in order", "[>100][Red]0", 2, "0"},
+      {"colour in negative section", "#,##0.00;[Red]-#,##0.00", 2, "#,##0.00;[Red]-#,##0.00"},
+      {"day names with a", "aaaa", 5, "aaaa"},
+      {"quoted a is a literal", "\"a\"0;0", 2, "\"a\"0;0"},
+      {"percent", "0.0%/", 3, "0.0%/"},
+      {"fraction", "# ?\?/100", 2, "# ?\?/100"},
+      {"escapes kept for numbers", "\\$* #,##0_)", 2, "\\$* #,##0_)"},
+      {"elapsed hours kept", "[h]:mm", 5, "[h]:mm"},
+      {"date: quotes kept, escapes kept where they matter, padding a space, fill gone",
+       "\"At \"h:mm\\ AM/PM_)*-\\d", 5, "\"At \"h:mm AM/PM \\d"},
+      {"date: single quote escaped, currency symbol kept", "d'[$\xE2\x82\xAC-407]", 5,
+       "d\\'\\\xE2\x82\xAC"},
       {"date keeps first section", "dd/mm/yyyy;@", 5, "dd/mm/yyyy"},
+      {"semicolon inside quotes does not split", "\"a;b\"yyyy", 5, "\"a;b\"yyyy"},
       {"non-ASCII literal kept", "#,##0 \xE2\x82\xAC", 2, "#,##0 \xE2\x82\xAC"},
-      // Date formats the case-sensitive month test misses would print their letters as
-      // literals and lose the value; without a digit placeholder they are dates.
       {"capital date", "DDMMYYYY", 5, "DDMMYYYY"},
       {"capital time", "HH:MM;@", 5, "HH:MM"},
-      {"capital long date", "DDDD\", \"MMMM DD\", \"YYYY", 5, "DDDD, MMMM DD, YYYY"},
+      {"capital long date", "DDDD\", \"MMMM DD\", \"YYYY", 5, "DDDD\", \"MMMM DD\", \"YYYY"},
       {"year only", "yyyy", 5, "yyyy"},
+      {"scientific E is no era", "0.0E+00", 2, "0.0E+00"},
       {"capital unit with placeholder stays a number", "#,##0 \"DM\"", 2, "#,##0 \"DM\""},
       {"quoted letters only stay a number", "\"TOTAL DUE\"", 2, "\"TOTAL DUE\""},
       {"no letters stay a number", "$ ", 2, "$ "},
@@ -361,6 +368,93 @@ TEST(KvXlsStyle, RenderNumber) {
   std::string out = "x";
   style.AppendNumber(out, 1234.5, 1);
   EXPECT_EQ(out, "x1,234.50");
+}
+
+} // namespace
+} // namespace scv::spreadsheet
+
+namespace scv::spreadsheet {
+namespace {
+
+// Cells rendered through a format as the spreadsheet shows them: signs and parentheses of
+// negative sections, literals, padding and fill, colours, locale and currency tags, conditions,
+// fractions, elapsed time, and the general rendering for what cannot be shown exactly.
+TEST(KvXlsStyle, FormatsShowWhatTheSpreadsheetShows) {
+  struct Case {
+    const char* format; // a FORMAT text, or "#n" for built-in format n
+    double value;
+    const char* want;
+  };
+  const Case cases[] = {
+      {"#,##0;(#,##0)", -123456, "(123,456)"},
+      {"#,##0;(#,##0)", 123456, "123,456"},
+      {"#5", -1234, "($1,234)"},
+      {"#5", 1234, "$1,234 "},
+      {"#8", -1234.5, "($1,234.50)"},
+      {"#37", -1234, "(1,234)"},
+      {"#37", 1234, "1,234 "},
+      {"#41", 1234, " 1,234 "},
+      {"#41", -1234, " (1,234)"},
+      {"#41", 0, " - "},
+      {"#44", 0, " $- "},
+      {"#,##0.00_);[Red](#,##0.00)", -1234.5, "(1,234.50)"},
+      {"0%;(0%)", -0.25, "(25%)"},
+      {"0.0?", 1.25, "1.25"},
+      {"0 \"dollars and\" .00 \"cents\"", 12.34, "12 dollars and .34 cents"},
+      {"\\d\\a\\y 0", 5, "day 5"},
+      {"0 \"km\"", 3, "3 km"},
+      {"$ -+/():!^&'~{}<>=0", 7, "$ -+/():!^&'~{}<>=7"},
+      {"[Red]0.00;[Blue]-0.00", -1.5, "-1.50"},
+      {"[$-409]#,##0.00", 1234.5, "1,234.50"},
+      {"[$\xE2\x82\xAC-407] #,##0", 5, "\xE2\x82\xAC 5"},
+      {"0;-0;\"zero\";@", 0, "zero"},
+      {"[>=100]\"big\";[<10]\"small\";\"mid\"", 150, "big"},
+      {"[>=100]\"big\";[<10]\"small\";\"mid\"", 5, "small"},
+      {"[>=100]\"big\";[<10]\"small\";\"mid\"", 50, "mid"},
+      {"[<=9999999]###-####;(###) ###-####", 5551234, "555-1234"},
+      {"[<=9999999]###-####;(###) ###-####", 2125551234, "(212) 555-1234"},
+      {"[>100]0", 5, "5"}, // no section applies: the value as it is
+      // Fractions.
+      {"#12", 2.5, "2 1/2"},
+      {"#12", 3, "3"},
+      {"#12", 0.5, "1/2"},
+      {"#12", -2.5, "-2 1/2"},
+      {"#12", 0, "0"},
+      {"#12", 0.99, "1"},
+      {"#13", 1.0 / 3 + 1, "1 1/3"},
+      {"#13", 0.3183, "7/22"},
+      {"# ??\?/???", 3.14159265, "3 16/113"},
+      {"?/8", 2.5, "20/8"},
+      {"# ?\?/100", 0.25, "25/100"},
+      {"# ?/4", 1.75, "1 3/4"},
+      {"0 ?/?", 0.5, "0 1/2"},
+      // Dates and times keep their literals.
+      {"\"At \"h:mm AM/PM\" on \"dddd", 45000 + 4.0 / 24 + 20.0 / 1440, "At 4:20 AM on Wednesday"},
+      {"dd\\.mm\\.yyyy", 45000, "15.03.2023"},
+      {"[$-F800]dddd, mmmm dd, yyyy", 45000, "Wednesday, March 15, 2023"},
+      {"d'mm", 45000, "15'03"},
+      {"yyyy_)*-", 45000, "2023 "},
+      {"#46", 1.5, "36:00:00"},
+      {"[mm]:ss", 0.5 / 24, "30:00"},
+      {"[h]:mm", -0.25, "-6:00"},
+      // What the formatter cannot show exactly is the value in the general rendering, with its
+      // sign.
+      {"0 @", 2.5, "2.5"},
+      {"0.00[Red", 2.5, "2.5"},
+      {"0;0 d", -5, "-5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.format) + " / " + std::to_string(c.value));
+    TStyleData style;
+    const std::string_view format = c.format;
+    if (format.size() > 1 && format[0] == '#' && format[1] >= '0' && format[1] <= '9') {
+      style.AppendXF(static_cast<std::uint16_t>(std::stoi(std::string(format.substr(1)))));
+    } else {
+      style.ClassifyFormat(164, c.format);
+      style.AppendXF(164);
+    }
+    EXPECT_EQ(style.RenderNumber(c.value, 0), c.want);
+  }
 }
 
 } // namespace

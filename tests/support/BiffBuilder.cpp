@@ -250,18 +250,78 @@ TBytes FormulaNumberValue(double v) {
   return w;
 }
 
+TBytes LabelBody(std::uint16_t rw, std::uint16_t col, const std::u16string& text, bool highByte,
+                 std::uint16_t ixfe) {
+  TBodyWriter w;
+  w.U16(rw).U16(col).U16(ixfe).Raw(StringBody(text, highByte));
+  return w;
+}
+
+TBytes RStringBody(std::uint16_t rw, std::uint16_t col, const std::u16string& text,
+                   std::uint16_t runs, std::uint16_t ixfe) {
+  TBodyWriter w;
+  w.Raw(LabelBody(rw, col, text, false, ixfe)).U16(runs);
+  for (std::uint16_t r = 0; r < runs; ++r) {
+    w.U16(r).U16(1);
+  }
+  return w;
+}
+
+TBytes ByteLabelBody(std::uint16_t rw, std::uint16_t col, const std::string& bytes,
+                     std::uint16_t ixfe) {
+  TBodyWriter w;
+  w.U16(rw).U16(col).U16(ixfe).U16(static_cast<std::uint16_t>(bytes.size())).Latin1(bytes);
+  return w;
+}
+
+TBytes BoolErrBody(std::uint16_t rw, std::uint16_t col, std::uint8_t value, bool error,
+                   std::uint16_t ixfe) {
+  TBodyWriter w;
+  w.U16(rw).U16(col).U16(ixfe).U8(value).U8(error ? 1 : 0);
+  return w;
+}
+
+TBytes StringBody(const std::u16string& text, bool highByte) {
+  TBodyWriter w;
+  w.U16(static_cast<std::uint16_t>(text.size())).U8(highByte ? 1 : 0);
+  for (const char16_t c : text) {
+    if (highByte) {
+      w.U16(c);
+    } else {
+      w.U8(static_cast<std::uint8_t>(c));
+    }
+  }
+  return w;
+}
+
+TBytes Biff2CellHead(std::uint16_t rw, std::uint16_t col, std::uint8_t format) {
+  TBodyWriter w;
+  w.U16(rw).U16(col).U8(0).U8(format).U8(0);
+  return w;
+}
+
 TBytes FormulaSpecialValue(std::uint8_t type, std::uint8_t value) {
   return TBytes{type, 0, value, 0, 0, 0, 0xFF, 0xFF};
 }
 
 TBytes BuildWorkbookStream(const TWorkbookPlan& plan) {
   TBiffBuilder b;
-  b.Record(0x0809, BofBody(0x0005));
+  b.Record(0x0809, BofBody(0x0005, plan.vers));
   b.Bytes(plan.globalsExtra.Stream());
   std::vector<std::size_t> patches;
   for (const TBiffSheet& sheet : plan.sheets) {
     patches.push_back(b.Position() + 4);
-    b.Record(0x0085, BoundSheet8Body(0, sheet.dt, sheet.name, sheet.highByteName));
+    if (plan.vers == 0x0500) {
+      // BIFF5: an 8-bit count and 8-bit characters, no options byte.
+      TBodyWriter w;
+      w.U32(0).U8(0).U8(sheet.dt).U8(static_cast<std::uint8_t>(sheet.name.size()));
+      for (const char16_t c : sheet.name) {
+        w.U8(static_cast<std::uint8_t>(c));
+      }
+      b.Record(0x0085, w);
+    } else {
+      b.Record(0x0085, BoundSheet8Body(0, sheet.dt, sheet.name, sheet.highByteName));
+    }
   }
   if (!plan.strings.empty()) {
     b.Sst(plan.strings, plan.sstMaxBody);
@@ -272,7 +332,7 @@ TBytes BuildWorkbookStream(const TWorkbookPlan& plan) {
   for (std::size_t i = 0; i < plan.sheets.size(); ++i) {
     const TBiffSheet& sheet = plan.sheets[i];
     b.Patch32(patches[i], static_cast<std::uint32_t>(b.Position()));
-    b.Record(0x0809, BofBody(sheet.dt == 2 ? 0x0020 : 0x0010));
+    b.Record(0x0809, BofBody(sheet.dt == 2 ? 0x0020 : 0x0010, plan.vers));
     b.Bytes(sheet.records.Stream());
     if (sheet.eof) {
       b.Record(0x000A, {});

@@ -87,6 +87,23 @@ TBytes FormulaBody(std::uint16_t rw, std::uint16_t col, const TBytes& val8, std:
                    const TBytes& rgce = {0x1E, 0x01, 0x00}, const TBytes& extra = {},
                    std::uint16_t ixfe = 0);
 TBytes FormulaNumberValue(double v);
+// LABEL (0x0204) and RSTRING (0x00D6) of BIFF8: rw, col, ixfe, XLUnicodeString (cch 2, flags 1,
+// characters); RSTRING adds cRun (2) and the runs (4 bytes each).
+TBytes LabelBody(std::uint16_t rw, std::uint16_t col, const std::u16string& text,
+                 bool highByte = false, std::uint16_t ixfe = 0);
+TBytes RStringBody(std::uint16_t rw, std::uint16_t col, const std::u16string& text,
+                   std::uint16_t runs, std::uint16_t ixfe = 0);
+// LABEL of BIFF3-5: rw, col, ixfe, cch (2) and the bytes as given.
+TBytes ByteLabelBody(std::uint16_t rw, std::uint16_t col, const std::string& bytes,
+                     std::uint16_t ixfe = 0);
+// BOOLERR: rw, col, ixfe, the value and fError.
+TBytes BoolErrBody(std::uint16_t rw, std::uint16_t col, std::uint8_t value, bool error,
+                   std::uint16_t ixfe = 0);
+// STRING of BIFF8: an XLUnicodeString.
+TBytes StringBody(const std::u16string& text, bool highByte = false);
+// The cell head of BIFF2 records: rw, col and 3 attribute bytes, the number format index in the
+// second one.
+TBytes Biff2CellHead(std::uint16_t rw, std::uint16_t col, std::uint8_t format = 0);
 // val with bytes 6-7 = FF FF: type in byte 0, value in byte 2.
 TBytes FormulaSpecialValue(std::uint8_t type, std::uint8_t value);
 
@@ -103,6 +120,7 @@ struct TBiffSheet {
 // A workbook stream: globals BOF, the extra globals records, BoundSheet8 per sheet, the SST (if
 // any strings), EOF, then each sheet's substream with lbPlyPos patched.
 struct TWorkbookPlan {
+  std::uint16_t vers = 0x0600; // BOF vers of the globals and of each sheet
   std::vector<TSstString> strings;
   std::size_t sstMaxBody = TBiffBuilder::kMaxBody;
   TBiffBuilder globalsExtra; // after the BOF, before the BoundSheet8 records
