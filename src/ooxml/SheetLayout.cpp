@@ -102,7 +102,7 @@ std::int32_t EscapeAt(std::string_view text, std::size_t i) {
 
 } // namespace
 
-bool DecodeSheetEscapes(std::string_view text, std::string& out) {
+bool DecodeEscapesIn(std::string_view text, std::string& out) {
   std::size_t i = text.find("_x");
   if (i == std::string_view::npos) {
     return false;

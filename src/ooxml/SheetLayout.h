@@ -21,14 +21,28 @@ void LastCellOf(std::string_view ref, std::int32_t& lastRow, std::int32_t& lastC
 
 // An element name without its prefix: what follows the last ":".
 inline std::string_view LocalName(std::string_view name) {
-  const std::size_t colon = name.rfind(':');
-  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+  // Names are short: a plain loop from the end beats a library search.
+  for (std::size_t i = name.size(); i > 0; --i) {
+    if (name[i - 1] == ':') {
+      return name.substr(i);
+    }
+  }
+  return name;
 }
 
 // Decodes the escapes "_xHHHH_" of spreadsheet strings (four hexadecimal digits, a UTF-16
 // code unit; a high and a low surrogate in a row form one character) to UTF-8. An escape of
 // 0 or of an unpaired surrogate stays as written. False (out untouched) when there is none.
-bool DecodeSheetEscapes(std::string_view text, std::string& out);
+bool DecodeEscapesIn(std::string_view text, std::string& out);
+inline bool DecodeSheetEscapes(std::string_view text, std::string& out) {
+  // Values are mostly short numbers: a plain look for the underscore first.
+  for (const char c : text) {
+    if (c == '_') {
+      return DecodeEscapesIn(text, out);
+    }
+  }
+  return false;
+}
 
 // The text of a string item (a shared string, or a cell's inline string): the texts of its
 // "t" children and of the "t" children of its "r" runs, in order; phonetic runs ("rPh") and
@@ -208,30 +222,33 @@ public:
   }
 
 private:
-  // What a cell shows: an inline string's text (t="inlineStr"), a shared string (t="s"), or
-  // the text of its first "v", escapes decoded.
+  // What a cell shows: an inline string's text (t="inlineStr" and an "is" child), a shared
+  // string (t="s"), or else the text of its first "v", escapes decoded.
   template <typename Access>
   std::string_view CellValue(const Access& access, typename Access::TRef cell) {
-    if (access.HasLine(cell, "t=inlineStr")) {
-      for (auto c = access.FirstChild(cell); !access.Done(c); access.Next(c)) {
-        if (LocalName(access.Name(access.Get(c))) == "is") {
-          scratch_.clear();
-          AppendItemText(access, access.Get(c), scratch_);
-          return DecodeSheetEscapes(scratch_, decoded_) ? decoded_ : scratch_;
-        }
+    auto value = Access::kNull;
+    auto inlineString = Access::kNull;
+    for (auto c = access.FirstChild(cell); !access.Done(c); access.Next(c)) {
+      const std::string_view name = LocalName(access.Name(access.Get(c)));
+      if (value == Access::kNull && name == "v") {
+        value = access.Get(c);
+      } else if (inlineString == Access::kNull && name == "is") {
+        inlineString = access.Get(c);
       }
+    }
+    if (inlineString != Access::kNull && access.HasLine(cell, "t=inlineStr")) {
+      scratch_.clear();
+      AppendItemText(access, inlineString, scratch_);
+      return DecodeSheetEscapes(scratch_, decoded_) ? decoded_ : scratch_;
+    }
+    if (value == Access::kNull) {
       return {};
     }
-    for (auto c = access.FirstChild(cell); !access.Done(c); access.Next(c)) {
-      if (LocalName(access.Name(access.Get(c))) == "v") {
-        const std::string_view v = access.Text(access.Get(c));
-        if (access.HasLine(cell, "t=s")) {
-          return SharedStringAt(shared_, v);
-        }
-        return DecodeSheetEscapes(v, decoded_) ? std::string_view(decoded_) : v;
-      }
+    const std::string_view v = access.Text(value);
+    if (access.HasLine(cell, "t=s")) {
+      return SharedStringAt(shared_, v);
     }
-    return {};
+    return DecodeSheetEscapes(v, decoded_) ? std::string_view(decoded_) : v;
   }
 
   const TSharedStrings& shared_;

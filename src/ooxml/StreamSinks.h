@@ -139,32 +139,37 @@ public:
   void SetName(std::uint32_t /*node*/, std::string_view name, bool /*stable*/) {
     const bool first = Name(name);
     TEntry& e = Top();
-    const bool run = name == (word_ ? "w:t" : "a:t");
-    const bool writes =
-        run ||
-        (word_ ? name == "w:br" || name == "w:tab" || name == "w:noBreakHyphen" : name == "a:br");
+    const TTextName kind = Classify(name);
     if (!first) {
       // The root named late: its text would come before what its children wrote.
-      if (writes) {
+      if (kind != TTextName::kOther && kind != TTextName::kParagraph) {
         GiveUp();
         return;
       }
-      e.role = name == (word_ ? "w:p" : "a:p") ? TTextRole::kParagraph : TTextRole::kOther;
+      e.role = kind == TTextName::kParagraph ? TTextRole::kParagraph : TTextRole::kOther;
       return;
     }
-    if (run) {
+    switch (kind) {
+    case TTextName::kRun:
       CheckGrowth(text_, 0);
       e.role = TTextRole::kRun;
       e.start = text_.size();
-    } else if (name == (word_ ? "w:p" : "a:p")) {
+      break;
+    case TTextName::kParagraph:
       e.role = TTextRole::kParagraph;
-    } else if (name == (word_ ? "w:br" : "a:br")) {
+      break;
+    case TTextName::kBreak:
       CheckGrowth(text_, 2);
       text_ += "\r\n";
-    } else if (word_ && name == "w:tab") {
+      break;
+    case TTextName::kTab:
       e.role = TTextRole::kTab;
-    } else if (word_ && name == "w:noBreakHyphen") {
+      break;
+    case TTextName::kHyphen:
       text_ += '-';
+      break;
+    case TTextName::kOther:
+      break;
     }
   }
   bool SetTagParams(std::uint32_t /*node*/, std::string_view tag, bool stable) {
@@ -204,6 +209,40 @@ public:
   std::string_view PreservingName() const { return word_ ? std::string_view() : "a:t"; }
 
 private:
+  // What an element's name means to the text; the names compare exactly.
+  enum class TTextName : std::uint8_t {
+    kOther,
+    kRun,
+    kParagraph,
+    kBreak,
+    kTab,
+    kHyphen
+  };
+  TTextName Classify(std::string_view name) const {
+    if (word_) {
+      if (name == "w:t") {
+        return TTextName::kRun;
+      }
+      if (name == "w:p") {
+        return TTextName::kParagraph;
+      }
+      if (name == "w:br") {
+        return TTextName::kBreak;
+      }
+      if (name == "w:tab") {
+        return TTextName::kTab;
+      }
+      return name == "w:noBreakHyphen" ? TTextName::kHyphen : TTextName::kOther;
+    }
+    if (name == "a:t") {
+      return TTextName::kRun;
+    }
+    if (name == "a:p") {
+      return TTextName::kParagraph;
+    }
+    return name == "a:br" ? TTextName::kBreak : TTextName::kOther;
+  }
+
   bool word_;
   std::string text_;
 };

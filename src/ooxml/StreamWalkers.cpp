@@ -86,7 +86,8 @@ bool TSheetSink::ReadContent(xml::TXMLLargeTokenizer& tok) {
     if (kind == xml::TTokenKind::kEndTag) {
       break; // closes the row, whatever its name
     }
-    if (xml::IsBlankText(xml::TagName(tag))) {
+    const std::string_view cellName = xml::TagName(tag);
+    if (xml::IsBlankText(cellName)) {
       return fail();
     }
     cellTree_.Clear();
@@ -94,7 +95,7 @@ bool TSheetSink::ReadContent(xml::TXMLLargeTokenizer& tok) {
     if (!cellTree_.SetTagParams(cell, tag, true) || cellTree_.PreservesSpace(cell)) {
       return fail();
     }
-    const bool isCell = LocalName(xml::TagName(tag)) == "c";
+    const bool isCell = LocalName(cellName) == "c";
     if (kind == xml::TTokenKind::kEmptyTag) {
       layout_->AddCell(TCompactAccess{cellTree_}, cell, isCell);
       continue;

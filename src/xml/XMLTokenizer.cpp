@@ -41,13 +41,7 @@ TTokenKind TagKind(std::string_view tag) {
     }
     return tag.starts_with("<![CDATA[") ? TTokenKind::kCData : TTokenKind::kDocType;
   }
-  if (tag.ends_with("/>")) {
-    return TTokenKind::kEmptyTag;
-  }
-  if (tag.starts_with("</")) {
-    return TTokenKind::kEndTag;
-  }
-  return TTokenKind::kStartTag;
+  return PlainTagKind(tag);
 }
 
 bool TTagEnd::Settled(std::string_view head) {
@@ -333,7 +327,38 @@ void TXMLLargeTokenizer::NextToken(bool preserveSpace) {
     return;
   }
   if (Data()[pos_] == '<') {
-    // The first bytes settle how the token ends.
+    while (end_ - pos_ < 2) {
+      std::size_t keep = pos_;
+      if (!MorePieces(keep)) {
+        break;
+      }
+    }
+    if (end_ - pos_ < 2 || (Data()[pos_ + 1] != '!' && Data()[pos_ + 1] != '?')) {
+      // A plain tag (nearly every token): it ends at its first '>'.
+      std::size_t scan = pos_ + 1;
+      std::size_t gt = std::string_view::npos;
+      for (;;) {
+        gt = FindIn(Data(), scan, end_, '>');
+        if (gt != std::string_view::npos) {
+          break;
+        }
+        const std::size_t scanned = end_ - pos_; // bytes of the tag searched so far
+        std::size_t keep = pos_;
+        if (!MorePieces(keep)) {
+          // A tag without its '>' ends the document.
+          end_ = pos_;
+          return;
+        }
+        scan = pos_ + scanned;
+      }
+      const bool sawLf = FindIn(Data(), pos_, gt, '\n') != std::string_view::npos;
+      const std::size_t to = gt + 1;
+      SetToken(pos_, to, sawLf);
+      pos_ = to;
+      kind_ = PlainTagKind(token_);
+      return;
+    }
+    // "<!" and "<?": the first bytes settle how the token ends.
     while (!TTagEnd::Settled(SliceOf(Data(), pos_, std::min(end_ - pos_, TTagEnd::kHeadBytes)))) {
       std::size_t keep = pos_;
       if (!MorePieces(keep)) {

@@ -102,6 +102,15 @@ public:
 // document type ("<!"), empty-element tag, end tag, start tag.
 TTokenKind TagKind(std::string_view tag);
 
+// Token kind of a tag text that starts with neither "<!" nor "<?": empty-element tag, end tag or
+// start tag. Inline: it runs for every tag.
+inline TTokenKind PlainTagKind(std::string_view tag) {
+  if (tag.ends_with("/>")) {
+    return TTokenKind::kEmptyTag;
+  }
+  return tag.starts_with("</") ? TTokenKind::kEndTag : TTokenKind::kStartTag;
+}
+
 // Removes every CR LF pair, then every LF CR pair, from text (two global replacements).
 // Returns false when the text holds neither pair (out is then left untouched).
 bool RemoveLinePairs(std::string_view text, std::string& out);

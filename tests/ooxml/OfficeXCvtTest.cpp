@@ -164,7 +164,7 @@ TEST(OfficeXCvt, SheetGrid) {
        "<rPh><t>no</t></rPh><r><t>c</t></r></is></c>"
        "<c r=\"D1\" t=\"inlineStr\"><v>7</v></c><c r=\"E1\" T=\"INLINESTR\"><is><t>e</t></is>"
        "</c><c r=\"F1\"><is><t>not inline</t></is></c></row></sheetData></worksheet>",
-       "x\t2\ta bc\t\te\r\n"},
+       "x\t2\ta bc\t7\te\r\n"},
       {"prefixed names",
        "<x:worksheet><x:dimension ref=\"A1\"/><x:sheetData><x:row r=\"1\">"
        "<x:c r=\"A1\" t=\"s\"><x:v>0</x:v></x:c><x:c r=\"B1\" t=\"inlineStr\"><x:is><x:t>i"
