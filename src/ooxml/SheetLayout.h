@@ -223,20 +223,22 @@ public:
 
 private:
   // What a cell shows: an inline string's text (t="inlineStr" and an "is" child), a shared
-  // string (t="s"), or else the text of its first "v", escapes decoded.
+  // string (t="s"), or else the text of its first "v", escapes decoded when the cell states a
+  // type (a number cell, without one, holds no string to escape).
   template <typename Access>
   std::string_view CellValue(const Access& access, typename Access::TRef cell) {
     auto value = Access::kNull;
     auto inlineString = Access::kNull;
     for (auto c = access.FirstChild(cell); !access.Done(c); access.Next(c)) {
-      const std::string_view name = LocalName(access.Name(access.Get(c)));
-      if (value == Access::kNull && name == "v") {
+      const std::string_view name = access.Name(access.Get(c));
+      if (value == Access::kNull && (name == "v" || LocalName(name) == "v")) {
         value = access.Get(c);
-      } else if (inlineString == Access::kNull && name == "is") {
+      } else if (inlineString == Access::kNull && LocalName(name) == "is") {
         inlineString = access.Get(c);
       }
     }
-    if (inlineString != Access::kNull && access.HasLine(cell, "t=inlineStr")) {
+    const TCellType type = access.CellType(cell);
+    if (inlineString != Access::kNull && type.inlineString) {
       scratch_.clear();
       AppendItemText(access, inlineString, scratch_);
       return DecodeSheetEscapes(scratch_, decoded_) ? decoded_ : scratch_;
@@ -245,10 +247,10 @@ private:
       return {};
     }
     const std::string_view v = access.Text(value);
-    if (access.HasLine(cell, "t=s")) {
+    if (type.shared) {
       return SharedStringAt(shared_, v);
     }
-    return DecodeSheetEscapes(v, decoded_) ? std::string_view(decoded_) : v;
+    return type.stated && DecodeSheetEscapes(v, decoded_) ? std::string_view(decoded_) : v;
   }
 
   const TSharedStrings& shared_;

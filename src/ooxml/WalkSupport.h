@@ -4,6 +4,7 @@
 
 #include "ooxml/OfficeXCvt.h"
 #include "xml/XMLParser.h"
+#include "xml/XMLTagParams.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +29,14 @@ inline void CheckGrowth(const std::string& text, std::size_t more) {
   }
 }
 
+// A cell's "t" attributes: some line reads t=s, some t=inlineStr (names and values ignoring
+// case), and some "t" has a value at all.
+struct TCellType {
+  bool shared = false;
+  bool inlineString = false;
+  bool stated = false;
+};
+
 // Tree access for the walkers: the compact tree and the item tree read the same way.
 
 struct TCompactAccess {
@@ -46,6 +55,20 @@ struct TCompactAccess {
     return tree.HasParamLine(tree.Node(n), line);
   }
   TRef ChildByName(TRef n, std::string_view name) const { return tree.ChildByName(n, name); }
+  // One pass over the attributes, where HasLine would take one per line looked for.
+  TCellType CellType(TRef n) const {
+    TCellType type;
+    const xml::TXMLTree::TNode& node = tree.Node(n);
+    for (std::uint32_t k = 0; k < node.paramCount; ++k) {
+      const xml::TXMLTree::TParam& p = tree.Param(node, k);
+      if (p.value.data() != nullptr && p.name.size() == 1 && (p.name[0] | 0x20) == 't') {
+        type.stated = true;
+        type.shared = type.shared || xml::SameTextAscii(p.value, "s");
+        type.inlineString = type.inlineString || xml::SameTextAscii(p.value, "inlineStr");
+      }
+    }
+    return type;
+  }
 
   // Children in order: a cursor that is the child itself.
   struct TCursor {
@@ -69,6 +92,9 @@ struct TItemAccess {
     return n->Params().Value(name);
   }
   bool HasLine(TRef n, std::string_view line) const { return n->Params().IndexOf(line) >= 0; }
+  TCellType CellType(TRef n) const {
+    return {HasLine(n, "t=s"), HasLine(n, "t=inlineStr"), HasParam(n, "t")};
+  }
   TRef ChildByName(TRef n, std::string_view name) const {
     // Looking only: an absent element reads as an empty one, so nothing is added.
     const std::ptrdiff_t i = n->IndexOfName(name, 0);
