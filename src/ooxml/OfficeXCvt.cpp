@@ -253,9 +253,44 @@ void ReadSharedStrings(TOfficeXModule& m) {
   }
 }
 
-// Reads one worksheet or slide part and appends its header and text; false when no entry of it
+// The texts of a package's sheets or slides, each behind its header line, joined once at the
+// end into a buffer of the exact size (with room for the byte-order mark in front): appending
+// them one by one would double the buffer as it grows, and briefly hold both copies.
+class TPageTexts {
+public:
+  void Add(std::string_view header, std::size_t number, std::string text) {
+    std::string line(header);
+    line.append(std::to_string(number)).append(":\r\n");
+    const std::size_t more = line.size() + text.size();
+    if (more > gOfficeXTextLimit || size_ > gOfficeXTextLimit - more) {
+      ThrowTextTooLarge(size_);
+    }
+    size_ += more;
+    if (text.capacity() - text.size() > text.size() / 8) {
+      text.shrink_to_fit(); // the slack of its growth would otherwise stay until the join
+    }
+    parts_.push_back(std::move(line));
+    parts_.push_back(std::move(text));
+  }
+  std::string Join(std::size_t spare) {
+    std::string text;
+    text.reserve(size_ + spare);
+    for (std::string& part : parts_) {
+      text.append(part);
+      std::string().swap(part);
+    }
+    parts_.clear();
+    return text;
+  }
+
+private:
+  std::vector<std::string> parts_;
+  std::size_t size_ = 0;
+};
+
+// Reads one worksheet or slide part and adds its header and text; false when no entry of it
 // extracted.
-bool ReadPagePart(TOfficeXModule& m, std::string& text, const std::string& name,
+bool ReadPagePart(TOfficeXModule& m, TPageTexts& texts, const std::string& name,
                   std::string_view header, std::size_t number, bool sheets) {
   m.ghost.Clear();
   m.tree.Clear();
@@ -272,22 +307,20 @@ bool ReadPagePart(TOfficeXModule& m, std::string& text, const std::string& name,
     return false;
   }
   if (!read.empty) {
-    const std::string digits = std::to_string(number);
-    CheckGrowth(text, header.size() + digits.size() + 3 + read.text.size());
-    text.append(header).append(digits).append(":\r\n").append(read.text);
+    texts.Add(header, number, std::move(read.text));
   }
   return true;
 }
 
 // Worksheets or slides: every number below the archive's entry count, in ascending order.
-bool ReadNumberedParts(TOfficeXModule& m, std::string& text, std::string_view prefix,
+bool ReadNumberedParts(TOfficeXModule& m, TPageTexts& texts, std::string_view prefix,
                        std::string_view header, bool sheets) {
   bool missing = true;
   const std::size_t count = m.zip.Count();
   std::string name;
   for (std::size_t n = 0; n < count; ++n) {
     name.assign(prefix).append(std::to_string(n)).append(".xml");
-    if (ReadPagePart(m, text, name, header, n, sheets)) {
+    if (ReadPagePart(m, texts, name, header, n, sheets)) {
       missing = false;
     }
   }
@@ -302,7 +335,7 @@ bool EndsWithFolded(std::string_view text, std::string_view suffix) {
 // Worksheets under other names, for workbooks without a "sheet<N>.xml": every part directly
 // under xl\worksheets\ whose name ends in ".xml", in name order (ignoring case), numbered 1,
 // 2, ... as they extract.
-bool ReadOtherSheets(TOfficeXModule& m, std::string& text) {
+bool ReadOtherSheets(TOfficeXModule& m, TPageTexts& texts) {
   std::vector<std::string> names;
   for (const zip::TZipEntry& entry : m.zip.Entries()) {
     const std::string& file = entry.fileName;
@@ -328,13 +361,16 @@ bool ReadOtherSheets(TOfficeXModule& m, std::string& text) {
   bool missing = true;
   std::size_t number = 0;
   for (const std::string& name : names) {
-    if (ReadPagePart(m, text, name, "sheet", number + 1, true)) {
+    if (ReadPagePart(m, texts, name, "sheet", number + 1, true)) {
       missing = false;
       ++number;
     }
   }
   return missing;
 }
+
+// Room left behind the text for the byte-order mark that UTF-8 output puts in front of it.
+constexpr std::size_t kBomRoom = 3;
 
 // A password-protected package: a compound file whose root holds an "EncryptedPackage" stream.
 bool IsEncryptedPackage(const std::u16string& fileName) {
@@ -409,16 +445,22 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
       text = std::move(read.text);
       break;
     }
-    case kPackageWorkbook:
+    case kPackageWorkbook: {
       ReadSharedStrings(m);
-      missing = ReadNumberedParts(m, text, "xl\\worksheets\\sheet", "sheet", true);
+      TPageTexts texts;
+      missing = ReadNumberedParts(m, texts, "xl\\worksheets\\sheet", "sheet", true);
       if (missing) {
-        missing = ReadOtherSheets(m, text);
+        missing = ReadOtherSheets(m, texts);
       }
+      text = texts.Join(kBomRoom);
       break;
-    case kPackagePresentation:
-      missing = ReadNumberedParts(m, text, "ppt\\slides\\slide", "slide", false);
+    }
+    case kPackagePresentation: {
+      TPageTexts texts;
+      missing = ReadNumberedParts(m, texts, "ppt\\slides\\slide", "slide", false);
+      text = texts.Join(kBomRoom);
       break;
+    }
     default:
       missing = true;
     }
