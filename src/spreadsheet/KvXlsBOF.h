@@ -55,6 +55,10 @@ inline constexpr std::uint16_t kIdFormula4 = 0x0406;
 inline constexpr std::uint16_t kIdFormat2 = 0x001E; // BIFF2-3; BIFF4 uses 0x041E
 inline constexpr std::uint16_t kIdXF3 = 0x0243;
 inline constexpr std::uint16_t kIdXF4 = 0x0443;
+// Excel 4.0 workbooks: the globals name the position of the first sheet header
+// (SHEETSOFFSET), and a sheet header (SHEETHDR) precedes each sheet substream.
+inline constexpr std::uint16_t kIdSheetsOffset = 0x008E;
+inline constexpr std::uint16_t kIdSheetHdr = 0x008F;
 
 // True for the BOF ids of every version.
 inline bool IsBofId(std::uint16_t id) {
@@ -120,6 +124,8 @@ inline constexpr std::uint16_t kBiff5Version = 0x0500;
 inline constexpr std::uint16_t kBofGlobals = 0x0005;
 inline constexpr std::uint16_t kBofWorksheet = 0x0010;
 inline constexpr std::uint16_t kBofChart = 0x0020;
+// In a BIFF4 BOF: the globals of an Excel 4.0 workbook, whose sheets follow as substreams.
+inline constexpr std::uint16_t kBofWorkbook4 = 0x0100;
 
 // BOF (16-byte body): vers, dt, rupBuild, rupYear, flags (4), verLowestBiff (1),
 // verLastXLSaved (2, low 8 bits kept), reserved (1).

@@ -34,24 +34,30 @@ void AppendTabs(const TXlsCell& cell, std::uint32_t& column, std::string& out) {
   }
 }
 
+// What a sheet's cells are written with: its formatting and the workbook's shared strings.
+struct TCellSource {
+  const TStyleData& style;
+  const TSharedStrings& strings;
+};
+
 // Appends one cell's text after the TABs that bring the column counter up to its column. Cells
 // of kind 4 bring their own characters (AppendTextCell).
-void AppendCell(const TWorkBookData& data, const TXlsCell& cell, std::uint32_t& column,
+void AppendCell(const TCellSource& source, const TXlsCell& cell, std::uint32_t& column,
                 std::string& out) {
   AppendTabs(cell, column, out);
   if (cell.kind == kCellNumber) [[likely]] {
-    data.styleData.AppendNumber(out, cell.value, cell.ixfe);
+    source.style.AppendNumber(out, cell.value, cell.ixfe);
     return;
   }
   switch (cell.kind) {
   case kCellString:
-    if (cell.Isst() < data.sharedStrings.Count()) {
-      out.append(data.sharedStrings.At(cell.Isst()));
+    if (cell.Isst() < source.strings.Count()) {
+      out.append(source.strings.At(cell.Isst()));
     }
     break;
   case kCellNumber:
   case kCellFormula: // a formula's number shows through its format like any number
-    data.styleData.AppendNumber(out, cell.value, cell.ixfe);
+    source.style.AppendNumber(out, cell.value, cell.ixfe);
     break;
   case kCellBoolean:
     out.append(BooleanText(cell.value != 0));
@@ -70,7 +76,7 @@ void AppendTextCell(const TXlsCell& cell, std::string_view text, std::uint32_t& 
   out.append(text);
 }
 
-void AppendRows(const TWorkBookData& data, const TWorkSheetData8& sheet, std::string& out) {
+void AppendRows(const TCellSource& source, const TWorkSheetData8& sheet, std::string& out) {
   const TRowList& rows = sheet.rows;
   for (std::size_t r = 0; r < rows.RowCount(); ++r) {
     std::uint32_t column = 0;
@@ -79,7 +85,7 @@ void AppendRows(const TWorkBookData& data, const TWorkSheetData8& sheet, std::st
         AppendTextCell(cell, cell.Isst() < sheet.texts.Count() ? sheet.texts.At(cell.Isst()) : "",
                        column, out);
       } else {
-        AppendCell(data, cell, column, out);
+        AppendCell(source, cell, column, out);
       }
     }
     out.append("\r\n");
@@ -95,7 +101,7 @@ void AppendSheetName(const TWorkSheetData8& sheet, std::string& out) {
 // every cell belongs to the last one, so the lines come out exactly as from a row list; a cell
 // for an earlier row stops the loop, and the sheet is read again into a row list.
 struct TLayoutSink {
-  const TWorkBookData& data;
+  TCellSource source;
   std::string& out;
   bool open = false;
   std::uint32_t row = 0;
@@ -105,7 +111,7 @@ struct TLayoutSink {
     if (!NextRow(cellRow)) {
       return false;
     }
-    AppendCell(data, cell, column, out);
+    AppendCell(source, cell, column, out);
     return true;
   }
   bool AddText(std::uint32_t cellRow, const TXlsCell& cell, std::string_view text) {
@@ -137,9 +143,14 @@ struct TLayoutSink {
   }
 };
 
-// Reads the worksheet at its lbPlyPos and appends its rows.
+// Reads the worksheet at its lbPlyPos (up to its substream's end, when it has one) and appends
+// its rows.
 void AppendWorksheetRows(const TWorkBookData& data, const TWorkSheetData8& sheet,
-                         TBiffStream& stream, TReadBudget& budget, std::string& out) {
+                         std::span<const std::uint8_t> bytes, TReadBudget& budget,
+                         std::string& out) {
+  TBiffStream stream(sheet.substreamEnd != 0 && sheet.substreamEnd < bytes.size()
+                         ? bytes.first(sheet.substreamEnd)
+                         : bytes);
   const std::size_t start = sheet.boundSheet.lbPlyPos;
   if (start >= stream.Size()) {
     return;
@@ -147,8 +158,9 @@ void AppendWorksheetRows(const TWorkBookData& data, const TWorkSheetData8& sheet
   const std::size_t mark = out.size();
   const TReadBudget before = budget;
   stream.Seek(start);
-  TLayoutSink sink{data, out};
-  if (ReadCellRecords(stream, data.context, sink, budget)) {
+  const TSheetFormatting formatting(data, sheet);
+  TLayoutSink sink{{formatting.Style(), data.sharedStrings}, out};
+  if (ReadCellRecords(stream, formatting.Context(), sink, budget)) {
     sink.Finish();
     return;
   }
@@ -156,8 +168,8 @@ void AppendWorksheetRows(const TWorkBookData& data, const TWorkSheetData8& sheet
   budget = before;
   stream.Seek(start);
   TWorkSheetData8 stored;
-  ReadWorksheet(stream, data.context, stored, budget);
-  AppendRows(data, stored, out);
+  ReadWorksheet(stream, formatting.Context(), stored, budget);
+  AppendRows({formatting.Style(), data.sharedStrings}, stored, out);
 }
 
 // Number of line breaks that are not CR LF (a lone CR or a lone LF), each of which becomes one
@@ -265,7 +277,8 @@ void AppendWorkbookText(const TWorkBookData& data, std::string& out) {
   out.reserve(out.size() + cells * kBytesPerCellGuess + 64);
   for (const auto& sheet : data.sheets) {
     AppendSheetName(sheet, out);
-    AppendRows(data, sheet, out);
+    const TSheetFormatting formatting(data, sheet);
+    AppendRows({formatting.Style(), data.sharedStrings}, sheet, out);
     out.append("\r\n");
   }
 }
@@ -278,7 +291,8 @@ std::string LayoutWorkbook(const TWorkBookData& data) {
   return out;
 }
 
-std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, std::string& text) {
+std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, std::string& text,
+                                 bool bareStream) {
   auto data = std::make_unique<TWorkBookData>();
   // The worksheets are read after the globals and written as they are read, so their cells
   // need not be stored; the text is the same as laying out fully read workbook data.
@@ -286,12 +300,17 @@ std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, s
   if (data->encrypted) {
     return kResultEncrypted;
   }
+  if (data->sheets.empty() && (bareStream || data->context.biff <= kBiff4)) {
+    // A file that starts with a BOF but holds no worksheet (a chart, a macro sheet, a
+    // workspace of links, a workbook whose sheets cannot be found) has no text to give, and an
+    // empty success would hide that.
+    return kResultBadFormat;
+  }
   text.reserve(text.size() + workbookStream.size());
-  TBiffStream stream(workbookStream);
   TReadBudget budget = TReadBudget::ForStream(workbookStream.size());
   for (const auto& sheet : data->sheets) {
     AppendSheetName(sheet, text);
-    AppendWorksheetRows(*data, sheet, stream, budget, text);
+    AppendWorksheetRows(*data, sheet, workbookStream, budget, text);
     text.append("\r\n");
   }
   return 0;
@@ -436,7 +455,8 @@ std::int32_t ExtractSpreadsheet(const std::u16string& fileName, std::int32_t /*b
       return opened;
     }
     text.append(kUtf8Bom.substr(0, bomSize));
-    const std::int32_t extracted = ExtractWorkbookText(book.Bytes(), text);
+    const std::int32_t extracted =
+        ExtractWorkbookText(book.Bytes(), text, book.bareOwner != nullptr);
     if (extracted != 0) {
       return extracted;
     }

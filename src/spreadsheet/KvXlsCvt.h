@@ -21,8 +21,12 @@ std::int32_t ExtractSpreadsheet(const std::u16string& fileName, std::int32_t byt
 std::string LayoutWorkbook(const TWorkBookData& data);
 
 // Reads a workbook stream and appends its layout to text. Returns 0, or kResultEncrypted for a
-// workbook with a FILEPASS record (nothing is appended then).
-std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, std::string& text);
+// workbook with a FILEPASS record, or kResultBadFormat when no worksheet is found in a BIFF2-4
+// stream or in a bare stream (a file that is a workbook stream itself, not a compound file);
+// nothing is appended then. A compound file's BIFF5/8 workbook without worksheets gives no
+// text and 0.
+std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, std::string& text,
+                                 bool bareStream = false);
 
 // The closing step: line ends to CR LF, encoding for the code page (65001: EF BB BF + UTF-8;
 // 0: the ANSI code page; 1200: FF FE + UTF-16LE + a zero unit; others: the code page's bytes of

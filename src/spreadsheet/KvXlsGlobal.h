@@ -7,6 +7,7 @@
 #include "spreadsheet/KvXlsWSD.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -35,8 +36,30 @@ struct TWorkBookData {
 //
 // A stream that starts with the BOF of a worksheet instead of the globals (every BIFF2-4 file,
 // and bare BIFF5/8 worksheets) holds one sheet: its FORMAT and XF records are read from that
-// substream, and it becomes the one sheet "Sheet1" at position 0.
+// substream, and it becomes the one sheet "Sheet1" at position 0. The globals of an Excel 4.0
+// workbook (a BIFF4 BOF of type 0x0100) are followed by its sheets, each after a SHEETHDR
+// record that names it; each keeps its own formatting records (TSheetFormatting).
 void ReadWorkbookGlobals(std::span<const std::uint8_t> stream, TWorkBookData& data,
                          bool readSheets = true);
+
+// The number formats, XF list and text code page a sheet is read and laid out with: the
+// workbook's, or for a sheet with formatting records of its own (the sheets of an Excel 4.0
+// workbook), the workbook's with the sheet's applied over them: its XF list and the numbering of
+// its FORMAT records start afresh. Borrows data and sheet.
+class TSheetFormatting {
+public:
+  TSheetFormatting(const TWorkBookData& data, const TWorkSheetData8& sheet);
+  const TStyleData& Style() const { return *style_; }
+  const TBiffContext& Context() const { return *context_; }
+
+private:
+  struct TOwn {
+    TStyleData style;
+    TBiffContext context;
+  };
+  std::optional<TOwn> own_;
+  const TStyleData* style_;
+  const TBiffContext* context_;
+};
 
 } // namespace scv::spreadsheet

@@ -124,6 +124,8 @@ public:
 
   // XF record: ifmt is the XF's number format index (bytes 2-3 of the body).
   void AppendXF(std::uint16_t ifmt);
+  // Empties the XF list (a sheet that brings its own XF records starts a list of its own).
+  void ClearXFs() { xfFormats_.clear(); }
 
   // FORMAT record body; numbers of 400 or more are ignored. codePage: the workbook's (the
   // CODEPAGE record), for the 1-byte form.

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace scv::spreadsheet {
 
@@ -17,6 +18,13 @@ struct TWorkSheetData8 {
   TBoundSheet8 boundSheet;
   TRowList rows;
   TSharedStrings texts; // the characters of the sheet's kind 4 cells, by their index
+  // Formatting records (CODEPAGE, DATEMODE, FORMAT, XF; header and body each) of a sheet that
+  // keeps its own formatting, as every sheet of an Excel 4.0 workbook does; empty for the sheets
+  // that use the workbook's.
+  std::vector<std::uint8_t> ownFormatting;
+  // Where the sheet's substream ends when the stream goes on with records of other sheets that
+  // the sheet must not read, as after an Excel 4.0 workbook sheet without EOF; 0: no such end.
+  std::size_t substreamEnd = 0;
 };
 
 // Work allowed to all worksheet reads of one workbook together. Substreams of a well-formed

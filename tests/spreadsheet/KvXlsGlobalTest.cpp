@@ -308,5 +308,259 @@ TEST(KvXlsGlobal, SheetNamesKeepEveryCharacter) {
   }
 }
 
+// Excel 4.0 workbooks: sheets after the globals, each behind a SHEETHDR that names it and each
+// with formatting of its own.
+TBiffBuilder Sheet4Cells(const std::string& format, const std::string& label, double value) {
+  TBiffBuilder b;
+  b.Record(0x041E, test::Format4Body("General"));
+  b.Record(0x041E, test::Format4Body(format));
+  b.Record(0x0443, test::Xf4Body(0));
+  b.Record(0x0443, test::Xf4Body(1));
+  b.Record(0x0204, test::ByteLabelBody(0, 0, label));
+  b.Record(0x0203, test::NumberBody(0, 1, value, 1));
+  return b;
+}
+
+test::TWorkbook4Plan TwoSheets4() {
+  test::TWorkbook4Plan plan;
+  plan.sheets.resize(2);
+  plan.sheets[0].name = "Alpha";
+  plan.sheets[0].records = Sheet4Cells("0.00", "a", 2.5);
+  plan.sheets[1].name = "Beta";
+  plan.sheets[1].records = Sheet4Cells("0%", "b", 0.25);
+  return plan;
+}
+
+constexpr const char* kTwoSheets4Text = "Alpha\r\na\t2.50\r\n\r\nBeta\r\nb\t25%\r\n\r\n";
+
+TEST(KvXlsGlobal, Workbook4SheetsWithTheirOwnFormatting) {
+  struct Case {
+    const char* name;
+    TBytes stream;
+    std::string want;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"two worksheets", test::BuildWorkbook4Stream(TwoSheets4()), kTwoSheets4Text});
+  {
+    test::TWorkbook4Plan plan = TwoSheets4();
+    test::TWorkbook4Sheet chart;
+    chart.name = "Chart";
+    chart.dt = 0x0020;
+    chart.records.Record(0x0203, test::NumberBody(0, 0, 9));
+    plan.sheets.insert(plan.sheets.begin() + 1, std::move(chart));
+    cases.push_back({"a chart sheet between gives no sheet", test::BuildWorkbook4Stream(plan),
+                     kTwoSheets4Text});
+  }
+  {
+    // The globals' own formats and XF list serve a sheet without any; a sheet with its own
+    // starts afresh (its XF 1 is its own, its format 1 its own first FORMAT but one).
+    test::TWorkbook4Plan plan;
+    plan.globalsExtra.Record(0x0042, TBodyWriter().U16(1251));
+    plan.globalsExtra.Record(0x041E, test::Format4Body("General"));
+    plan.globalsExtra.Record(0x041E, test::Format4Body("0.000"));
+    plan.globalsExtra.Record(0x0443, test::Xf4Body(0));
+    plan.globalsExtra.Record(0x0443, test::Xf4Body(1));
+    plan.sheets.resize(2);
+    plan.sheets[0].name = "\xC8\xEC\xFF"; // "Имя" in code page 1251
+    plan.sheets[0].records.Record(0x0203, test::NumberBody(0, 0, 1.5, 1));
+    plan.sheets[1].name = "Own";
+    plan.sheets[1].records = Sheet4Cells("0.0", "x", 1.25);
+    cases.push_back({"globals formatting and the workbook code page",
+                     test::BuildWorkbook4Stream(plan),
+                     "\xD0\x98\xD0\xBC\xD1\x8F\r\n1.500\r\n\r\nOwn\r\nx\t1.3\r\n\r\n"});
+  }
+  {
+    test::TWorkbook4Plan plan = TwoSheets4();
+    plan.sheets[0].records.Record(0x0022, TBodyWriter().U16(1));
+    plan.sheets[0].records.Record(0x041E, test::Format4Body("yyyy-mm-dd"));
+    plan.sheets[0].records.Record(0x0443, test::Xf4Body(2));
+    plan.sheets[0].records.Record(0x0203, test::NumberBody(1, 0, 0, 2));
+    // Format 2 is not written in this sheet: the built-in of that number, not the first
+    // sheet's date format.
+    plan.sheets[1].records.Record(0x0443, test::Xf4Body(2));
+    plan.sheets[1].records.Record(0x0203, test::NumberBody(1, 0, 0, 2));
+    cases.push_back({"a sheet's 1904 dates and formats stay in that sheet",
+                     test::BuildWorkbook4Stream(plan),
+                     "Alpha\r\na\t2.50\r\n1904-01-01\r\n\r\nBeta\r\nb\t25%\r\n0.00\r\n\r\n"});
+  }
+  {
+    // An embedded chart inside a worksheet: its records are not the sheet's formatting.
+    test::TWorkbook4Plan plan = TwoSheets4();
+    TBiffBuilder& r = plan.sheets[1].records;
+    r.Record(0x0409, test::Bof4Body(0x0020));
+    r.Record(0x0443, test::Xf4Body(0));
+    r.Record(0x000A, {});
+    r.Record(0x0203, test::NumberBody(2, 0, 0.5, 1));
+    cases.push_back({"an embedded chart", test::BuildWorkbook4Stream(plan),
+                     "Alpha\r\na\t2.50\r\n\r\nBeta\r\nb\t25%\r\n50%\r\n\r\n"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text;
+    ASSERT_EQ(ExtractWorkbookText(c.stream, text), 0);
+    EXPECT_EQ(text, c.want);
+    TWorkBookData data;
+    ReadWorkbookGlobals(c.stream, data);
+    EXPECT_EQ(LayoutWorkbook(data), text);
+  }
+}
+
+// Hostile sheet locations: every one ends, reads each byte a bounded number of times, and keeps
+// the sheets that can still be found.
+TEST(KvXlsGlobal, Workbook4HostileSheetLocations) {
+  struct Case {
+    const char* name;
+    void (*shape)(test::TWorkbook4Plan& plan);
+    void (*patch)(TBytes& stream, const test::TWorkbook4Layout& at);
+    std::int32_t result;
+    std::string want;
+  };
+  const auto noPlan = [](test::TWorkbook4Plan&) {};
+  const auto noPatch = [](TBytes&, const test::TWorkbook4Layout&) {};
+  const auto put32 = [](TBytes& s, std::size_t at, std::uint32_t v) {
+    for (std::size_t k = 0; k < 4; ++k) {
+      s[at + k] = static_cast<std::uint8_t>(v >> (8 * k));
+    }
+  };
+  static decltype(put32) put = put32;
+  const std::vector<Case> cases = {
+      {"sheets offset at the globals", noPlan,
+       [](TBytes& s, const test::TWorkbook4Layout& at) { put(s, at.sheetsOffsetField, 0); }, 0,
+       kTwoSheets4Text},
+      {"sheets offset at itself", noPlan,
+       [](TBytes& s, const test::TWorkbook4Layout& at) {
+         put(s, at.sheetsOffsetField, static_cast<std::uint32_t>(at.sheetsOffsetField - 4));
+       },
+       0, kTwoSheets4Text},
+      {"sheets offset beyond the file", noPlan,
+       [](TBytes& s, const test::TWorkbook4Layout& at) {
+         put(s, at.sheetsOffsetField, 0xFFFFFFF0);
+       },
+       0, kTwoSheets4Text},
+      {"sheets offset at the second sheet", noPlan,
+       [](TBytes& s, const test::TWorkbook4Layout& at) {
+         put(s, at.sheetsOffsetField, static_cast<std::uint32_t>(at.headers[1]));
+       },
+       0, "Beta\r\nb\t25%\r\n\r\n"},
+      {"no sheets offset", [](test::TWorkbook4Plan& p) { p.sheetsOffset = false; }, noPatch, 0,
+       kTwoSheets4Text},
+      {"sizes of 0", noPlan,
+       [](TBytes& s, const test::TWorkbook4Layout& at) {
+         put(s, at.sizeFields[0], 0);
+         put(s, at.sizeFields[1], 0);
+       },
+       0, kTwoSheets4Text},
+      {"size beyond the file", noPlan,
+       [](TBytes& s, const test::TWorkbook4Layout& at) { put(s, at.sizeFields[0], 0xFFFFFFFF); }, 0,
+       kTwoSheets4Text},
+      {"size reaching back into the first sheet's own header", noPlan,
+       [](TBytes& s, const test::TWorkbook4Layout& at) {
+         // start + size wraps to the header only in 32 bits; it is never taken.
+         put(s, at.sizeFields[0], static_cast<std::uint32_t>(0x100000000ULL - 13));
+       },
+       0, kTwoSheets4Text},
+      {"first sheet without EOF", [](test::TWorkbook4Plan& p) { p.sheets[0].eof = false; }, noPatch,
+       0, kTwoSheets4Text},
+      {"last sheet without EOF", [](test::TWorkbook4Plan& p) { p.sheets[1].eof = false; }, noPatch,
+       0, kTwoSheets4Text},
+      {"globals without EOF", [](test::TWorkbook4Plan& p) { p.globalsEof = false; }, noPatch, 0,
+       kTwoSheets4Text},
+      {"bytes between the sheets, found by the size",
+       [](test::TWorkbook4Plan& p) {
+         p.sheets[0].eof = false;
+         p.sheets[0].records.Record(0x000A, {});
+         p.sheets[0].records.Bytes(TBytes{0xEE, 0xEE, 0xEE});
+       },
+       noPatch, 0, kTwoSheets4Text},
+      {"two headers before one substream",
+       [](test::TWorkbook4Plan& p) {
+         // The first header's substream starts with the second header, not a BOF.
+         p.sheets[0].name = "Lost";
+         p.sheets[0].records = TBiffBuilder();
+       },
+       [](TBytes& s, const test::TWorkbook4Layout& at) {
+         // Turn the first sheet's BOF and EOF into one unknown record of the same bytes.
+         s[at.substreams[0]] = 0x34;
+         s[at.substreams[0] + 1] = 0x12;
+         s[at.substreams[0] + 2] = 6 + 4;
+       },
+       0, "Beta\r\nb\t25%\r\n\r\n"},
+      {"headers only, no substream", [](test::TWorkbook4Plan& p) { p.sheets.clear(); },
+       [](TBytes& s, const test::TWorkbook4Layout&) {
+         s.insert(s.end(), {0x8F, 0x00, 0x05, 0x00, 0, 0, 0, 0, 0});
+         s.insert(s.end(), {0x8F, 0x00, 0x05, 0x00, 0, 0, 0, 0, 0});
+       },
+       kResultBadFormat, ""},
+      {"no sheets at all", [](test::TWorkbook4Plan& p) { p.sheets.clear(); }, noPatch,
+       kResultBadFormat, ""},
+      {"a sheet header cut by the end of the file", noPlan,
+       [](TBytes& s, const test::TWorkbook4Layout& at) { s.resize(at.headers[1] + 6); }, 0,
+       "Alpha\r\na\t2.50\r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TWorkbook4Plan plan = TwoSheets4();
+    c.shape(plan);
+    test::TWorkbook4Layout at;
+    TBytes stream = test::BuildWorkbook4Stream(plan, &at);
+    c.patch(stream, at);
+    std::string text;
+    ASSERT_EQ(ExtractWorkbookText(stream, text), c.result);
+    EXPECT_EQ(text, c.want);
+    if (c.result == 0) {
+      TWorkBookData data;
+      ReadWorkbookGlobals(stream, data);
+      EXPECT_EQ(LayoutWorkbook(data), text);
+    }
+  }
+}
+
+// Many sheet headers packed into each other's bytes: the walk stays within the read budget.
+TEST(KvXlsGlobal, Workbook4ManyHeadersStayBounded) {
+  test::TWorkbook4Plan plan;
+  plan.sheets.resize(20000);
+  for (auto& sheet : plan.sheets) {
+    sheet.name = "s";
+  }
+  const TBytes stream = test::BuildWorkbook4Stream(plan);
+  const auto start = std::chrono::steady_clock::now();
+  std::string text;
+  ASSERT_EQ(ExtractWorkbookText(stream, text), 0);
+  EXPECT_EQ(text.size(), 20000U * 5);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+// Files that start with a BOF and hold no worksheet give the format error, never an empty
+// success; a compound file's BIFF8 workbook without worksheets still gives no text.
+TEST(KvXlsGlobal, StreamsWithoutWorksheetsAreFormatErrors) {
+  struct Case {
+    const char* name;
+    TBiffBuilder stream;
+    bool bare;
+    std::int32_t want;
+  };
+  std::vector<Case> cases;
+  const auto add = [&cases](const char* name, std::uint16_t bofId, const TBytes& bof, bool bare,
+                            std::int32_t want) {
+    Case c{name, {}, bare, want};
+    c.stream.Record(bofId, bof);
+    c.stream.Record(0x0203, test::NumberBody(0, 0, 1));
+    c.stream.Record(0x000A, {});
+    cases.push_back(std::move(c));
+  };
+  add("BIFF3 workspace", 0x0209, test::Bof4Body(0x0100), false, kResultBadFormat);
+  add("BIFF4 macro sheet", 0x0409, test::Bof4Body(0x0040), false, kResultBadFormat);
+  add("BIFF2 chart", 0x0009, TBodyWriter().U16(2).U16(0x0020), false, kResultBadFormat);
+  add("bare BIFF8 globals without sheets", 0x0809, test::BofBody(0x0005), true, kResultBadFormat);
+  add("bare BIFF5 workspace", 0x0809, test::BofBody(0x0100, 0x0500), true, kResultBadFormat);
+  add("BIFF8 globals without sheets in a compound file", 0x0809, test::BofBody(0x0005), false, 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text;
+    EXPECT_EQ(ExtractWorkbookText(c.stream.Stream(), text, c.bare), c.want);
+    EXPECT_EQ(text, "");
+  }
+}
+
 } // namespace
 } // namespace scv::spreadsheet

@@ -350,4 +350,59 @@ std::vector<TSstString> SstStrings(const std::vector<std::u16string>& texts) {
   return out;
 }
 
+TBytes Bof4Body(std::uint16_t dt) {
+  TBodyWriter w;
+  w.U16(0).U16(dt).U16(0);
+  return w;
+}
+
+TBytes Format4Body(const std::string& bytes) {
+  TBodyWriter w;
+  w.U16(0).U8(static_cast<std::uint8_t>(bytes.size())).Latin1(bytes);
+  return w;
+}
+
+TBytes Xf4Body(std::uint8_t ifmt) {
+  TBytes body(12, 0);
+  body[1] = ifmt;
+  return body;
+}
+
+TBytes BuildWorkbook4Stream(const TWorkbook4Plan& plan, TWorkbook4Layout* layout) {
+  TWorkbook4Layout at;
+  TBiffBuilder b;
+  b.Record(0x0409, Bof4Body(0x0100));
+  b.Bytes(plan.globalsExtra.Stream());
+  if (plan.sheetsOffset) {
+    at.sheetsOffsetField = b.Position() + 4;
+    b.Record(0x008E, TBodyWriter().U32(0));
+  }
+  if (plan.globalsEof) {
+    b.Record(0x000A, {});
+  }
+  at.globalsEnd = b.Position();
+  if (plan.sheetsOffset) {
+    b.Patch32(at.sheetsOffsetField, static_cast<std::uint32_t>(at.globalsEnd));
+  }
+  for (const TWorkbook4Sheet& sheet : plan.sheets) {
+    at.headers.push_back(b.Position());
+    at.sizeFields.push_back(b.Position() + 4);
+    b.Record(
+        0x008F,
+        TBodyWriter().U32(0).U8(static_cast<std::uint8_t>(sheet.name.size())).Latin1(sheet.name));
+    at.substreams.push_back(b.Position());
+    b.Record(0x0409, Bof4Body(sheet.dt));
+    b.Bytes(sheet.records.Stream());
+    if (sheet.eof) {
+      b.Record(0x000A, {});
+    }
+    b.Patch32(at.sizeFields.back(),
+              static_cast<std::uint32_t>(b.Position() - at.substreams.back()));
+  }
+  if (layout != nullptr) {
+    *layout = at;
+  }
+  return b.Stream();
+}
+
 } // namespace scv::test

@@ -130,6 +130,42 @@ struct TWorkbookPlan {
 
 TBytes BuildWorkbookStream(const TWorkbookPlan& plan);
 
+// BIFF4 record bodies: BOF (vers 0, dt, build 0), FORMAT (2 unused bytes, 8-bit count, bytes),
+// XF (ifnt, ifmt, 10 more bytes).
+TBytes Bof4Body(std::uint16_t dt);
+TBytes Format4Body(const std::string& bytes);
+TBytes Xf4Body(std::uint8_t ifmt);
+
+// One sheet of an Excel 4.0 workbook: its name (8-bit characters as given), substream type and
+// the records between its BOF and EOF.
+struct TWorkbook4Sheet {
+  std::string name;
+  std::uint16_t dt = 0x0010;
+  TBiffBuilder records;
+  bool eof = true;
+};
+
+// An Excel 4.0 workbook stream: the globals (BIFF4 BOF of type 0x0100, the extra records, a
+// SHEETSOFFSET naming the first sheet header, EOF), then per sheet a SHEETHDR (the size of the
+// substream that follows, the name as an 8-bit count and its bytes) and the sheet's substream.
+struct TWorkbook4Plan {
+  TBiffBuilder globalsExtra;
+  std::vector<TWorkbook4Sheet> sheets;
+  bool sheetsOffset = true;
+  bool globalsEof = true;
+};
+
+// Where the parts of a built Excel 4.0 workbook are, for patching hostile shapes.
+struct TWorkbook4Layout {
+  std::size_t sheetsOffsetField = 0;   // the SHEETSOFFSET value (0 without the record)
+  std::size_t globalsEnd = 0;          // just after the globals
+  std::vector<std::size_t> headers;    // each SHEETHDR record
+  std::vector<std::size_t> sizeFields; // each SHEETHDR's size value
+  std::vector<std::size_t> substreams; // each sheet's BOF
+};
+
+TBytes BuildWorkbook4Stream(const TWorkbook4Plan& plan, TWorkbook4Layout* layout = nullptr);
+
 // Shortcut for string tables of 1-byte strings.
 std::vector<TSstString> SstStrings(const std::vector<std::u16string>& texts);
 
