@@ -5,7 +5,7 @@ JOBS=${JOBS:-2}
 
 # Build dependencies: compiler, CMake, Ninja, GoogleTest, and the engines of the PDF and HTML
 # converter libraries.
-BUILD_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev libpoppler-cpp-dev libxml2-dev"
+BUILD_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev libpoppler-cpp-dev libxml2-dev libuchardet-dev"
 
 # Installs the Debian packages given that are not installed yet.
 ensure_packages() {

@@ -1,6 +1,7 @@
 // Finding and decoding the character encoding of an HTML document.
 #include "HtmlEncoding.h"
 
+#include "HtmlCharsetDetector.h"
 #include "platform/CodePage.h"
 
 #include <algorithm>
@@ -628,7 +629,14 @@ TEncoding DetectEncoding(std::string_view bytes) {
   if (scan.valid) {
     return {TEncodingKind::kUtf8, 0, 0, scan.clean};
   }
-  return {TEncodingKind::kCodePage, 1252, 0};
+  // Legacy bytes and nothing that says which: the charset detector reads them, and only
+  // these pages pay for it. Without a guess we can decode, windows-1252, as browsers fall
+  // back in the West.
+  const std::int32_t guessed = GuessCodePage(bytes);
+  if (guessed == 65001) {
+    return {TEncodingKind::kUtf8, 0, 0};
+  }
+  return {TEncodingKind::kCodePage, guessed != 0 ? guessed : 1252, 0};
 }
 
 std::string DecodeToUtf8(std::string_view bytes, const TEncoding& encoding) {

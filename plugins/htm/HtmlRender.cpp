@@ -5,6 +5,8 @@
 // lines. No document tree is built, so memory stays close to the size of the text.
 #include "HtmlRender.h"
 
+#include "common/Ligatures.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -33,6 +35,10 @@ enum TElementFlags : unsigned {
   kCell = 1u << 7,
   kBr = 1u << 8,
   kTitle = 1u << 9,
+  kFormControl = 1u << 10, // a form control: its text stands apart from the words around it
+  kInput = 1u << 11,       // <input>: its value is text for the types that show it
+  kSelect = 1u << 12,      // <select>: shows its selected option, else its first
+  kOption = 1u << 13,      // <option>: inside a select, a candidate for its text
 };
 
 struct TElement {
@@ -41,7 +47,9 @@ struct TElement {
 };
 
 // Elements that affect the text; every other element is inline and only its content counts.
-// Images, inputs and other replaced elements contribute nothing: no alt text is invented.
+// Images and other replaced elements contribute nothing: no alt text is invented. Form
+// controls show what a reader sees on them: button labels, the values of buttons and text
+// fields, the option a select shows.
 constexpr TElement kElements[] = {
     {"address", kBlock1},
     {"article", kBlock1},
@@ -49,6 +57,7 @@ constexpr TElement kElements[] = {
     {"blockquote", kBlock2},
     {"body", kBlock1},
     {"br", kBr},
+    {"button", kFormControl},
     {"caption", kBlock1},
     {"center", kBlock1},
     {"datalist", kDrop},
@@ -77,6 +86,7 @@ constexpr TElement kElements[] = {
     {"hr", kBlock2},
     {"html", kBlock1},
     {"iframe", kDrop},
+    {"input", kFormControl | kInput},
     {"legend", kBlock1},
     {"li", kBlock1},
     {"listing", kBlock2 | kPre},
@@ -87,14 +97,14 @@ constexpr TElement kElements[] = {
     {"noframes", kBlock1},
     {"ol", kList},
     {"optgroup", kBlock1},
-    {"option", kBlock1},
+    {"option", kBlock1 | kOption},
     {"p", kBlock2},
     {"plaintext", kBlock2 | kPre},
     {"pre", kBlock2 | kPre},
     {"script", kDrop},
     {"search", kBlock1},
     {"section", kBlock1},
-    {"select", kDrop},
+    {"select", kFormControl | kSelect},
     {"style", kDrop},
     {"summary", kBlock1},
     {"svg", kDrop},
@@ -175,6 +185,50 @@ bool IsHiddenByAttributes(const xmlChar** atts) {
   return false;
 }
 
+// The value of the attribute name (libxml2 reports HTML attribute names in lower case), or
+// nullptr when the element has none; an attribute written without a value has an empty one.
+const char* AttributeOf(const xmlChar** atts, const char* name) {
+  if (atts == nullptr) {
+    return nullptr;
+  }
+  // NOLINTBEGIN(cppcoreguidelines-pro-bounds-pointer-arithmetic): the attribute array again.
+  for (std::size_t i = 0; atts[i] != nullptr; i += 2) {
+    if (std::strcmp(reinterpret_cast<const char*>(atts[i]), name) == 0) {
+      const auto* value = reinterpret_cast<const char*>(atts[i + 1]);
+      return value != nullptr ? value : "";
+    }
+  }
+  // NOLINTEND(cppcoreguidelines-pro-bounds-pointer-arithmetic)
+  return nullptr;
+}
+
+// The text an <input> shows on the page: the value of buttons (submit, reset, button) and of
+// fields a reader types into (text, search, e-mail, ...; an unknown type is a text field).
+// Hidden fields, passwords, check boxes, radio buttons, file, colour, range and date pickers
+// and image buttons show no value as text; placeholders are hints, not text.
+std::string_view InputText(const xmlChar** atts) {
+  const char* value = AttributeOf(atts, "value");
+  if (value == nullptr || *value == '\0') {
+    return {};
+  }
+  std::string type;
+  if (const char* t = AttributeOf(atts, "type")) {
+    for (const char c : std::string_view(t)) {
+      if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\f') {
+        type.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
+      }
+    }
+  }
+  constexpr std::string_view kNoText[] = {
+      "hidden", "password", "checkbox", "radio", "file", "image", "color",
+      "range",  "date",     "datetime", "month", "week", "time",  "datetime-local",
+  };
+  if (std::find(std::begin(kNoText), std::end(kNoText), type) != std::end(kNoText)) {
+    return {};
+  }
+  return value;
+}
+
 class TTextRenderer {
 public:
   void SetContext(htmlParserCtxtPtr ctxt) { ctxt_ = ctxt; }
@@ -198,7 +252,34 @@ public:
       frames_.push_back(frame);
       return;
     }
+    if (selectDepth_ > 0) {
+      // Inside a select only its options count, and only as the select's text.
+      frame.flags = flags & (kSelect | kOption);
+      frames_.push_back(frame);
+      if ((flags & kOption) != 0) {
+        StartOption(atts);
+      } else if ((flags & kSelect) != 0) {
+        ++selectDepth_;
+      }
+      return;
+    }
     frames_.push_back(frame);
+    if ((flags & kSelect) != 0) {
+      selectDepth_ = 1;
+      optionCount_ = 0;
+      haveChosen_ = false;
+      capturingOption_ = false;
+      firstOption_.clear();
+      chosenOption_.clear();
+      return;
+    }
+    if ((flags & kInput) != 0) {
+      ControlText(InputText(atts));
+      return;
+    }
+    if ((flags & kFormControl) != 0) {
+      space_ = true; // a button's label is a word of its own
+    }
     if ((flags & kTitle) != 0) {
       capturingTitle_ = !titleDone_;
       return;
@@ -254,6 +335,12 @@ public:
     if (dropDepth_ > 0) {
       return;
     }
+    if (selectDepth_ > 0) {
+      if (capturingOption_) {
+        optionText_.append(text);
+      }
+      return;
+    }
     if (capturingTitle_) {
       AppendCollapsed(title_, text);
       return;
@@ -262,6 +349,12 @@ public:
       PreText(text);
       return;
     }
+    InlineText(text);
+  }
+
+  // Text outside preformatted blocks: whitespace collapses, no-break spaces are spaces, soft
+  // hyphens and zero-width no-break spaces vanish, ligatures become their letters.
+  void InlineText(std::string_view text) {
     const std::size_t n = text.size();
     std::size_t i = 0;
     while (i < n) {
@@ -299,6 +392,9 @@ public:
       } else if (b == 0xEF && i + 2 < n && static_cast<std::uint8_t>(text[i + 1]) == 0xBB &&
                  static_cast<std::uint8_t>(text[i + 2]) == 0xBF) {
         i += 3; // zero-width no-break space
+      } else if (const std::string_view letters = plugin::LigatureAt(text, i); !letters.empty()) {
+        Emit(letters);
+        i += 3;
       } else {
         Emit(text.substr(i, 1));
         ++i;
@@ -380,6 +476,21 @@ private:
       }
       return;
     }
+    if ((flags & kOption) != 0 && selectDepth_ > 0) {
+      EndOption();
+      return;
+    }
+    if ((flags & kSelect) != 0) {
+      if (--selectDepth_ == 0) {
+        ControlText(haveChosen_ ? chosenOption_ : firstOption_);
+        firstOption_ = std::string();
+        chosenOption_ = std::string();
+      }
+      return;
+    }
+    if ((flags & kFormControl) != 0 && (flags & kInput) == 0) {
+      space_ = true; // after a button's label
+    }
     if ((flags & kPre) != 0) {
       --preDepth_;
       preStart_ = false;
@@ -434,6 +545,45 @@ private:
     space_ = false;
   }
 
+  // An option of the open select: its text is kept while it may be the one the select shows,
+  // the first option or the first selected one. A label attribute is shown instead of the
+  // text.
+  void StartOption(const xmlChar** atts) {
+    optionFirst_ = optionCount_++ == 0;
+    optionSelected_ = !haveChosen_ && AttributeOf(atts, "selected") != nullptr;
+    optionText_.clear();
+    const char* label = AttributeOf(atts, "label");
+    optionLabeled_ = label != nullptr && *label != '\0';
+    if (optionLabeled_) {
+      optionText_ = label;
+    }
+    capturingOption_ = !optionLabeled_ && (optionFirst_ || optionSelected_);
+  }
+
+  void EndOption() {
+    capturingOption_ = false;
+    if (optionFirst_) {
+      firstOption_ = optionText_;
+    }
+    if (optionSelected_) {
+      chosenOption_ = std::move(optionText_);
+      haveChosen_ = true;
+    }
+    optionFirst_ = false;
+    optionSelected_ = false;
+    optionText_.clear();
+  }
+
+  // The text of a form control as a word (or words) of its own, whitespace collapsed.
+  void ControlText(std::string_view text) {
+    if (text.find_first_not_of(" \t\n\r\f") == std::string_view::npos) {
+      return;
+    }
+    space_ = true;
+    InlineText(text);
+    space_ = true;
+  }
+
   void FlushPending() {
     if (breaks_ > 0) {
       if (!out_.empty()) {
@@ -486,6 +636,13 @@ private:
     FlushPending();
     for (; i < n; ++i) {
       const char c = text[i];
+      if (c == '\xEF') {
+        if (const std::string_view letters = plugin::LigatureAt(text, i); !letters.empty()) {
+          out_.append(letters);
+          i += 2;
+          continue;
+        }
+      }
       if (c == '\r') {
         if (i + 1 < n && text[i + 1] == '\n') {
           continue;
@@ -499,12 +656,16 @@ private:
   }
 
   static void AppendCollapsed(std::string& to, std::string_view text) {
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
       const std::uint8_t cls = kByteClasses[static_cast<std::uint8_t>(c)];
       if (cls == kSpace) {
         if (!to.empty() && to.back() != ' ') {
           to.push_back(' ');
         }
+      } else if (const std::string_view letters = plugin::LigatureAt(text, i); !letters.empty()) {
+        to.append(letters);
+        i += 2;
       } else if (cls != kControl) {
         to.push_back(c);
       }
@@ -535,6 +696,17 @@ private:
   bool capturingTitle_ = false;
   bool titleDone_ = false;
   bool failed_ = false;
+  // The open select (selects inside it are counted, not read) and its options.
+  int selectDepth_ = 0;
+  std::size_t optionCount_ = 0;
+  std::string firstOption_;
+  std::string chosenOption_;
+  std::string optionText_;
+  bool haveChosen_ = false;
+  bool optionFirst_ = false;
+  bool optionSelected_ = false;
+  bool optionLabeled_ = false;
+  bool capturingOption_ = false;
 };
 
 TTextRenderer& RendererOf(void* ctx) {

@@ -3,6 +3,8 @@
 // PDF text tools, so the page structure survives in plain text.
 #include "PdfText.h"
 
+#include "common/Ligatures.h"
+
 #include <ScvConverter.h>
 #include <memory>
 #include <poppler-document.h>
@@ -28,13 +30,22 @@ poppler::page::text_layout_enum LayoutOf(std::int32_t s1, std::int32_t s2) {
 }
 
 // Hands one page's text on with CR LF line ends, the line ends of all of scvcmd's output
-// (poppler ends lines with LF).
+// (poppler ends lines with LF), and the typographic ligatures poppler passes through from the
+// fonts written as their letters.
 void Deliver(TTextOutput& out, std::string_view text, std::string& scratch) {
   scratch.clear();
   scratch.reserve(text.size() + text.size() / 16);
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     if (c == '\n') {
       scratch.push_back('\r');
+    } else if (c == '\xEF') {
+      const std::string_view letters = scv::plugin::LigatureAt(text, i);
+      if (!letters.empty()) {
+        scratch.append(letters);
+        i += 2;
+        continue;
+      }
     }
     scratch.push_back(c);
   }

@@ -132,6 +132,7 @@ private:
 
   void OpenGroup() {
     star_ = false;
+    groupOpen_ = pos_;
     ucSkip_ = 0;
     if (stack_.size() >= kMaxDepth) {
       ++overflow_;
@@ -242,7 +243,11 @@ private:
 
   void Symbol(unsigned char c) {
     if (c == '*') {
-      star_ = true;
+      // First in a group, \* marks the group as a destination to skip unless its word is one
+      // we read. Anywhere else it only marks the word after it as one to ignore when unknown,
+      // which every unknown word is anyway, while a known word acts as always: writers put it
+      // before character styles ({\loch\f2\i0\*\cs7 text}), whose text stays.
+      star_ = star_ || StarOpensGroup();
       return;
     }
     star_ = false;
@@ -461,6 +466,24 @@ private:
     }
   }
 
+  // True when the \* just read is the first thing in its group: only line ends, which carry
+  // nothing, lie between the group's opening brace and it. Each byte is looked at once per
+  // group at most, since the answer closes the question for the rest of the group.
+  [[gnu::noinline, gnu::cold]] bool StarOpensGroup() {
+    const std::size_t star = pos_ - 2;
+    const std::size_t open = groupOpen_;
+    groupOpen_ = kNoGroupOpen;
+    if (open == kNoGroupOpen || open > star) {
+      return false;
+    }
+    for (std::size_t i = open; i < star; ++i) {
+      if (in_[i] != '\r' && in_[i] != '\n') {
+        return false;
+      }
+    }
+    return true;
+  }
+
   // Collects a font table entry's name up to its semicolon.
   void FontNameChar(char c) {
     if (c == ';') {
@@ -530,6 +553,8 @@ private:
   std::size_t overflow_ = 0;
   std::int32_t ucSkip_ = 0;
   bool star_ = false;
+  static constexpr std::size_t kNoGroupOpen = static_cast<std::size_t>(-1);
+  std::size_t groupOpen_ = kNoGroupOpen; // just past the last opening brace, until a \* there
 
   std::unordered_map<std::int32_t, TFont> fonts_;
   std::int32_t definingFont_ = 0;

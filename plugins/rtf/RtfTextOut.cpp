@@ -2,6 +2,7 @@
 #include "rtf/RtfTextOut.h"
 
 #include "common/Charsets.h"
+#include "common/Ligatures.h"
 #include "platform/CodePage.h"
 
 #include <algorithm>
@@ -438,6 +439,11 @@ void TTextOut::Byte(std::int32_t codePage, std::uint8_t b) {
 }
 
 void TTextOut::AppendUtf8(std::uint32_t c) {
+  // Typographic ligatures (U+FB00-U+FB06) are written as their letters.
+  if (c - 0xFB00u <= 6u) {
+    text_.append(plugin::LigatureLetters(c));
+    return;
+  }
   platform::AppendUtf8(text_, c);
 }
 

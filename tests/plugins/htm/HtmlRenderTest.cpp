@@ -37,7 +37,8 @@ TEST(HtmlRender, TitleComesFirstAndInvisibleContentIsDropped) {
       {"hidden attribute", "<p>a<span hidden>b</span>c</p>", "ac\n"},
       {"display none", "<div style=\"color:red; DISPLAY : none\">gone</div><div>kept</div>",
        "kept\n"},
-      {"select options", "<p>Pick <select><option>one<option>two</select> now</p>", "Pick now\n"},
+      {"select shows its first option", "<p>Pick <select><option>one<option>two</select> now</p>",
+       "Pick one now\n"},
       {"no alt text invented", "<p>see <img src=a.png alt=\"a picture\"> here</p>", "see here\n"},
       {"empty document", "", ""},
       {"only markup", "<html><body><div></div></body></html>", ""},
@@ -139,6 +140,67 @@ TEST(HtmlRender, ToleratesBrokenMarkup) {
       {"lt in text", "<p>1 < 2 and 3 > 2</p>", "1 < 2 and 3 > 2\n"},
       {"unterminated comment", "a<!-- never closed", "a\n"},
       {"unterminated tag", "a<p class=\"x", "a\n"},
+  });
+}
+
+TEST(HtmlRender, FormControlsShowWhatAReaderSees) {
+  RunCases({
+      {"text field value", "<p>Name <input name=n value=\"Ann Lee\"> here</p>",
+       "Name Ann Lee here\n"},
+      {"search box and its buttons",
+       "<form><input type=search name=q placeholder=Search><input type=hidden value=x>"
+       "<input type=submit value=Search><input type=submit value=Go></form>",
+       "Search Go\n"},
+      {"reset and plain buttons",
+       "<p><input type=reset value=Clear><input type=button value=\"Do it\"></p>", "Clear Do it\n"},
+      {"placeholders are no text", "<p>Find <input placeholder=Anything> now</p>", "Find now\n"},
+      {"hidden, password and choice values stay unseen",
+       "<p>a<input type=hidden value=secret><input type=password value=pw>"
+       "<input type=checkbox value=on><input type=radio value=r><input type=image value=i>b</p>",
+       "ab\n"},
+      {"type in any case", "<p><input TYPE=\" Submit \" value=Go></p>", "Go\n"},
+      {"unknown type is a text field", "<p><input type=fancy value=x></p>", "x\n"},
+      {"value whitespace collapses", "<p><input value=\"  two \n words \"></p>", "two words\n"},
+      {"entities in a value", "<p><input type=submit value=\"Fish &amp; Chips\"></p>",
+       "Fish & Chips\n"},
+      {"hidden input", "<p>a <input value=x hidden> b</p>", "a b\n"},
+      {"button label is a word of its own", "<p>Name<button>Go</button>now</p>", "Name Go now\n"},
+      {"selected option", "<p>Size <select><option>S<option selected>M<option>L</select></p>",
+       "Size M\n"},
+      {"first selected option", "<select><option>a<option selected>b<option selected>c</select>",
+       "b\n"},
+      {"option label", "<select><option label=\"Short\">Long text</option></select>", "Short\n"},
+      {"option groups do not break the line",
+       "<p>Car <select><optgroup label=EU><option>Volvo</optgroup></select> ok</p>",
+       "Car Volvo ok\n"},
+      {"markup inside an option", "<select><option><b>bold</b>  one</select>", "bold one\n"},
+      {"empty select", "<p>a<select></select>b</p>", "ab\n"},
+      {"hidden select", "<p>a <select hidden><option>x</select> b</p>", "a b\n"},
+      {"select in a table cell",
+       "<table><tr><td>Qty<td><select><option>1<option selected>2</select></table>", "Qty\t2\n"},
+      {"datalist suggestions stay unseen", "<p>a<datalist><option value=x>y</datalist>b</p>",
+       "ab\n"},
+      {"option outside a select", "<div>a<option>b</option>c</div>", "a\nb\nc\n"},
+  });
+}
+
+TEST(HtmlRender, LigaturesBecomeLetters) {
+  RunCases({
+      {"in text",
+       "<p>co\xEF\xAC\x80"
+       "ee o\xEF\xAC\x83"
+       "ce \xEF\xAC\x81ne \xEF\xAC\x82ow wa\xEF\xAC\x84"
+       "e be\xEF\xAC\x85 fa\xEF\xAC\x86</p>",
+       "coffee office fine flow waffle best fast\n"},
+      {"as references", "<p>&#xFB01;ne &#64258;ow</p>", "fine flow\n"},
+      {"in preformatted text",
+       "<pre>o\xEF\xAC\x83"
+       "ce</pre>",
+       "office\n"},
+      {"in the title", "<title>\xEF\xAC\x81le</title>", "file\n"},
+      {"in a control", "<input type=submit value=\"\xEF\xAC\x81nd\">", "find\n"},
+      {"neighbours unchanged", "<p>\xEF\xAC\x87\xEF\xAC\x93\xEF\xBC\x8C</p>",
+       "\xEF\xAC\x87\xEF\xAC\x93\xEF\xBC\x8C\n"},
   });
 }
 

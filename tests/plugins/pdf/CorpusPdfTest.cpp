@@ -68,8 +68,27 @@ TEST(CorpusPdf, SpotChecks) {
   }
 }
 
+// The tool's text with the typographic ligatures U+FB00-U+FB06 written as their letters, as
+// scvpdf writes them.
+std::string WithoutLigatures(const std::string& text) {
+  static const char* const kLetters[] = {"ff", "fi", "fl", "ffi", "ffl", "st", "st"};
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i + 2 < text.size() && text[i] == '\xEF' && text[i + 1] == '\xAC' &&
+        static_cast<unsigned char>(text[i + 2]) >= 0x80 &&
+        static_cast<unsigned char>(text[i + 2]) <= 0x86) {
+      out += kLetters[static_cast<unsigned char>(text[i + 2]) - 0x80];
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
 // The same engine as the standard PDF text tool: for every file and each of the three
-// layouts the text must be the tool's, line ends aside. Skipped where the tool is absent.
+// layouts the text must be the tool's, line ends and ligatures aside. Skipped where the tool
+// is absent.
 TEST(CorpusPdf, MatchesTheStandardTextToolInAllThreeLayouts) {
   if (!std::filesystem::exists("/usr/bin/pdftotext")) {
     GTEST_SKIP() << "pdftotext not installed";
@@ -94,7 +113,7 @@ TEST(CorpusPdf, MatchesTheStandardTextToolInAllThreeLayouts) {
       args.push_back(entry.path().string());
       args.push_back(dir.File("tool.txt"));
       RunProgram("/usr/bin/pdftotext", args);
-      std::string want = ReadFileBytes(dir.File("tool.txt"));
+      std::string want = WithoutLigatures(ReadFileBytes(dir.File("tool.txt")));
       const auto r =
           RunScvcmd({"-o", "-c65001", l.flag, entry.path().string(), dir.File("out.txt")});
       ASSERT_EQ(r.exitCode, 0);

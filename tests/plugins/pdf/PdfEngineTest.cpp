@@ -1,4 +1,5 @@
 // The PDF text library through its export, as the bridge calls it.
+#include "support/PdfBuilder.h"
 #include "support/ProcessRunner.h"
 #include "support/TestPaths.h"
 
@@ -9,6 +10,7 @@
 #include <dlfcn.h>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -127,6 +129,46 @@ TEST_F(TPdfLibrary, NonAsciiFileNamesAndText) {
   // Arabic text with its harakat, delivered as UTF-8.
   EXPECT_NE(Collected.find("\xD9\x8E"), std::string::npos);
   EXPECT_NE(Collected.find("habibi"), std::string::npos);
+}
+
+// A page in a font whose codes 1 to 7 stand for the ligatures U+FB00 to U+FB06, as their
+// ToUnicode map says; poppler passes them through as those characters.
+std::string LigaturePdf() {
+  const std::string cmap = "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
+                           "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> "
+                           "def\n/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
+                           "1 begincodespacerange\n<00> <FF>\nendcodespacerange\n"
+                           "7 beginbfchar\n<01> <FB00>\n<02> <FB01>\n<03> <FB02>\n<04> <FB03>\n"
+                           "<05> <FB04>\n<06> <FB05>\n<07> <FB06>\nendbfchar\nendcmap\n"
+                           "CMapName currentdict /CMap defineresource pop\nend\nend";
+  const std::string content =
+      "BT /F1 24 Tf 72 700 Td (co\\001ee o\\004ce \\002ne \\003ow wa\\005e be\\006 fa\\007) Tj ET";
+  std::string widths;
+  for (int i = 1; i <= 122; ++i) {
+    widths += " 600";
+  }
+  const std::string page = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources "
+                           "<< /Font << /F1 4 0 R >> >> /Contents 5 0 R >>";
+  return scv::test::BuildPdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      page,
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /FirstChar 1 /LastChar 122 /Widths [" +
+          widths + " ] /ToUnicode 6 0 R >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+      "<< /Length " + std::to_string(cmap.size()) + " >>\nstream\n" + cmap + "\nendstream",
+  });
+}
+
+TEST_F(TPdfLibrary, LigaturesBecomeLettersInEveryLayout) {
+  TTempDir dir;
+  const std::string path = dir.Write("ligatures.pdf", LigaturePdf());
+  for (const auto& [s1, s2] : {std::pair{0, 0}, std::pair{1, 0}, std::pair{0, 1}}) {
+    SCOPED_TRACE(std::to_string(s1) + std::to_string(s2));
+    ASSERT_EQ(Convert(path, s1, s2), SCV_PDF_OK);
+    EXPECT_TRUE(Collected.starts_with("coffee office fine flow waffle best fast\r\n")) << Collected;
+    EXPECT_EQ(Collected.find("\xEF\xAC"), std::string::npos);
+  }
 }
 
 TEST(PdfLibraryProcess, DamagedFilesPrintNothing) {

@@ -162,6 +162,41 @@ TEST(RtfReader, DestinationsAreSkippedOrKept) {
   });
 }
 
+TEST(RtfReader, StarMarksAWholeGroupOnlyWhereItOpensOne) {
+  RunCases({
+      // As a word processor writes a character style: the sentence is text.
+      {"star in the middle of a group", R"({\rtf1{\loch\f2\i0\*\cs7\cf0 The quick brown fox}})",
+       "The quick brown fox"},
+      {"star after text", R"({\rtf1{a \*\foo b}})", "a b"},
+      {"star first in a group", R"({\rtf1 a{\*\foo b}c})", "ac"},
+      {"line ends before the star", "{\\rtf1 a{\r\n\\*\\foo b}c}", "ac"},
+      {"a known destination word still skips", R"({\rtf1 a{\b b\*\fldinst hidden}c})", "abc"},
+      {"a known formatting word still acts", R"({\rtf1{\b\*\v hidden}shown})", "shown"},
+      {"star before a control symbol", R"({\rtf1{\b\*\'e9t\'e9}})", "\u00E9t\u00E9"},
+      {"starred group inside", R"({\rtf1{\f0\*\cs7 a{\*\bar x}b}})", "ab"},
+      {"unicode fallback after a starred word", R"({\rtf1{\b\*\cs7\u8364?x}})", "\u20ACx"},
+      {"star at the very end", R"({\rtf1 a\*)", "a"},
+      {"two stars first in a group", R"({\rtf1 a{\*\*\foo b}c})", "ac"},
+  });
+  // Line ends before a star are looked at once, however many stars follow.
+  std::string many = "{\\rtf1{" + std::string(1000000, '\n') + "\\*\\foo x}{a";
+  for (int i = 0; i < 200000; ++i) {
+    many += "\\*\\foo ";
+  }
+  EXPECT_EQ(RtfToUtf8(many + "b}}"), "ab");
+}
+
+TEST(RtfReader, LigaturesBecomeLetters) {
+  RunCases({
+      {"unicode escapes",
+       R"({\rtf1 co\u64256?ee o\u64259?ce \u64257?ne \u64258?ow wa\u64260?e be\u64261? fa\u64262?})",
+       "coffee office fine flow waffle best fast"},
+      {"Mac Roman bytes", R"({\rtf1\mac \'de\'df})", "fifl"},
+      {"utf-8 code page", R"({\rtf1\ansicpg65001 o\'ef\'ac\'83ce})", "office"},
+      {"neighbours unchanged", R"({\rtf1 \u64255?\u64263?\u64275?})", "\uFAFF\uFB07\uFB13"},
+  });
+}
+
 TEST(RtfReader, BinaryData) {
   RunCases({
       {"bin skips raw bytes", "{\\rtf1 a{\\pict\\bin4 }{}}}b}", "ab"},
