@@ -13,6 +13,18 @@
 namespace scv::ooxml {
 
 std::int32_t LenientInt(std::string_view text) {
+  // Row numbers are short runs of digits: read those straight, as the full rules would.
+  if (!text.empty() && text.size() <= 9) {
+    std::int32_t digits = 0;
+    std::size_t k = 0;
+    while (k < text.size() && text[k] >= '0' && text[k] <= '9') {
+      digits = digits * 10 + (text[k] - '0');
+      ++k;
+    }
+    if (k == text.size()) {
+      return digits;
+    }
+  }
   std::int32_t value = 0;
   if (StrToInt32(text, value)) {
     return value;

@@ -119,12 +119,16 @@ public:
   // gets no cells. isRow: the element's local name is "row".
   template <typename Access>
   bool BeginRow(const Access& access, typename Access::TRef row, bool isRow) {
+    if (!access.HasParam(row, "r")) {
+      return PlaceRow(nullptr, isRow);
+    }
+    const std::string_view ref = access.ParamValue(row, "r");
+    return PlaceRow(&ref, isRow);
+  }
+  // The same from a row's "r" (null when it has none).
+  bool PlaceRow(const std::string_view* ref, bool isRow) {
     std::int64_t rowNumber = 0;
-    if (access.HasParam(row, "r")) {
-      rowNumber = LenientInt(access.ParamValue(row, "r"));
-    } else if (isRow) {
-      rowNumber = previousRow_ + 1;
-    } else {
+    if (!NumberRow(ref, isRow, rowNumber)) {
       return false;
     }
     previousRow_ = rowNumber;
@@ -141,19 +145,37 @@ public:
     cellsDone_ = false;
     return true;
   }
+  // Whether PlaceRow would place the row, without placing it.
+  bool WouldPlaceRow(const std::string_view* ref, bool isRow) const {
+    std::int64_t rowNumber = 0;
+    return !stopped_ && NumberRow(ref, isRow, rowNumber) && rowNumber >= r_ &&
+           rowNumber <= lastRow_;
+  }
 
   // The row's cells, in order; one out of order or beyond the grid ends the row's text.
   // isCell: the element's local name is "c".
   template <typename Access>
   void AddCell(const Access& access, typename Access::TRef cell, bool isCell) {
+    const auto value = [&] { return CellValue(access, cell); };
+    if (!access.HasParam(cell, "r")) {
+      PlaceCell(nullptr, isCell, value);
+      return;
+    }
+    const std::string_view ref = access.ParamValue(cell, "r");
+    PlaceCell(&ref, isCell, value);
+  }
+  // The same from a cell's "r" (null when it has none) and what gives its value, asked only
+  // for a cell that is placed.
+  template <typename ValueOf>
+  void PlaceCell(const std::string_view* ref, bool isCell, ValueOf valueOf) {
     if (cellsDone_) {
       return; // nothing more of this row is shown, numbered or not
     }
     std::int64_t col = 0;
-    if (access.HasParam(cell, "r")) {
+    if (ref != nullptr) {
       std::int32_t cellRow = 0;
       std::int32_t c = 0;
-      CellRefToRowCol(access.ParamValue(cell, "r"), cellRow, c);
+      CellRefToRowCol(*ref, cellRow, c);
       col = c;
     } else if (isCell) {
       col = previousCol_ + 1;
@@ -169,11 +191,22 @@ public:
     const auto gap = static_cast<std::size_t>(col - k_);
     CheckGrowth(text_, gap);
     text_.append(gap, '\t');
-    const std::string_view value = CellValue(access, cell);
+    const std::string_view value = valueOf();
     CheckGrowth(text_, value.size() + 1);
     text_ += value;
     text_ += '\t';
     k_ = col + 1;
+  }
+  // What a cell shows from its type and its first "v" (null without one): a shared string, or
+  // the value with its escapes decoded when the cell states a type.
+  std::string_view ValueText(const TCellType& type, const std::string_view* v) {
+    if (v == nullptr) {
+      return {};
+    }
+    if (type.shared) {
+      return SharedStringAt(shared_, *v);
+    }
+    return type.stated && DecodeSheetEscapes(*v, decoded_) ? std::string_view(decoded_) : *v;
   }
 
   // The row ends: its trailing TABs go, and the line ends of the empty rows before it come in
@@ -198,21 +231,34 @@ public:
     pendingLines_ = 1;
   }
 
-  // The cells of a row so far, to take back cells read ahead on a guess.
+  // The layout's state, to take back rows and cells read ahead on a guess.
   struct TRowMark {
     std::size_t size;
+    std::int64_t r;
+    std::int64_t previousRow;
+    bool stopped;
+    bool clipped;
+    std::size_t pendingLines;
+    std::size_t rowStart;
     std::int64_t k;
     std::int64_t previousCol;
     bool cellsDone;
-    bool clipped;
   };
-  TRowMark MarkRow() const { return {text_.size(), k_, previousCol_, cellsDone_, clipped_}; }
+  TRowMark MarkRow() const {
+    return {text_.size(),  r_,        previousRow_, stopped_,     clipped_,
+            pendingLines_, rowStart_, k_,           previousCol_, cellsDone_};
+  }
   void RewindRow(const TRowMark& mark) {
     text_.resize(mark.size);
+    r_ = mark.r;
+    previousRow_ = mark.previousRow;
+    stopped_ = mark.stopped;
+    clipped_ = mark.clipped;
+    pendingLines_ = mark.pendingLines;
+    rowStart_ = mark.rowStart;
     k_ = mark.k;
     previousCol_ = mark.previousCol;
     cellsDone_ = mark.cellsDone;
-    clipped_ = mark.clipped;
   }
 
   std::string Finish() {
@@ -247,10 +293,20 @@ private:
       return {};
     }
     const std::string_view v = access.Text(value);
-    if (type.shared) {
-      return SharedStringAt(shared_, v);
+    return ValueText(type, &v);
+  }
+
+  // The number of a row: its "r", or the one after the previous for a "row" without one;
+  // false for another element without "r".
+  bool NumberRow(const std::string_view* ref, bool isRow, std::int64_t& rowNumber) const {
+    if (ref != nullptr) {
+      rowNumber = LenientInt(*ref);
+    } else if (isRow) {
+      rowNumber = previousRow_ + 1;
+    } else {
+      return false;
     }
-    return type.stated && DecodeSheetEscapes(v, decoded_) ? std::string_view(decoded_) : v;
+    return true;
   }
 
   const TSharedStrings& shared_;

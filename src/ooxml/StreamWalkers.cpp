@@ -1,11 +1,15 @@
 // The streaming walkers: a part's text straight from its bytes as they stream by, through the
 // sinks, or through the tree when a sink gives up.
 #include "ooxml/OfficeXCvt.h"
+#include "ooxml/SheetLayout.h"
 #include "ooxml/StreamSinks.h"
+#include "ooxml/WalkSupport.h"
 #include "xml/XMLBuild.h"
 #include "xml/XMLParser.h"
+#include "xml/XMLTagParams.h"
 #include "xml/XMLTokenizer.h"
 
+#include <array>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -43,12 +47,123 @@ bool MayPreserveSpace(std::string_view tag) {
   return false;
 }
 
+namespace {
+
+// Bytes that may stand in an attribute name, or in a value, of the plain form the tree reads
+// straight (see TXMLTree::SetTagParams): none that needs decoding, a quote, a line end or zero.
+constexpr std::array<bool, 256> MakePlainBytes(bool value) {
+  std::array<bool, 256> t{};
+  for (std::size_t i = 0; i < 256; ++i) {
+    t[i] = true;
+  }
+  for (const unsigned char c : {'"', '&', '<', '\r', '\n', '\0'}) {
+    t[c] = false;
+  }
+  if (!value) {
+    t['='] = false;
+    t[' '] = false;
+  }
+  return t;
+}
+constexpr auto kPlainName = MakePlainBytes(false);
+constexpr auto kPlainValue = MakePlainBytes(true);
+// The attributes the plain form takes at most.
+constexpr std::size_t kMaxPlainAttributes = 16;
+
+// The "r" and "t" of a row or cell tag whose attributes have the plain form (name="value"
+// pairs one space apart, at most kMaxPlainAttributes, neither "r" nor "t" twice), read as the
+// tree would read them: an empty value stays as its two quotes. False for any other tag.
+// Its name is the tag's (see xml::TagName); a tag whose attributes set xml:space="preserve" is
+// refused too, since its text keeps its spaces.
+struct TPlainTag {
+  std::string_view name;
+  bool hasRef = false;
+  std::string_view ref;
+  TCellType type;
+};
+
+bool ReadPlainTag(std::string_view tag, TPlainTag& out) {
+  out = TPlainTag();
+  std::size_t space = 0;
+  while (space < tag.size() && tag[space] != ' ') {
+    ++space;
+  }
+  if (space == tag.size()) {
+    out.name = xml::TagName(tag);
+    return true;
+  }
+  out.name = tag.substr(1, space - 1);
+  std::size_t stop = tag.size() - 1; // the tag's '>'
+  if (stop > space + 1 && tag[stop - 1] == '/') {
+    --stop;
+  }
+  if (stop <= space + 1) {
+    return true;
+  }
+  const std::string_view text = tag.substr(space + 1, stop - space - 1);
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  bool hasType = false;
+  for (std::size_t count = 0;; ++count) {
+    const std::size_t nameStart = i;
+    while (i < n && kPlainName[static_cast<unsigned char>(text[i])]) {
+      ++i;
+    }
+    if (count == kMaxPlainAttributes || i == nameStart || i + 1 >= n || text[i] != '=' ||
+        text[i + 1] != '"') {
+      return false;
+    }
+    const std::size_t nameSize = i - nameStart;
+    i += 2;
+    const std::size_t valueStart = i;
+    while (i < n && kPlainValue[static_cast<unsigned char>(text[i])]) {
+      ++i;
+    }
+    if (i >= n || text[i] != '"') {
+      return false;
+    }
+    const std::string_view value =
+        i == valueStart ? text.substr(valueStart - 1, 2) : text.substr(valueStart, i - valueStart);
+    ++i;
+    if (nameSize == 9 && xml::SameTextAscii(text.substr(nameStart, 9), "xml:space") &&
+        xml::SameTextAscii(value, "preserve")) {
+      return false;
+    }
+    if (nameSize == 1) {
+      const unsigned c = static_cast<unsigned char>(text[nameStart]) | 0x20u;
+      if (c == 'r') {
+        if (out.hasRef) {
+          return false;
+        }
+        out.hasRef = true;
+        out.ref = value;
+      } else if (c == 't') {
+        if (hasType) {
+          return false;
+        }
+        hasType = true;
+        out.type.stated = true;
+        out.type.shared = xml::SameTextAscii(value, "s");
+        out.type.inlineString = xml::SameTextAscii(value, "inlineStr");
+      }
+    }
+    if (i == n) {
+      return true;
+    }
+    if (text[i] != ' ' || i + 1 >= n) {
+      return false;
+    }
+    ++i;
+  }
+}
+
+} // namespace
+
 bool TSheetSink::ReadContent(xml::TXMLLargeTokenizer& tok) {
   if (Top().role != TSheetRole::kRow) {
     return false;
   }
   const std::string_view data = tok.Data();
-  const TSheetLayout::TRowMark mark = layout_->MarkRow();
   std::size_t p = tok.Position();
   std::string_view tag;
   xml::TTokenKind kind = xml::TTokenKind::kEnd;
@@ -57,109 +172,139 @@ bool TSheetSink::ReadContent(xml::TXMLLargeTokenizer& tok) {
     if (p >= data.size() || data[p] != '<') {
       return false;
     }
-    // Tags are short: a plain loop beats library searches here.
-    std::size_t gt = p + 1;
-    while (gt < data.size() && data[gt] != '>') {
-      if (data[gt] == '\n') {
-        return false;
-      }
-      ++gt;
-    }
-    if (gt == data.size()) {
+    const void* hit = std::memchr(data.data() + p + 1, '>', data.size() - p - 1);
+    if (hit == nullptr) {
       return false;
     }
-    const std::size_t end = gt + 1;
+    const std::size_t end =
+        static_cast<std::size_t>(static_cast<const char*>(hit) - data.data()) + 1;
     tag = data.substr(p, end - p);
-    kind = xml::TagKind(tag);
+    if (tag[1] == '!' || tag[1] == '?' || std::memchr(tag.data(), '\n', tag.size()) != nullptr) {
+      return false;
+    }
+    kind = xml::PlainTagKind(tag);
     p = end;
-    return kind == xml::TTokenKind::kStartTag || kind == xml::TTokenKind::kEmptyTag ||
-           kind == xml::TTokenKind::kEndTag;
+    return true;
   };
-  const auto fail = [&]() {
-    layout_->RewindRow(mark);
-    return false;
-  };
-  for (;;) {
-    if (!nextTag()) {
-      return fail();
-    }
-    if (kind == xml::TTokenKind::kEndTag) {
-      break; // closes the row, whatever its name
-    }
-    const std::string_view cellName = xml::TagName(tag);
-    if (xml::IsBlankText(cellName)) {
-      return fail();
-    }
-    cellTree_.Clear();
-    const std::uint32_t cell = cellTree_.AddNode(xml::TXMLTree::kNone, xml::TXMLTree::kNone);
-    if (!cellTree_.SetTagParams(cell, tag, true) || cellTree_.PreservesSpace(cell)) {
-      return fail();
-    }
-    const bool isCell = LocalName(cellName) == "c";
-    if (kind == xml::TTokenKind::kEmptyTag) {
-      layout_->AddCell(TCompactAccess{cellTree_}, cell, isCell);
-      continue;
-    }
-    bool hasValue = false;
+  // The cells of the open row through its end tag; false when something in it needs the
+  // general rules (the layout is then to be rewound).
+  const auto readCells = [&]() {
     for (;;) {
       if (!nextTag()) {
-        return fail();
+        return false;
       }
       if (kind == xml::TTokenKind::kEndTag) {
-        layout_->AddCell(TCompactAccess{cellTree_}, cell, isCell);
-        break; // closes the cell
+        return true; // closes the row, whatever its name
       }
-      const std::string_view name = xml::TagName(tag);
-      if (xml::IsBlankText(name) || MayPreserveSpace(tag)) {
-        return fail();
+      TPlainTag cell;
+      if (!ReadPlainTag(tag, cell) || xml::IsBlankText(cell.name)) {
+        return false;
       }
-      std::uint32_t value = xml::TXMLTree::kNone;
-      if (!hasValue && LocalName(name) == "v") {
-        hasValue = true;
-        value = cellTree_.AddNode(cell, xml::TXMLTree::kNone);
-        cellTree_.SetName(value, "v", true);
-      }
+      const bool isCell = LocalName(cell.name) == "c";
+      const std::string_view* ref = cell.hasRef ? &cell.ref : nullptr;
       if (kind == xml::TTokenKind::kEmptyTag) {
+        layout_->PlaceCell(ref, isCell, [&] { return layout_->ValueText(cell.type, nullptr); });
         continue;
       }
-      if (p < data.size() && data[p] != '<') {
-        // One text: it starts with a visible character, runs to the next '<' and loses
-        // its trailing blanks; line ends and zero bytes are left to the general rules.
-        if (static_cast<unsigned char>(data[p]) <= 32) {
-          return fail();
+      bool hasValue = false;
+      std::string_view value;
+      for (;;) {
+        if (!nextTag()) {
+          return false;
         }
-        std::size_t stop = p;
-        while (stop < data.size() && data[stop] != '<') {
-          const char c = data[stop];
-          if (c == '\0' || c == '\r' || c == '\n') {
-            return fail();
+        if (kind == xml::TTokenKind::kEndTag) {
+          layout_->PlaceCell(ref, isCell, [&] {
+            return layout_->ValueText(cell.type, hasValue ? &value : nullptr);
+          });
+          break; // closes the cell
+        }
+        const std::string_view name = xml::TagName(tag);
+        // A tag with attributes may preserve its text's spaces (its name then stops short of
+        // the tag's end).
+        if (xml::IsBlankText(name) || (name.size() + 2 < tag.size() && MayPreserveSpace(tag))) {
+          return false;
+        }
+        const bool isValue = !hasValue && (name == "v" || LocalName(name) == "v");
+        if (isValue) {
+          hasValue = true; // the first "v", with or without text
+          value = {};
+        }
+        if (kind == xml::TTokenKind::kEmptyTag) {
+          continue;
+        }
+        if (p < data.size() && data[p] != '<') {
+          // One text: it starts with a visible character, runs to the next '<' and loses
+          // its trailing blanks; line ends and zero bytes are left to the general rules.
+          if (static_cast<unsigned char>(data[p]) <= 32) {
+            return false;
           }
-          ++stop;
-        }
-        if (stop == data.size()) {
-          return fail();
-        }
-        std::size_t last = stop;
-        while (last > p && static_cast<unsigned char>(data[last - 1]) < 33) {
-          --last;
-        }
-        const std::string_view text = data.substr(p, last - p);
-        if (value != xml::TXMLTree::kNone) {
-          if (xml::DecodeEntitiesInto(text, decoded_)) {
-            cellTree_.SetText(value, decoded_, false);
-          } else {
-            cellTree_.SetText(value, text, true);
+          std::size_t stop = p;
+          while (stop < data.size() && data[stop] != '<') {
+            const char c = data[stop];
+            if (c == '\0' || c == '\r' || c == '\n') {
+              return false;
+            }
+            ++stop;
           }
+          if (stop == data.size()) {
+            return false;
+          }
+          std::size_t last = stop;
+          while (last > p && static_cast<unsigned char>(data[last - 1]) < 33) {
+            --last;
+          }
+          if (isValue) {
+            const std::string_view text = data.substr(p, last - p);
+            value = xml::DecodeEntitiesInto(text, decoded_) ? std::string_view(decoded_) : text;
+          }
+          p = stop;
         }
-        p = stop;
-      }
-      if (!nextTag() || kind != xml::TTokenKind::kEndTag) {
-        return fail();
+        if (!nextTag() || kind != xml::TTokenKind::kEndTag) {
+          return false;
+        }
       }
     }
+  };
+  // The row the general rules opened.
+  TSheetLayout::TRowMark mark = layout_->MarkRow();
+  if (!readCells()) {
+    layout_->RewindRow(mark);
+    return false;
+  }
+  Close(0);
+  // The rows after it, as long as they are plain: each is placed here only when it would be
+  // placed, so that one left to the general rules finds the layout as they would.
+  for (;;) {
+    const std::size_t rowAt = p;
+    TPlainTag row;
+    if (!nextTag() || kind == xml::TTokenKind::kEndTag || !layout_->Accepting()) {
+      p = rowAt;
+      break;
+    }
+    if (!ReadPlainTag(tag, row) || xml::IsBlankText(row.name)) {
+      p = rowAt;
+      break;
+    }
+    const bool isRow = LocalName(row.name) == "row";
+    const std::string_view* ref = row.hasRef ? &row.ref : nullptr;
+    if (!layout_->WouldPlaceRow(ref, isRow)) {
+      p = rowAt;
+      break;
+    }
+    mark = layout_->MarkRow();
+    layout_->PlaceRow(ref, isRow);
+    if (kind == xml::TTokenKind::kEndTag || kind == xml::TTokenKind::kEmptyTag) {
+      layout_->EndRow();
+      continue;
+    }
+    if (!readCells()) {
+      layout_->RewindRow(mark);
+      p = rowAt;
+      break;
+    }
+    layout_->EndRow();
   }
   tok.ResumeAt(p);
-  Close(0);
   return true;
 }
 

@@ -158,6 +158,18 @@ TEST(StreamWalkTest, HandmadeShapesReadAsTheTreeReadsThem) {
       R"(<sst><si><t>plain</t></si><si><r><t>r1</t></r><r><rPr/><t> r2</t></r></si>)"
       R"(<si><t>lead</t><r><t>run</t></r><rPh><t>ph</t></rPh></si><x:si><x:t>pre</x:t></x:si>)"
       R"(<si><rPh><t>only</t></rPh><t>after</t></si><si><u>other</u></si><si>_x0041_</si></sst>)",
+      // Plain rows back to back, read in one go, until one needs the general rules: a cell
+      // that keeps its spaces, a row out of order, a row with a blank name, an entity.
+      std::string(kHead) + R"(<sheetData><row r="1"><c r="A1"><v>1</v></c></row><row r="2">)"
+                           R"(<c r="A2" t="s"><v>1</v></c><c r="B2"/></row><row r="3"><c r="A3">)"
+                           R"(<v>3</v></c><c r="B3" xml:space="preserve"><v> 3 </v></c></row>)"
+                           R"(<row><c><v>4</v></c></row><row r="2"><c><v>late</v></c></row>)"
+                           R"(<row r="9"><c r="A9"><v>9</v></c></row></sheetData></worksheet>)",
+      std::string(kHead) + R"(<sheetData><row r="1"><c r="A1"><v>a&amp;b</v></c></row>)"
+                           R"(<row r="2" spans="1:2"><c r="B2" t="str"><v>x_x0041_</v></c></row>)"
+                           R"(<row r="3"/><row r="4"><c r="A4" r="B4"><v>dup</v></c></row>)"
+                           R"(< r="5"><c r="A5"><v>5</v></c></ ><row r="6" T="s"><c T="S" R="C6">)"
+                           R"(<v>0</v></c></row></sheetData></worksheet>)",
       // No dimension, a dimension after the rows beyond the sheet's limits.
       R"(<worksheet><sheetData><row r="2"><c r="B2"><v>1</v></c></row></sheetData></worksheet>)",
       R"(<worksheet><sheetData><row r="1"><c r="A1"><v>1</v></c><c r="XFE1"><v>2</v></c>)"
