@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   size_t length = 0;
   const int32_t r = scv_convert_file(argv[1], NULL, codePage, 0, &text, &length);
   if (r != SCV_OK) {
-    fprintf(stderr, "%s: conversion failed with %d\n", argv[1], (int)r);
+    fprintf(stderr, "%s: %s (%d)\n", argv[1], scv_result_message(r), (int)r);
     return 1;
   }
   fwrite(text, 1, length, stdout);

@@ -1,10 +1,12 @@
 // The C library interface: one conversion by file name and type, through the extractor table.
+#include "api/DocumentFile.h"
 #include "api/ExtractorTable.h"
 #include "bridges/FilterCvt.h"
 #include "bridges/MyPdfCvt.h"
 #include "cvtbase/KvCvtBase.h"
 #include "cvtbase/ResultCodes.h"
 #include "ooxml/OfficeXCvt.h"
+#include "platform/CodePage.h"
 #include "platform/FileIo.h"
 #include "platform/LocaleInfo.h"
 #include "scv/scv.h"
@@ -39,6 +41,15 @@ char AsciiUpper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
 }
 
+// A type given by the caller, matched without regard to case ("docx" is "DOCX").
+std::string UpperType(const char* type) {
+  std::string text(type);
+  for (auto& c : text) {
+    c = AsciiUpper(c);
+  }
+  return text;
+}
+
 std::string TypeTextOf(std::string_view source) {
   const auto separator = source.find_last_of("\\:/");
   const auto dot = source.rfind('.');
@@ -64,6 +75,43 @@ void InitializeLocked() {
     scv::bridges::InitializeFilterBridge();
     gInitialized = true;
   }
+}
+
+// The conversion of a file that exists, by its type text (upper case).
+int32_t ConvertPath(const std::string& path, const std::string& typeText, int32_t codePage,
+                    int32_t specialFormat, unsigned char** text, size_t* length) {
+  if (codePage == 0) {
+    codePage = scv::DefaultCodePage();
+  }
+  if (!scv::platform::IsCodePageUsable(codePage)) {
+    return SCV_E_ARGUMENT; // the conversion would end in an empty text
+  }
+  std::lock_guard lock(ConversionLock());
+  InitializeLocked();
+  const scv::api::TExtractorRow* row = scv::api::FindExtractor(typeText);
+  if (row == nullptr) {
+    return SCV_E_TYPE_NOT_SUPPORTED;
+  }
+  scv::TConversionResult result;
+  const std::int32_t r = scv::api::RunExtractor(*row, scv::platform::ArgumentToWide(path), codePage,
+                                                specialFormat, result);
+  switch (r) {
+  case scv::kResultLibraryMissing:
+    return SCV_E_LIBRARY_MISSING;
+  case scv::kResultOpenError:
+    return SCV_E_OPEN;
+  case scv::kResultEncrypted:
+    return SCV_E_ENCRYPTED;
+  default:
+    if (r < 0) {
+      return SCV_E_FORMAT;
+    }
+  }
+  const auto count = static_cast<std::size_t>(r) <= result.Capacity() ? static_cast<std::size_t>(r)
+                                                                      : result.Capacity();
+  *text = result.Release();
+  *length = count;
+  return SCV_OK;
 }
 
 } // namespace
@@ -104,39 +152,64 @@ int32_t scv_convert_file(const char* path, const char* type, int32_t codePage,
     if (path == nullptr || !scv::platform::FileExists(path)) {
       return SCV_E_NOT_FOUND;
     }
-    std::lock_guard lock(ConversionLock());
-    InitializeLocked();
-    const std::string typeText = type != nullptr ? std::string(type) : TypeTextOf(path);
-    if (codePage == 0) {
-      codePage = scv::DefaultCodePage();
-    }
-    const scv::api::TExtractorRow* row = scv::api::FindExtractor(typeText);
-    if (row == nullptr) {
-      return SCV_E_TYPE_NOT_SUPPORTED;
-    }
-    scv::TConversionResult result;
-    const std::int32_t r = scv::api::RunExtractor(*row, scv::platform::ArgumentToWide(path),
-                                                  codePage, specialFormat, result);
-    switch (r) {
-    case scv::kResultLibraryMissing:
-      return SCV_E_LIBRARY_MISSING;
-    case scv::kResultOpenError:
-      return SCV_E_OPEN;
-    case scv::kResultEncrypted:
-      return SCV_E_ENCRYPTED;
-    default:
-      if (r < 0) {
-        return SCV_E_FORMAT;
-      }
-    }
-    const auto count = static_cast<std::size_t>(r) <= result.Capacity()
-                           ? static_cast<std::size_t>(r)
-                           : result.Capacity();
-    *text = result.Release();
-    *length = count;
-    return SCV_OK;
+    return ConvertPath(path, type != nullptr ? UpperType(type) : TypeTextOf(path), codePage,
+                       specialFormat, text, length);
   } catch (...) {
     return SCV_E_FORMAT;
+  }
+}
+
+int32_t scv_convert_memory(const void* bytes, size_t size, const char* type, int32_t codePage,
+                           int32_t specialFormat, unsigned char** text, size_t* length) {
+  if (text == nullptr || length == nullptr || (bytes == nullptr && size > 0)) {
+    return SCV_E_ARGUMENT;
+  }
+  *text = nullptr;
+  *length = 0;
+  try {
+    if (type == nullptr) {
+      return SCV_E_TYPE_NOT_SUPPORTED; // no name to take an extension from
+    }
+    const scv::api::TDocumentFile document(
+        std::span(static_cast<const std::uint8_t*>(bytes), bytes != nullptr ? size : 0));
+    if (document.Path().empty()) {
+      return SCV_E_OPEN;
+    }
+    return ConvertPath(document.Path(), UpperType(type), codePage, specialFormat, text, length);
+  } catch (...) {
+    return SCV_E_FORMAT;
+  }
+}
+
+const char* scv_result_message(int32_t code) {
+  // The command line's messages without their file names.
+  switch (code) {
+  case SCV_OK:
+    return "OK";
+  case scv::kResultExists:
+    return "Output file already exists, convert canceled";
+  case scv::kResultUsage:
+    return "Command line rejected";
+  case SCV_E_LIBRARY_MISSING:
+    return "Convert dll file load error";
+  case SCV_E_NOT_FOUND:
+    return "Input file not exists";
+  case SCV_E_TYPE_NOT_SUPPORTED:
+    return "Input file type not support";
+  case SCV_E_OPEN:
+    return "Input file open error";
+  case SCV_E_FORMAT:
+    return "Input file format not correct";
+  case scv::kResultCreateError:
+    return "Output file create error";
+  case scv::kResultWriteError:
+    return "Output file write error";
+  case SCV_E_ENCRYPTED:
+    return "Input file is encrypted";
+  case SCV_E_ARGUMENT:
+    return "Invalid argument";
+  default:
+    return "Unknown result";
   }
 }
 

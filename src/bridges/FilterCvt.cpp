@@ -43,6 +43,15 @@ struct TFilterLibrary {
 constexpr std::int32_t kPieceSize = 65536;
 constexpr const char* kIniName = "scvhtm.ini";
 
+// scvhtm.ini in the program's folder: its path and whether it existed before the HTML
+// library was loaded.
+std::string IniProgramPath;
+bool IniProgramBefore = true;
+
+bool Exists(const std::string& path) {
+  return platform::FileExists(path) || platform::IsDirectory(path);
+}
+
 TFilterLibrary HlpLibrary;
 TFilterLibrary HtmLibrary;
 TFilterLibrary RtfLibrary;
@@ -241,8 +250,16 @@ std::int32_t FilterToText(TFilterLibrary& lib, const std::u16string& fileName,
 
 void InitializeFilterBridge() {
   HlpLibrary.Load("scvhlp.dll");
+  // scvhtm.ini is the HTML library's file. Ours never writes one; a library that does would
+  // do so while loaded. A file of that name that was there before the library was loaded is
+  // someone else's (the current folder may be any folder of the user's), so it is left alone.
+  const bool iniHereBefore = Exists(kIniName);
+  IniProgramPath = platform::ProgramDirectory() + kIniName;
+  IniProgramBefore = Exists(IniProgramPath);
   HtmLibrary.Load("scvhtm.dll");
-  platform::DeleteFile(kIniName);
+  if (!iniHereBefore && HtmLibrary.library.IsLoaded()) {
+    platform::DeleteFile(kIniName);
+  }
   RtfLibrary.Load("scvrtf.dll");
   Host.size = sizeof(ConverterHost);
   Host.appData = &AppData;
@@ -255,10 +272,14 @@ void InitializeFilterBridge() {
 }
 
 void FinalizeFilterBridge(const std::string& programDirectory) {
+  const bool htmLoaded = HtmLibrary.library.IsLoaded();
   HlpLibrary.Unload();
   HtmLibrary.Unload();
   RtfLibrary.Unload();
-  platform::DeleteFile(programDirectory + kIniName);
+  const std::string iniPath = programDirectory + kIniName;
+  if (htmLoaded && !IniProgramBefore && iniPath == IniProgramPath) {
+    platform::DeleteFile(iniPath); // appeared while the HTML library was loaded
+  }
   AppData.fileName = nullptr;
   std::vector<std::uint16_t>().swap(FileNameBuffer);
   PieceBuffer.reset();

@@ -9,8 +9,11 @@
 namespace scv::bridges {
 
 // Loads scvhlp, scvhtm and scvrtf (program initialisation) and unloads them at the end.
+// scvhtm.ini in the current folder (after loading) and in the program's folder (at the end)
+// is deleted only when it was not there before the HTML library was loaded: only a file the
+// library made is removed, never a user's.
 void InitializeFilterBridge();
-// programDirectory ends in "/"; scvhtm.ini is deleted there.
+// programDirectory ends in "/".
 void FinalizeFilterBridge(const std::string& programDirectory);
 
 std::int32_t HlpToText(const std::u16string& fileName, std::int32_t byteLimit,

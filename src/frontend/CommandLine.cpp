@@ -2,8 +2,10 @@
 // messages.
 #include "frontend/CommandLine.h"
 
+#include "platform/CodePage.h"
 #include "platform/FileIo.h"
 #include "platform/LocaleInfo.h"
+#include "platform/OutputFile.h"
 #include "platform/StrToInt.h"
 #include "scv/scv.h"
 
@@ -21,6 +23,7 @@ namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kStdoutName = "*";
+constexpr std::string_view kStdinName = "-";
 
 char AsciiUpper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
@@ -52,6 +55,16 @@ std::vector<std::string> OfferedTypes() {
     rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
   }
   return types;
+}
+
+bool IsOfferedType(std::string_view typeText) {
+  const std::vector<std::string> types = OfferedTypes();
+  return std::find(types.begin(), types.end(), typeText) != types.end();
+}
+
+// "-" is standard input unless a file of that name exists.
+bool IsStandardInput(std::string_view source) {
+  return source == kStdinName && !platform::FileExists(source);
 }
 
 // The list -t looks a value up in: the offered types of one length in alphabetical order,
@@ -133,8 +146,11 @@ void ParseFlag(std::string_view argument, TRunSettings& settings) {
       settings.ArgumentsInvalid = false;
     }
   } else if (letter == 'C') {
+    // A code page the conversions cannot serve is refused here, before any file is touched,
+    // instead of ending in an empty text reported as success. 0 keeps the locale's default.
     std::int32_t value = 0;
-    if (platform::TryStrToInt(argument.substr(2), value)) {
+    if (platform::TryStrToInt(argument.substr(2), value) &&
+        (value == 0 || platform::IsCodePageUsable(value))) {
       settings.TargetCodePage = value;
       settings.ArgumentsInvalid = false;
     }
@@ -191,7 +207,8 @@ std::string TypeTextOf(std::string_view source) {
 
 std::int32_t ConvertFile(std::string_view source, std::string_view destination, bool overwrite,
                          std::string_view forcedType, TRunSettings& settings) {
-  if (!platform::FileExists(source)) {
+  const bool fromStdin = IsStandardInput(source);
+  if (!fromStdin && !platform::FileExists(source)) {
     PrintMessage(Quoted("Input file ", source, " not exists"));
     return kResultNotFound;
   }
@@ -205,9 +222,18 @@ std::int32_t ConvertFile(std::string_view source, std::string_view destination, 
 
   unsigned char* text = nullptr;
   std::size_t length = 0;
-  const std::int32_t r =
-      scv_convert_file(std::string(source).c_str(), typeText.c_str(), settings.TargetCodePage,
-                       settings.SpecialFormat, &text, &length);
+  std::int32_t r = SCV_E_TYPE_NOT_SUPPORTED;
+  if (!fromStdin) {
+    r = scv_convert_file(std::string(source).c_str(), typeText.c_str(), settings.TargetCodePage,
+                         settings.SpecialFormat, &text, &length);
+  } else if (IsOfferedType(typeText)) {
+    // Standard input has no extension: only -t names its type, and nothing is read without it.
+    std::vector<std::uint8_t> document;
+    r = platform::ReadAllFromDescriptor(0, document)
+            ? scv_convert_memory(document.data(), document.size(), typeText.c_str(),
+                                 settings.TargetCodePage, settings.SpecialFormat, &text, &length)
+            : SCV_E_OPEN;
+  }
   const std::unique_ptr<unsigned char, decltype(&scv_free)> owner(text, &scv_free);
   if (r == SCV_E_TYPE_NOT_SUPPORTED) {
     PrintMessage(Quoted("Input file ", source, " type not support"));
@@ -231,13 +257,18 @@ std::int32_t ConvertFile(std::string_view source, std::string_view destination, 
     }
     return kResultOk;
   }
-  platform::TOutputFile out;
-  if (!out.Create(destination)) {
+  // The text reaches the destination whole or not at all: a full disk or a file-size limit
+  // leaves no truncated file that a later run would take for a finished one.
+  switch (platform::WriteFileAtomically(destination, bytes, overwrite)) {
+  case platform::TPlaceResult::kWritten:
+    break;
+  case platform::TPlaceResult::kExists: // appeared while the document was converted
+    PrintMessage(Quoted("Output file ", destination, " already exists, convert canceled"));
+    return kResultExists;
+  case platform::TPlaceResult::kCreateFailed:
     PrintMessage(Quoted("Output file ", destination, " create error"));
     return kResultCreateError;
-  }
-  // Every byte is written and the close is checked, so a full disk never ends in an OK line.
-  if (!out.WriteAll(bytes) || !out.Close()) {
+  case platform::TPlaceResult::kWriteFailed:
     PrintMessage(Quoted("Output file ", destination, " write error"));
     return kResultWriteError;
   }
@@ -248,13 +279,19 @@ std::int32_t ConvertFile(std::string_view source, std::string_view destination, 
 }
 
 std::int32_t RunProgram(int argc, char** argv) {
-  // A closed pipe on standard output shows as a failed write (-7), not as a silent death.
+  const std::span<char*> args(argv, static_cast<std::size_t>(argc));
+  if (argc == 2 && std::string_view(args[1]) == "--version") {
+    PrintMessage(std::string("scvcmd ").append(scv_version()));
+    return kResultOk;
+  }
+  // A closed pipe on standard output and a file-size limit show as a failed write (-7), not as
+  // a silent death.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   // Module initialisation (the locale from the environment first): the converter libraries are
   // loaded before the program body runs.
   scv_initialize();
 
-  const std::span<char*> args(argv, static_cast<std::size_t>(argc));
   TRunSettings settings;
   const int n = argc - 1;
   settings.ArgumentsInvalid = n != 2;

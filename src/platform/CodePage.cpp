@@ -4,6 +4,7 @@
 
 #include "platform/LocaleInfo.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <iconv.h>
@@ -18,6 +19,9 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 constexpr std::uint16_t kUndefined = 0xFFFF;
+constexpr std::int32_t kCpSymbol = 42;
+constexpr std::int32_t kCpHz = 52936;
+constexpr std::int32_t kCpMac = 10000;
 
 struct TSingleBytePage {
   std::int32_t codePage;
@@ -60,35 +64,92 @@ const std::vector<std::uint8_t>& ReverseTable(const TSingleBytePage& page) {
   return *slot;
 }
 
-// iconv names of the multi-byte code pages.
+// iconv names of the pages served through the C library: the multi-byte pages, and the
+// EBCDIC, DOS, Macintosh, ISO 646, ISO-2022 and UTF-7 pages Windows converts that have no
+// built-in table. A page missing here, or whose converter the C library lacks, is not usable.
+struct TIconvPage {
+  std::int32_t codePage;
+  const char* name;
+};
+
+constexpr TIconvPage kIconvPages[] = {
+    // EBCDIC
+    {37, "IBM037"},
+    {500, "IBM500"},
+    {870, "IBM870"},
+    {875, "IBM875"},
+    {1026, "IBM1026"},
+    {1047, "IBM1047"},
+    {1140, "IBM1140"},
+    {1141, "IBM1141"},
+    {1142, "IBM1142"},
+    {1143, "IBM1143"},
+    {1144, "IBM1144"},
+    {1145, "IBM1145"},
+    {1146, "IBM1146"},
+    {1147, "IBM1147"},
+    {1148, "IBM1148"},
+    {1149, "IBM1149"},
+    {20273, "IBM273"},
+    {20277, "IBM277"},
+    {20278, "IBM278"},
+    {20280, "IBM280"},
+    {20284, "IBM284"},
+    {20285, "IBM285"},
+    {20290, "IBM290"},
+    {20297, "IBM297"},
+    {20420, "IBM420"},
+    {20423, "IBM423"},
+    {20424, "IBM424"},
+    {20871, "IBM871"},
+    {20880, "IBM880"},
+    {20905, "IBM905"},
+    {21025, "IBM1025"},
+    // DOS and Arabic
+    {708, "ASMO-708"},
+    {858, "IBM858"},
+    {864, "IBM864"},
+    // Macintosh
+    {10007, "MAC-CYRILLIC"},
+    {10017, "MAC-UK"},
+    {10029, "MAC-CENTRALEUROPE"},
+    {10079, "MAC-IS"},
+    // ISO 646 variants, T.61, ISO 6937, logical Hebrew
+    {20106, "DIN_66003"},
+    {20107, "SEN_850200_B"},
+    {20108, "NS_4551-1"},
+    {20261, "T.61-8BIT"},
+    {20269, "ISO_6937"},
+    {38598, "ISO-8859-8"},
+    // Multi-byte
+    {932, "CP932"},
+    {936, "CP936"},
+    {949, "CP949"},
+    {950, "CP950"},
+    {1361, "JOHAB"},
+    {20932, "EUC-JP"},
+    {51932, "EUC-JP"},
+    {20936, "GB2312"},
+    {20949, "EUC-KR"},
+    {51949, "EUC-KR"},
+    {50220, "ISO-2022-JP"},
+    {50221, "ISO-2022-JP"},
+    {50222, "ISO-2022-JP"},
+    {50225, "ISO-2022-KR"},
+    {50227, "ISO-2022-CN"},
+    {51936, "GBK"},
+    {54936, "GB18030"},
+    {65000, "UTF-7"},
+};
+
 const char* IconvName(std::int32_t codePage) {
-  switch (codePage) {
-  case 932:
-    return "CP932";
-  case 936:
-    return "CP936";
-  case 949:
-    return "CP949";
-  case 950:
-    return "CP950";
-  case 1361:
-    return "JOHAB";
-  case 20932:
-  case 51932:
-    return "EUC-JP";
-  case 51949:
-    return "EUC-KR";
-  case 50220:
-  case 50221:
-  case 50222:
-    return "ISO-2022-JP";
-  case 51936:
-    return "GBK";
-  case 54936:
-    return "GB18030";
-  default:
-    return nullptr;
+  for (const TIconvPage& page : kIconvPages) {
+    if (page.codePage == codePage) {
+      return page.name;
+    }
   }
+  // HZ carries GB2312 characters in 7-bit pairs; the pairs themselves come from the C library.
+  return codePage == kCpHz ? "GB2312" : nullptr;
 }
 
 // iconv_open's failure value: (iconv_t)-1 by the C library's convention.
@@ -135,7 +196,9 @@ TIconvCache& Iconv() {
   return cache;
 }
 
-// The code page a request stands for: 0 and 3 are the ANSI page, 1 the OEM page.
+// The code page a request stands for: 0 and 3 are the ANSI page, 1 the OEM page, 2 the
+// Macintosh page (Roman: the only one of the Macintosh pages of East Asian and other scripts
+// the C library serves is Cyrillic, and no locale here names it).
 std::int32_t Resolve(std::int32_t codePage) {
   switch (codePage) {
   case 0:
@@ -143,6 +206,8 @@ std::int32_t Resolve(std::int32_t codePage) {
     return GetACP();
   case 1:
     return GetOEMCP();
+  case 2:
+    return kCpMac;
   default:
     return codePage;
   }
@@ -190,7 +255,17 @@ std::u16string IconvToWide(iconv_t cd, std::string_view bytes) {
   return out;
 }
 
-std::string IconvFromWide(iconv_t cd, std::u16string_view text) {
+// Appends what iconv writes to return the encoder to its initial shift state.
+void AppendShiftReset(iconv_t cd, std::string& out) {
+  std::array<char, 16> buf;
+  char* outPtr = buf.data();
+  std::size_t outLeft = buf.size();
+  iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+  out.append(buf.data(), buf.size() - outLeft);
+}
+
+// replacement: the page's own "?" (in EBCDIC it is not the byte 0x3F).
+std::string IconvFromWide(iconv_t cd, std::u16string_view text, std::string_view replacement) {
   std::string out;
   out.reserve(text.size() * 2);
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -212,8 +287,10 @@ std::string IconvFromWide(iconv_t cd, std::u16string_view text) {
       continue;
     }
     // A character without a mapping (or a lone surrogate): "?" and skip it, a surrogate pair
-    // being one character.
-    out.push_back('?');
+    // being one character. The "?" is written in the initial shift state, so that it is not
+    // read as half of a double-byte character of a shifted run (ISO-2022) or as base64 (UTF-7).
+    AppendShiftReset(cd, out);
+    out.append(replacement);
     const std::span<const char> rest = input.subspan(input.size() - inLeft);
     std::size_t skip = 2;
     if (inLeft >= 4) {
@@ -233,18 +310,17 @@ std::string IconvFromWide(iconv_t cd, std::u16string_view text) {
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   // Return the encoder to its initial shift state (stateful pages such as ISO-2022-JP).
-  char* outPtr = buf.data();
-  std::size_t outLeft = buf.size();
-  iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
-  out.append(buf.data(), buf.size() - outLeft);
+  AppendShiftReset(cd, out);
   return out;
 }
 
 // Stateless multi-byte pages encode character by character through a table filled on first
 // use of each character: one iconv call per distinct character instead of one per character
 // without a mapping (which costs microseconds each in iconv's error path).
+// The encoders with shift states (ISO-2022, UTF-7's base64 runs) convert the text as a whole.
 bool IsStateful(std::int32_t codePage) {
-  return codePage == 50220 || codePage == 50221 || codePage == 50222;
+  return codePage == 50220 || codePage == 50221 || codePage == 50222 || codePage == 50225 ||
+         codePage == 50227 || codePage == 65000;
 }
 
 // A slot: 0 = not looked up yet, 0xFF = no mapping, else the byte count in the low byte and the
@@ -273,12 +349,42 @@ std::uint64_t LookUpOne(iconv_t cd, char16_t c) {
   return slot;
 }
 
-std::string IconvFromWideCached(iconv_t cd, std::int32_t codePage, std::u16string_view text) {
+// The character table of one page (callers hold the conversion lock).
+std::vector<std::uint64_t>& SlotCache(std::int32_t codePage) {
   static std::map<std::int32_t, std::vector<std::uint64_t>> caches;
   auto& cache = caches[codePage];
   if (cache.empty()) {
     cache.assign(65536, 0);
   }
+  return cache;
+}
+
+// Appends a looked-up slot's bytes.
+void AppendSlot(std::string& out, std::uint64_t slot) {
+  const auto len = static_cast<std::size_t>(slot & 0xFF);
+  for (std::size_t k = 1; k <= len; ++k) {
+    out.push_back(static_cast<char>((slot >> (8 * k)) & 0xFF));
+  }
+}
+
+// The page's "?", the byte 0x3F where the page has no question mark of its own.
+std::string Replacement(iconv_t cd, std::vector<std::uint64_t>& cache) {
+  std::uint64_t& slot = cache[u'?'];
+  if (slot == 0) {
+    slot = LookUpOne(cd, u'?');
+  }
+  std::string out;
+  if (slot == kUnmappable) {
+    out.push_back('?');
+  } else {
+    AppendSlot(out, slot);
+  }
+  return out;
+}
+
+std::string IconvFromWideCached(iconv_t cd, std::int32_t codePage, std::u16string_view text) {
+  auto& cache = SlotCache(codePage);
+  const std::string replacement = Replacement(cd, cache);
   std::string out;
   out.reserve(text.size() * 2);
   const std::size_t n = text.size();
@@ -290,10 +396,10 @@ std::string IconvFromWideCached(iconv_t cd, std::int32_t codePage, std::u16strin
     }
     if (c >= 0xD800 && c < 0xE000) {
       if (c < 0xDC00 && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-        out += IconvFromWide(cd, text.substr(i, 2)); // a pair: "?" when unmapped
+        out += IconvFromWide(cd, text.substr(i, 2), replacement); // a pair: "?" when unmapped
         ++i;
       } else {
-        out.push_back('?');
+        out.append(replacement);
       }
       continue;
     }
@@ -302,13 +408,133 @@ std::string IconvFromWideCached(iconv_t cd, std::int32_t codePage, std::u16strin
       slot = LookUpOne(cd, c);
     }
     if (slot == kUnmappable) {
-      out.push_back('?');
+      out.append(replacement);
       continue;
     }
-    const auto len = static_cast<std::size_t>(slot & 0xFF);
-    for (std::size_t k = 1; k <= len; ++k) {
-      out.push_back(static_cast<char>((slot >> (8 * k)) & 0xFF));
+    AppendSlot(out, slot);
+  }
+  return out;
+}
+
+// HZ (RFC 1843): ASCII as it stands ("~" doubled); runs of GB2312 characters between "~{" and
+// "~}", each as its two bytes without their top bits. Characters without a GB2312 form are "?".
+std::string HzFromWide(iconv_t gb2312, std::u16string_view text) {
+  auto& cache = SlotCache(kCpHz);
+  std::string out;
+  out.reserve(text.size() * 2);
+  bool inGb = false;
+  const auto ascii = [&](char c) {
+    if (inGb) {
+      out.append("~}");
+      inGb = false;
     }
+    out.push_back(c);
+    if (c == '~') {
+      out.push_back('~');
+    }
+  };
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t c = text[i];
+    if (c < 0x80) {
+      ascii(static_cast<char>(c));
+      continue;
+    }
+    if (c >= 0xD800 && c < 0xE000) {
+      if (c < 0xDC00 && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+        ++i; // a pair is one character, and GB2312 has none beyond the BMP
+      }
+      ascii('?');
+      continue;
+    }
+    std::uint64_t& slot = cache[c];
+    if (slot == 0) {
+      slot = LookUpOne(gb2312, c);
+    }
+    const auto lead = static_cast<unsigned>((slot >> 8) & 0xFF);
+    const auto trail = static_cast<unsigned>((slot >> 16) & 0xFF);
+    if (slot == kUnmappable || (slot & 0xFF) != 2 || lead < 0xA1 || trail < 0xA1) {
+      ascii('?');
+      continue;
+    }
+    if (!inGb) {
+      out.append("~{");
+      inGb = true;
+    }
+    out.push_back(static_cast<char>(lead & 0x7F));
+    out.push_back(static_cast<char>(trail & 0x7F));
+  }
+  if (inGb) {
+    out.append("~}");
+  }
+  return out;
+}
+
+std::u16string HzToWide(iconv_t gb2312, std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  bool inGb = false;
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    const char next = i + 1 < n ? bytes[i + 1] : '\0';
+    if (b == '~' && (next == '{' || next == '}')) {
+      inGb = next == '{';
+      i += 2;
+      continue;
+    }
+    if (!inGb && b == '~' && (next == '~' || next == '\n')) {
+      if (next == '~') {
+        out.push_back(u'~');
+      }
+      i += 2; // "~" before a line end continues the line
+      continue;
+    }
+    const auto trail = static_cast<unsigned char>(next);
+    if (inGb && b >= 0x21 && b <= 0x7E && trail >= 0x21 && trail <= 0x7E) {
+      const std::array<char, 2> pair{static_cast<char>(b | 0x80), static_cast<char>(trail | 0x80)};
+      const std::u16string one = IconvToWide(gb2312, std::string_view(pair.data(), pair.size()));
+      out.append(one.empty() ? std::u16string(1, kReplacement) : one);
+      i += 2;
+      continue;
+    }
+    if (b == '\n' || b == '\r') {
+      inGb = false; // a GB run never spans a line end
+    }
+    out.push_back(b < 0x80 ? static_cast<char16_t>(b) : kReplacement);
+    ++i;
+  }
+  return out;
+}
+
+// The Symbol page: bytes 0x20-0xFF are the private-use characters U+F020-U+F0FF, controls are
+// themselves, and nothing else has a byte.
+std::string SymbolFromWide(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t c = text[i];
+    if (c < 0x20) {
+      out.push_back(static_cast<char>(c));
+    } else if (c >= 0xF020 && c <= 0xF0FF) {
+      out.push_back(static_cast<char>(c - 0xF000));
+    } else {
+      if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+        ++i;
+      }
+      out.push_back('?');
+    }
+  }
+  return out;
+}
+
+std::u16string SymbolToWide(std::string_view bytes) {
+  std::u16string out(bytes.size(), u'\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    out[i] = static_cast<char16_t>(b < 0x20 ? b : 0xF000 + b);
   }
   return out;
 }
@@ -317,7 +543,8 @@ std::string IconvFromWideCached(iconv_t cd, std::int32_t codePage, std::u16strin
 
 bool IsCodePageUsable(std::int32_t codePage) {
   codePage = Resolve(codePage);
-  if (codePage == kCpUtf8 || codePage == kCpUtf16Le || FindSingleBytePage(codePage) != nullptr) {
+  if (codePage == kCpUtf8 || codePage == kCpUtf16Le || codePage == kCpSymbol ||
+      FindSingleBytePage(codePage) != nullptr) {
     return true;
   }
   return IsValid(Iconv().Get(codePage, true));
@@ -429,13 +656,16 @@ std::u16string MultiByteToWide(std::int32_t codePage, std::string_view bytes) {
     }
     return out;
   }
+  if (codePage == kCpSymbol) {
+    return SymbolToWide(bytes);
+  }
   const iconv_t cd = Iconv().Get(codePage, true);
   if (!IsValid(cd)) {
     return {};
   }
   static std::mutex mutex;
   std::lock_guard lock(mutex);
-  return IconvToWide(cd, bytes);
+  return codePage == kCpHz ? HzToWide(cd, bytes) : IconvToWide(cd, bytes);
 }
 
 std::string WideToMultiByte(std::int32_t codePage, std::u16string_view text) {
@@ -472,13 +702,34 @@ std::string WideToMultiByte(std::int32_t codePage, std::u16string_view text) {
     }
     return out;
   }
+  if (codePage == kCpSymbol) {
+    return SymbolFromWide(text);
+  }
   const iconv_t cd = Iconv().Get(codePage, false);
   if (!IsValid(cd)) {
     return {};
   }
   static std::mutex mutex;
   std::lock_guard lock(mutex);
-  return IsStateful(codePage) ? IconvFromWide(cd, text) : IconvFromWideCached(cd, codePage, text);
+  if (codePage == kCpHz) {
+    return HzFromWide(cd, text);
+  }
+  return IsStateful(codePage) ? IconvFromWide(cd, text, "?")
+                              : IconvFromWideCached(cd, codePage, text);
+}
+
+std::vector<std::int32_t> ServedCodePages() {
+  std::vector<std::int32_t> pages = {kCpSymbol, kCpUtf16Le, kCpUtf8};
+  for (const auto& page : kSingleBytePages) {
+    pages.push_back(page.codePage);
+  }
+  for (const TIconvPage& page : kIconvPages) {
+    pages.push_back(page.codePage);
+  }
+  pages.push_back(kCpHz);
+  std::erase_if(pages, [](std::int32_t cp) { return !IsCodePageUsable(cp); });
+  std::sort(pages.begin(), pages.end());
+  return pages;
 }
 
 std::string OemToAnsi(std::string_view bytes) {

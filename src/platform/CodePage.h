@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace scv::platform {
 
@@ -11,9 +12,13 @@ inline constexpr std::int32_t kCpUtf8 = 65001;
 inline constexpr std::int32_t kCpUtf16Le = 1200;
 inline constexpr std::int32_t kCpWindows1252 = 1252;
 
-// True when conversions to and from the code page can be served (built-in table, UTF-8,
-// UTF-16LE, or a multi-byte page the C library's iconv knows).
+// True when conversions to and from the code page can be served: UTF-8, UTF-16LE, Symbol, a
+// built-in table, or a page whose converter the C library has (multi-byte, EBCDIC, ISO-2022,
+// HZ, UTF-7, ...). 0 and 3 stand for the ANSI page, 1 for the OEM page, 2 for Macintosh Roman.
 bool IsCodePageUsable(std::int32_t codePage);
+
+// Every code page number that IsCodePageUsable accepts besides 0-3, in ascending order.
+std::vector<std::int32_t> ServedCodePages();
 
 // Decodes bytes of a code page to UTF-16 (flags 0). Invalid UTF-8 decodes to U+FFFD; bytes a
 // single-byte page leaves undefined decode to U+FFFD too, except the five 1252 quirks.

@@ -265,4 +265,22 @@ bool WriteAllToDescriptor(int fd, std::span<const std::uint8_t> data) {
   return true;
 }
 
+bool ReadAllFromDescriptor(int fd, std::vector<std::uint8_t>& out) {
+  out.clear();
+  constexpr std::size_t kChunk = 1 << 16;
+  for (;;) {
+    const std::size_t used = out.size();
+    out.resize(used + kChunk);
+    const ssize_t n = read(fd, std::span(out).subspan(used).data(), kChunk);
+    if (n < 0 && errno == EINTR) {
+      out.resize(used);
+      continue;
+    }
+    out.resize(used + (n > 0 ? static_cast<std::size_t>(n) : 0));
+    if (n <= 0) {
+      return n == 0;
+    }
+  }
+}
+
 } // namespace scv::platform

@@ -73,4 +73,7 @@ private:
 // Writes every byte to a descriptor, looping over partial writes and interrupted calls.
 bool WriteAllToDescriptor(int fd, std::span<const std::uint8_t> data);
 
+// Reads a descriptor (standard input, a pipe) to its end. False when a read fails.
+bool ReadAllFromDescriptor(int fd, std::vector<std::uint8_t>& out);
+
 } // namespace scv::platform

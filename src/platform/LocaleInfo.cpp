@@ -5,7 +5,9 @@
 #include <cctype>
 #include <clocale>
 #include <langinfo.h>
+#include <locale.h>
 #include <mutex>
+#include <utility>
 
 namespace scv::platform {
 namespace {
@@ -70,22 +72,63 @@ std::int32_t CodeSetToCodePage(const std::string& codeSet) {
 }
 
 struct TLocaleState {
-  std::string name;
   std::int32_t ansi = 65001;
   std::int32_t oem = 437;
 };
 
+// "LC_CTYPE=<name>" of one category of a locale object.
+std::string CategoryName(locale_t loc, int category, const char* label) {
+  const char* name = nl_langinfo_l(_NL_LOCALE_NAME(category), loc);
+  return std::string(label) + "=" + (name != nullptr && *name != '\0' ? name : "C");
+}
+
+// The name setlocale gives a locale: one name when every category has it, else the categories
+// one by one, in the C library's order.
+std::string CompositeName(locale_t loc) {
+  const std::pair<int, const char*> categories[] = {{LC_CTYPE, "LC_CTYPE"},
+                                                    {LC_NUMERIC, "LC_NUMERIC"},
+                                                    {LC_TIME, "LC_TIME"},
+                                                    {LC_COLLATE, "LC_COLLATE"},
+                                                    {LC_MONETARY, "LC_MONETARY"},
+                                                    {LC_MESSAGES, "LC_MESSAGES"},
+                                                    {LC_PAPER, "LC_PAPER"},
+                                                    {LC_NAME, "LC_NAME"},
+                                                    {LC_ADDRESS, "LC_ADDRESS"},
+                                                    {LC_TELEPHONE, "LC_TELEPHONE"},
+                                                    {LC_MEASUREMENT, "LC_MEASUREMENT"},
+                                                    {LC_IDENTIFICATION, "LC_IDENTIFICATION"}};
+  std::string composite;
+  std::string first;
+  bool same = true;
+  for (const auto& [category, label] : categories) {
+    const std::string entry = CategoryName(loc, category, label);
+    const std::string value = entry.substr(entry.find('=') + 1);
+    if (first.empty()) {
+      first = value;
+    }
+    same = same && value == first;
+    composite.append(composite.empty() ? "" : ";").append(entry);
+  }
+  return same ? first : composite;
+}
+
+// The environment's locale (LC_ALL > LC_* > LANG, as setlocale(LC_ALL, "") reads it), read
+// into a locale object of our own: the process locale of a program that embeds the library is
+// left as it is. A locale the C library cannot load counts as "C", as setlocale leaves it.
 const TLocaleState& State() {
   static const TLocaleState state = [] {
     TLocaleState s;
-    const char* name = std::setlocale(LC_ALL, "");
-    if (name == nullptr) {
-      name = std::setlocale(LC_ALL, nullptr);
+    locale_t loc = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(nullptr));
+    if (loc == static_cast<locale_t>(nullptr)) {
+      loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     }
-    s.name = name != nullptr ? name : "C";
-    const char* ctype = std::setlocale(LC_CTYPE, nullptr);
-    const std::string ctypeName = ctype != nullptr ? ctype : s.name;
-    s.ansi = CodeSetToCodePage(nl_langinfo(CODESET));
+    if (loc == static_cast<locale_t>(nullptr)) {
+      return s;
+    }
+    const std::string ctypeName = CategoryName(loc, LC_CTYPE, "LC_CTYPE").substr(9);
+    const char* codeSet = nl_langinfo_l(CODESET, loc);
+    s.ansi = CodeSetToCodePage(codeSet != nullptr ? codeSet : "");
+    freelocale(loc);
     const std::string lang = ctypeName.substr(0, 2);
     if (lang == "ja") {
       s.oem = 932;
@@ -112,7 +155,14 @@ TLocaleId GetThreadLocale() {
 }
 
 std::string LocaleName() {
-  return State().name;
+  // Read again when asked: no conversion needs the name, so start-up does not pay for it.
+  locale_t loc = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(nullptr));
+  if (loc == static_cast<locale_t>(nullptr)) {
+    return "C";
+  }
+  std::string name = CompositeName(loc);
+  freelocale(loc);
+  return name;
 }
 
 std::string DefaultAnsiCodePageText(TLocaleId) {

@@ -12,11 +12,13 @@ namespace scv::platform {
 using TLocaleId = std::uint32_t;
 TLocaleId GetThreadLocale();
 
-// Sets the process locale from the environment (setlocale(LC_ALL, "")) once; later calls do
-// nothing. Every function below calls it first.
+// Reads the environment's locale (LC_ALL > LC_* > LANG) once into a locale object of its own;
+// later calls do nothing. The process locale (setlocale) is never changed. Every function
+// below calls it first.
 void InitializeLocale();
 
-// The name of the environment's locale as setlocale reports it ("C", "en_US.UTF-8", ...).
+// The name of the environment's locale as setlocale(LC_ALL, "") would report it ("C",
+// "en_US.UTF-8", or one name per category when they differ).
 std::string LocaleName();
 
 // GetLocaleInfoA(locale, LOCALE_IDEFAULTANSICODEPAGE): the code page as decimal text.

@@ -8,6 +8,7 @@
 
 #include <ScvConverter.h>
 #include <dlfcn.h>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 
@@ -325,24 +326,42 @@ TEST(FilterCvt, IsRtfFileNeedsTheExactFiveBytes) {
   EXPECT_FALSE(IsRtfFile(platform::ArgumentToWide(dir.Path())));
 }
 
-TEST(FilterCvt, IniFileIsDeletedInTheCurrentDirectoryAtStartAndTheProgramDirectoryAtEnd) {
+TEST(FilterCvt, IniFileOfTheUserSurvivesStartAndEnd) {
+  // A scvhtm.ini that was there before the HTML library was loaded is someone else's: neither
+  // the start in its folder nor the end in the program's folder deletes it.
   TTempDir cwd;
   TTempDir programDir;
   cwd.Write("scvhtm.ini", "x");
   programDir.Write("scvhtm.ini", "y");
+  const std::string ownIni = platform::ProgramDirectory() + "scvhtm.ini";
+  platform::DeleteFile(ownIni); // a leftover of an interrupted run of these tests
+  { std::ofstream(ownIni) << "z"; }
   char old[4096];
   ASSERT_NE(getcwd(old, sizeof old), nullptr);
   ASSERT_EQ(chdir(cwd.Path().c_str()), 0);
   InitializeFilterBridge(); // reloading is harmless: the libraries stay usable afterwards
-  EXPECT_FALSE(platform::FileExists(cwd.File("scvhtm.ini")));
-  EXPECT_TRUE(platform::FileExists(programDir.File("scvhtm.ini")));
+  EXPECT_TRUE(platform::FileExists(cwd.File("scvhtm.ini")));
   ASSERT_EQ(chdir(old), 0);
   FinalizeFilterBridge(programDir.Path() + "/");
-  EXPECT_FALSE(platform::FileExists(programDir.File("scvhtm.ini")));
+  EXPECT_TRUE(platform::FileExists(programDir.File("scvhtm.ini")));
+  InitializeFilterBridge();
+  FinalizeFilterBridge(platform::ProgramDirectory());
+  EXPECT_TRUE(platform::FileExists(ownIni));
+  platform::DeleteFile(ownIni);
   InitializeFilterBridge();
   TTempDir dir;
   EXPECT_EQ(Convert(&HtmToText, dir.Write("a.htm", "piece a\n"), 65001).bytes, "\xEF\xBB\xBF"
                                                                                "a");
+}
+
+TEST(FilterCvt, IniFileMadeWhileTheLibraryIsLoadedIsDeletedAtTheEnd) {
+  const std::string ownIni = platform::ProgramDirectory() + "scvhtm.ini";
+  platform::DeleteFile(ownIni); // a leftover of an interrupted run of these tests
+  InitializeFilterBridge();
+  { std::ofstream(ownIni) << "written by an HTML library"; }
+  FinalizeFilterBridge(platform::ProgramDirectory());
+  EXPECT_FALSE(platform::FileExists(ownIni));
+  InitializeFilterBridge();
 }
 
 } // namespace

@@ -33,6 +33,110 @@ TEST(Cli, UsageForTooFewArgumentsAndRejectedFlags) {
   }
 }
 
+TEST(Cli, CodePagesNothingServesAreRejectedBeforeAnyFile) {
+  // The source does not exist and the destination would be created: the command line is
+  // refused first, and nothing is made.
+  TTempDir dir;
+  for (const char* flag : {"-c12345", "-c1201", "-c57002", "-c$FFFF"}) {
+    SCOPED_TRACE(flag);
+    const auto r = RunScvcmd({flag, dir.File("missing.docx"), dir.File("out.txt")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.out.starts_with("Scrivon Command Version 3.0\r\n"));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.txt")));
+  }
+  for (const char* flag : {"-c37", "-c500", "-c1026", "-c20936", "-c52936", "-c65000"}) {
+    SCOPED_TRACE(flag);
+    const auto r = RunScvcmd({flag, Sample("sample.docx"), "*"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_GT(r.out.size(), 100u);
+  }
+}
+
+TEST(Cli, VersionIsOneLine) {
+  const auto r = RunScvcmd({"--version"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "scvcmd 3.0.0\r\n");
+  // Anywhere else it is a rejected flag, as before.
+  EXPECT_EQ(RunScvcmd({"--version", Sample("sample.docx"), "*"}).exitCode, 2);
+}
+
+TEST(Cli, DashReadsStandardInputWithAForcedType) {
+  TTempDir dir;
+  const std::string program = ScvcmdPath();
+  const auto run = [&](const std::string& command) {
+    return RunProgram("/bin/sh", {"-c", command}, {"LC_ALL=C"}, dir.Path());
+  };
+  const std::string fromFile = RunScvcmd({Sample("sample.pdf"), "*"}).out;
+  const auto piped = run("cat " + Sample("sample.pdf") + " | " + program + " -tpdf - '*'");
+  EXPECT_EQ(piped.exitCode, 0);
+  EXPECT_EQ(piped.out, fromFile);
+  const auto toFile = run(program + " -tdocx - out.txt < " + Sample("sample.docx"));
+  EXPECT_EQ(toFile.out, "\"-\" --> \"out.txt\" OK\r\n");
+  EXPECT_EQ(ReadFileBytes(dir.File("out.txt")), RunScvcmd({Sample("sample.docx"), "*"}).out);
+  // Without -t there is no type, and standard input is not read.
+  const auto untyped = run(program + " - '*' < " + Sample("sample.docx"));
+  EXPECT_EQ(untyped.exitCode, 253);
+  EXPECT_EQ(untyped.out, "Input file \"-\" type not support\r\n");
+  // A file named "-" is that file.
+  dir.Write("-", ReadFileBytes(Sample("sample.xlsx")));
+  const auto named = run(program + " -txlsx - '*' < /dev/null");
+  EXPECT_EQ(named.exitCode, 0);
+  EXPECT_NE(named.out.find("Lamp oil"), std::string::npos);
+}
+
+TEST(Cli, FailedWritesLeaveNoDestination) {
+  // Under a file-size limit the write fails (249) instead of the process dying of SIGXFSZ,
+  // and neither a truncated destination nor a temporary file stays; with -o the old text does.
+  TTempDir dir;
+  const std::string big = CorpusDir("xls") + "/StringContinueRecords.xls";
+  const std::string limited = "ulimit -f 4; exec " + ScvcmdPath() + " ";
+  const auto fresh = RunProgram("/bin/sh", {"-c", limited + "-c1200 " + big + " new.txt"},
+                                {"LC_ALL=C"}, dir.Path());
+  EXPECT_EQ(fresh.exitCode, 249);
+  EXPECT_EQ(fresh.out, "Output file \"new.txt\" write error\r\n");
+  dir.Write("old.txt", "earlier text");
+  const auto replace = RunProgram("/bin/sh", {"-c", limited + "-o -c1200 " + big + " old.txt"},
+                                  {"LC_ALL=C"}, dir.Path());
+  EXPECT_EQ(replace.exitCode, 249);
+  EXPECT_EQ(ReadFileBytes(dir.File("old.txt")), "earlier text");
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"old.txt"});
+  // The re-run recipe: the document is converted when there is room again.
+  const auto rerun = RunScvcmd({"-c1200", big, dir.File("new.txt")});
+  EXPECT_EQ(rerun.exitCode, 0);
+}
+
+TEST(Cli, FullFileSystemLeavesNoDestination) {
+  TTempDir dir;
+  const std::string mountPoint = dir.File("small");
+  std::filesystem::create_directory(mountPoint);
+  if (RunProgram("/bin/mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", mountPoint}).exitCode !=
+      0) {
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  }
+  const std::string big = CorpusDir("xls") + "/StringContinueRecords.xls";
+  const auto r = RunScvcmd({"-c1200", big, mountPoint + "/out.txt"});
+  const bool empty = std::filesystem::is_empty(mountPoint);
+  RunProgram("/bin/umount", {mountPoint});
+  EXPECT_EQ(r.exitCode, 249);
+  EXPECT_TRUE(empty);
+}
+
+TEST(Cli, DestinationThatAppearsDuringTheConversionIsKept) {
+  // The destination is checked, then the document (from standard input) arrives late; a file
+  // that appeared in between is not replaced without -o.
+  TTempDir dir;
+  const std::string command = "{ sleep 1; cat " + Sample("sample.docx") + "; } | " + ScvcmdPath() +
+                              " -tdocx - out.txt & sleep 0.3; echo user >out.txt;" + " wait $!";
+  const auto r = RunProgram("/bin/sh", {"-c", command}, {"LC_ALL=C"}, dir.Path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "Output file \"out.txt\" already exists, convert canceled\r\n");
+  EXPECT_EQ(ReadFileBytes(dir.File("out.txt")), "user\n");
+}
+
 TEST(Cli, TwoArgumentsAreAlwaysSourceAndDestination) {
   const auto r = RunScvcmd({"-o", "a.doc"});
   EXPECT_EQ(r.exitCode, 254);

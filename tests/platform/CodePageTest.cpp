@@ -88,6 +88,65 @@ TEST(CodePage, UnusablePagesYieldEmptyText) {
   EXPECT_TRUE(IsCodePageUsable(28605));
 }
 
+TEST(CodePage, PagesThroughTheCLibraryEncodeAsTheirStandardsSay) {
+  struct Case {
+    const char* name;
+    std::int32_t codePage;
+    std::u16string text;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"EBCDIC US, line end", 37, u"Ab1\r\n", "\xC1\x82\xF1\x0D\x25"},
+      {"EBCDIC international", 500, u"[!]", "\x4A\x4F\x5A"},
+      {"EBCDIC Turkish", 1026, u"\u011E", "\x5A"},
+      {"EBCDIC with euro", 1140, u"\u20AC", "\x9F"},
+      {"EBCDIC unmapped is its own question mark", 37, u"\u0416", "\x6F"},
+      {"ISO-2022-JP unmapped after a kanji", 50220, u"\u65E5\u0E01", "\x1B$BF|\x1B(B?"},
+      {"GB2312", 20936, u"a\u4E2D", "a\xD6\xD0"},
+      {"HZ runs and tilde", 52936, u"a~\u4E2D\u6587b", "a~~~{VPND~}b"},
+      {"HZ ends in ASCII", 52936, u"\u4E2D", "~{VP~}"},
+      {"HZ unmapped", 52936, u"\u4E2D\u0E01", "~{VP~}?"},
+      {"UTF-7", 65000, u"A+\u00E9", "A+-+AOk-"},
+      {"ISO-2022-KR", 50225, u"\uAC00", "\x1B$)C\x0E\x30\x21\x0F"},
+      {"Symbol private use", 42, u"\uF041\uF0FF\r", "A\xFF\r"},
+      {"Symbol plain letters", 42, u"A", "?"},
+      {"German ISO 646", 20106, u"\u00C4", "["},
+      {"Mac Central Europe", 10029, u"\u0104", "\x84"},
+      {"DOS Latin 1 with euro", 858, u"\u20AC", "\xD5"},
+      {"logical Hebrew", 38598, u"\u05D0", "\xE0"},
+      {"Macintosh page of the locale", 2, u"\u00C4", "\x80"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(IsCodePageUsable(c.codePage));
+    EXPECT_EQ(WideToMultiByte(c.codePage, c.text), c.want);
+  }
+}
+
+TEST(CodePage, EveryServedPageRoundTripsPlainText) {
+  // A page listed as served whose converter is missing or misnamed fails here.
+  const std::vector<std::int32_t> pages = ServedCodePages();
+  EXPECT_GT(pages.size(), 100u);
+  for (const std::int32_t cp : pages) {
+    SCOPED_TRACE(cp);
+    // Upper case: the Katakana EBCDIC page 20290 has no small Latin letters.
+    const std::u16string text = cp == 42 ? u"\uF048\uF069" : u"HELLO 2024\r\n";
+    EXPECT_EQ(MultiByteToWide(cp, WideToMultiByte(cp, text)), text);
+  }
+  EXPECT_EQ(MultiByteToWide(52936, "a~~b~{VPND~}~\nc"), u"a~b\u4E2D\u6587c");
+  EXPECT_EQ(MultiByteToWide(52936, "~{VP\nx"), u"\u4E2D\nx");
+}
+
+TEST(CodePage, PagesNoConverterServesAreNotUsable) {
+  // UTF-16BE and UTF-32 are not pages wide text converts to; ISCII, Arabic DOS 720 and the
+  // East Asian Macintosh pages have no converter in the C library.
+  for (const std::int32_t cp : {12345, 1201, 12000, 12001, 57002, 720, 10001, 10008, -1, 65002}) {
+    SCOPED_TRACE(cp);
+    EXPECT_FALSE(IsCodePageUsable(cp));
+    EXPECT_EQ(WideToMultiByte(cp, u"abc"), "");
+  }
+}
+
 TEST(StrToInt, AcceptsTheRoutinesForms) {
   struct Case {
     const char* text;
