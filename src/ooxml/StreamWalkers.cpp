@@ -9,7 +9,6 @@
 #include "xml/XMLTagParams.h"
 #include "xml/XMLTokenizer.h"
 
-#include <array>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -49,29 +48,8 @@ bool MayPreserveSpace(std::string_view tag) {
 
 namespace {
 
-// Bytes that may stand in an attribute name, or in a value, of the plain form the tree reads
-// straight (see TXMLTree::SetTagParams): none that needs decoding, a quote, a line end or zero.
-constexpr std::array<bool, 256> MakePlainBytes(bool value) {
-  std::array<bool, 256> t{};
-  for (std::size_t i = 0; i < 256; ++i) {
-    t[i] = true;
-  }
-  for (const unsigned char c : {'"', '&', '<', '\r', '\n', '\0'}) {
-    t[c] = false;
-  }
-  if (!value) {
-    t['='] = false;
-    t[' '] = false;
-  }
-  return t;
-}
-constexpr auto kPlainName = MakePlainBytes(false);
-constexpr auto kPlainValue = MakePlainBytes(true);
-// The attributes the plain form takes at most.
-constexpr std::size_t kMaxPlainAttributes = 16;
-
 // The "r" and "t" of a row or cell tag whose attributes have the plain form (name="value"
-// pairs one space apart, at most kMaxPlainAttributes, neither "r" nor "t" twice), read as the
+// pairs one space apart, at most xml::kMaxPlainParams, neither "r" nor "t" twice), read as the
 // tree would read them: an empty value stays as its two quotes. False for any other tag.
 // Its name is the tag's (see xml::TagName); a tag whose attributes set xml:space="preserve" is
 // refused too, since its text keeps its spaces.
@@ -106,17 +84,17 @@ bool ReadPlainTag(std::string_view tag, TPlainTag& out) {
   bool hasType = false;
   for (std::size_t count = 0;; ++count) {
     const std::size_t nameStart = i;
-    while (i < n && kPlainName[static_cast<unsigned char>(text[i])]) {
+    while (i < n && xml::kPlainName[static_cast<unsigned char>(text[i])]) {
       ++i;
     }
-    if (count == kMaxPlainAttributes || i == nameStart || i + 1 >= n || text[i] != '=' ||
+    if (count == xml::kMaxPlainParams || i == nameStart || i + 1 >= n || text[i] != '=' ||
         text[i + 1] != '"') {
       return false;
     }
     const std::size_t nameSize = i - nameStart;
     i += 2;
     const std::size_t valueStart = i;
-    while (i < n && kPlainValue[static_cast<unsigned char>(text[i])]) {
+    while (i < n && xml::kPlainValue[static_cast<unsigned char>(text[i])]) {
       ++i;
     }
     if (i >= n || text[i] != '"') {

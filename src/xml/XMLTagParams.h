@@ -2,6 +2,7 @@
 // look-ups that ignore case, and the splitting of a tag text into those lines.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <initializer_list>
 #include <string>
@@ -9,6 +10,31 @@
 #include <vector>
 
 namespace scv::xml {
+
+namespace detail {
+constexpr std::array<bool, 256> MakePlainBytes(bool value) {
+  std::array<bool, 256> t{};
+  for (std::size_t i = 0; i < 256; ++i) {
+    t[i] = true;
+  }
+  for (const unsigned char c : {'"', '&', '<', '\r', '\n', '\0'}) {
+    t[c] = false;
+  }
+  if (!value) {
+    t['='] = false;
+    t[' '] = false;
+  }
+  return t;
+}
+} // namespace detail
+
+// The plain form of attributes, which the compact tree reads straight (and a worksheet's cell
+// scanner too): name="value" pairs one space apart, at most kMaxPlainParams, with no byte that
+// needs decoding, no quote inside a value, no line end and no zero byte. The bytes that may
+// stand in a name, and in a value:
+inline constexpr std::array<bool, 256> kPlainName = detail::MakePlainBytes(false);
+inline constexpr std::array<bool, 256> kPlainValue = detail::MakePlainBytes(true);
+inline constexpr std::size_t kMaxPlainParams = 16;
 
 // ASCII case-insensitive comparison (the reader's attribute and name look-ups). Inline: it
 // runs for every attribute of every tag.

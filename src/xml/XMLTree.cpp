@@ -165,30 +165,8 @@ constexpr auto kAttrClass = MakeAttrClasses();
 
 } // namespace
 
-namespace {
-
-// Bytes that may stand in an attribute name, or in a value, of the plain form.
-constexpr std::array<bool, 256> MakePlainBytes(bool value) {
-  std::array<bool, 256> t{};
-  for (std::size_t i = 0; i < 256; ++i) {
-    t[i] = true;
-  }
-  for (const unsigned char c : {'"', '&', '<', '\r', '\n', '\0'}) {
-    t[c] = false;
-  }
-  if (!value) {
-    t['='] = false;
-    t[' '] = false;
-  }
-  return t;
-}
-constexpr auto kPlainName = MakePlainBytes(false);
-constexpr auto kPlainValue = MakePlainBytes(true);
-
-} // namespace
-
 bool TXMLTree::SetPlainParams(std::uint32_t node, std::string_view text, bool stable) {
-  constexpr std::size_t kMax = 16;
+  constexpr std::size_t kMax = kMaxPlainParams;
   // Offsets, not views: arrays of views would be cleared on every call.
   struct TSpan {
     std::size_t at;
