@@ -4,11 +4,13 @@
 #include "bytes/FormatError.h"
 #include "bytes/MemoryStream.h"
 #include "ooxml/OfficeXCvt.h"
+#include "ooxml/WalkSupport.h"
 #include "xml/XMLParser.h"
 #include "xml/XMLTokenizer.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,11 +74,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   };
   // They do so over the bytes as they stand and read in pieces of a size the input picks.
+  // Slides read their runs with their spaces kept, so their tree is loaded that way.
+  TXMLTree slideTree;
+  LoadXMLTree(xml, slideTree, std::numeric_limits<std::size_t>::max(), "a:t");
   TXMLTree spare;
   const std::size_t piece = size > 0 ? 1 + static_cast<unsigned char>(xml.back()) % 16 : 0;
   if (outcome([&] { return WordPartText(tree); }) !=
           outcome([&] { return WordXmlText(xml, spare); }) ||
-      outcome([&] { return SlidePartText(tree); }) !=
+      outcome([&] { return SlidePartText(slideTree); }) !=
           outcome([&] { return SlideXmlText(xml, spare, piece); }) ||
       outcome([&] { return SheetPartText(tree, shared); }) !=
           outcome([&] { return SheetXmlText(xml, shared, spare); }) ||
@@ -88,18 +93,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   TSharedStrings streamed;
   SharedStringsXml(xml, streamed, spare, piece);
-  std::size_t items = 0;
-  for (std::uint32_t si = tree.Node(TXMLTree::Root()).firstChild; si != TXMLTree::kNone;
-       si = tree.Node(si).nextSibling, ++items) {
-    const std::uint32_t first = tree.Node(si).firstChild;
-    const std::string_view text =
-        first == TXMLTree::kNone ? std::string_view{} : tree.Node(first).text;
-    if (items >= streamed.Count() || streamed.At(items) != text) {
+  TSharedStrings fromTree;
+  SharedStringsFromTree(tree, fromTree);
+  if (fromTree.Count() != streamed.Count()) {
+    __builtin_trap();
+  }
+  for (std::size_t i = 0; i < streamed.Count(); ++i) {
+    if (streamed.At(i) != fromTree.At(i)) {
       __builtin_trap();
     }
-  }
-  if (items != streamed.Count()) {
-    __builtin_trap();
   }
 
   // Both tokenizers give the same tokens for whatever the buffered one accepts.
@@ -128,7 +130,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TXMLLargeTokenizer tok(pieces);
     std::size_t i = 0;
     while (tok.Kind() != TTokenKind::kEnd) {
-      if (i >= large.size() || large[i].kind != tok.Kind() || large[i].text != tok.Token()) {
+      // A long ignored token keeps only its tail in the window.
+      const bool ignored = tok.Kind() == TTokenKind::kComment ||
+                           tok.Kind() == TTokenKind::kInstruction ||
+                           tok.Kind() == TTokenKind::kDocType;
+      if (i >= large.size() || large[i].kind != tok.Kind() ||
+          (!ignored && large[i].text != tok.Token())) {
         __builtin_trap();
       }
       ++i;

@@ -539,7 +539,9 @@ void TXMLTokenizer::NextToken(bool preserveSpace) {
           kind_ = TTokenKind::kCData;
         } else {
           SetToken(tokenStart_, to);
-          kind_ = TagKind(token_);
+          // The kind follows the form the first bytes gave, as in the large tokenizer (a line
+          // pair removed from the text may join a "<" to a "!" behind it).
+          kind_ = scan.kind == TTokenKind::kStartTag ? PlainTagKind(token_) : TagKind(token_);
         }
         pos_ = to;
         return;

@@ -157,7 +157,7 @@ TEST(XMLTokenizer, BufferedTokensEqualWholeMemoryTokens) {
     xml += "  <row r=\"" + std::to_string(i) + "\">text &amp; more " + std::to_string(i) +
            "\n continued</row>\r\n";
   }
-  xml += "<!-- a\n > b --><?pi\n > ?><![CDATA[\r\n x ]]><!DOCTYPE r [\n]></root>";
+  xml += "<!-- a\n > b --><?pi\n > ?><![CDATA[\r\n x ]]><!DOCTYPE r [\n]><\r\n!x></root>";
   bytes::TMemoryStream stream;
   stream.Write(xml.data(), xml.size());
   stream.SetPosition(0);
