@@ -262,9 +262,7 @@ public:
     std::string line(header);
     line.append(std::to_string(number)).append(":\r\n");
     const std::size_t more = line.size() + text.size();
-    if (more > gOfficeXTextLimit || size_ > gOfficeXTextLimit - more) {
-      ThrowTextTooLarge(size_);
-    }
+    CheckGrowth(size_, more);
     size_ += more;
     if (text.capacity() - text.size() > text.size() / 8) {
       text.shrink_to_fit(); // the slack of its growth would otherwise stay until the join

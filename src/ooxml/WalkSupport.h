@@ -23,10 +23,13 @@ extern std::size_t gOfficeXTextLimit;
 
 // Fails the conversion when text would grow by `more` bytes beyond the limit. Inline, with the
 // error out of line: it runs for every run of text and every cell.
-inline void CheckGrowth(const std::string& text, std::size_t more) {
-  if (more > gOfficeXTextLimit || text.size() > gOfficeXTextLimit - more) {
-    ThrowTextTooLarge(text.size());
+inline void CheckGrowth(std::size_t size, std::size_t more) {
+  if (more > gOfficeXTextLimit || size > gOfficeXTextLimit - more) {
+    ThrowTextTooLarge(size);
   }
+}
+inline void CheckGrowth(const std::string& text, std::size_t more) {
+  CheckGrowth(text.size(), more);
 }
 
 // A cell's "t" attributes: some line reads t=s, some t=inlineStr (names and values ignoring
