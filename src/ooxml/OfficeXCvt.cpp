@@ -34,6 +34,8 @@ void ThrowTextTooLarge(std::size_t size) {
 
 namespace {
 
+bool gAllText = false;
+
 // Largest part read into memory; a larger entry counts as not extracted.
 std::uint64_t gPartLimit = std::uint64_t{1} << 30;
 std::size_t gPieceSize = codecs::TInflateStream::kDefaultPieceSize;
@@ -94,6 +96,12 @@ const TSharedStrings& SharedStrings() {
 
 void SetOfficeXTextLimit(std::size_t limit) {
   gOfficeXTextLimit = limit;
+}
+void SetOfficeXAllText(bool on) {
+  gAllText = on;
+}
+bool OfficeXAllText() {
+  return gAllText;
 }
 void SetOfficeXPartLimit(std::uint64_t limit) {
   gPartLimit = limit;

@@ -25,6 +25,11 @@ std::int32_t XlsxToText(const std::u16string& fileName, std::int32_t byteLimit,
 std::int32_t PptxToText(const std::u16string& fileName, std::int32_t byteLimit,
                         TConversionResult& result, std::int32_t codePage);
 
+// The all-text mode: every story of a package (notes, comments, headers, ...) instead of its
+// main part alone. Module-wide, set by the library for one conversion under its lock.
+void SetOfficeXAllText(bool on);
+bool OfficeXAllText();
+
 // Module-wide objects: created before the program body, released after it.
 void InitializeOfficeX();
 void FinalizeOfficeX();
