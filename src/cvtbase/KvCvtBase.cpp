@@ -34,45 +34,91 @@ constexpr std::array<std::uint8_t, 32> MakeControlMap(bool wide) {
 constexpr auto kControlMap8 = MakeControlMap(false);
 constexpr auto kControlMapW = MakeControlMap(true);
 
+// Finds the line breaks of a text in order. Bytes: two memchr searches (CR and LF), each result
+// kept until the walk passes it, so long lines cost a vector scan instead of a test per byte.
+// UTF-16 units: a loop, which also takes U+2028 LINE SEPARATOR for a break.
+template <typename TChar> class TBreakFinder;
+
+template <> class TBreakFinder<char> {
+public:
+  explicit TBreakFinder(std::string_view text) : text_(text) {}
+  // The first break at or after i, or the text's size.
+  std::size_t Next(std::size_t i) {
+    if (cr_ == kUnknown || cr_ < i) {
+      cr_ = Find('\r', i);
+    }
+    if (lf_ == kUnknown || lf_ < i) {
+      lf_ = Find('\n', i);
+    }
+    return cr_ < lf_ ? cr_ : lf_;
+  }
+
+private:
+  static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
+  std::size_t Find(char c, std::size_t from) const {
+    if (from >= text_.size()) {
+      return text_.size();
+    }
+    const void* p = std::memchr(text_.data() + from, c, text_.size() - from);
+    return p == nullptr ? text_.size()
+                        : static_cast<std::size_t>(static_cast<const char*>(p) - text_.data());
+  }
+  std::string_view text_;
+  std::size_t cr_ = kUnknown;
+  std::size_t lf_ = kUnknown;
+};
+
+template <> class TBreakFinder<char16_t> {
+public:
+  explicit TBreakFinder(std::u16string_view text) : text_(text) {}
+  std::size_t Next(std::size_t i) const {
+    while (i < text_.size() && text_[i] != u'\r' && text_[i] != u'\n' && text_[i] != u'\u2028') {
+      ++i;
+    }
+    return i;
+  }
+
+private:
+  std::u16string_view text_;
+};
+
+// Every break (CR LF, a lone CR or LF, and in UTF-16 text U+2028) becomes the style's line end;
+// the text between breaks is copied a line at a time.
 template <typename TChar>
-std::basic_string<TChar> AdjustLineEndsT(std::basic_string_view<TChar> text, TLineEndStyle style,
-                                         bool lineSeparator) {
-  const auto isBreak = [lineSeparator](TChar c) {
-    return c == TChar('\r') || c == TChar('\n') ||
-           (lineSeparator && static_cast<char32_t>(c) == 0x2028);
-  };
-  const std::size_t breakLen = style == kLineEndCrLf ? 2 : 1;
-  // First pass: the exact length of the new text.
-  std::size_t length = 0;
+std::basic_string<TChar> AdjustLineEndsT(std::basic_string_view<TChar> text, TLineEndStyle style) {
   const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    if (isBreak(text[i])) {
-      if (text[i] == TChar('\r') && i + 1 < n && text[i + 1] == TChar('\n')) {
-        ++i;
+  const auto breakEnd = [&](std::size_t b) {
+    return b + (text[b] == TChar('\r') && b + 1 < n && text[b + 1] == TChar('\n') ? 2 : 1);
+  };
+  const std::array<TChar, 2> lineEnd = style == kLineEndLf   ? std::array{TChar('\n'), TChar(0)}
+                                       : style == kLineEndCr ? std::array{TChar('\r'), TChar(0)}
+                                                             : std::array{TChar('\r'), TChar('\n')};
+  const std::size_t lineEndLength = style == kLineEndCrLf ? 2 : 1;
+  // First pass: the exact length of the new text, so that it is allocated once.
+  std::size_t length = 0;
+  {
+    TBreakFinder<TChar> finder(text);
+    for (std::size_t i = 0;;) {
+      const std::size_t b = finder.Next(i);
+      length += b - i;
+      if (b >= n) {
+        break;
       }
-      length += breakLen;
-    } else {
-      ++length;
+      length += lineEndLength;
+      i = breakEnd(b);
     }
   }
-  std::basic_string<TChar> out(length, TChar(0));
-  std::size_t o = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (isBreak(text[i])) {
-      if (text[i] == TChar('\r') && i + 1 < n && text[i + 1] == TChar('\n')) {
-        ++i;
-      }
-      if (style == kLineEndLf) {
-        out[o++] = TChar('\n');
-      } else if (style == kLineEndCr) {
-        out[o++] = TChar('\r');
-      } else {
-        out[o++] = TChar('\r');
-        out[o++] = TChar('\n');
-      }
-    } else {
-      out[o++] = text[i];
+  std::basic_string<TChar> out;
+  out.reserve(length);
+  TBreakFinder<TChar> finder(text);
+  for (std::size_t i = 0;;) {
+    const std::size_t b = finder.Next(i);
+    out.append(text.data() + i, b - i);
+    if (b >= n) {
+      break;
     }
+    out.append(lineEnd.data(), lineEndLength);
+    i = breakEnd(b);
   }
   return out;
 }
@@ -80,6 +126,14 @@ std::basic_string<TChar> AdjustLineEndsT(std::basic_string_view<TChar> text, TLi
 } // namespace
 
 void TConversionResult::Resize(std::size_t n) {
+  const std::size_t old = size_;
+  ResizeForOverwrite(n);
+  if (n > old) {
+    std::memset(std::span(data_, n).subspan(old).data(), 0, n - old);
+  }
+}
+
+void TConversionResult::ResizeForOverwrite(std::size_t n) {
   // realloc(p, 0) may free and return null; keep one byte so a stored empty text stays non-null.
   // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): malloc's, for C callers who free() it
   void* p = std::realloc(data_, n == 0 ? 1 : n);
@@ -87,9 +141,6 @@ void TConversionResult::Resize(std::size_t n) {
     throw std::bad_alloc();
   }
   data_ = static_cast<std::uint8_t*>(p);
-  if (n > size_) {
-    std::memset(std::span(data_, n).subspan(size_).data(), 0, n - size_);
-  }
   size_ = n;
 }
 
@@ -139,8 +190,8 @@ std::string ToCodePage(std::int32_t codePage, std::u16string_view text) {
 
 std::int32_t AppendToResult(std::string_view text, TConversionResult& result) {
   // The text always lands at the start of the buffer, which ends one byte past it (the same
-  // bytes a chunk-by-chunk store leaves).
-  result.Resize(text.size() + 1);
+  // bytes a chunk-by-chunk store leaves). Every byte of it is written here.
+  result.ResizeForOverwrite(text.size() + 1);
   if (!text.empty()) {
     std::memcpy(result.Data(), text.data(), text.size());
   }
@@ -149,11 +200,11 @@ std::int32_t AppendToResult(std::string_view text, TConversionResult& result) {
 }
 
 std::string AdjustLineEnds(std::string_view text, TLineEndStyle style) {
-  return AdjustLineEndsT<char>(text, style, false);
+  return AdjustLineEndsT<char>(text, style);
 }
 
 std::u16string AdjustLineEndsW(std::u16string_view text, TLineEndStyle style) {
-  return AdjustLineEndsT<char16_t>(text, style, true);
+  return AdjustLineEndsT<char16_t>(text, style);
 }
 
 void CleanControlChars(std::string& text) {

@@ -29,6 +29,9 @@ public:
   // Resizes the buffer to n bytes, keeping its contents (a null buffer is allocated afresh);
   // new bytes are zero. Throws std::bad_alloc when memory runs out.
   void Resize(std::size_t n);
+  // Resizes the buffer to n bytes, keeping its contents, but leaves new bytes as they are: for
+  // callers that write every one of them next, where zeroing first would touch the buffer twice.
+  void ResizeForOverwrite(std::size_t n);
   std::uint8_t* Data() { return data_; }
   const std::uint8_t* Data() const { return data_; }
   std::size_t Capacity() const { return size_; }

@@ -219,11 +219,13 @@ std::span<const std::uint8_t> TCfbStream::Data() {
   if (runs_.size() == 1) {
     return runs_.front().bytes;
   }
-  if (whole_.size() != size_) {
-    whole_.resize(static_cast<std::size_t>(size_));
-    ReadAt(0, whole_);
+  const auto size = static_cast<std::size_t>(size_);
+  if (!whole_) {
+    whole_ = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    const std::size_t copied = ReadAt(0, std::span<std::uint8_t>(whole_.get(), size));
+    std::memset(whole_.get() + copied, 0, size - copied); // runs short of the size read as zero
   }
-  return whole_;
+  return {whole_.get(), size};
 }
 
 std::size_t TCfbStream::Read(void* buffer, std::size_t count) {

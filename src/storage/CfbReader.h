@@ -104,7 +104,9 @@ private:
   std::shared_ptr<const void> owner_;
   std::vector<TRun> runs_;
   std::vector<std::vector<std::uint8_t>> owned_;
-  std::vector<std::uint8_t> whole_; // Data() of a stream of several runs
+  // Data() of a stream of several runs: left uninitialised until the runs are copied in, since
+  // zero-filling a large stream first costs as much as the copy.
+  std::unique_ptr<std::uint8_t[]> whole_;
   std::uint64_t size_ = 0;
   std::uint64_t pos_ = 0;
 };
