@@ -2,6 +2,7 @@
 #include "bridges/FilterCvt.h"
 
 #include "bridges/BridgeText.h"
+#include "platform/CodePage.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/FileIo.h"
 
@@ -238,7 +239,12 @@ std::int32_t FilterToText(TFilterLibrary& lib, const std::u16string& fileName,
     return 0;
   }
   try {
-    const std::string adjusted = AdjustLineEnds(text, LineEndStyleFromOption(lineEndOption));
+    const TLineEndStyle style = LineEndStyleFromOption(lineEndOption);
+    if (codePage == platform::kCpUtf8) {
+      // The mark and the adjusted text go straight into the result.
+      return AppendAdjustedToResult("\xEF\xBB\xBF", text, style, result);
+    }
+    const std::string adjusted = AdjustLineEnds(text, style);
     std::string().swap(text);
     return AppendToResult(EncodeLibraryText(adjusted, codePage, false), result);
   } catch (...) {

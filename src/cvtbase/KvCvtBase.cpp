@@ -1,6 +1,7 @@
 // Output helpers shared by every extractor.
 #include "cvtbase/KvCvtBase.h"
 
+#include "cvtbase/ResultCodes.h"
 #include "platform/CodePage.h"
 
 #include <array>
@@ -8,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <span>
 
@@ -82,44 +84,58 @@ private:
   std::u16string_view text_;
 };
 
-// Every break (CR LF, a lone CR or LF, and in UTF-16 text U+2028) becomes the style's line end;
-// the text between breaks is copied a line at a time.
-template <typename TChar>
-std::basic_string<TChar> AdjustLineEndsT(std::basic_string_view<TChar> text, TLineEndStyle style) {
-  const std::size_t n = text.size();
-  const auto breakEnd = [&](std::size_t b) {
-    return b + (text[b] == TChar('\r') && b + 1 < n && text[b + 1] == TChar('\n') ? 2 : 1);
-  };
-  const std::array<TChar, 2> lineEnd = style == kLineEndLf   ? std::array{TChar('\n'), TChar(0)}
-                                       : style == kLineEndCr ? std::array{TChar('\r'), TChar(0)}
-                                                             : std::array{TChar('\r'), TChar('\n')};
-  const std::size_t lineEndLength = style == kLineEndCrLf ? 2 : 1;
-  // First pass: the exact length of the new text, so that it is allocated once.
+// What adjusting a text's line ends to a style gives: its length, and whether it is the text
+// itself (every break already the style's line end).
+struct TAdjusted {
   std::size_t length = 0;
-  {
-    TBreakFinder<TChar> finder(text);
-    for (std::size_t i = 0;;) {
-      const std::size_t b = finder.Next(i);
-      length += b - i;
-      if (b >= n) {
-        break;
-      }
-      length += lineEndLength;
-      i = breakEnd(b);
-    }
-  }
-  std::basic_string<TChar> out;
-  out.reserve(length);
+  bool unchanged = true;
+};
+
+// Walks the text as its line ends adjusted to the style would read: put(pointer, count) gets the
+// text between breaks and the style's line end for every break (CR LF, a lone CR or LF, and in
+// UTF-16 text U+2028), a line at a time.
+template <typename TChar, typename TPut>
+TAdjusted WalkAdjusted(std::basic_string_view<TChar> text, TLineEndStyle style, TPut put) {
+  static constexpr std::array<TChar, 2> kCrLf = {TChar('\r'), TChar('\n')};
+  const std::size_t n = text.size();
+  // The style's line end: CR, LF (the second of CR LF) or CR LF.
+  const TChar* lineEnd = style == kLineEndLf ? kCrLf.data() + 1 : kCrLf.data();
+  const std::size_t lineEndLength = style == kLineEndCrLf ? 2 : 1;
+  TAdjusted adjusted;
   TBreakFinder<TChar> finder(text);
   for (std::size_t i = 0;;) {
     const std::size_t b = finder.Next(i);
-    out.append(text.data() + i, b - i);
+    put(text.data() + i, b - i);
+    adjusted.length += b - i;
     if (b >= n) {
-      break;
+      return adjusted;
     }
-    out.append(lineEnd.data(), lineEndLength);
-    i = breakEnd(b);
+    put(lineEnd, lineEndLength);
+    adjusted.length += lineEndLength;
+    const std::size_t breakLength =
+        text[b] == TChar('\r') && b + 1 < n && text[b + 1] == TChar('\n') ? 2 : 1;
+    if (breakLength != lineEndLength || text[b] != *lineEnd) {
+      adjusted.unchanged = false;
+    }
+    i = b + breakLength;
   }
+}
+
+// The first pass of an adjustment: its length, and whether anything changes.
+template <typename TChar>
+TAdjusted MeasureAdjusted(std::basic_string_view<TChar> text, TLineEndStyle style) {
+  return WalkAdjusted(text, style, [](const TChar*, std::size_t) {});
+}
+
+template <typename TChar>
+std::basic_string<TChar> AdjustLineEndsT(std::basic_string_view<TChar> text, TLineEndStyle style) {
+  const TAdjusted measured = MeasureAdjusted(text, style);
+  if (measured.unchanged) {
+    return std::basic_string<TChar>(text);
+  }
+  std::basic_string<TChar> out;
+  out.reserve(measured.length); // allocated once
+  WalkAdjusted(text, style, [&out](const TChar* p, std::size_t count) { out.append(p, count); });
   return out;
 }
 
@@ -197,6 +213,33 @@ std::int32_t AppendToResult(std::string_view text, TConversionResult& result) {
   }
   std::span(result.Data(), text.size() + 1)[text.size()] = 0;
   return static_cast<std::int32_t>(text.size());
+}
+
+std::int32_t AppendAdjustedToResult(std::string_view prefix, std::string_view text,
+                                    TLineEndStyle style, TConversionResult& result) {
+  const TAdjusted measured = MeasureAdjusted(text, style);
+  const std::size_t length = prefix.size() + measured.length;
+  if (length > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) - 1) {
+    return kResultBadFormat;
+  }
+  // As AppendToResult: the text at the start of the buffer, which ends one zero byte past it.
+  result.ResizeForOverwrite(length + 1);
+  const std::span<std::uint8_t> out(result.Data(), length + 1);
+  std::size_t o = 0;
+  const auto put = [&](const char* p, std::size_t count) {
+    if (count != 0) {
+      std::memcpy(out.subspan(o).data(), p, count);
+      o += count;
+    }
+  };
+  put(prefix.data(), prefix.size());
+  if (measured.unchanged) {
+    put(text.data(), text.size());
+  } else {
+    WalkAdjusted(text, style, put);
+  }
+  out[length] = 0;
+  return static_cast<std::int32_t>(length);
 }
 
 std::string AdjustLineEnds(std::string_view text, TLineEndStyle style) {

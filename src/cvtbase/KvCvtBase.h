@@ -81,6 +81,12 @@ std::string ToCodePage(std::int32_t codePage, std::u16string_view text);
 std::int32_t AppendToResult(std::string_view text, TConversionResult& result);
 
 std::string AdjustLineEnds(std::string_view text, TLineEndStyle style);
+// Stores prefix (a byte-order mark, or nothing) and the text with its line ends adjusted, as
+// AppendToResult(prefix + AdjustLineEnds(text, style)) does, but written straight into the
+// result: no adjusted or prefixed copy is made. A text that would not fit the 32-bit count
+// gives -5 and stores nothing.
+std::int32_t AppendAdjustedToResult(std::string_view prefix, std::string_view text,
+                                    TLineEndStyle style, TConversionResult& result);
 std::u16string AdjustLineEndsW(std::u16string_view text, TLineEndStyle style);
 
 void CleanControlChars(std::string& text);

@@ -475,6 +475,10 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
     return kResultBadFormat;
   }
   const TLineEndStyle style = LineEndStyleFromOption(lineEndOption);
+  if (codePage == platform::kCpUtf8) {
+    // The mark and the adjusted text go straight into the result, without a copy of either.
+    return AppendAdjustedToResult("\xEF\xBB\xBF", text, style, result);
+  }
   std::string adjusted;
   if (style == kLineEndCrLf && !HasLoneLineBreak(text)) {
     adjusted.swap(text); // already CR LF throughout: normalising would copy it unchanged
@@ -483,11 +487,7 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
     std::string().swap(text);
   }
   std::string output;
-  if (codePage == platform::kCpUtf8) {
-    // The mark goes in front of the text in place instead of into a second copy.
-    adjusted.insert(0, "\xEF\xBB\xBF");
-    output.swap(adjusted);
-  } else if (!EncodeOfficeXText(adjusted, codePage, output)) {
+  if (!EncodeOfficeXText(adjusted, codePage, output)) {
     return kResultBadUtf8;
   }
   std::string().swap(adjusted);

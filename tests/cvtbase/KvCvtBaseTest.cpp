@@ -46,6 +46,12 @@ TEST(KvCvtBase, AdjustLineEnds) {
       {"LF CR is two breaks", "\n\r", kLineEndCrLf, "\r\n\r\n"},
       {"no multi-byte look", "\xE2\x80\xA8", kLineEndCrLf, "\xE2\x80\xA8"},
       {"empty", "", kLineEndCrLf, ""},
+      {"already CR LF", "a\r\nb\r\n", kLineEndCrLf, "a\r\nb\r\n"},
+      {"already LF", "a\nb\n", kLineEndLf, "a\nb\n"},
+      {"already CR", "a\rb\r", kLineEndCr, "a\rb\r"},
+      {"lone CR at the end", "a\r", kLineEndCrLf, "a\r\n"},
+      {"CR before CR LF", "\r\r\n", kLineEndCrLf, "\r\n\r\n"},
+      {"CR LF to CR", "a\r\nb", kLineEndCr, "a\rb"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -53,6 +59,52 @@ TEST(KvCvtBase, AdjustLineEnds) {
   }
   EXPECT_EQ(AdjustLineEndsW(u"a\u2028b\r\nc", kLineEndCrLf), u"a\r\nb\r\nc");
   EXPECT_EQ(AdjustLineEndsW(u"a\u2028b", kLineEndLf), u"a\nb");
+}
+
+// A byte at a time, as the breaks are defined: the reference the line-at-a-time walks must match.
+std::string ReferenceAdjust(std::string_view in, TLineEndStyle style) {
+  const std::string_view lineEnd = style == kLineEndLf ? "\n" : style == kLineEndCr ? "\r" : "\r\n";
+  std::string out;
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    if (in[i] == '\r' || in[i] == '\n') {
+      if (in[i] == '\r' && i + 1 < in.size() && in[i + 1] == '\n') {
+        ++i;
+      }
+      out.append(lineEnd);
+    } else {
+      out.push_back(in[i]);
+    }
+  }
+  return out;
+}
+
+TEST(KvCvtBase, AdjustedTextStoredStraightIntoTheResult) {
+  // Random texts of letters and breaks, in every style: the adjusted copy and the bytes stored
+  // with a prefix are the reference, and the stored text ends one zero byte past its count.
+  unsigned seed = 12345;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 300; ++round) {
+    std::string in;
+    const unsigned length = next() % 40;
+    for (unsigned k = 0; k < length; ++k) {
+      in.push_back("ab\r\n"[next() % 4]);
+    }
+    for (const TLineEndStyle style : {kLineEndCrLf, kLineEndLf, kLineEndCr}) {
+      SCOPED_TRACE(testing::Message() << "round " << round << " style " << style);
+      const std::string want = ReferenceAdjust(in, style);
+      EXPECT_EQ(AdjustLineEnds(in, style), want);
+      TConversionResult result;
+      AppendToResult(std::string(100, 'z'), result); // a larger text stored before
+      const std::int32_t count = AppendAdjustedToResult("\xEF\xBB\xBF", in, style, result);
+      ASSERT_EQ(count, static_cast<std::int32_t>(want.size() + 3));
+      ASSERT_EQ(result.Capacity(), want.size() + 4);
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(result.Data()), want.size() + 4),
+                "\xEF\xBB\xBF" + want + std::string(1, '\0'));
+    }
+  }
+  TConversionResult empty;
+  EXPECT_EQ(AppendAdjustedToResult("", "", kLineEndCrLf, empty), 0);
+  EXPECT_EQ(empty.Capacity(), 1u);
 }
 
 TEST(KvCvtBase, LineEndOptionMapping) {
