@@ -5,6 +5,7 @@
 #include "platform/CodePage.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/FileIo.h"
+#include "platform/Memory.h"
 
 #include <ScvConverter.h>
 #include <algorithm>
@@ -211,6 +212,7 @@ std::int32_t FilterToText(TFilterLibrary& lib, const std::u16string& fileName,
   if (fileSize > 0) {
     try {
       text.reserve(static_cast<std::size_t>(std::min(fileSize, kMaxReserve)));
+      platform::AdviseLargeBuffer(text.data(), text.capacity());
     } catch (...) {
       // Only a hint: the text grows as it comes.
     }

@@ -3,6 +3,7 @@
 
 #include "cvtbase/ResultCodes.h"
 #include "platform/CodePage.h"
+#include "platform/Memory.h"
 
 #include <array>
 #include <cerrno>
@@ -157,6 +158,9 @@ void TConversionResult::ResizeForOverwrite(std::size_t n) {
     throw std::bad_alloc();
   }
   data_ = static_cast<std::uint8_t*>(p);
+  if (n > size_) {
+    platform::AdviseLargeBuffer(data_, n);
+  }
   size_ = n;
 }
 

@@ -9,6 +9,7 @@
 #include "ooxml/WalkSupport.h"
 #include "platform/CodePage.h"
 #include "platform/FileIo.h"
+#include "platform/Memory.h"
 #include "storage/CfbReader.h"
 #include "storage/MappedFile.h"
 #include "xml/XMLBuild.h"
@@ -281,6 +282,7 @@ public:
   std::string Join(std::size_t spare) {
     std::string text;
     text.reserve(size_ + spare);
+    platform::AdviseLargeBuffer(text.data(), text.capacity());
     for (std::string& part : parts_) {
       text.append(part);
       std::string().swap(part);

@@ -4,6 +4,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/LocaleInfo.h"
+#include "platform/Memory.h"
 #include "spreadsheet/KvXlsCellText.h"
 #include "spreadsheet/KvXlsGlobal.h"
 #include "storage/MappedFile.h"
@@ -275,6 +276,7 @@ void AppendWorkbookText(const TWorkBookData& data, std::string& out) {
     cells += sheet.rows.CellCount();
   }
   out.reserve(out.size() + cells * kBytesPerCellGuess + 64);
+  platform::AdviseLargeBuffer(out.data(), out.capacity());
   for (const auto& sheet : data.sheets) {
     AppendSheetName(sheet, out);
     const TSheetFormatting formatting(data, sheet);
@@ -307,6 +309,7 @@ std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, s
     return kResultBadFormat;
   }
   text.reserve(text.size() + workbookStream.size());
+  platform::AdviseLargeBuffer(text.data(), text.capacity());
   TReadBudget budget = TReadBudget::ForStream(workbookStream.size());
   for (const auto& sheet : data->sheets) {
     AppendSheetName(sheet, text);

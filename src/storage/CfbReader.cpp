@@ -2,6 +2,7 @@
 #include "storage/CfbReader.h"
 
 #include "bytes/ByteCursor.h"
+#include "platform/Memory.h"
 
 #include <algorithm>
 #include <cstring>
@@ -222,6 +223,7 @@ std::span<const std::uint8_t> TCfbStream::Data() {
   const auto size = static_cast<std::size_t>(size_);
   if (!whole_) {
     whole_ = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+    platform::AdviseLargeBuffer(whole_.get(), size);
     const std::size_t copied = ReadAt(0, std::span<std::uint8_t>(whole_.get(), size));
     std::memset(whole_.get() + copied, 0, size - copied); // runs short of the size read as zero
   }
