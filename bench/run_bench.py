@@ -7,8 +7,12 @@ $SHARED in the input stands for the shared folder beside the checkout; inputs ma
 $NPM in a peer command stands for the folder the npm peers (bench/*.npm) are installed in.
 Each input is timed with hyperfine (several runs, output discarded); the ratio is
 peer median / scvcmd median, so a ratio above 1 means scvcmd is faster.
+
+The topic "corpus" converts every file of each folder of $SHARED/corpus one process per file,
+by scvcmd and by each peer of bench/corpus.peers for that folder, and reports files per second
+against the fastest peer: start-up and small-file costs, which the large inputs hide.
 """
-import glob, json, os, shlex, statistics, subprocess, sys, tempfile
+import glob, json, os, shlex, shutil, statistics, subprocess, sys, tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SHARED = os.path.normpath(os.path.join(ROOT, '..', 'shared'))
@@ -51,6 +55,64 @@ def hyperfine(commands, runs):
     return [statistics.median(r['times']) if r.get('times') else None for r in data['results']]
 
 
+def load_corpus_peers():
+    peers = {}
+    with open(os.path.join(ROOT, 'bench', 'corpus.peers'), encoding='utf-8') as f:
+        for line in f:
+            line = line.rstrip('\n')
+            if not line.strip() or line.lstrip().startswith('#'):
+                continue
+            folder, label, command = line.split('\t')
+            peers.setdefault(folder, []).append((label, command))
+    return peers
+
+
+def corpus_loop(template, listing):
+    # One process per file, the file names read from a list so that none is re-quoted; the
+    # shell's own cost per file is the same for scvcmd and the peers.
+    body = template.replace('{}', '"$f"')
+    return "sh -c %s" % shlex.quote(
+        'while IFS= read -r f; do %s >/dev/null 2>&1 </dev/null; done < %s' %
+        (body, shlex.quote(listing)))
+
+
+def corpus_rows(scvcmd, runs):
+    rows = []
+    peers = load_corpus_peers()
+    corpus = os.path.join(SHARED, 'corpus')
+    for folder in sorted(os.listdir(corpus)):
+        files = sorted(p for p in glob.glob(os.path.join(corpus, folder, '*')) if os.path.isfile(p))
+        if not files:
+            continue
+        with tempfile.NamedTemporaryFile('w', suffix='.list', delete=False) as listing:
+            listing.write(''.join(p + '\n' for p in files))
+        commands = [corpus_loop(shlex.quote(scvcmd) + ' -c65001 {} "*"', listing.name)]
+        labels = []
+        for label, command in peers.get(folder, []):
+            if shutil.which(shlex.split(command)[0]):
+                commands.append(corpus_loop(command, listing.name))
+                labels.append(label)
+        times = hyperfine(commands, runs)
+        os.unlink(listing.name)
+        best = None
+        for label, t in zip(labels, times[1:]):
+            if t is not None and (best is None or t < best[1]):
+                best = (label, t)
+        rows.append((folder, len(files), times[0], best))
+    return rows
+
+
+def print_corpus(rows):
+    print('%-8s %6s %14s  %-12s %14s %8s' % ('folder', 'files', 'scvcmd files/s', 'fastest peer',
+                                            'peer files/s', 'ratio'))
+    for folder, count, ours, best in rows:
+        rate = '-' if not ours else '%.0f' % (count / ours)
+        label, theirs = best if best else ('-', None)
+        peer_rate = '-' if not theirs else '%.0f' % (count / theirs)
+        ratio = '-' if not ours or not theirs else '%.1fx' % (theirs / ours)
+        print('%-8s %6d %14s  %-12s %14s %8s' % (folder, count, rate, label, peer_rate, ratio))
+
+
 def fmt(seconds):
     return '-' if seconds is None else '%.1f' % (seconds * 1000)
 
@@ -70,6 +132,11 @@ def main():
         rows.append(('startup', '(no arguments)', t[0], '-', None))
         rows.append(('startup', '(empty document)', t[1], '-', None))
         os.unlink(empty.name)
+    if 'corpus' in topics:
+        print_corpus(corpus_rows(scvcmd, runs))
+        topics = [t for t in topics if t != 'corpus']
+        if not topics:
+            return
     only = os.environ.get('BENCH_FILTER', '')
     for topic, inp, flags, label, peer in load_cases(topics):
         if only and only not in inp:
