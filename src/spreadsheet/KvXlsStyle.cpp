@@ -183,6 +183,7 @@ bool ShowsNothing(std::string_view utf8Text) {
 
 void TStyleData::ResetFormat(std::uint16_t ifmt) {
   if (ifmt < kFormatTableSize) {
+    ForgetDates();
     formats_[ifmt] = TFmtCode{};
     compiled_[ifmt] = TNumberFormat{};
   }
@@ -197,6 +198,7 @@ void TStyleData::ClassifyFormat(std::uint16_t ifmt, std::string_view utf8Text) {
   if (ContainsGeneral(utf8Text) || ShowsNothing(utf8Text)) {
     return;
   }
+  ForgetDates();
   TFmtCode& entry = formats_[ifmt];
   // A format is a date or time format when its first section has date or time tokens outside
   // quoted text and escapes; the date renderer then takes that section alone. Every other
@@ -237,12 +239,33 @@ void TStyleData::AppendNumber(std::string& out, double value, std::uint16_t ixfe
     break;
   case kFmtDateTime:
     // 1904-01-01 is day 1462 of the 1900 date system.
-    AppendDateTimeText(out, entry.text, date1904_ ? value + 1462.0 : value);
+    AppendDate(out, date1904_ ? value + 1462.0 : value, ifmt);
     break;
   default:
     AppendGeneral(out, value);
     break;
   }
+}
+
+void TStyleData::AppendDate(std::string& out, double value, std::uint16_t ifmt) const {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  if (dateCache_.empty()) {
+    dateCache_.resize(kDateCacheSize);
+  }
+  // Fibonacci hashing of the value's bits, with the format number mixed in.
+  const std::size_t slot =
+      static_cast<std::size_t>(((bits ^ ifmt) * 0x9E3779B97F4A7C15ULL) >> 52) % kDateCacheSize;
+  TDateText& cached = dateCache_[slot];
+  if (cached.ifmt == ifmt && cached.valueBits == bits) {
+    out.append(cached.text);
+    return;
+  }
+  const std::size_t start = out.size();
+  AppendDateTimeText(out, formats_[ifmt].text, value);
+  cached.text.assign(out, start);
+  cached.valueBits = bits;
+  cached.ifmt = ifmt;
 }
 
 std::string TStyleData::RenderNumber(double value, std::uint16_t ixfe) const {

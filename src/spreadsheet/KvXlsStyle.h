@@ -154,8 +154,21 @@ public:
   std::size_t XFCount() const { return xfFormats_.size(); }
 
 private:
+  // A date cell's text as rendered before, by format number and value: the date columns of a
+  // sheet repeat few distinct values, and the cached text is what rendering them again gives.
+  struct TDateText {
+    std::uint64_t valueBits = 0;
+    std::uint16_t ifmt = kFormatTableSize; // none
+    std::string text;
+  };
+  static constexpr std::size_t kDateCacheSize = 4096; // a power of two
+  void AppendDate(std::string& out, double value, std::uint16_t ifmt) const;
+  // Changing a format entry empties the cache, so no text of the old format survives.
+  void ForgetDates() { dateCache_.clear(); }
+
   std::array<TFmtCode, kFormatTableSize> formats_;
-  std::vector<TNumberFormat> compiled_; // per format number, for kinds 2 and 3
+  std::vector<TNumberFormat> compiled_;      // per format number, for kinds 2 and 3
+  mutable std::vector<TDateText> dateCache_; // kDateCacheSize entries once a date is shown
   std::vector<std::uint16_t> xfFormats_;
   bool date1904_ = false;
 };

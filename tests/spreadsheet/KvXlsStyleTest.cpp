@@ -1,6 +1,8 @@
 // Number format table, classification, the number formatter and the general rendering.
 #include "spreadsheet/KvXlsStyle.h"
 
+#include "spreadsheet/KvXlsDateTime.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -368,6 +370,43 @@ TEST(KvXlsStyle, RenderNumber) {
   std::string out = "x";
   style.AppendNumber(out, 1234.5, 1);
   EXPECT_EQ(out, "x1,234.50");
+}
+
+TEST(KvXlsStyle, DateCellsRenderedOnceShowTheirFormatsText) {
+  // Date texts are kept by format number and value; what a cell shows must stay what its format
+  // gives now, whatever was shown before.
+  TStyleData style;
+  style.AppendXF(164); // 0
+  style.AppendXF(165); // 1
+  style.ClassifyFormat(164, "yyyy-mm-dd");
+  style.ClassifyFormat(165, "dd/mm/yyyy hh:mm");
+  // More distinct values than the cache holds, each shown twice, in both formats: every text is
+  // the renderer's.
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int day = 0; day < 6000; day += 1) {
+      const double value = 36000 + day + (day % 7) / 8.0;
+      SCOPED_TRACE(testing::Message() << "pass " << pass << " value " << value);
+      ASSERT_EQ(style.RenderNumber(value, 0), FormatDateTimeText("yyyy-mm-dd", value));
+      ASSERT_EQ(style.RenderNumber(value, 1), FormatDateTimeText("dd/mm/yyyy hh:mm", value));
+    }
+  }
+  // A format replaced after its dates were shown, by another date format, by a number format,
+  // and reset to the general one.
+  EXPECT_EQ(style.RenderNumber(45000, 0), FormatDateTimeText("yyyy-mm-dd", 45000));
+  style.ClassifyFormat(164, "mmm d");
+  EXPECT_EQ(style.RenderNumber(45000, 0), FormatDateTimeText("mmm d", 45000));
+  style.ClassifyFormat(164, "0.0");
+  EXPECT_EQ(style.RenderNumber(45000, 0), "45000.0");
+  style.ClassifyFormat(164, "yyyy");
+  EXPECT_EQ(style.RenderNumber(45000, 0), "2023");
+  style.ResetFormat(164);
+  EXPECT_EQ(style.RenderNumber(45000, 0), "45000");
+  // The 1904 date system shifts the value the text is kept under.
+  style.ClassifyFormat(165, "yyyy-mm-dd");
+  const std::string in1900 = style.RenderNumber(100, 1);
+  style.SetDate1904(true);
+  EXPECT_EQ(style.RenderNumber(100, 1), FormatDateTimeText("yyyy-mm-dd", 1562));
+  EXPECT_NE(style.RenderNumber(100, 1), in1900);
 }
 
 } // namespace
