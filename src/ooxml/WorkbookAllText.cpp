@@ -73,8 +73,8 @@ bool Digits(std::string_view text, std::size_t pos, std::size_t count, std::int6
   return true;
 }
 
-// The serial number (days since 1899-12-30 in the 1900 date system, which counts a
-// 29 February 1900; the time of day as the fraction) of an ISO 8601 date cell:
+// The serial number (days since 1899-12-30, the time of day as the fraction) of an ISO 8601
+// date cell:
 // YYYY-MM-DD, YYYY-MM-DDThh:mm[:ss[.fff]] or hh:mm[:ss[.fff]]; a zone suffix is ignored.
 bool ReadIsoDate(std::string_view text, double& serial) {
   text = TrimBlanks(text);
@@ -88,11 +88,8 @@ bool ReadIsoDate(std::string_view text, double& serial) {
         !Digits(text, 8, 2, d) || mo < 1 || mo > 12 || d < 1 || d > 31) {
       return false;
     }
-    std::int64_t n = DaysFromCivil(y, mo, d) - DaysFromCivil(1899, 12, 30);
-    if (n < 61) {
-      --n; // before 1 March 1900 the serial numbers lack the day that did not exist
-    }
-    days = static_cast<double>(n);
+    // Counted as the renderer counts its serial numbers, so that the date shows as written.
+    days = static_cast<double>(DaysFromCivil(y, mo, d) - DaysFromCivil(1899, 12, 30));
     pos = 10;
     if (pos == text.size()) {
       serial = days;
@@ -341,8 +338,9 @@ void ReadWorkbookStyles(const xml::TXMLTree& tree, spreadsheet::TStyleData& styl
 
 std::string ResolveWorkbookTarget(std::string_view target) {
   target = TrimBlanks(target);
-  if (target.empty() || target.find_first_of("*?\\:") != std::string_view::npos) {
-    return {};
+  if (target.empty() || target.back() == '/' ||
+      target.find_first_of("*?\\:") != std::string_view::npos) {
+    return {}; // nothing, a folder, or characters no part name of the archive reader holds
   }
   std::vector<std::string_view> segments;
   if (target.front() != '/') {
@@ -353,9 +351,6 @@ std::string ResolveWorkbookTarget(std::string_view target) {
     const std::string_view segment = target.substr(0, slash);
     target = slash == std::string_view::npos ? std::string_view() : target.substr(slash + 1);
     if (segment.empty() || segment == ".") {
-      if (target.empty()) {
-        return {}; // a trailing slash names a folder
-      }
       continue;
     }
     if (segment == "..") {
