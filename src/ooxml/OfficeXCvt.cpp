@@ -455,9 +455,8 @@ public:
     m_.ghost.Clear();
     m_.tree.Clear();
     TSheetSinkOf<TAllTextLayout> sink(cells);
-    TPartRead read = ReadPart(m_, name, {}, sink, [&](const xml::TXMLTree& t) {
-      return AllTextSheetFromTree(t, cells);
-    });
+    TPartRead read = ReadPart(
+        m_, name, {}, sink, [&](const xml::TXMLTree& t) { return AllTextSheetFromTree(t, cells); });
     if (read.found && !read.empty) {
       text = std::move(read.text);
     }

@@ -144,8 +144,7 @@ bool ReadPlainTag(std::string_view tag, TPlainTag& out) {
 
 } // namespace
 
-template <typename Layout>
-bool TSheetSinkOf<Layout>::ReadContent(xml::TXMLLargeTokenizer& tok) {
+template <typename Layout> bool TSheetSinkOf<Layout>::ReadContent(xml::TXMLLargeTokenizer& tok) {
   if (Top().role != TSheetRole::kRow) {
     return false;
   }

@@ -146,8 +146,7 @@ std::uint32_t ChildNamed(const xml::TXMLTree& tree, std::uint32_t node, std::str
 }
 
 template <typename F>
-void ForChildrenNamed(const xml::TXMLTree& tree, std::uint32_t node, std::string_view name,
-                      F f) {
+void ForChildrenNamed(const xml::TXMLTree& tree, std::uint32_t node, std::string_view name, F f) {
   if (node == xml::TXMLTree::kNone) {
     return;
   }
@@ -453,6 +452,7 @@ std::vector<TWorkbookSheet> FallbackSheets(const std::vector<std::string>& entry
                           [](const TName& a, const TName& b) { return a.folded == b.folded; }),
               names.end());
   std::vector<TWorkbookSheet> sheets;
+  sheets.reserve(names.size());
   for (TName& n : names) {
     sheets.push_back({"sheet" + std::to_string(sheets.size() + 1), std::move(n.name)});
   }
@@ -491,9 +491,11 @@ bool WorkbookAllText(TWorkbookPackage& package, xml::TXMLTree& tree, std::size_t
           package.ReadSheet(sheet.part, cells, body)) {
         any = true;
       }
-      std::string line = sheet.name;
+      // The empty line that ends a sheet goes in front of the next one's name (and into a part
+      // of its own after the last), so that the large texts are never appended to.
+      std::string line = parts.empty() ? std::string() : std::string("\r\n");
+      line += sheet.name;
       line += "\r\n";
-      body += "\r\n";
       if (body.capacity() - body.size() > body.size() / 8) {
         body.shrink_to_fit(); // the slack of its growth would otherwise stay until the join
       }
@@ -501,6 +503,11 @@ bool WorkbookAllText(TWorkbookPackage& package, xml::TXMLTree& tree, std::size_t
       size += line.size() + body.size();
       parts.push_back(std::move(line));
       parts.push_back(std::move(body));
+    }
+    if (!list.empty()) {
+      CheckGrowth(size, 2);
+      size += 2;
+      parts.emplace_back("\r\n");
     }
     return any;
   };

@@ -157,7 +157,7 @@ private:
   const TWorkbookCells& cells_;
   std::int64_t column_ = 0;       // the line's column counter: TABs written so far
   std::int64_t previousCol_ = -1; // column of the row's previous cell
-  std::size_t placed_ = 0;  // cells of the current row
+  std::size_t placed_ = 0;        // cells of the current row
   std::string text_;
   std::string scratch_;
   std::string decoded_;
@@ -205,8 +205,7 @@ public:
   virtual bool LoadPart(std::string_view name, xml::TXMLTree& tree) = 0;
   // The all-text rows of a worksheet part (as it streams by); false when no entry of it
   // extracts.
-  virtual bool ReadSheet(std::string_view name, const TWorkbookCells& cells,
-                         std::string& text) = 0;
+  virtual bool ReadSheet(std::string_view name, const TWorkbookCells& cells, std::string& text) = 0;
   virtual const TSharedStrings& Shared() const = 0;
   // The full names of the archive's entries.
   virtual std::vector<std::string> EntryNames() const = 0;

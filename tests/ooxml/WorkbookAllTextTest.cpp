@@ -67,8 +67,8 @@ std::string Rels(const std::string& items) {
 }
 std::string SheetRel(const std::string& id, const std::string& target,
                      const std::string& type = "worksheet") {
-  return "<Relationship Id=\"" + id + "\" Type=\"http://x/relationships/" + type +
-         "\" Target=\"" + target + "\"/>";
+  return "<Relationship Id=\"" + id + "\" Type=\"http://x/relationships/" + type + "\" Target=\"" +
+         target + "\"/>";
 }
 std::string Rows(const std::string& rows) {
   return "<worksheet><sheetData>" + rows + "</sheetData></worksheet>";
@@ -118,8 +118,9 @@ TEST(WorkbookAllText, SheetLayout) {
        "<row><c r=\"B1\"><v>1</v></c><c><v>2</v></c></row>", "\t1\t2\r\n"},
       {"a cell before the previous column comes straight after it",
        "<row><c r=\"C1\"><v>1</v></c><c r=\"A1\"><v>2</v></c></row>", "\t\t12\r\n"},
-      {"rows in the order they come", "<row r=\"5\"><c><v>5</v></c></row><row r=\"2\"><c><v>2</v>"
-                                      "</c></row>",
+      {"rows in the order they come",
+       "<row r=\"5\"><c><v>5</v></c></row><row r=\"2\"><c><v>2</v>"
+       "</c></row>",
        "5\r\n2\r\n"},
       {"elements that are no rows or cells are passed over",
        "<x><c><v>1</v></c></x><row><y r=\"A1\"><v>2</v></y><c><v>3</v></c></row>", "3\r\n"},
@@ -240,9 +241,9 @@ TEST(WorkbookAllText, SheetsInTheWorkbooksOrder) {
   const std::string rels =
       Rels(SheetRel("a", "worksheets/sheet1.xml") + SheetRel("b", "/xl/worksheets/sheet2.xml") +
            SheetRel("c", "worksheets/../worksheets/sheet3.xml") +
-           SheetRel("d", "charts/chart1.xml", "chartsheet") +
-           SheetRel("e", "../../../etc/passwd") + SheetRel("f", "workbook.xml") +
-           SheetRel("g", "worksheets/*.xml") + SheetRel("h", "worksheets/missing.xml"));
+           SheetRel("d", "charts/chart1.xml", "chartsheet") + SheetRel("e", "../../../etc/passwd") +
+           SheetRel("f", "workbook.xml") + SheetRel("g", "worksheets/*.xml") +
+           SheetRel("h", "worksheets/missing.xml"));
   const TEntries parts = {{"xl/worksheets/sheet1.xml", sheet("one")},
                           {"xl/worksheets/sheet2.xml", sheet("two")},
                           {"xl/worksheets/sheet3.xml", sheet("three")},
@@ -405,8 +406,7 @@ TEST(WorkbookAllText, SameWordsAsTheWorkbookOf97) {
   // The layout is the same to the byte.
   EXPECT_NE(xlsx.find("\r\nTotal\t13:45\t100015.932\t#DIV/0!\tApples and Pears\t1.23E-04\r\n"),
             std::string::npos);
-  EXPECT_NE(xls.find("\r\nTotal\t13:45\t100015.932\t#DIV/0!\t0\t1.23E-04\r\n"),
-            std::string::npos);
+  EXPECT_NE(xls.find("\r\nTotal\t13:45\t100015.932\t#DIV/0!\t0\t1.23E-04\r\n"), std::string::npos);
 }
 
 } // namespace
