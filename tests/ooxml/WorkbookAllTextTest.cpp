@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -210,6 +211,69 @@ TEST(WorkbookAllText, CellValues) {
     const auto [code, text] = Convert(OneSheet(rows, styles, shared));
     ASSERT_GT(code, 0);
     EXPECT_EQ(text, "S\r\n" + c.want + "\tend\r\n\r\n");
+  }
+}
+
+// Format codes, well-formed or not, show a value exactly as the 97-2003 renderer shows it
+// through the same code.
+TEST(WorkbookAllText, FormatsRenderAsInThe97Format) {
+  const char* codes[] = {
+      "0.00",
+      "#,##0;[Red]-#,##0",
+      "0%;-0%;\"zero\"",
+      "# ?\?/??",
+      "[h]:mm:ss",
+      "dddd d mmmm yyyy",
+      "[$-409]mmm d, yyyy",
+      "\"unclosed",
+      "[Red",
+      ";;;",
+      "0.0.0%%%",
+      "@",
+      "yyyy;@",
+      "E+00",
+      "[>=100]0;0.00",
+      "\\\\\\",
+      "0000000000000000000000000000000000000.0",
+      "*",
+  };
+  const double values[] = {0, 1.5, -1234.5678, 0.001, 45366.75, 1e15, -1e-300};
+  for (const char* code : codes) {
+    SCOPED_TRACE(code);
+    spreadsheet::TStyleData style;
+    style.ClassifyFormat(164, code);
+    style.AppendXF(164);
+    std::string rows = "<row>";
+    std::string want;
+    for (const double& v : values) {
+      char number[64];
+      std::snprintf(number, sizeof number, "%.17g", v);
+      rows += std::string("<c s=\"0\"><v>") + number + "</v></c>";
+      want += (&v == values ? "" : "\t") + style.RenderNumber(v, 0);
+    }
+    rows += "</row>";
+    std::string escaped;
+    for (const char c : std::string(code)) {
+      switch (c) {
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      default:
+        escaped += c;
+      }
+    }
+    const auto [result, text] = Convert(OneSheet(rows, Styles(Fmt("164", escaped), Xf("164"))));
+    ASSERT_GT(result, 0);
+    EXPECT_EQ(text, "S\r\n" + want + "\r\n\r\n");
   }
 }
 
