@@ -16,7 +16,7 @@ ALLOWED = {
     'codecs': BOTTOM,
     'zip': {'codecs'} | BOTTOM,
     'xml': BOTTOM,
-    'ooxml': {'zip', 'xml', 'codecs', 'storage', 'cvtbase'} | BOTTOM,
+    'ooxml': {'spreadsheet', 'zip', 'xml', 'codecs', 'storage', 'cvtbase'} | BOTTOM,
     'bridges': {'cvtbase', 'plugins/include'} | BOTTOM,
     'api': {'bridges', 'wordppt', 'spreadsheet', 'ooxml', 'xml', 'cvtbase', 'scv'} | BOTTOM,
     'frontend': {'cvtbase', 'scv'} | BOTTOM,

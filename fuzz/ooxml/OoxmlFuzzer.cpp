@@ -1,5 +1,6 @@
 // Fuzzes the whole OOXML path: the input is an archive in an in-memory file, converted as a
-// document, workbook or presentation (the last byte picks which, and the code page).
+// document, workbook or presentation (the last byte picks which, the code page and the
+// all-text mode).
 #include "ooxml/OfficeXCvt.h"
 #include "platform/CodePage.h"
 #include "support/FuzzFile.h"
@@ -34,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t pick = bytes.empty() ? 0 : bytes.back();
   // Parts are inflated in pieces of a size the input picks, so that pieces end anywhere.
   SetOfficeXPieceSize(1 + std::size_t{bytes.size() > 1 ? bytes[bytes.size() - 2] : 0u} * 31);
+  // Bit 6 of the last byte asks for the all-text mode.
+  SetOfficeXAllText((pick & 0x40) != 0);
   const std::int32_t codePages[] = {65001, 1200, 1252, 932};
   scv::TConversionResult result;
   const std::int32_t r = OfficeXToText(scv::platform::Utf8ToWide(name), result, 0, pick % 3,

@@ -7,6 +7,7 @@
 #include "codecs/Inflate.h"
 #include "ooxml/StreamSinks.h"
 #include "ooxml/WalkSupport.h"
+#include "ooxml/WorkbookAllText.h"
 #include "platform/CodePage.h"
 #include "platform/FileIo.h"
 #include "platform/Memory.h"
@@ -19,6 +20,7 @@
 #include "zip/ZipReader.h"
 
 #include <algorithm>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <string>
@@ -418,6 +420,64 @@ bool HasLoneLineBreak(std::string_view text) {
   }
 }
 
+// The package as the all-text workbook reads it: small parts loaded whole into a tree (their
+// bytes kept while the trees live), worksheets streamed through the all-text layout.
+class TWorkbookParts final : public TWorkbookPackage {
+public:
+  explicit TWorkbookParts(TOfficeXModule& m) : m_(m) {}
+
+  bool LoadPart(std::string_view name, xml::TXMLTree& tree) override {
+    tree.Clear();
+    std::string& bytes = held_.emplace_back();
+    bool found = false;
+    {
+      TPartPieces pieces(m_.zip, name, {});
+      for (std::string_view piece = pieces.NextPiece(); !piece.empty();
+           piece = pieces.NextPiece()) {
+        if (piece.size() > m_.treeCeiling - std::min<std::uint64_t>(bytes.size(), m_.treeCeiling)) {
+          pieces.Finish();
+          return false; // too large for a part of this kind: read as absent
+        }
+        bytes.append(piece);
+      }
+      found = pieces.Found() && !pieces.Empty();
+    }
+    if (!found) {
+      return false;
+    }
+    try {
+      xml::LoadXMLTree(bytes, tree, m_.walkCeiling / kOpenElementBytes);
+    } catch (const bytes::EFormatError&) {
+      tree.Clear();
+      return false; // no XML that can be read: as if it were absent
+    }
+    return true;
+  }
+  bool ReadSheet(std::string_view name, const TWorkbookCells& cells, std::string& text) override {
+    m_.ghost.Clear();
+    m_.tree.Clear();
+    TSheetSinkOf<TAllTextLayout> sink(cells);
+    TPartRead read = ReadPart(
+        m_, name, {}, sink, [&](const xml::TXMLTree& t) { return AllTextSheetFromTree(t, cells); });
+    if (read.found && !read.empty) {
+      text = std::move(read.text);
+    }
+    return read.found;
+  }
+  const TSharedStrings& Shared() const override { return m_.sharedStrings; }
+  std::vector<std::string> EntryNames() const override {
+    std::vector<std::string> names;
+    for (const zip::TZipEntry& entry : m_.zip.Entries()) {
+      names.push_back(entry.FullName());
+    }
+    return names;
+  }
+
+private:
+  TOfficeXModule& m_;
+  std::deque<std::string> held_;
+};
+
 std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
                      std::int32_t lineEndOption, std::int32_t packageKind, std::int32_t codePage) {
   const std::string path = platform::WideToPath(fileName);
@@ -455,6 +515,11 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
     }
     case kPackageWorkbook: {
       ReadSharedStrings(m);
+      if (OfficeXAllText()) {
+        TWorkbookParts parts(m);
+        missing = !WorkbookAllText(parts, m.tree, kBomRoom, text);
+        break;
+      }
       TPageTexts texts;
       missing = ReadNumberedParts(m, texts, "xl\\worksheets\\sheet", "sheet", true);
       if (missing) {

@@ -105,6 +105,7 @@ inline constexpr std::int32_t kSheetMaxColumn = 16384;
 // alike.
 class TSheetLayout {
 public:
+  using TSource = TSharedStrings;
   TSheetLayout(const TSharedStrings& shared, std::int32_t lastRow, std::int32_t lastCol)
       : shared_(shared), lastRow_(std::max(lastRow, kSheetMaxRow)),
         lastCol_(std::max(lastCol, kSheetMaxColumn)) {}

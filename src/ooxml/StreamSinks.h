@@ -264,9 +264,12 @@ enum class TSheetRole : std::uint8_t {
   kInlineText
 };
 
-class TSheetSink : public TStreamSinkBase<TSheetRole> {
+// The layout takes the rows and cells: TSheetLayout (the grid of the default text) or
+// TAllTextLayout (the workbook's all-text mode); its TSource is what it renders cells with.
+template <typename Layout> class TSheetSinkOf : public TStreamSinkBase<TSheetRole> {
 public:
-  explicit TSheetSink(const TSharedStrings& shared) : shared_(shared) {}
+  using TSource = typename Layout::TSource;
+  explicit TSheetSinkOf(const TSource& source) : shared_(source) {}
 
   void Begin() { BeginStack(TSheetRole::kRoot); }
   void SetName(std::uint32_t /*node*/, std::string_view name, bool /*stable*/) {
@@ -406,15 +409,17 @@ private:
     cellTree_.SetName(e.keep, name, true);
   }
 
-  const TSharedStrings& shared_;
+  const TSource& shared_;
   xml::TXMLTree cellTree_; // the current cell with its first value and inline string
-  std::optional<TSheetLayout> layout_;
+  std::optional<Layout> layout_;
   bool haveDimension_ = false;
   bool haveData_ = false;
   bool isRow_ = false;  // the current row's local name is "row"
   bool isCell_ = false; // the current cell's local name is "c"
   std::string decoded_;
 };
+
+using TSheetSink = TSheetSinkOf<TSheetLayout>;
 
 // The shared-string table: for every child of the root, its entry (see SharedStringText): the
 // texts of its "t" children and of the "t" children of its "r" runs, or, when it has neither,

@@ -4,6 +4,7 @@
 #include "ooxml/SheetLayout.h"
 #include "ooxml/StreamSinks.h"
 #include "ooxml/WalkSupport.h"
+#include "ooxml/WorkbookAllText.h"
 #include "xml/XMLBuild.h"
 #include "xml/XMLParser.h"
 #include "xml/XMLTagParams.h"
@@ -48,8 +49,8 @@ bool MayPreserveSpace(std::string_view tag) {
 
 namespace {
 
-// The "r" and "t" of a row or cell tag whose attributes have the plain form (name="value"
-// pairs one space apart, at most xml::kMaxPlainParams, neither "r" nor "t" twice), read as the
+// The "r", "t" and "s" of a row or cell tag whose attributes have the plain form (name="value"
+// pairs one space apart, at most xml::kMaxPlainParams, none of "r", "t" and "s" twice), read as the
 // tree would read them: an empty value stays as its two quotes. False for any other tag.
 // Its name is the tag's (see xml::TagName); a tag whose attributes set xml:space="preserve" is
 // refused too, since its text keeps its spaces.
@@ -121,8 +122,14 @@ bool ReadPlainTag(std::string_view tag, TPlainTag& out) {
         }
         hasType = true;
         out.type.stated = true;
+        out.type.value = value;
         out.type.shared = xml::SameTextAscii(value, "s");
         out.type.inlineString = xml::SameTextAscii(value, "inlineStr");
+      } else if (c == 's') {
+        if (out.type.style.data() != nullptr) {
+          return false;
+        }
+        out.type.style = value;
       }
     }
     if (i == n) {
@@ -137,7 +144,7 @@ bool ReadPlainTag(std::string_view tag, TPlainTag& out) {
 
 } // namespace
 
-bool TSheetSink::ReadContent(xml::TXMLLargeTokenizer& tok) {
+template <typename Layout> bool TSheetSinkOf<Layout>::ReadContent(xml::TXMLLargeTokenizer& tok) {
   if (Top().role != TSheetRole::kRow) {
     return false;
   }
@@ -244,7 +251,7 @@ bool TSheetSink::ReadContent(xml::TXMLLargeTokenizer& tok) {
     }
   };
   // The row the general rules opened.
-  TSheetLayout::TRowMark mark = layout_->MarkRow();
+  typename Layout::TRowMark mark = layout_->MarkRow();
   if (!readCells()) {
     layout_->RewindRow(mark);
     return false;
@@ -285,6 +292,9 @@ bool TSheetSink::ReadContent(xml::TXMLLargeTokenizer& tok) {
   tok.ResumeAt(p);
   return true;
 }
+
+template bool TSheetSinkOf<TSheetLayout>::ReadContent(xml::TXMLLargeTokenizer& tok);
+template bool TSheetSinkOf<TAllTextLayout>::ReadContent(xml::TXMLLargeTokenizer& tok);
 
 namespace {
 

@@ -34,10 +34,14 @@ inline void CheckGrowth(const std::string& text, std::size_t more) {
 
 // A cell's "t" attributes: some line reads t=s, some t=inlineStr (names and values ignoring
 // case), and some "t" has a value at all.
+// The all-text layout also takes the first "t" value as written and the first "s" (the
+// cell's format), when there is one.
 struct TCellType {
   bool shared = false;
   bool inlineString = false;
   bool stated = false;
+  std::string_view value;
+  std::string_view style;
 };
 
 // Tree access for the walkers: the compact tree and the item tree read the same way.
@@ -64,10 +68,19 @@ struct TCompactAccess {
     const xml::TXMLTree::TNode& node = tree.Node(n);
     for (std::uint32_t k = 0; k < node.paramCount; ++k) {
       const xml::TXMLTree::TParam& p = tree.Param(node, k);
-      if (p.value.data() != nullptr && p.name.size() == 1 && (p.name[0] | 0x20) == 't') {
+      if (p.value.data() == nullptr || p.name.size() != 1) {
+        continue;
+      }
+      const unsigned c = static_cast<unsigned char>(p.name[0]) | 0x20u;
+      if (c == 't') {
+        if (!type.stated) {
+          type.value = p.value;
+        }
         type.stated = true;
         type.shared = type.shared || xml::SameTextAscii(p.value, "s");
         type.inlineString = type.inlineString || xml::SameTextAscii(p.value, "inlineStr");
+      } else if (c == 's' && type.style.data() == nullptr) {
+        type.style = p.value;
       }
     }
     return type;
@@ -96,7 +109,14 @@ struct TItemAccess {
   }
   bool HasLine(TRef n, std::string_view line) const { return n->Params().IndexOf(line) >= 0; }
   TCellType CellType(TRef n) const {
-    return {HasLine(n, "t=s"), HasLine(n, "t=inlineStr"), HasParam(n, "t")};
+    TCellType type{HasLine(n, "t=s"), HasLine(n, "t=inlineStr"), HasParam(n, "t"), {}, {}};
+    if (type.stated) {
+      type.value = ParamValue(n, "t");
+    }
+    if (HasParam(n, "s")) {
+      type.style = ParamValue(n, "s");
+    }
+    return type;
   }
   TRef ChildByName(TRef n, std::string_view name) const {
     // Looking only: an absent element reads as an empty one, so nothing is added.
