@@ -191,7 +191,11 @@ public:
     }
     const auto gap = static_cast<std::size_t>(col - k_);
     CheckGrowth(text_, gap);
-    text_.append(gap, '\t');
+    if (gap == 1) {
+      text_.push_back('\t'); // the usual gap: the cell after the previous one
+    } else if (gap != 0) {
+      text_.append(gap, '\t');
+    }
     const std::string_view value = valueOf();
     CheckGrowth(text_, value.size() + 1);
     text_ += value;

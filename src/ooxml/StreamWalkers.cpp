@@ -49,6 +49,20 @@ bool MayPreserveSpace(std::string_view tag) {
 
 namespace {
 
+// name == short constant, compared in line: the scan below runs it for every row, cell and
+// value, where a call to the library's comparison costs as much as the rest of the test.
+template <std::size_t N> bool IsName(std::string_view name, const char (&constant)[N]) {
+  if (name.size() != N - 1) {
+    return false;
+  }
+  for (std::size_t i = 0; i + 1 < N; ++i) {
+    if (name[i] != constant[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // The "r", "t" and "s" of a row or cell tag whose attributes have the plain form (name="value"
 // pairs one space apart, at most xml::kMaxPlainParams, none of "r", "t" and "s" twice), read as the
 // tree would read them: an empty value stays as its two quotes. False for any other tag.
@@ -144,7 +158,10 @@ bool ReadPlainTag(std::string_view tag, TPlainTag& out) {
 
 } // namespace
 
-template <typename Layout> bool TSheetSinkOf<Layout>::ReadContent(xml::TXMLLargeTokenizer& tok) {
+// Flattened: the scan is the cost of a worksheet, and the layout it fills differs by mode, so
+// the compiler would otherwise leave its small string and layout steps out of line.
+template <typename Layout>
+[[gnu::flatten]] bool TSheetSinkOf<Layout>::ReadContent(xml::TXMLLargeTokenizer& tok) {
   if (Top().role != TSheetRole::kRow) {
     return false;
   }
@@ -185,7 +202,7 @@ template <typename Layout> bool TSheetSinkOf<Layout>::ReadContent(xml::TXMLLarge
       if (!ReadPlainTag(tag, cell) || xml::IsBlankText(cell.name)) {
         return false;
       }
-      const bool isCell = LocalName(cell.name) == "c";
+      const bool isCell = IsName(LocalName(cell.name), "c");
       const std::string_view* ref = cell.hasRef ? &cell.ref : nullptr;
       if (kind == xml::TTokenKind::kEmptyTag) {
         layout_->PlaceCell(ref, isCell, [&] { return layout_->ValueText(cell.type, nullptr); });
@@ -209,7 +226,7 @@ template <typename Layout> bool TSheetSinkOf<Layout>::ReadContent(xml::TXMLLarge
         if (xml::IsBlankText(name) || (name.size() + 2 < tag.size() && MayPreserveSpace(tag))) {
           return false;
         }
-        const bool isValue = !hasValue && (name == "v" || LocalName(name) == "v");
+        const bool isValue = !hasValue && (IsName(name, "v") || IsName(LocalName(name), "v"));
         if (isValue) {
           hasValue = true; // the first "v", with or without text
           value = {};
@@ -270,7 +287,7 @@ template <typename Layout> bool TSheetSinkOf<Layout>::ReadContent(xml::TXMLLarge
       p = rowAt;
       break;
     }
-    const bool isRow = LocalName(row.name) == "row";
+    const bool isRow = IsName(LocalName(row.name), "row");
     const std::string_view* ref = row.hasRef ? &row.ref : nullptr;
     if (!layout_->WouldPlaceRow(ref, isRow)) {
       p = rowAt;
