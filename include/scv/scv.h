@@ -95,6 +95,24 @@ SCV_API int32_t scv_convert_memory(const void* bytes, size_t size, const char* t
                                    int32_t code_page, int32_t special_format, unsigned char** text,
                                    size_t* length);
 
+/* Flags of the _ex conversions. SCV_ALL_TEXT: every story of an Office Open XML package,
+ * in the order its 97-2003 form keeps them, instead of its main part alone. A document
+ * (DOCX) gives its body, then footnotes, headers and footers, comments, endnotes and text
+ * boxes; a presentation (PPTX) its slides in the order the presentation shows them, each
+ * followed by its notes; a workbook (XLSX) its sheets in the workbook's order under their
+ * names, with values as the sheets show them. The other types already give all their text
+ * and ignore the flag. */
+#define SCV_ALL_TEXT 1u
+
+/* scv_convert_file and scv_convert_memory with flags (SCV_ALL_TEXT, or 0 for exactly the
+ * conversions without flags). A flag bit the library does not know gives SCV_E_ARGUMENT. */
+SCV_API int32_t scv_convert_file_ex(const char* path, const char* type, int32_t code_page,
+                                    int32_t special_format, uint32_t flags, unsigned char** text,
+                                    size_t* length);
+SCV_API int32_t scv_convert_memory_ex(const void* bytes, size_t size, const char* type,
+                                      int32_t code_page, int32_t special_format, uint32_t flags,
+                                      unsigned char** text, size_t* length);
+
 /* Frees a buffer returned by a conversion; NULL is allowed. */
 SCV_API void scv_free(void* text);
 
