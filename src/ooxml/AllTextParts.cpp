@@ -159,11 +159,20 @@ const TRelationship* FirstOfType(const std::vector<TRelationship>& relationships
   return nullptr;
 }
 
+// A part name in lower case: names that differ only in case select the same entries.
+std::string Folded(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) {
+    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  }
+  return folded;
+}
+
 // Reads a story part not read before and appends its text; a missing part is skipped.
 void AppendStory(TPackageAccess& package, const TRelationship* relationship, bool word,
                  TStoryKind kind, std::unordered_set<std::string>& done, std::string& text) {
   if (relationship == nullptr || relationship->part.empty() ||
-      !package.HasPart(relationship->part) || !done.insert(relationship->part).second) {
+      !package.HasPart(relationship->part) || !done.insert(Folded(relationship->part)).second) {
     return;
   }
   TStoryRules rules(kind);
@@ -239,7 +248,7 @@ bool PresentationText(TPackageAccess& package, std::string& text) {
       continue;
     }
     const std::string& name = slide->second->part;
-    if (name.empty() || !package.HasPart(name) || !done.insert(name).second) {
+    if (name.empty() || !package.HasPart(name) || !done.insert(Folded(name)).second) {
       continue;
     }
     TStoryRules rules(TStoryKind::kPlain);

@@ -213,7 +213,8 @@ public:
   TPackageAccess(const TPackageAccess&) = delete;
   TPackageAccess& operator=(const TPackageAccess&) = delete;
 
-  // The archive holds an entry of exactly this name (backslashes between folders).
+  // The archive holds an entry of this name (backslashes between folders), ignoring case as
+  // the archive reader matches names.
   virtual bool HasPart(std::string_view name) const = 0;
   // The text of a word-processing (word) or slide part by the rules; false when no entry of
   // it extracted. The second name is read only when the first extracts nothing.
@@ -243,8 +244,9 @@ std::string ResolveTarget(std::string_view part, std::string_view target);
 // Appends the document's stories after its body: footnotes, headers and footers (each
 // distinct part once, in the order the body refers to them), comments, endnotes and the
 // body's text boxes. bodyRules
-// are the rules the body was read with (they hold its references). Parts named in done are
-// not read again; each part read joins done. A missing or unreadable story is skipped.
+// are the rules the body was read with (they hold its references). Parts named in done (in
+// lower case) are not read again; each part read joins done. A missing or unreadable story is
+// skipped.
 void AppendDocumentStories(TPackageAccess& package, const TStoryRules& bodyRules,
                            std::unordered_set<std::string>& done, std::string& text);
 

@@ -383,12 +383,13 @@ class TModulePackage final : public TPackageAccess {
 public:
   explicit TModulePackage(TOfficeXModule& m) : m_(m) {
     for (const zip::TZipEntry& entry : m_.zip.Entries()) {
-      names_.insert(entry.FullName());
+      names_.insert(Folded(entry.FullName()));
     }
   }
 
+  // Part names select entries ignoring case, as the archive reader matches them.
   bool HasPart(std::string_view name) const override {
-    return names_.find(std::string(name)) != names_.end();
+    return names_.find(Folded(name)) != names_.end();
   }
   bool ReadStory(std::string_view first, std::string_view second, bool word, TStoryRules& rules,
                  std::string& text) override {
@@ -434,6 +435,14 @@ public:
   }
 
 private:
+  static std::string Folded(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded) {
+      c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    }
+    return folded;
+  }
+
   TOfficeXModule& m_;
   std::unordered_set<std::string> names_;
 };
