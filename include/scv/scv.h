@@ -64,8 +64,9 @@ extern "C" {
 #define SCV_E_OPEN (-4)               /* the document cannot be opened (or not stored) */
 #define SCV_E_FORMAT (-5)             /* not in the expected format, damaged, or out of memory */
 #define SCV_E_ENCRYPTED (-11)         /* the document is password-protected */
-/* text or length is NULL, bytes is NULL with a size, or the code page is one the library cannot
- * serve (scvcmd rejects such a command line with its usage text and exit code 2) */
+/* text or length is NULL, bytes is NULL with a size, a flag bit of the _ex conversions the
+ * library does not know, or the code page is one the library cannot serve (scvcmd rejects
+ * such a command line with its usage text and exit code 2) */
 #define SCV_E_ARGUMENT (-22)
 
 /* Loads the converter libraries (PDF, HTML, RTF, WinHelp) and reads the environment's locale.

@@ -22,7 +22,8 @@ namespace scv::ooxml {
 //   counts);
 // - footnotes and endnotes: the separator and continuation notes (w:type separator,
 //   continuationSeparator, continuationNotice);
-// - notes pages: the slide-number placeholder and slide-number fields;
+// - notes pages: the page furniture (the slide-number, date, header and footer placeholders,
+//   which a 97-2003 presentation keeps apart from its notes) and slide-number fields;
 // - the body: the r:id of every w:headerReference and w:footerReference, in order, once each;
 //   the text of its text boxes (w:txbxContent) is taken out of the body and kept for the end,
 //   where a 97-2003 document keeps its text-box story (inside the body it would run into the
@@ -137,7 +138,8 @@ void TStoryRules::Open(std::string_view name, std::size_t depth, std::size_t tex
     if (name == "p:sp") {
       Push(depth, textSize, TMarkKind::kShape, false);
     } else if (name == "p:ph") {
-      if (attr("type") == "sldNum") {
+      const std::string_view type = attr("type");
+      if (type == "sldNum" || type == "dt" || type == "hdr" || type == "ftr") {
         // The innermost open shape is the placeholder's.
         for (auto mark = marks_.rbegin(); mark != marks_.rend(); ++mark) {
           if (mark->kind == TMarkKind::kShape) {

@@ -272,7 +272,12 @@ std::string NotesXml(const std::string& text) {
          text +
          "</a:t></a:r></a:p></p:txBody></p:sp><p:sp><p:nvSpPr><p:nvPr><p:ph type=\"sldNum\"/>"
          "</p:nvPr></p:nvSpPr><p:txBody><a:p><a:fld type=\"slidenum\"><a:t>9</a:t></a:fld>"
-         "</a:p></p:txBody></p:sp></p:spTree></p:cSld></p:notes>";
+         "</a:p></p:txBody></p:sp><p:sp><p:nvSpPr><p:nvPr><p:ph type=\"ftr\"/></p:nvPr>"
+         "</p:nvSpPr><p:txBody><a:p><a:r><a:t>Notes footer</a:t></a:r></a:p></p:txBody></p:sp>"
+         "<p:sp><p:nvSpPr><p:nvPr><p:ph type=\"hdr\"/></p:nvPr></p:nvSpPr><p:txBody><a:p><a:r>"
+         "<a:t>Notes header</a:t></a:r></a:p></p:txBody></p:sp><p:sp><p:nvSpPr><p:nvPr>"
+         "<p:ph type=\"dt\"/></p:nvPr></p:nvSpPr><p:txBody><a:p><a:fld type=\"datetime1\">"
+         "<a:t>1/1/2026</a:t></a:fld></a:p></p:txBody></p:sp></p:spTree></p:cSld></p:notes>";
 }
 
 std::string Presentation(const std::string& ids) {
