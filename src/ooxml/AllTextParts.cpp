@@ -2,6 +2,7 @@
 // 97-2003 file keeps them, and the tree walk of a story part.
 #include "ooxml/AllTextParts.h"
 
+#include "bytes/FormatError.h"
 #include "ooxml/SheetLayout.h"
 #include "ooxml/WalkSupport.h"
 #include "xml/XMLTagParams.h"
@@ -120,8 +121,12 @@ std::vector<TRelationship> ReadRelationships(TPackageAccess& package, std::strin
   name.append("_rels\\").append(part.substr(slash)).append(".rels");
   std::string bytes;
   xml::TXMLTree tree;
-  if (!package.ReadTree(name, bytes, tree) || tree.NodeCount() == 0) {
-    return relationships;
+  try {
+    if (!package.ReadTree(name, bytes, tree) || tree.NodeCount() == 0) {
+      return relationships;
+    }
+  } catch (const bytes::EFormatError&) {
+    return relationships; // damaged: as if missing
   }
   for (std::uint32_t n = tree.Node(xml::TXMLTree::Root()).firstChild; n != xml::TXMLTree::kNone;
        n = tree.Node(n).nextSibling) {
@@ -168,7 +173,9 @@ std::string Folded(std::string_view name) {
   return folded;
 }
 
-// Reads a story part not read before and appends its text; a missing part is skipped.
+// Reads a story part not read before and appends its text; a missing part is skipped, and so
+// is a damaged one (its markup broken, its entry cut short, its text or tree over the
+// ceilings): a footnote part should not cost the body its text.
 void AppendStory(TPackageAccess& package, const TRelationship* relationship, bool word,
                  TStoryKind kind, std::unordered_set<std::string>& done, std::string& text) {
   if (relationship == nullptr || relationship->part.empty() ||
@@ -177,7 +184,13 @@ void AppendStory(TPackageAccess& package, const TRelationship* relationship, boo
   }
   TStoryRules rules(kind);
   std::string story;
-  if (package.ReadStory(relationship->part, {}, word, rules, story)) {
+  bool read = false;
+  try {
+    read = package.ReadStory(relationship->part, {}, word, rules, story);
+  } catch (const bytes::EFormatError&) {
+    read = false;
+  }
+  if (read) {
     CheckGrowth(text, story.size());
     text += story;
   }
@@ -216,8 +229,12 @@ bool PresentationText(TPackageAccess& package, std::string& text) {
   {
     std::string bytes;
     xml::TXMLTree tree;
-    if (!package.ReadTree(kPresentation, bytes, tree) || tree.NodeCount() == 0) {
-      return false;
+    try {
+      if (!package.ReadTree(kPresentation, bytes, tree) || tree.NodeCount() == 0) {
+        return false;
+      }
+    } catch (const bytes::EFormatError&) {
+      return false; // damaged: the slides by part name, as without the mode
     }
     const TCompactAccess access{tree};
     for (auto c = access.FirstChild(xml::TXMLTree::Root()); !access.Done(c); access.Next(c)) {

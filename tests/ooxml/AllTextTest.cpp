@@ -176,6 +176,15 @@ TEST(AllText, MissingStoriesAreSkipped) {
   TEntries missing = {document[0], document[1], {"word/comments.xml", std::string("\x00", 1)}};
   EXPECT_EQ(Convert(dir, missing, kPackageDocument, true).text,
             "Body one\r\nAnchor after\r\nkept7\r\n\r\nSection two\r\nBox text\r\n");
+  // A story over the text limit is left out; the body and the other stories stay.
+  TEntries large = document;
+  large[2].second = "<w:footnotes>" + Para(std::string(3000, 'x')) + "</w:footnotes>";
+  SetOfficeXTextLimit(2000);
+  const TRun limited = Convert(dir, large, kPackageDocument, true);
+  SetOfficeXTextLimit(kDefaultOfficeXTextLimit);
+  EXPECT_EQ(limited.text.find("xxx"), std::string::npos);
+  EXPECT_NE(limited.text.find("Body one\r\n"), std::string::npos);
+  EXPECT_NE(limited.text.find("End text\r\n"), std::string::npos);
   // No body: not a document, as without the switch.
   EXPECT_EQ(Convert(dir, {document[1], document[2]}, kPackageDocument, true).code, -5);
 }
