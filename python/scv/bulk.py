@@ -315,7 +315,9 @@ class PlainProgress:
         self.interval = interval if stream.isatty() else max(interval, 5.0)
         self.done = 0
         self.started = time.monotonic()
-        self.shown = 0.0
+        # Never shown: the first update shows the line whatever the clock reads (the monotonic
+        # clock counts from boot, so a machine up for less than an interval would hide it).
+        self.shown = float("-inf")
 
     def update(self, count: int = 1) -> None:
         """Counts finished files and shows the line when it is due."""
