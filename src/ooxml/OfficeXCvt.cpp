@@ -377,8 +377,9 @@ bool ReadOtherSheets(TOfficeXModule& m, TPageTexts& texts) {
   return missing;
 }
 
-// The package as the all-text walks see it: parts by exact name, read through the module's
-// archive with the streaming walk (or the tree), small parts read whole into a tree.
+// The package as the all-text walks see it: parts by name (ignoring case, as the archive
+// reader selects entries), read through the module's archive with the streaming walk (or the
+// tree), small parts read whole into a tree.
 class TModulePackage final : public TPackageAccess {
 public:
   explicit TModulePackage(TOfficeXModule& m) : m_(m) {
