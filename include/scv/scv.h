@@ -64,8 +64,9 @@ extern "C" {
 #define SCV_E_OPEN (-4)               /* the document cannot be opened (or not stored) */
 #define SCV_E_FORMAT (-5)             /* not in the expected format, damaged, or out of memory */
 #define SCV_E_ENCRYPTED (-11)         /* the document is password-protected */
-/* text or length is NULL, bytes is NULL with a size, or the code page is one the library cannot
- * serve (scvcmd rejects such a command line with its usage text and exit code 2) */
+/* text or length is NULL, bytes is NULL with a size, a flag bit of the _ex conversions the
+ * library does not know, or the code page is one the library cannot serve (scvcmd rejects
+ * such a command line with its usage text and exit code 2) */
 #define SCV_E_ARGUMENT (-22)
 
 /* Loads the converter libraries (PDF, HTML, RTF, WinHelp) and reads the environment's locale.
@@ -94,6 +95,24 @@ SCV_API int32_t scv_convert_file(const char* path, const char* type, int32_t cod
 SCV_API int32_t scv_convert_memory(const void* bytes, size_t size, const char* type,
                                    int32_t code_page, int32_t special_format, unsigned char** text,
                                    size_t* length);
+
+/* Flags of the _ex conversions. SCV_ALL_TEXT: every story of an Office Open XML package,
+ * in the order its 97-2003 form keeps them, instead of its main part alone. A document
+ * (DOCX) gives its body, then footnotes, headers and footers, comments, endnotes and text
+ * boxes; a presentation (PPTX) its slides in the order the presentation shows them, each
+ * followed by its notes; a workbook (XLSX) its sheets in the workbook's order under their
+ * names, with values as the sheets show them. The other types already give all their text
+ * and ignore the flag. */
+#define SCV_ALL_TEXT 1u
+
+/* scv_convert_file and scv_convert_memory with flags (SCV_ALL_TEXT, or 0 for exactly the
+ * conversions without flags). A flag bit the library does not know gives SCV_E_ARGUMENT. */
+SCV_API int32_t scv_convert_file_ex(const char* path, const char* type, int32_t code_page,
+                                    int32_t special_format, uint32_t flags, unsigned char** text,
+                                    size_t* length);
+SCV_API int32_t scv_convert_memory_ex(const void* bytes, size_t size, const char* type,
+                                      int32_t code_page, int32_t special_format, uint32_t flags,
+                                      unsigned char** text, size_t* length);
 
 /* Frees a buffer returned by a conversion; NULL is allowed. */
 SCV_API void scv_free(void* text);

@@ -32,8 +32,8 @@ from scv._library import LibraryNotFoundError, library
 __all__ = [
     "ArgumentError", "ConversionError", "EncryptedError", "FormatError", "LibraryMissingError",
     "LibraryNotFoundError", "NotFoundError", "OpenError", "TypeNotSupportedError", "convert",
-    "convert_bytes", "decode", "has_memory_conversion", "is_supported", "result_message", "text",
-    "type_of", "types", "version",
+    "convert_bytes", "decode", "has_all_text", "has_memory_conversion", "is_supported",
+    "result_message", "text", "type_of", "types", "version",
 ]
 
 __version__ = "3.0.0"
@@ -172,8 +172,24 @@ def _take_text(text: "ctypes._Pointer[ctypes.c_ubyte]", length: int) -> bytes:
         lib.handle.scv_free(text)
 
 
+# The flag of the library's _ex entries that asks for every story (SCV_ALL_TEXT).
+ALL_TEXT = 1
+
+
+def _flags_of(all_text: bool) -> int:
+    """The flags of the _ex entries for the keywords."""
+    if not isinstance(all_text, bool):
+        raise TypeError(f"all_text must be a bool, not {type(all_text).__name__}")
+    return ALL_TEXT if all_text else 0
+
+
+def has_all_text() -> bool:
+    """Whether the loaded library offers the all-text mode (scv_convert_file_ex)."""
+    return library().convert_file_ex is not None
+
+
 def convert(path: PathArg, type: Optional[str] = None, codepage: int = 65001,
-            special: int = 0) -> bytes:
+            special: int = 0, *, all_text: bool = False) -> bytes:
     """Converts the file at path and returns the bytes scvcmd would write for it.
 
     type: "DOC", "DOCX", "PPT", "PPTX", "XLS", "XLSX", "PDF", "HTM", "HTML", "RTF", "HLP" in
@@ -182,18 +198,31 @@ def convert(path: PathArg, type: Optional[str] = None, codepage: int = 65001,
         byte-order mark, a Windows code page, or 0 for the locale's.
     special: PDF layout (0 reading order, 1 physical, 2 raw content order); DOC 1 keeps raw
         characters; ignored by the other types.
+    all_text: every story of an Office Open XML package (scvcmd --all-text): a DOCX's
+        footnotes, headers and footers, comments, endnotes and text boxes after its body, a
+        PPTX's slides in the presentation's order each followed by its notes, an XLSX's sheets
+        in the workbook's order under their names; the other types ignore it. A library
+        without the mode raises ArgumentError.
 
     The bytes include the byte-order mark and the zero byte or unit that ends some outputs
     (see :func:`text` for a decoded string). Raises a :class:`ConversionError` subclass.
     """
     name = os.fsencode(path)
+    flags = _flags_of(all_text)
     lib = library()
     text = ctypes.POINTER(ctypes.c_ubyte)()
     length = ctypes.c_size_t(0)
-    code = lib.handle.scv_convert_file(name, _type_argument(type),
-                                       _check_int32("codepage", codepage),
-                                       _check_int32("special", special), ctypes.byref(text),
-                                       ctypes.byref(length))
+    if flags:
+        if lib.convert_file_ex is None:
+            raise ArgumentError(E_ARGUMENT)
+        code = lib.convert_file_ex(name, _type_argument(type), _check_int32("codepage", codepage),
+                                   _check_int32("special", special), flags, ctypes.byref(text),
+                                   ctypes.byref(length))
+    else:
+        code = lib.handle.scv_convert_file(name, _type_argument(type),
+                                           _check_int32("codepage", codepage),
+                                           _check_int32("special", special), ctypes.byref(text),
+                                           ctypes.byref(length))
     if code != OK:
         raise error_for(code, os.fsdecode(name))
     return _take_text(text, length.value)
@@ -208,7 +237,7 @@ def has_memory_conversion() -> bool:
 
 
 def convert_bytes(data: Union[bytes, bytearray, memoryview], type: str, codepage: int = 65001,
-                  special: int = 0) -> bytes:
+                  special: int = 0, *, all_text: bool = False) -> bytes:
     """Converts a document held in memory; the same bytes and errors as a file of that content.
 
     type is required (there is no file name to take it from); the other arguments are those
@@ -220,26 +249,32 @@ def convert_bytes(data: Union[bytes, bytearray, memoryview], type: str, codepage
     type_text = _type_argument(type)
     codepage = _check_int32("codepage", codepage)
     special = _check_int32("special", special)
+    flags = _flags_of(all_text)
     lib = library()
-    if lib.convert_memory is None:
-        return _convert_through_file(document, type, codepage, special)
+    if lib.convert_memory is None or (flags and lib.convert_memory_ex is None):
+        return _convert_through_file(document, type, codepage, special, all_text)
     text = ctypes.POINTER(ctypes.c_ubyte)()
     length = ctypes.c_size_t(0)
-    code = lib.convert_memory(document, len(document), type_text, codepage, special,
-                              ctypes.byref(text), ctypes.byref(length))
+    if flags:
+        code = lib.convert_memory_ex(document, len(document), type_text, codepage, special, flags,
+                                     ctypes.byref(text), ctypes.byref(length))
+    else:
+        code = lib.convert_memory(document, len(document), type_text, codepage, special,
+                                  ctypes.byref(text), ctypes.byref(length))
     if code != OK:
         raise error_for(code)
     return _take_text(text, length.value)
 
 
-def _convert_through_file(document: bytes, type: str, codepage: int, special: int) -> bytes:
+def _convert_through_file(document: bytes, type: str, codepage: int, special: int,
+                          all_text: bool = False) -> bytes:
     """convert_bytes for libraries without the memory entry: a private temporary file."""
     handle, name = tempfile.mkstemp(prefix="scv-", suffix=".bin")
     try:
         with os.fdopen(handle, "wb") as file:
             file.write(document)
         try:
-            return convert(name, type, codepage, special)
+            return convert(name, type, codepage, special, all_text=all_text)
         except ConversionError as error:
             raise error_for(error.code) from None  # the temporary name means nothing to callers
     finally:
@@ -288,7 +323,7 @@ def decode(data: bytes, codepage: int = 65001, errors: str = "strict") -> str:
 
 
 def text(path: PathArg, type: Optional[str] = None, codepage: int = 65001, special: int = 0,
-         errors: str = "strict") -> str:
+         errors: str = "strict", *, all_text: bool = False) -> str:
     """Converts the file at path like :func:`convert` and returns the decoded text.
 
     The byte-order mark and the trailing zero characters are removed. codepage must be one
@@ -297,7 +332,7 @@ def text(path: PathArg, type: Optional[str] = None, codepage: int = 65001, speci
     if codepage == 0:
         raise ValueError("text needs an explicit code page, not 0")
     codec_of(codepage)  # an unknown code page fails before the conversion
-    return decode(convert(path, type, codepage, special), codepage, errors)
+    return decode(convert(path, type, codepage, special, all_text=all_text), codepage, errors)
 
 
 def type_of(path: PathArg) -> str:

@@ -7,7 +7,8 @@ The library is looked up once per process, on first use:
 2. ``libscv.so.3`` through the system's library search (the installed package).
 
 Functions that only newer libraries export (``scv_convert_memory``,
-``scv_result_message``) are bound when present; :class:`Library` says which are.
+``scv_result_message``, ``scv_convert_file_ex``, ``scv_convert_memory_ex``) are bound when
+present; :class:`Library` says which are.
 """
 
 from __future__ import annotations
@@ -68,6 +69,22 @@ class Library:
                 out_text, out_length,
             ]
             self.convert_memory.restype = ctypes.c_int32
+        # The entries with flags (SCV_ALL_TEXT): the same arguments with the flags before the
+        # outputs.
+        self.convert_file_ex = _optional(h, "scv_convert_file_ex")
+        if self.convert_file_ex is not None:
+            self.convert_file_ex.argtypes = [
+                ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_uint32,
+                out_text, out_length,
+            ]
+            self.convert_file_ex.restype = ctypes.c_int32
+        self.convert_memory_ex = _optional(h, "scv_convert_memory_ex")
+        if self.convert_memory_ex is not None:
+            self.convert_memory_ex.argtypes = [
+                ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32,
+                ctypes.c_uint32, out_text, out_length,
+            ]
+            self.convert_memory_ex.restype = ctypes.c_int32
         self.result_message = _optional(h, "scv_result_message")
         if self.result_message is not None:
             self.result_message.argtypes = [ctypes.c_int32]

@@ -1,6 +1,7 @@
 """Converting a collection: every supported file under SRC into DST, in worker processes.
 
-    python3 -m scv.bulk SRC DST [-j N] [--codepage 65001] [--special 0] [--report FILE]
+    python3 -m scv.bulk SRC DST [-j N] [--codepage 65001] [--special 0] [--all-text]
+                              [--report FILE]
 
 Each document SRC/<path> gives DST/<path>.txt, the bytes scvcmd writes for it. A text is
 written to a temporary file beside its destination and moved into place only when complete,
@@ -17,6 +18,7 @@ from __future__ import annotations
 
 import argparse
 import errno
+import functools
 import json
 import multiprocessing
 import multiprocessing.connection
@@ -141,7 +143,7 @@ def _write_exclusively(path: str, data: bytes) -> int:
 
 
 def convert_one(source: str, destination: str, relative: str, codepage: int = 65001,
-                special: int = 0) -> Record:
+                special: int = 0, all_text: bool = False) -> Record:
     """Converts source/relative into its text file under destination (see write_new_file)."""
     started = time.perf_counter()
     target = target_of(destination, relative)
@@ -151,7 +153,8 @@ def convert_one(source: str, destination: str, relative: str, codepage: int = 65
         size = _size_of(target)
     else:
         try:
-            data = scv.convert(os.path.join(source, relative), None, codepage, special)
+            data = scv.convert(os.path.join(source, relative), None, codepage, special,
+                               all_text=all_text)
             code = write_new_file(target, data)
             size = len(data) if code == scv.OK else _size_of(target) if code == scv.EXISTS else 0
         except scv.ConversionError as error:
@@ -227,14 +230,16 @@ def _context() -> Any:
 
 def run_workers(source: str, destination: str, documents: Sequence[str], jobs: int,
                 codepage: int = 65001, special: int = 0,
-                convert: Converter = convert_one) -> Iterator[Record]:
+                convert: Converter = convert_one, all_text: bool = False) -> Iterator[Record]:
     """Converts the documents in jobs worker processes; yields each record as it finishes.
 
     convert is what a worker does with one document (a module-level function, so that the
-    worker processes can import it).
+    worker processes can import it). all_text is passed to it as a keyword when set.
     """
     if not documents:
         return
+    if all_text:
+        convert = functools.partial(convert, all_text=True)
     context = _context()
     arguments = (convert, source, destination, codepage, special)
     pending: Deque[Tuple[int, str]] = deque(enumerate(documents))
@@ -310,7 +315,9 @@ class PlainProgress:
         self.interval = interval if stream.isatty() else max(interval, 5.0)
         self.done = 0
         self.started = time.monotonic()
-        self.shown = 0.0
+        # Never shown: the first update shows the line whatever the clock reads (the monotonic
+        # clock counts from boot, so a machine up for less than an interval would hide it).
+        self.shown = float("-inf")
 
     def update(self, count: int = 1) -> None:
         """Counts finished files and shows the line when it is due."""
@@ -373,6 +380,8 @@ def parse_arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
                         help="code page of the texts (default 65001, UTF-8)")
     parser.add_argument("-s", "--special", type=int, default=0,
                         help="special format: PDF layout, DOC raw characters (default 0)")
+    parser.add_argument("--all-text", action="store_true",
+                        help="every story of Office Open XML packages (scvcmd --all-text)")
     parser.add_argument("--report", help=f"JSON-lines report (default DST/{REPORT_NAME})")
     parser.add_argument("--progress", choices=("auto", "tqdm", "plain", "none"), default="auto",
                         help="progress display (auto: tqdm when installed, else plain)")
@@ -413,7 +422,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             report.write(json.dumps(asdict(record)) + "\n")
         try:
             for record in run_workers(source, destination, todo, arguments.jobs,
-                                      arguments.codepage, arguments.special):
+                                      arguments.codepage, arguments.special,
+                                      all_text=arguments.all_text):
                 records.append(record)
                 report.write(json.dumps(asdict(record)) + "\n")
                 if progress is not None:

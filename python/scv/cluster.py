@@ -30,9 +30,9 @@ from scv.bulk import Record, convert_one, find_documents, target_of
 
 
 def _convert_many(relatives: Sequence[str], source: str, destination: str, codepage: int,
-                  special: int) -> List[Record]:
+                  special: int, all_text: bool = False) -> List[Record]:
     """One task: converts its documents in turn in the worker's process."""
-    return [convert_one(source, destination, r, codepage, special) for r in relatives]
+    return [convert_one(source, destination, r, codepage, special, all_text) for r in relatives]
 
 
 def pending_documents(source: str, destination: str) -> List[str]:
@@ -43,12 +43,13 @@ def pending_documents(source: str, destination: str) -> List[str]:
 
 def convert_collection(client: Any, source: str, destination: str, codepage: int = 65001,
                        special: int = 0, files_per_task: int = 4,
-                       documents: Optional[Sequence[str]] = None) -> List[Record]:
+                       documents: Optional[Sequence[str]] = None,
+                       all_text: bool = False) -> List[Record]:
     """Converts the documents under source into destination on the client's cluster.
 
     documents: relative paths to convert (default: every pending one). Returns one record per
     document converted, in the order of the documents. The paths must mean the same on the
-    client and on every worker.
+    client and on every worker. all_text converts every story of Office Open XML packages.
     """
     import dask.bag as db
 
@@ -60,5 +61,6 @@ def convert_collection(client: Any, source: str, destination: str, codepage: int
         return []
     partitions = max(1, (len(todo) + files_per_task - 1) // files_per_task)
     bag = db.from_sequence(todo, npartitions=partitions)  # type: ignore[attr-defined]
-    records = bag.map_partitions(_convert_many, source, destination, codepage, special)
+    records = bag.map_partitions(_convert_many, source, destination, codepage, special,
+                                 all_text)
     return list(client.compute(records).result())

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import pickle
 import shutil
+import subprocess
 import threading
 import time
 from pathlib import Path
@@ -13,7 +14,7 @@ import pytest
 
 import scv
 from scv import _library
-from conftest import run_scvcmd, samples
+from conftest import SCVCMD, run_scvcmd, samples
 
 CODEPAGES = [65001, 1200, 1252, 932]
 TYPE_OF_SAMPLE = {".html": "html"}
@@ -212,3 +213,43 @@ def test_conversion_releases_the_gil(tmp_path: Path) -> None:
     inside = [t for t in ticks if start + 0.2 * (end - start) < t < end - 0.2 * (end - start)]
     assert end - start > 0.02, "the document converts too fast to tell"
     assert len(inside) >= 3, (end - start, len(ticks))
+
+
+ALL_TEXT = Path(__file__).resolve().parents[2] / "tests" / "fixtures" / "all-text"
+
+
+@pytest.mark.parametrize("name", ["stories.docx", "deck.pptx", "stories.doc", "deck.ppt"])
+def test_all_text_gives_the_command_lines_all_text_bytes(name: str) -> None:
+    document = ALL_TEXT / name
+    expected = subprocess.run([str(SCVCMD), "--all-text", "-c65001", str(document), "*"],
+                              capture_output=True, check=True).stdout
+    assert scv.has_all_text()
+    assert scv.convert(document, all_text=True) == expected
+    assert scv.convert_bytes(document.read_bytes(), document.suffix[1:],
+                             all_text=True) == expected
+    assert scv.text(document, all_text=True) == scv.decode(expected)
+    # The keyword off is the conversion of old, and the mode does not outlast its call.
+    assert scv.convert(document, all_text=False) == scv.convert(document)
+    if document.suffix in (".docx", ".pptx"):
+        assert scv.convert(document) != expected
+
+
+def test_all_text_pairs_give_the_same_words() -> None:
+    for old, new in (("stories.doc", "stories.docx"), ("deck.ppt", "deck.pptx")):
+        assert (scv.text(ALL_TEXT / old, all_text=True).replace("\0", " ").split() ==
+                scv.text(ALL_TEXT / new, all_text=True).split())
+
+
+def test_all_text_without_the_entry(monkeypatch: pytest.MonkeyPatch) -> None:
+    document = ALL_TEXT / "deck.pptx"
+    expected = scv.convert(document, all_text=True)
+    monkeypatch.setattr(_library.library(), "convert_memory_ex", None)
+    # The memory entry without flags: through a temporary file.
+    assert scv.convert_bytes(document.read_bytes(), "pptx", all_text=True) == expected
+    monkeypatch.setattr(_library.library(), "convert_file_ex", None)
+    assert not scv.has_all_text()
+    with pytest.raises(scv.ArgumentError):
+        scv.convert(document, all_text=True)
+    assert scv.convert(document) != expected
+    with pytest.raises(TypeError):
+        scv.convert(document, all_text=1)  # type: ignore[arg-type]

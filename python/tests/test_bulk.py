@@ -202,3 +202,18 @@ def test_missing_library_is_reported(tmp_path: Path) -> None:
              "SCV_LIBRARY": str(tmp_path / "none" / "libscv.so")})
     assert completed.returncode == 3
     assert "cannot load" in completed.stderr and "Traceback" not in completed.stderr
+
+
+def test_all_text_reaches_the_workers(tmp_path: Path) -> None:
+    fixtures = Path(__file__).resolve().parents[2] / "tests" / "fixtures" / "all-text"
+    source = tmp_path / "src"
+    source.mkdir()
+    for name in ("deck.pptx", "stories.docx"):
+        shutil.copy(fixtures / name, source / name)
+    assert scv.bulk.main([str(source), str(tmp_path / "all"), "-j2", "--progress", "none",
+                          "--all-text"]) == 0
+    assert scv.bulk.main([str(source), str(tmp_path / "plain"), "-j1", "--progress", "none"]) == 0
+    for name in ("deck.pptx", "stories.docx"):
+        assert ((tmp_path / "all" / f"{name}.txt").read_bytes() ==
+                scv.convert(source / name, all_text=True))
+        assert ((tmp_path / "plain" / f"{name}.txt").read_bytes() == scv.convert(source / name))

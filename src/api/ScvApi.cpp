@@ -11,6 +11,7 @@
 #include "platform/LocaleInfo.h"
 #include "scv/scv.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -77,9 +78,23 @@ void InitializeLocked() {
   }
 }
 
+// The flags a conversion knows.
+constexpr std::uint32_t kKnownFlags = SCV_ALL_TEXT;
+
+// Sets the Office Open XML all-text switch for one conversion and clears it again on every
+// way out, exceptions included, so that no later conversion inherits it.
+class TAllTextScope {
+public:
+  explicit TAllTextScope(bool on) { scv::ooxml::SetOfficeXAllText(on); }
+  ~TAllTextScope() { scv::ooxml::SetOfficeXAllText(false); }
+  TAllTextScope(const TAllTextScope&) = delete;
+  TAllTextScope& operator=(const TAllTextScope&) = delete;
+};
+
 // The conversion of a file that exists, by its type text (upper case).
 int32_t ConvertPath(const std::string& path, const std::string& typeText, int32_t codePage,
-                    int32_t specialFormat, unsigned char** text, size_t* length) {
+                    int32_t specialFormat, std::uint32_t flags, unsigned char** text,
+                    size_t* length) {
   if (codePage == 0) {
     codePage = scv::DefaultCodePage();
   }
@@ -93,6 +108,7 @@ int32_t ConvertPath(const std::string& path, const std::string& typeText, int32_
     return SCV_E_TYPE_NOT_SUPPORTED;
   }
   scv::TConversionResult result;
+  const TAllTextScope allText((flags & SCV_ALL_TEXT) != 0);
   const std::int32_t r = scv::api::RunExtractor(*row, scv::platform::ArgumentToWide(path), codePage,
                                                 specialFormat, result);
   switch (r) {
@@ -141,31 +157,44 @@ void scv_finalize(void) {
   }
 }
 
-int32_t scv_convert_file(const char* path, const char* type, int32_t codePage,
-                         int32_t specialFormat, unsigned char** text, size_t* length) {
+int32_t scv_convert_file_ex(const char* path, const char* type, int32_t codePage,
+                            int32_t specialFormat, uint32_t flags, unsigned char** text,
+                            size_t* length) {
   if (text == nullptr || length == nullptr) {
     return SCV_E_ARGUMENT;
   }
   *text = nullptr;
   *length = 0;
+  if ((flags & ~kKnownFlags) != 0) {
+    return SCV_E_ARGUMENT;
+  }
   try {
     if (path == nullptr || !scv::platform::FileExists(path)) {
       return SCV_E_NOT_FOUND;
     }
     return ConvertPath(path, type != nullptr ? UpperType(type) : TypeTextOf(path), codePage,
-                       specialFormat, text, length);
+                       specialFormat, flags, text, length);
   } catch (...) {
     return SCV_E_FORMAT;
   }
 }
 
-int32_t scv_convert_memory(const void* bytes, size_t size, const char* type, int32_t codePage,
-                           int32_t specialFormat, unsigned char** text, size_t* length) {
+int32_t scv_convert_file(const char* path, const char* type, int32_t codePage,
+                         int32_t specialFormat, unsigned char** text, size_t* length) {
+  return scv_convert_file_ex(path, type, codePage, specialFormat, 0, text, length);
+}
+
+int32_t scv_convert_memory_ex(const void* bytes, size_t size, const char* type, int32_t codePage,
+                              int32_t specialFormat, uint32_t flags, unsigned char** text,
+                              size_t* length) {
   if (text == nullptr || length == nullptr || (bytes == nullptr && size > 0)) {
     return SCV_E_ARGUMENT;
   }
   *text = nullptr;
   *length = 0;
+  if ((flags & ~kKnownFlags) != 0) {
+    return SCV_E_ARGUMENT;
+  }
   try {
     if (type == nullptr) {
       return SCV_E_TYPE_NOT_SUPPORTED; // no name to take an extension from
@@ -175,10 +204,16 @@ int32_t scv_convert_memory(const void* bytes, size_t size, const char* type, int
     if (document.Path().empty()) {
       return SCV_E_OPEN;
     }
-    return ConvertPath(document.Path(), UpperType(type), codePage, specialFormat, text, length);
+    return ConvertPath(document.Path(), UpperType(type), codePage, specialFormat, flags, text,
+                       length);
   } catch (...) {
     return SCV_E_FORMAT;
   }
+}
+
+int32_t scv_convert_memory(const void* bytes, size_t size, const char* type, int32_t codePage,
+                           int32_t specialFormat, unsigned char** text, size_t* length) {
+  return scv_convert_memory_ex(bytes, size, type, codePage, specialFormat, 0, text, length);
 }
 
 const char* scv_result_message(int32_t code) {

@@ -122,6 +122,12 @@ void PrintMessage(std::string_view text) {
 
 void ParseFlag(std::string_view argument, TRunSettings& settings) {
   settings.ArgumentsInvalid = true;
+  // The one long option; every other "--" spelling stays a rejected command line.
+  if (argument == "--all-text") {
+    settings.AllText = true;
+    settings.ArgumentsInvalid = false;
+    return;
+  }
   if (argument.size() == 2) {
     if (argument[0] == '-' && AsciiUpper(argument[1]) == 'O') {
       settings.OverwriteFlag = true;
@@ -220,18 +226,20 @@ std::int32_t ConvertFile(std::string_view source, std::string_view destination, 
   const std::string typeText = forcedType.empty() ? TypeTextOf(source) : std::string(forcedType);
   // A target code page of 0 becomes the locale's default inside the conversion call, once.
 
+  const std::uint32_t flags = settings.AllText ? SCV_ALL_TEXT : 0u;
   unsigned char* text = nullptr;
   std::size_t length = 0;
   std::int32_t r = SCV_E_TYPE_NOT_SUPPORTED;
   if (!fromStdin) {
-    r = scv_convert_file(std::string(source).c_str(), typeText.c_str(), settings.TargetCodePage,
-                         settings.SpecialFormat, &text, &length);
+    r = scv_convert_file_ex(std::string(source).c_str(), typeText.c_str(), settings.TargetCodePage,
+                            settings.SpecialFormat, flags, &text, &length);
   } else if (IsOfferedType(typeText)) {
     // Standard input has no extension: only -t names its type, and nothing is read without it.
     std::vector<std::uint8_t> document;
     r = platform::ReadAllFromDescriptor(0, document)
-            ? scv_convert_memory(document.data(), document.size(), typeText.c_str(),
-                                 settings.TargetCodePage, settings.SpecialFormat, &text, &length)
+            ? scv_convert_memory_ex(document.data(), document.size(), typeText.c_str(),
+                                    settings.TargetCodePage, settings.SpecialFormat, flags, &text,
+                                    &length)
             : SCV_E_OPEN;
   }
   const std::unique_ptr<unsigned char, decltype(&scv_free)> owner(text, &scv_free);

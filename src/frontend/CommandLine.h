@@ -16,6 +16,7 @@ struct TRunSettings {
   std::string ForcedType;          // upper case
   std::int32_t TargetCodePage = 0; // 0 = not given
   std::int32_t SpecialFormat = 0;
+  bool AllText = false; // --all-text: every story of an Office Open XML package
   bool ArgumentsInvalid = true;
 };
 

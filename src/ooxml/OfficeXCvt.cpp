@@ -5,6 +5,7 @@
 #include "bytes/FormatError.h"
 #include "bytes/MemoryStream.h"
 #include "codecs/Inflate.h"
+#include "ooxml/AllTextParts.h"
 #include "ooxml/StreamSinks.h"
 #include "ooxml/WalkSupport.h"
 #include "ooxml/WorkbookAllText.h"
@@ -24,6 +25,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace scv::ooxml {
@@ -379,6 +381,77 @@ bool ReadOtherSheets(TOfficeXModule& m, TPageTexts& texts) {
   return missing;
 }
 
+// The package as the all-text walks see it: parts by name (ignoring case, as the archive
+// reader selects entries), read through the module's archive with the streaming walk (or the
+// tree), small parts read whole into a tree.
+class TModulePackage final : public TPackageAccess {
+public:
+  explicit TModulePackage(TOfficeXModule& m) : m_(m) {
+    for (const zip::TZipEntry& entry : m_.zip.Entries()) {
+      names_.insert(Folded(entry.FullName()));
+    }
+  }
+
+  // Part names select entries ignoring case, as the archive reader matches them.
+  bool HasPart(std::string_view name) const override {
+    return names_.find(Folded(name)) != names_.end();
+  }
+  bool ReadStory(std::string_view first, std::string_view second, bool word, TStoryRules& rules,
+                 std::string& text) override {
+    m_.ghost.Clear();
+    m_.tree.Clear();
+    TStorySink sink(word, rules);
+    TPartRead read = ReadPart(m_, first, second, sink, [&](const xml::TXMLTree& t) {
+      return StoryTreeText(t, word, rules);
+    });
+    if (!read.found) {
+      return false;
+    }
+    text = read.empty ? std::string() : std::move(read.text);
+    return true;
+  }
+  bool ReadTree(std::string_view name, std::string& bytes, xml::TXMLTree& tree) override {
+    bytes.clear();
+    tree.Clear();
+    if (!HasPart(name)) {
+      return false;
+    }
+    bool over = false;
+    bool found = false;
+    {
+      TPartPieces pieces(m_.zip, name, {});
+      for (std::string_view piece = pieces.NextPiece(); !piece.empty();
+           piece = pieces.NextPiece()) {
+        if (piece.size() > m_.treeCeiling - std::min<std::uint64_t>(bytes.size(), m_.treeCeiling)) {
+          over = true;
+          pieces.Finish();
+          break;
+        }
+        bytes.append(piece);
+      }
+      found = pieces.Found();
+    }
+    if (!found || over || bytes.empty()) {
+      bytes.clear();
+      return false;
+    }
+    xml::LoadXMLTree(bytes, tree, m_.walkCeiling / kOpenElementBytes);
+    return true;
+  }
+
+private:
+  static std::string Folded(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded) {
+      c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    }
+    return folded;
+  }
+
+  TOfficeXModule& m_;
+  std::unordered_set<std::string> names_;
+};
+
 // Room left behind the text for the byte-order mark that UTF-8 output puts in front of it.
 constexpr std::size_t kBomRoom = 3;
 
@@ -504,6 +577,18 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
   {
     switch (packageKind) {
     case kPackageDocument: {
+      if (gAllText) {
+        // The body, then the other stories of the document.
+        TModulePackage package(m);
+        TStoryRules rules(TStoryKind::kBody);
+        missing =
+            !package.ReadStory("word\\document.xml", "word\\wordDocument.xml", true, rules, text);
+        std::unordered_set<std::string> done{"word\\document.xml"};
+        if (!missing) {
+          AppendDocumentStories(package, rules, done, text);
+        }
+        break;
+      }
       // The second name is read only when the first extracts nothing, behind whatever bytes
       // the first left.
       TTextSink sink(true, 0);
@@ -529,6 +614,15 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
       break;
     }
     case kPackagePresentation: {
+      if (gAllText) {
+        // The slides in the presentation's order and their notes; a presentation part that
+        // lists no slide leaves the slides by part name, as without the mode.
+        TModulePackage package(m);
+        if (PresentationText(package, text)) {
+          break;
+        }
+        text.clear();
+      }
       TPageTexts texts;
       missing = ReadNumberedParts(m, texts, "ppt\\slides\\slide", "slide", false);
       text = texts.Join(kBomRoom);

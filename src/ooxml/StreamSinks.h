@@ -208,6 +208,11 @@ public:
   // The element name whose spaces are kept whatever its attributes say (none in documents).
   std::string_view PreservingName() const { return word_ ? std::string_view() : "a:t"; }
 
+protected:
+  // The text so far, for sinks that leave some of it out again.
+  std::size_t TextSize() const { return text_.size(); }
+  std::string& MutableText() { return text_; }
+
 private:
   // What an element's name means to the text; the names compare exactly.
   enum class TTextName : std::uint8_t {

@@ -60,6 +60,34 @@ TEST(Cli, VersionIsOneLine) {
   EXPECT_EQ(RunScvcmd({"--version", Sample("sample.docx"), "*"}).exitCode, 2);
 }
 
+TEST(Cli, AllTextIsAFlagAmongTheOthers) {
+  const std::string deck = SourceDir() + "/tests/fixtures/all-text/deck.pptx";
+  const std::string plain = RunScvcmd({"-c65001", deck, "*"}).out;
+  const auto all = RunScvcmd({"--all-text", "-c65001", deck, "*"});
+  EXPECT_EQ(all.exitCode, 0);
+  EXPECT_NE(all.out, plain);
+  EXPECT_NE(all.out.find("First note"), std::string::npos);
+  EXPECT_EQ(RunScvcmd({"-c65001", "--all-text", deck, "*"}).out, all.out);
+  // Standard input converts the same way.
+  const auto piped = RunProgram(
+      "/bin/sh", {"-c", ScvcmdPath() + " --all-text -c65001 -tpptx - '*' < '" + deck + "'"},
+      {"LC_ALL=C"});
+  EXPECT_EQ(piped.out, all.out);
+  // Types that already give every story ignore it.
+  const std::string doc = Sample("sample.doc");
+  EXPECT_EQ(RunScvcmd({"--all-text", doc, "*"}).out, RunScvcmd({doc, "*"}).out);
+  // Other long spellings stay rejected command lines with the usage text of old.
+  const std::string usage = RunScvcmd({"-x", deck, "*"}).out;
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--all-texts", deck, "*"},
+                                               {"--ALL-TEXT", deck, "*"},
+                                               {"--", deck, "*"},
+                                               {"--all-text", "--all-text=1", deck, "*"}}) {
+    const auto r = RunScvcmd(args);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, usage);
+  }
+}
+
 TEST(Cli, DashReadsStandardInputWithAForcedType) {
   TTempDir dir;
   const std::string program = ScvcmdPath();

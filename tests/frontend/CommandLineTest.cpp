@@ -33,7 +33,10 @@ TEST(ParseFlag, AcceptsAndRejectsByTheRules) {
       {"-c-1", false, false, "", 0, 0},       {"-c3", true, false, "", 3, 0},
       {"-s12", true, false, "", 0, 1},        {"-S2", true, false, "", 0, 2},
       {"-sx", false, false, "", 0, 0},        {"-s$", false, false, "", 0, 0},
-      {"/tmp/file", false, false, "", 0, 0},
+      {"/tmp/file", false, false, "", 0, 0},  {"--all-text", true, false, "", 0, 0},
+      {"--ALL-TEXT", false, false, "", 0, 0}, {"--all-texts", false, false, "", 0, 0},
+      {"--all", false, false, "", 0, 0},      {"-all-text", false, false, "", 0, 0},
+      {"--", false, false, "", 0, 0},         {"--version", false, false, "", 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arg);
@@ -45,6 +48,7 @@ TEST(ParseFlag, AcceptsAndRejectsByTheRules) {
     EXPECT_EQ(s.ForcedType, c.forced);
     EXPECT_EQ(s.TargetCodePage, c.codePage);
     EXPECT_EQ(s.SpecialFormat, c.special);
+    EXPECT_EQ(s.AllText, std::string_view(c.arg) == "--all-text");
   }
 }
 

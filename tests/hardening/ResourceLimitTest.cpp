@@ -49,8 +49,13 @@ std::vector<TMeasured> RunAll(const std::vector<std::pair<const TShape*, std::si
     const std::string bytes = shape->build(n);
     const std::string base = std::string(shape->name) + "-" + std::to_string(n);
     const std::string in = dir.Write(base + ".in", bytes);
-    jobs.push_back({{"-o", "-c65001", std::string("-t") + shape->type, in, dir.File(base + ".txt")},
-                    {LeanSanitizerEnv()}});
+    std::vector<std::string> args = {"-o", "-c65001", std::string("-t") + shape->type};
+    if (shape->allText) {
+      args.emplace_back("--all-text");
+    }
+    args.push_back(in);
+    args.push_back(dir.File(base + ".txt"));
+    jobs.push_back({args, {LeanSanitizerEnv()}});
     measured.push_back({base, bytes.size(), 0, {}});
   }
   // One run at a time: the CPU times compared below must not include a neighbour's cache misses.
@@ -61,7 +66,7 @@ std::vector<TMeasured> RunAll(const std::vector<std::pair<const TShape*, std::si
     const auto size = fs::file_size(jobs[i].args.back(), ec);
     measured[i].outputBytes = ec ? 0 : static_cast<std::size_t>(size);
     fs::remove(jobs[i].args.back(), ec);
-    fs::remove(jobs[i].args[3], ec);
+    fs::remove(jobs[i].args[jobs[i].args.size() - 2], ec); // the input
   }
   return measured;
 }
@@ -137,6 +142,9 @@ TEST(ResourceLimits, WordPackages) {
 TEST(ResourceLimits, WorkbookAndSlidePackages) {
   RunShapes("xlsx-");
   RunShapes("pptx-");
+}
+TEST(ResourceLimits, AllTextPackages) {
+  RunShapes("alltext-");
 }
 TEST(ResourceLimits, RichText) {
   RunShapes("rtf-");

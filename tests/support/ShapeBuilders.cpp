@@ -535,6 +535,102 @@ constexpr long kPdfStateBytes = 1024;
 // below its inflated size (24 MB), so these shapes get only this much room over the baseline.
 constexpr long kUnpackedSlackKb = long{16} * 1024;
 
+// Packages for the all-text mode: references and stories by the thousand.
+std::string StoryRel(const std::string& id, const std::string& type, const std::string& target) {
+  return "<Relationship Id=\"" + id +
+         "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/" + type +
+         "\" Target=\"" + target + "\"/>";
+}
+
+std::string StoryRels(const std::string& items) {
+  return "<Relationships>" + items + "</Relationships>";
+}
+
+// n header references of their own ids, every other one to the one header there is, the
+// rest to parts that are missing.
+std::string DocxManyReferences(std::size_t n) {
+  std::string refs;
+  std::string rels;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::string id = "r" + std::to_string(i);
+    refs += "<w:headerReference r:id=\"" + id + "\"/>";
+    rels += StoryRel(id, "header", i % 2 == 0 ? "header1.xml" : "h" + std::to_string(i) + ".xml");
+  }
+  TZipBuilder zip;
+  zip.Add("word/document.xml",
+          "<w:document><w:body><w:p><w:r><w:t>x</w:t></w:r></w:p><w:sectPr>" + refs +
+              "</w:sectPr></w:body></w:document>",
+          8);
+  zip.Add("word/_rels/document.xml.rels", StoryRels(rels), 8);
+  zip.Add("word/header1.xml", "<w:hdr><w:p><w:r><w:t>h</w:t></w:r></w:p></w:hdr>", 8);
+  return zip.Build();
+}
+
+// n sections, each with a header part of its own, and n footnotes and comments.
+std::string DocxManyStories(std::size_t n) {
+  TZipBuilder zip;
+  std::string body;
+  std::string rels =
+      StoryRel("f", "footnotes", "footnotes.xml") + StoryRel("c", "comments", "comments.xml");
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::string id = "h" + std::to_string(i);
+    body += "<w:p><w:pPr><w:sectPr><w:headerReference r:id=\"" + id +
+            "\"/></w:sectPr></w:pPr><w:r><w:t>x</w:t></w:r></w:p>";
+    rels += StoryRel(id, "header", "header" + std::to_string(i) + ".xml");
+    zip.Add("word/header" + std::to_string(i) + ".xml",
+            "<w:hdr><w:p><w:r><w:t>h</w:t></w:r></w:p></w:hdr>", 8);
+  }
+  zip.Add("word/document.xml", "<w:document><w:body>" + body + "</w:body></w:document>", 8);
+  zip.Add("word/_rels/document.xml.rels", StoryRels(rels), 8);
+  zip.Add("word/footnotes.xml",
+          "<w:footnotes>" +
+              Repeat("<w:footnote w:id=\"1\"><w:p><w:r><w:t>f</w:t></w:r></w:p></w:footnote>", n) +
+              "</w:footnotes>",
+          8);
+  zip.Add("word/comments.xml",
+          "<w:comments>" +
+              Repeat("<w:comment w:id=\"0\"><w:p><w:r><w:t>c</w:t></w:r></w:p></w:comment>", n) +
+              "</w:comments>",
+          8);
+  return zip.Build();
+}
+
+// n slides listed in the reverse of their part names' order, each with its notes page.
+std::string PptxManySlidesWithNotes(std::size_t n) {
+  TZipBuilder zip;
+  std::string ids;
+  std::string rels;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::string k = std::to_string(n - i);
+    ids += "<p:sldId r:id=\"s" + k + "\"/>";
+    rels += StoryRel("s" + k, "slide", "slides/slide" + k + ".xml");
+    zip.Add("ppt/slides/slide" + k + ".xml", "<p:sld><a:p><a:t>s</a:t></a:p></p:sld>", 8);
+    zip.Add("ppt/slides/_rels/slide" + k + ".xml.rels",
+            StoryRels(StoryRel("n", "notesSlide", "../notesSlides/notesSlide" + k + ".xml")), 8);
+    zip.Add("ppt/notesSlides/notesSlide" + k + ".xml",
+            "<p:notes><p:sp><a:p><a:t>n</a:t></a:p></p:sp></p:notes>", 8);
+  }
+  zip.Add("ppt/presentation.xml",
+          "<p:presentation><p:sldIdLst>" + ids + "</p:sldIdLst></p:presentation>", 8);
+  zip.Add("ppt/_rels/presentation.xml.rels", StoryRels(rels), 8);
+  return zip.Build();
+}
+
+// n slide ids, every other one naming the one slide there is, the rest naming nothing.
+std::string PptxManySlideIds(std::size_t n) {
+  std::string ids;
+  for (std::size_t i = 0; i < n; ++i) {
+    ids += "<p:sldId r:id=\"" + (i % 2 == 0 ? std::string("s") : "x" + std::to_string(i)) + "\"/>";
+  }
+  TZipBuilder zip;
+  zip.Add("ppt/presentation.xml",
+          "<p:presentation><p:sldIdLst>" + ids + "</p:sldIdLst></p:presentation>", 8);
+  zip.Add("ppt/_rels/presentation.xml.rels", StoryRels(StoryRel("s", "slide", "slides/slide1.xml")),
+          8);
+  zip.Add("ppt/slides/slide1.xml", "<p:sld><a:p><a:t>s</a:t></a:p></p:sld>", 8);
+  return zip.Build();
+}
+
 } // namespace
 
 const std::vector<TShape>& HostileShapes() {
@@ -697,6 +793,14 @@ const std::vector<TShape>& HostileShapes() {
       {"pdf-deep-arrays", "pdf", PdfDeepArrays, 100000, false},
       {"pdf-many-saves", "pdf", PdfManySaves, 100000, true, kPdfStateBytes},
       {"pdf-many-text-runs", "pdf", PdfManyTextRuns, 20000, true},
+      // The all-text mode (run with --all-text); the one-story package gives the fixed cost
+      // of a run that the sizes are compared against.
+      {"alltext-docx-one-story", "docx", DocxManyStories, 1, false, 0, 0, true},
+      {"alltext-docx-many-references", "docx", DocxManyReferences, 20000, true, 0, 0, true},
+      {"alltext-docx-many-stories", "docx", DocxManyStories, 1000, true, 0, 0, true},
+      {"alltext-pptx-many-slides-with-notes", "pptx", PptxManySlidesWithNotes, 1500, true, 0, 0,
+       true},
+      {"alltext-pptx-many-slide-ids", "pptx", PptxManySlideIds, 100000, true, 0, 0, true},
   };
   return shapes;
 }

@@ -14,10 +14,11 @@ struct TShape {
   const char* name;
   const char* type; // forced type ("-t" value)
   std::function<std::string(std::size_t n)> build;
-  std::size_t n;       // nominal size for the single run
-  bool scaled;         // also compared against a run four times the size
-  long rssPerByte = 0; // peak resident bytes allowed per input byte, when not the default
-  long rssSlackKb = 0; // fixed room over the baseline, when not the default
+  std::size_t n;        // nominal size for the single run
+  bool scaled;          // also compared against a run four times the size
+  long rssPerByte = 0;  // peak resident bytes allowed per input byte, when not the default
+  long rssSlackKb = 0;  // fixed room over the baseline, when not the default
+  bool allText = false; // converted with --all-text
 };
 
 // Every shape, grouped by the parser it aims at.

@@ -1,0 +1,290 @@
+// The all-text mode of documents and presentations: relationships, the stories in the order a
+// 97-2003 file keeps them, and the tree walk of a story part.
+#include "ooxml/AllTextParts.h"
+
+#include "bytes/FormatError.h"
+#include "ooxml/SheetLayout.h"
+#include "ooxml/WalkSupport.h"
+#include "xml/XMLTagParams.h"
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace scv::ooxml {
+
+bool TStoryRules::NeedsAttributes(std::string_view name) const {
+  switch (kind_) {
+  case TStoryKind::kBody:
+    return name == "w:headerReference" || name == "w:footerReference";
+  case TStoryKind::kNotes:
+    return name == "w:footnote" || name == "w:endnote";
+  case TStoryKind::kNotesPage:
+    return name == "p:ph" || name == "a:fld";
+  case TStoryKind::kPlain:
+    break;
+  }
+  return false;
+}
+
+std::string StoryTreeText(const xml::TXMLTree& tree, bool word, TStoryRules& rules) {
+  rules.Reset();
+  std::string text;
+  if (tree.NodeCount() == 0) {
+    return text;
+  }
+  const TCompactAccess access{tree};
+  std::size_t depth = 0;
+  Walk(
+      access, xml::TXMLTree::Root(),
+      [&](auto n) {
+        ++depth;
+        const std::string_view name = access.Name(n);
+        rules.Open(name, depth, text.size(),
+                   [&](std::string_view attribute) { return access.ParamValue(n, attribute); });
+        if (word) {
+          if (name == "w:br") {
+            CheckGrowth(text, 2);
+            text += "\r\n";
+          } else if (name == "w:t") {
+            CheckGrowth(text, access.Text(n).size());
+            text += access.Text(n);
+          } else if (name == "w:tab" && !access.HasParams(n)) {
+            text += '\t';
+          } else if (name == "w:noBreakHyphen") {
+            text += '-';
+          }
+        } else if (name == "a:t") {
+          CheckGrowth(text, access.Text(n).size());
+          text += access.Text(n);
+        } else if (name == "a:br") {
+          CheckGrowth(text, 2);
+          text += "\r\n";
+        }
+      },
+      [&](auto n) {
+        if (access.Name(n) == (word ? "w:p" : "a:p")) {
+          CheckGrowth(text, 2);
+          text += "\r\n";
+        }
+        rules.Close(depth, text);
+        --depth;
+      });
+  return text;
+}
+
+std::string ResolveTarget(std::string_view part, std::string_view target) {
+  if (target.empty() || target.find_first_of("*?") != std::string_view::npos) {
+    return {};
+  }
+  std::vector<std::string_view> segments;
+  if (target.front() != '/') {
+    // The folder of the part that holds the relationship.
+    std::string_view folder = part.substr(0, part.find_last_of('\\') + 1);
+    while (!folder.empty()) {
+      const std::size_t end = folder.find('\\');
+      if (end != 0) {
+        segments.push_back(folder.substr(0, end));
+      }
+      folder.remove_prefix(end + 1);
+    }
+  }
+  std::string_view rest = target;
+  while (!rest.empty()) {
+    const std::size_t end = rest.find_first_of("/\\");
+    const std::string_view segment = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (segment.empty() || segment == ".") {
+      continue;
+    }
+    if (segment == "..") {
+      if (segments.empty()) {
+        return {}; // outside the package
+      }
+      segments.pop_back();
+      continue;
+    }
+    segments.push_back(segment);
+  }
+  std::string name;
+  for (const std::string_view segment : segments) {
+    name.append(name.empty() ? "" : "\\").append(segment);
+  }
+  return name;
+}
+
+std::vector<TRelationship> ReadRelationships(TPackageAccess& package, std::string_view part) {
+  std::vector<TRelationship> relationships;
+  const std::size_t slash = part.find_last_of('\\') + 1;
+  std::string name(part.substr(0, slash));
+  name.append("_rels\\").append(part.substr(slash)).append(".rels");
+  std::string bytes;
+  xml::TXMLTree tree;
+  try {
+    if (!package.ReadTree(name, bytes, tree) || tree.NodeCount() == 0) {
+      return relationships;
+    }
+  } catch (const bytes::EFormatError&) {
+    return relationships; // damaged: as if missing
+  }
+  for (std::uint32_t n = tree.Node(xml::TXMLTree::Root()).firstChild; n != xml::TXMLTree::kNone;
+       n = tree.Node(n).nextSibling) {
+    const xml::TXMLTree::TNode& node = tree.Node(n);
+    if (LocalName(node.name) != "Relationship") {
+      continue;
+    }
+    TRelationship r;
+    r.id.assign(tree.ParamValue(node, "Id"));
+    r.type.assign(tree.ParamValue(node, "Type"));
+    if (!xml::SameTextAscii(tree.ParamValue(node, "TargetMode"), "External")) {
+      r.part = ResolveTarget(part, tree.ParamValue(node, "Target"));
+    }
+    relationships.push_back(std::move(r));
+  }
+  return relationships;
+}
+
+namespace {
+
+// The relationship type's last segment ("http://.../relationships/footnotes" -> "footnotes"),
+// so that the transitional and the strict spellings read alike.
+std::string_view TypeName(std::string_view type) {
+  return type.substr(type.find_last_of('/') + 1);
+}
+
+// The first relationship of a type, or null.
+const TRelationship* FirstOfType(const std::vector<TRelationship>& relationships,
+                                 std::string_view type) {
+  for (const TRelationship& r : relationships) {
+    if (TypeName(r.type) == type) {
+      return &r;
+    }
+  }
+  return nullptr;
+}
+
+// A part name in lower case: names that differ only in case select the same entries.
+std::string Folded(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) {
+    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  }
+  return folded;
+}
+
+// Reads a story part not read before and appends its text; a missing part is skipped, and so
+// is a damaged one (its markup broken, its entry cut short, its text or tree over the
+// ceilings): a footnote part should not cost the body its text.
+void AppendStory(TPackageAccess& package, const TRelationship* relationship, bool word,
+                 TStoryKind kind, std::unordered_set<std::string>& done, std::string& text) {
+  if (relationship == nullptr || relationship->part.empty() ||
+      !package.HasPart(relationship->part) || !done.insert(Folded(relationship->part)).second) {
+    return;
+  }
+  TStoryRules rules(kind);
+  std::string story;
+  bool read = false;
+  try {
+    read = package.ReadStory(relationship->part, {}, word, rules, story);
+  } catch (const bytes::EFormatError&) {
+    read = false;
+  }
+  if (read) {
+    CheckGrowth(text, story.size());
+    text += story;
+  }
+}
+
+} // namespace
+
+void AppendDocumentStories(TPackageAccess& package, const TStoryRules& bodyRules,
+                           std::unordered_set<std::string>& done, std::string& text) {
+  const std::vector<TRelationship> relationships = ReadRelationships(package, "word\\document.xml");
+  AppendStory(package, FirstOfType(relationships, "footnotes"), true, TStoryKind::kNotes, done,
+              text);
+  // Headers and footers in the order the sections name them.
+  std::unordered_map<std::string_view, const TRelationship*> byId;
+  for (const TRelationship& r : relationships) {
+    byId.emplace(r.id, &r);
+  }
+  for (const std::string& id : bodyRules.ReferenceIds()) {
+    const auto found = byId.find(id);
+    if (found != byId.end() &&
+        (TypeName(found->second->type) == "header" || TypeName(found->second->type) == "footer")) {
+      AppendStory(package, found->second, true, TStoryKind::kPlain, done, text);
+    }
+  }
+  AppendStory(package, FirstOfType(relationships, "comments"), true, TStoryKind::kPlain, done,
+              text);
+  AppendStory(package, FirstOfType(relationships, "endnotes"), true, TStoryKind::kNotes, done,
+              text);
+  CheckGrowth(text, bodyRules.TextBoxes().size());
+  text += bodyRules.TextBoxes();
+}
+
+bool PresentationText(TPackageAccess& package, std::string& text) {
+  constexpr std::string_view kPresentation = "ppt\\presentation.xml";
+  std::vector<std::string> ids;
+  {
+    std::string bytes;
+    xml::TXMLTree tree;
+    try {
+      if (!package.ReadTree(kPresentation, bytes, tree) || tree.NodeCount() == 0) {
+        return false;
+      }
+    } catch (const bytes::EFormatError&) {
+      return false; // damaged: the slides by part name, as without the mode
+    }
+    const TCompactAccess access{tree};
+    for (auto c = access.FirstChild(xml::TXMLTree::Root()); !access.Done(c); access.Next(c)) {
+      const std::uint32_t list = access.Get(c);
+      if (LocalName(access.Name(list)) != "sldIdLst") {
+        continue;
+      }
+      for (auto s = access.FirstChild(list); !access.Done(s); access.Next(s)) {
+        const std::uint32_t slide = access.Get(s);
+        if (LocalName(access.Name(slide)) == "sldId") {
+          ids.emplace_back(access.ParamValue(slide, "r:id"));
+        }
+      }
+      break;
+    }
+  }
+  const std::vector<TRelationship> relationships = ReadRelationships(package, kPresentation);
+  std::unordered_map<std::string_view, const TRelationship*> byId;
+  for (const TRelationship& r : relationships) {
+    byId.emplace(r.id, &r);
+  }
+  std::unordered_set<std::string> done{std::string(kPresentation)};
+  std::string notes;
+  bool found = false;
+  for (const std::string& id : ids) {
+    const auto slide = byId.find(id);
+    if (slide == byId.end() || TypeName(slide->second->type) != "slide") {
+      continue;
+    }
+    const std::string& name = slide->second->part;
+    if (name.empty() || !package.HasPart(name) || !done.insert(Folded(name)).second) {
+      continue;
+    }
+    TStoryRules rules(TStoryKind::kPlain);
+    std::string slideText;
+    if (!package.ReadStory(name, {}, false, rules, slideText)) {
+      continue;
+    }
+    found = true;
+    CheckGrowth(text.size() + notes.size(), slideText.size());
+    text += slideText;
+    const std::vector<TRelationship> slideRelationships = ReadRelationships(package, name);
+    const std::size_t before = notes.size();
+    AppendStory(package, FirstOfType(slideRelationships, "notesSlide"), false,
+                TStoryKind::kNotesPage, done, notes);
+    CheckGrowth(text.size(), notes.size() - before);
+  }
+  CheckGrowth(text, notes.size());
+  text += notes;
+  return found;
+}
+
+} // namespace scv::ooxml
