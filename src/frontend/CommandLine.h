@@ -17,6 +17,9 @@ struct TRunSettings {
   std::int32_t TargetCodePage = 0; // 0 = not given
   std::int32_t SpecialFormat = 0;
   bool ArgumentsInvalid = true;
+  // The program confines itself before it reads the document (the sandbox module); the
+  // in-process users of ConvertFile leave it off.
+  bool Confine = false;
 };
 
 void ParseFlag(std::string_view argument, TRunSettings& settings);
