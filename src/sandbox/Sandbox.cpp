@@ -247,7 +247,8 @@ bool ApplyLandlock(int version, std::string_view source) {
 // error) starting programs, every socket, and reaching into other processes; io_uring is
 // refused too, as its operations would pass by the filter. Everything else is allowed, so the
 // filter cannot break a library's or a sanitizer's ordinary work. A call of another
-// architecture's system-call table kills the process (libseccomp's default).
+// architecture's system-call table (32-bit x86, and x32 on x86-64) kills the process
+// (libseccomp's default).
 bool ApplySeccomp() {
   scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
   if (filter == nullptr) {

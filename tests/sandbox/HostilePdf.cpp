@@ -112,7 +112,8 @@ SCV_EXPORT int32_t SCV_CDECL fnPdfScv(const uint16_t* fileName, int32_t, PdfText
     if (!Attempt(verb, line.substr(space + 1), gained)) {
       return kUnreadable;
     }
-    const std::string report = "escaped by " + verb + ": " + gained + "\n";
+    std::string report = "escaped by ";
+    report.append(verb).append(": ").append(gained).append("\n");
     sink(report.data(), static_cast<int32_t>(report.size()));
   }
   return SCV_PDF_OK;
