@@ -131,20 +131,20 @@ public:
   }
 
   // Grants access beneath path (a folder) or to it (a file); a path that does not exist or
-  // cannot be opened is left out. True, so grants chain with the other steps.
+  // cannot be opened is left out. A file takes only the rights a file can have (the kernel
+  // refuses the others). True, so grants chain with the other steps.
   bool Allow(const std::string& path, std::uint64_t access) {
     const int target = open(path.c_str(), O_PATH | O_CLOEXEC);
     if (target < 0) {
       return true;
     }
-    struct stat st {};
-    if (fstat(target, &st) == 0) {
-      if (!S_ISDIR(st.st_mode)) {
-        access &= kFileRights;
-      }
-      landlock_path_beneath_attr rule{};
-      rule.allowed_access = access & handled_;
-      rule.parent_fd = target;
+    landlock_path_beneath_attr rule{};
+    rule.allowed_access = access & handled_;
+    rule.parent_fd = target;
+    if (rule.allowed_access != 0 &&
+        syscall(SYS_landlock_add_rule, fd_, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) != 0 &&
+        errno == EINVAL && (rule.allowed_access & ~kFileRights) != 0) {
+      rule.allowed_access &= kFileRights;
       if (rule.allowed_access != 0) {
         syscall(SYS_landlock_add_rule, fd_, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
       }
@@ -195,6 +195,16 @@ std::vector<std::string> LoadedObjectFolders() {
   return folders;
 }
 
+// True when a rule for one of the system paths already covers folder.
+bool BelowSystemPath(std::string_view folder) {
+  for (const std::string_view path : kSystemReadPaths) {
+    if (folder.starts_with(path) && (folder.size() == path.size() || folder[path.size()] == '/')) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
@@ -223,7 +233,9 @@ bool ApplyLandlock(int version, std::string_view source) {
     rules.Allow(path, read);
   }
   for (const std::string& folder : LoadedObjectFolders()) {
-    rules.Allow(folder, read);
+    if (!BelowSystemPath(folder)) {
+      rules.Allow(folder, read);
+    }
   }
   const std::string home = Environment("HOME");
   if (!home.empty()) {
