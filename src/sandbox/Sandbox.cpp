@@ -3,6 +3,7 @@
 // it, gets what it offers, and a failure to confine leaves the conversion running as before.
 #include "sandbox/Sandbox.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -248,6 +249,20 @@ bool ApplyLandlock(int version, std::string_view source) {
     if (!base.empty()) {
       rules.Allow(base + "/fontconfig", read);
       rules.Allow(base + "/fonts", read);
+    }
+  }
+  // Folders the environment names for the same data: locales (LOCPATH), character-set modules
+  // (GCONV_PATH), time zones (TZDIR), libraries (LD_LIBRARY_PATH), font configuration.
+  for (const char* list : {"LOCPATH", "GCONV_PATH", "TZDIR", "LD_LIBRARY_PATH", "FONTCONFIG_PATH",
+                           "FONTCONFIG_FILE"}) {
+    const std::string paths = Environment(list);
+    std::size_t start = 0;
+    while (start < paths.size()) {
+      const std::size_t colon = std::min(paths.find(':', start), paths.size());
+      if (colon > start) {
+        rules.Allow(paths.substr(start, colon - start), read);
+      }
+      start = colon + 1;
     }
   }
   // The PDF worker puts /dev/null on its standard descriptors.
