@@ -162,38 +162,18 @@ private:
   std::uint64_t handled_ = 0;
 };
 
-// The folders of every loaded object (the program, libscv, the converter libraries and the
-// system libraries), where the libraries opened on first use are found as well.
-std::vector<std::string> LoadedObjectFolders() {
-  std::vector<std::string> folders;
+// The files of every loaded object (libscv, the converter libraries, the system libraries).
+std::vector<std::string> LoadedObjects() {
+  std::vector<std::string> names;
   dl_iterate_phdr(
       [](dl_phdr_info* info, std::size_t, void* data) {
-        auto& out = *static_cast<std::vector<std::string>*>(data);
-        const std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
-        const auto slash = name.rfind('/');
-        if (slash != std::string::npos && slash > 0) {
-          std::string folder = name.substr(0, slash);
-          bool known = false;
-          for (const std::string& f : out) {
-            known = known || f == folder;
-          }
-          if (!known) {
-            out.push_back(std::move(folder));
-          }
+        if (info->dlpi_name != nullptr && info->dlpi_name[0] == '/') {
+          static_cast<std::vector<std::string>*>(data)->emplace_back(info->dlpi_name);
         }
         return 0;
       },
-      &folders);
-  std::vector<char> self(4096);
-  const ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
-  if (n > 0) {
-    std::string exe(self.data(), static_cast<std::size_t>(n));
-    const auto slash = exe.rfind('/');
-    if (slash != std::string::npos && slash > 0) {
-      folders.push_back(exe.substr(0, slash));
-    }
-  }
-  return folders;
+      &names);
+  return names;
 }
 
 // True when a rule for one of the system paths already covers folder.
@@ -233,9 +213,15 @@ bool ApplyLandlock(int version, std::string_view source) {
   for (const char* path : kSystemReadPaths) {
     rules.Allow(path, read);
   }
-  for (const std::string& folder : LoadedObjectFolders()) {
-    if (!BelowSystemPath(folder)) {
-      rules.Allow(folder, read);
+  // A loaded library outside the system folders (a converter library beside the program)
+  // stays readable, and so does the engine it opens beside itself on first use ("scvpdf.so"
+  // opens "scvpdf_engine.so"); the folder itself does not, as it may be any folder.
+  for (const std::string& name : LoadedObjects()) {
+    if (!BelowSystemPath(name)) {
+      rules.Allow(name, kReadFile);
+      if (name.ends_with(".so")) {
+        rules.Allow(name.substr(0, name.size() - 3) + "_engine.so", kReadFile);
+      }
     }
   }
   const std::string home = Environment("HOME");

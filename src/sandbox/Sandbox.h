@@ -25,15 +25,15 @@ TProtections Available();
 // "landlock, seccomp", "seccomp", "landlock", "none", or "off" when switched off.
 std::string Describe(const TProtections& protections, bool switchedOff);
 
-// Confines the calling process for the rest of its life: reading the source and the system
-// paths the loaded libraries use lazily (shared libraries and character-set modules, locale
-// data, fonts and font configuration, the PDF engine's data, /proc, and the folders LOCPATH,
-// GCONV_PATH, TZDIR, LD_LIBRARY_PATH and the font configuration's variables name), writing
-// nothing in the file system, and the system-call filter. An empty source is standard input: its
-// document is read back through an anonymous file no rule can name, so reads are not limited then.
-// Descriptors that are already open keep working. Without fileSystem only the system-call filter
-// applies (for a caller that must still write a file itself). Returns what was applied; nothing
-// when switched off.
+// Confines the calling process for the rest of its life: reading the source and what the
+// loaded libraries open lazily (shared libraries, the engines beside converter libraries loaded
+// from elsewhere, character-set modules, locale data, fonts and font configuration, the PDF
+// engine's data, /proc, and the folders LOCPATH, GCONV_PATH, TZDIR, LD_LIBRARY_PATH and the
+// font configuration's variables name), writing nothing in the file system, and the
+// system-call filter. An empty source is standard input: its document is read back through an
+// anonymous file no rule can name, so reads are not limited then. Descriptors that are already
+// open keep working. Without fileSystem only the system-call filter applies (for a caller that
+// must still write a file itself). Returns what was applied; nothing when switched off.
 TProtections ConfineConversion(std::string_view source, bool fileSystem);
 
 // The system-call filter for a forked worker (the PDF engine's child), whatever host forked
