@@ -131,4 +131,19 @@ TEST(Sandbox, ConfinedRunsStillPlaceTheirDestination) {
   EXPECT_EQ(Names(out.Path()), std::vector<std::string>{"a.txt"});
 }
 
+TEST(Sandbox, DocumentFromStandardInputMayNotWriteEither) {
+  // Its document is read back through an anonymous file, so reads stay open; writes do not.
+  TTempDir dir;
+  const std::string planted = dir.File("planted.txt");
+  const std::string source = dir.Write("h.pdf", "write " + planted + "\n");
+  const std::string command =
+      "exec '" + std::string(HOSTILE_DIR) + "/scvcmd' -tpdf - out.txt < '" + source + "'";
+  const std::vector<std::string> env = {"LC_ALL=C", std::string("LD_LIBRARY_PATH=") + HOSTILE_DIR};
+  const TRunResult r = RunProgram("/bin/sh", {"-c", command}, env, dir.Path());
+  EXPECT_EQ(r.exitCode, 251);
+  EXPECT_EQ(r.out, "Input file \"-\" format not correct\r\n");
+  EXPECT_FALSE(std::filesystem::exists(planted));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("out.txt")));
+}
+
 } // namespace
