@@ -167,8 +167,9 @@ std::vector<std::string> LoadedObjects() {
   std::vector<std::string> names;
   dl_iterate_phdr(
       [](dl_phdr_info* info, std::size_t, void* data) {
-        if (info->dlpi_name != nullptr && info->dlpi_name[0] == '/') {
-          static_cast<std::vector<std::string>*>(data)->emplace_back(info->dlpi_name);
+        const std::string_view name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+        if (name.starts_with('/')) {
+          static_cast<std::vector<std::string>*>(data)->emplace_back(name);
         }
         return 0;
       },
