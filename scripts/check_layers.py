@@ -9,6 +9,7 @@ BOTTOM = {'bytes', 'platform'}
 ALLOWED = {
     'platform': set(),
     'bytes': set(),
+    'sandbox': {'platform'},
     'cvtbase': BOTTOM,
     'storage': BOTTOM,
     'wordppt': {'storage', 'cvtbase'} | BOTTOM,
@@ -19,10 +20,11 @@ ALLOWED = {
     'ooxml': {'spreadsheet', 'zip', 'xml', 'codecs', 'storage', 'cvtbase'} | BOTTOM,
     'bridges': {'cvtbase', 'plugins/include'} | BOTTOM,
     'api': {'bridges', 'wordppt', 'spreadsheet', 'ooxml', 'xml', 'cvtbase', 'scv'} | BOTTOM,
-    'frontend': {'cvtbase', 'scv'} | BOTTOM,
+    'frontend': {'cvtbase', 'sandbox', 'scv'} | BOTTOM,
 }
-# Plug-ins: their own folder, the shared plug-in code and C interface, and the bottom layers.
-PLUGIN = {'plugins/common', 'plugins/include'} | BOTTOM
+# Plug-ins: their own folder, the shared plug-in code and C interface, the confinement of a
+# worker process, and the bottom layers.
+PLUGIN = {'plugins/common', 'plugins/include', 'sandbox'} | BOTTOM
 
 
 def target_of(include, folder):

@@ -3,9 +3,9 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SHARED=$(cd "$ROOT/.." && pwd)/shared
 JOBS=${JOBS:-2}
 
-# Build dependencies: compiler, CMake, Ninja, GoogleTest, and the engines of the PDF and HTML
-# converter libraries.
-BUILD_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev libpoppler-cpp-dev libxml2-dev libuchardet-dev"
+# Build dependencies: compiler, CMake, Ninja, GoogleTest, the engines of the PDF and HTML
+# converter libraries, and libseccomp for the confinement of a conversion.
+BUILD_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev libpoppler-cpp-dev libxml2-dev libuchardet-dev libseccomp-dev"
 
 # Installs the Debian packages given that are not installed yet.
 ensure_packages() {

@@ -9,6 +9,8 @@
 // reason, can never look like a finished extraction.
 #include "ExtractionChild.h"
 
+#include "sandbox/Sandbox.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -271,6 +273,9 @@ void ResetSignals() {
   if (setrlimit(RLIMIT_CPU, &cpu) != 0 || !IsolateDescriptors(pipeFd)) {
     _exit(kExitSetupFailed);
   }
+  // The engine reads the document and writes only to the pipe: no file-system writes, no
+  // programs, no sockets, whatever host (confined or not) forked it.
+  sandbox::ConfineWorker();
   std::int32_t result = kInternal;
   std::unique_ptr<TPipeOutput> out;
   try {

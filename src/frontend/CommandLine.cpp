@@ -7,6 +7,8 @@
 #include "platform/LocaleInfo.h"
 #include "platform/OutputFile.h"
 #include "platform/StrToInt.h"
+#include "sandbox/DestinationWriter.h"
+#include "sandbox/Sandbox.h"
 #include "scv/scv.h"
 
 #include <algorithm>
@@ -226,6 +228,15 @@ std::int32_t ConvertFile(std::string_view source, std::string_view destination, 
   const std::string typeText = forcedType.empty() ? TypeTextOf(source) : std::string(forcedType);
   // A target code page of 0 becomes the locale's default inside the conversion call, once.
 
+  // From here on the process reads only the source and what the libraries need, and writes no
+  // file: a file destination is placed by a writer process started first, outside the rules.
+  sandbox::TDestinationWriter writer;
+  if (settings.Confine) {
+    const bool fileRules =
+        toStdout || (sandbox::Available().landlock && writer.Start(destination, overwrite));
+    sandbox::ConfineConversion(fromStdin ? std::string_view() : source, fileRules);
+  }
+
   const std::uint32_t flags = settings.AllText ? SCV_ALL_TEXT : 0u;
   unsigned char* text = nullptr;
   std::size_t length = 0;
@@ -267,7 +278,8 @@ std::int32_t ConvertFile(std::string_view source, std::string_view destination, 
   }
   // The text reaches the destination whole or not at all: a full disk or a file-size limit
   // leaves no truncated file that a later run would take for a finished one.
-  switch (platform::WriteFileAtomically(destination, bytes, overwrite)) {
+  switch (writer.Started() ? writer.Write(bytes)
+                           : platform::WriteFileAtomically(destination, bytes, overwrite)) {
   case platform::TPlaceResult::kWritten:
     break;
   case platform::TPlaceResult::kExists: // appeared while the document was converted
@@ -290,6 +302,9 @@ std::int32_t RunProgram(int argc, char** argv) {
   const std::span<char*> args(argv, static_cast<std::size_t>(argc));
   if (argc == 2 && std::string_view(args[1]) == "--version") {
     PrintMessage(std::string("scvcmd ").append(scv_version()));
+    // The protections a conversion gets on this system (the sandbox module).
+    PrintMessage(std::string("sandbox: ")
+                     .append(sandbox::Describe(sandbox::Available(), sandbox::SwitchedOff())));
     return kResultOk;
   }
   // A closed pipe on standard output and a file-size limit show as a failed write (-7), not as
@@ -301,6 +316,7 @@ std::int32_t RunProgram(int argc, char** argv) {
   scv_initialize();
 
   TRunSettings settings;
+  settings.Confine = true;
   const int n = argc - 1;
   settings.ArgumentsInvalid = n != 2;
   if (n >= 3) {

@@ -18,6 +18,9 @@ struct TRunSettings {
   std::int32_t SpecialFormat = 0;
   bool AllText = false; // --all-text: every story of an Office Open XML package
   bool ArgumentsInvalid = true;
+  // The program confines itself before it reads the document (the sandbox module); the
+  // in-process users of ConvertFile leave it off.
+  bool Confine = false;
 };
 
 void ParseFlag(std::string_view argument, TRunSettings& settings);

@@ -1,4 +1,5 @@
 // The built program end to end: every run result, its message and exit code, and the output.
+#include "sandbox/Sandbox.h"
 #include "support/ProcessRunner.h"
 #include "support/TestPaths.h"
 
@@ -52,10 +53,17 @@ TEST(Cli, CodePagesNothingServesAreRejectedBeforeAnyFile) {
   }
 }
 
-TEST(Cli, VersionIsOneLine) {
+TEST(Cli, VersionNamesTheProtections) {
+  // The version line, then the protections a conversion gets here; "off" when switched off.
   const auto r = RunScvcmd({"--version"});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.out, "scvcmd 3.0.0\r\n");
+  const std::string protections =
+      scv::sandbox::Describe(scv::sandbox::Available(), scv::sandbox::SwitchedOff());
+  EXPECT_EQ(r.out, "scvcmd 3.0.0\r\nsandbox: " + protections + "\r\n");
+  const std::vector<std::string> forms = {"landlock, seccomp", "seccomp", "landlock", "none",
+                                          "off"};
+  EXPECT_NE(std::find(forms.begin(), forms.end(), protections), forms.end());
+  EXPECT_EQ(RunScvcmd({"--version"}, {"SCV_NO_SANDBOX=1"}).out, "scvcmd 3.0.0\r\nsandbox: off\r\n");
   // Anywhere else it is a rejected flag, as before.
   EXPECT_EQ(RunScvcmd({"--version", Sample("sample.docx"), "*"}).exitCode, 2);
 }

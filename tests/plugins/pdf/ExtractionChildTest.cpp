@@ -22,6 +22,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -335,6 +336,34 @@ TEST(ExtractionChild, ChildHoldsNothingOfTheHost) {
 volatile sig_atomic_t Alarms = 0;
 void CountAlarm(int) {
   Alarms = Alarms + 1;
+}
+
+// The child is confined whatever its host: it may read and write files as its host may, but
+// not start a program or open a socket. Each refusal is reported in the text; a program that
+// did start would end the child without its end record.
+std::string PlantedPath;
+std::string ReadablePath;
+
+TEST(ExtractionChild, ChildMayNeitherRunProgramsNorConnect) {
+  TTempDir dir;
+  PlantedPath = dir.File("planted.txt");
+  ReadablePath = dir.Write("readable.txt", "text");
+  const TChildOutcome r = RunWork(+[](void*, TTextOutput& out) -> std::int32_t {
+    const auto report = [&](const char* what, bool refused) {
+      out.Write(std::string(what) + (refused ? "=refused " : "=allowed "));
+    };
+    const int written = open(PlantedPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    report("write", written < 0);
+    execl("/bin/sh", "sh", "-c", "exit 0", static_cast<char*>(nullptr));
+    report("exec", true);
+    const int sock = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    report("socket", sock < 0);
+    const int read = open(ReadablePath.c_str(), O_RDONLY | O_CLOEXEC);
+    report("read", read < 0);
+    return 0;
+  });
+  EXPECT_EQ(r.end, TChildEnd::kFinished);
+  EXPECT_EQ(Collected, "write=allowed exec=refused socket=refused read=allowed ");
 }
 
 TEST(ExtractionChild, SignalsToTheParentLoseNothing) {
