@@ -99,10 +99,10 @@ SCV_API int32_t scv_convert_memory(const void* bytes, size_t size, const char* t
 /* Flags of the _ex conversions. SCV_ALL_TEXT: every story of an Office Open XML package,
  * in the order its 97-2003 form keeps them, instead of its main part alone. A document
  * (DOCX) gives its body, then footnotes, headers and footers, comments, endnotes and text
- * boxes; a presentation (PPTX) its slides in the order the presentation shows them, each
- * followed by its notes; a workbook (XLSX) its sheets in the workbook's order under their
- * names, with values as the sheets show them. The other types already give all their text
- * and ignore the flag. */
+ * boxes; a presentation (PPTX) its slides in the order the presentation shows them, then the
+ * notes of each in the same order; a workbook (XLSX) its sheets in the workbook's order under
+ * their names, laid out as an XLS sheet is, with every value shown through its number format.
+ * The other types already give all their text and ignore the flag. */
 #define SCV_ALL_TEXT 1u
 
 /* scv_convert_file and scv_convert_memory with flags (SCV_ALL_TEXT, or 0 for exactly the
