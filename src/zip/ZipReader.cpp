@@ -95,16 +95,18 @@ public:
     if (!file_.OpenRead(name)) {
       throw EZipFileError("Cannot open file");
     }
-    size_ = file_.Size();
-    if (size_ < 0) {
+    // One status read for all four: the archive is opened again for every part, so a
+    // presentation of many slides and notes pages would otherwise pay thousands of them.
+    struct stat st {};
+    if (fstat(file_.Descriptor(), &st) != 0 || st.st_size < 0) {
       throw EZipFileError("Cannot read file");
     }
-    struct stat st {};
-    if (fstat(file_.Descriptor(), &st) == 0) {
-      inode_ = static_cast<std::uint64_t>(st.st_ino);
-      device_ = static_cast<std::uint64_t>(st.st_dev);
-    }
-    modifiedTime_ = file_.ModifiedTime();
+    size_ = st.st_size;
+    inode_ = static_cast<std::uint64_t>(st.st_ino);
+    device_ = static_cast<std::uint64_t>(st.st_dev);
+    // As platform::TFile::ModifiedTime gives it: nanoseconds.
+    modifiedTime_ =
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   }
 
   std::uint64_t Size() const { return static_cast<std::uint64_t>(size_); }
