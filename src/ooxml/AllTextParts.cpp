@@ -43,25 +43,7 @@ std::string StoryTreeText(const xml::TXMLTree& tree, bool word, TStoryRules& rul
         const std::string_view name = access.Name(n);
         rules.Open(name, depth, text.size(),
                    [&](std::string_view attribute) { return access.ParamValue(n, attribute); });
-        if (word) {
-          if (name == "w:br") {
-            CheckGrowth(text, 2);
-            text += "\r\n";
-          } else if (name == "w:t") {
-            CheckGrowth(text, access.Text(n).size());
-            text += access.Text(n);
-          } else if (name == "w:tab" && !access.HasParams(n)) {
-            text += '\t';
-          } else if (name == "w:noBreakHyphen") {
-            text += '-';
-          }
-        } else if (name == "a:t") {
-          CheckGrowth(text, access.Text(n).size());
-          text += access.Text(n);
-        } else if (name == "a:br") {
-          CheckGrowth(text, 2);
-          text += "\r\n";
-        }
+        AppendElementText(access, n, name, word, text);
       },
       [&](auto n) {
         if (access.Name(n) == (word ? "w:p" : "a:p")) {

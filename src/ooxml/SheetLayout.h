@@ -93,6 +93,35 @@ void SharedStringText(const Access& access, typename Access::TRef item, std::str
 inline constexpr std::int32_t kSheetMaxRow = 1048576;
 inline constexpr std::int32_t kSheetMaxColumn = 16384;
 
+// A cell of a tree as the layouts read it: an inline string's text (t="inlineStr" and an "is"
+// child, escapes decoded into decoded), or valueText(type, the first "v"'s text) when it has a
+// "v", or empty. scratch and decoded are the caller's buffers, which the result may view.
+template <typename Access, typename ValueText>
+std::string_view TreeCellValue(const Access& access, typename Access::TRef cell,
+                               std::string& scratch, std::string& decoded, ValueText valueText) {
+  auto value = Access::kNull;
+  auto inlineString = Access::kNull;
+  for (auto c = access.FirstChild(cell); !access.Done(c); access.Next(c)) {
+    const std::string_view name = access.Name(access.Get(c));
+    if (value == Access::kNull && (name == "v" || LocalName(name) == "v")) {
+      value = access.Get(c);
+    } else if (inlineString == Access::kNull && LocalName(name) == "is") {
+      inlineString = access.Get(c);
+    }
+  }
+  const TCellType type = access.CellType(cell);
+  if (inlineString != Access::kNull && type.inlineString) {
+    scratch.clear();
+    AppendItemText(access, inlineString, scratch);
+    return DecodeSheetEscapes(scratch, decoded) ? decoded : scratch;
+  }
+  if (value == Access::kNull) {
+    return {};
+  }
+  const std::string_view v = access.Text(value);
+  return valueText(type, &v);
+}
+
 // The worksheet as a grid from A1 to the last cell present (or the dimension's last cell, when
 // that lies beyond the sheet's largest). The layout walks rows and cells in their order and
 // matches them to grid positions: a row or cell that does not fall on the next position is
@@ -278,27 +307,9 @@ private:
   // type (a number cell, without one, holds no string to escape).
   template <typename Access>
   std::string_view CellValue(const Access& access, typename Access::TRef cell) {
-    auto value = Access::kNull;
-    auto inlineString = Access::kNull;
-    for (auto c = access.FirstChild(cell); !access.Done(c); access.Next(c)) {
-      const std::string_view name = access.Name(access.Get(c));
-      if (value == Access::kNull && (name == "v" || LocalName(name) == "v")) {
-        value = access.Get(c);
-      } else if (inlineString == Access::kNull && LocalName(name) == "is") {
-        inlineString = access.Get(c);
-      }
-    }
-    const TCellType type = access.CellType(cell);
-    if (inlineString != Access::kNull && type.inlineString) {
-      scratch_.clear();
-      AppendItemText(access, inlineString, scratch_);
-      return DecodeSheetEscapes(scratch_, decoded_) ? decoded_ : scratch_;
-    }
-    if (value == Access::kNull) {
-      return {};
-    }
-    const std::string_view v = access.Text(value);
-    return ValueText(type, &v);
+    return TreeCellValue(
+        access, cell, scratch_, decoded_,
+        [this](const TCellType& type, const std::string_view* v) { return ValueText(type, v); });
   }
 
   // The number of a row: its "r", or the one after the previous for a "row" without one;

@@ -20,20 +20,7 @@ template <typename Access> std::string WordText(const Access& access, typename A
     return text;
   }
   Walk(
-      access, root,
-      [&](auto n) {
-        const std::string_view name = access.Name(n);
-        if (name == "w:br") {
-          text += "\r\n";
-        } else if (name == "w:t") {
-          CheckGrowth(text, access.Text(n).size());
-          text += access.Text(n);
-        } else if (name == "w:tab" && !access.HasParams(n)) {
-          text += '\t';
-        } else if (name == "w:noBreakHyphen") {
-          text += '-';
-        }
-      },
+      access, root, [&](auto n) { AppendElementText(access, n, access.Name(n), true, text); },
       [&](auto n) {
         if (access.Name(n) == "w:p") {
           text += "\r\n";
@@ -48,16 +35,7 @@ template <typename Access> std::string SlideText(const Access& access, typename 
     return text;
   }
   Walk(
-      access, root,
-      [&](auto n) {
-        if (access.Name(n) == "a:t") {
-          CheckGrowth(text, access.Text(n).size());
-          text += access.Text(n);
-        } else if (access.Name(n) == "a:br") {
-          CheckGrowth(text, 2);
-          text += "\r\n";
-        }
-      },
+      access, root, [&](auto n) { AppendElementText(access, n, access.Name(n), false, text); },
       [&](auto n) {
         if (access.Name(n) == "a:p") {
           text += "\r\n";

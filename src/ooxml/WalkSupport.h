@@ -156,6 +156,33 @@ void Walk(const Access& access, typename Access::TRef root, Enter onEnter, Leave
   }
 }
 
+// The text an element entered in a tree walk adds by itself: a document's w:t runs, w:br, plain
+// w:tab and w:noBreakHyphen (word), or a slide's a:t runs and a:br. Paragraph ends are the
+// walks' own.
+template <typename Access>
+void AppendElementText(const Access& access, typename Access::TRef n, std::string_view name,
+                       bool word, std::string& text) {
+  if (word) {
+    if (name == "w:br") {
+      CheckGrowth(text, 2);
+      text += "\r\n";
+    } else if (name == "w:t") {
+      CheckGrowth(text, access.Text(n).size());
+      text += access.Text(n);
+    } else if (name == "w:tab" && !access.HasParams(n)) {
+      text += '\t';
+    } else if (name == "w:noBreakHyphen") {
+      text += '-';
+    }
+  } else if (name == "a:t") {
+    CheckGrowth(text, access.Text(n).size());
+    text += access.Text(n);
+  } else if (name == "a:br") {
+    CheckGrowth(text, 2);
+    text += "\r\n";
+  }
+}
+
 // The shared strings of a tree: the first child's text of every child of the root.
 void SharedStringsFromTree(const xml::TXMLTree& tree, TSharedStrings& strings);
 

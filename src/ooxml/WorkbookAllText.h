@@ -131,27 +131,9 @@ private:
   // ValueText reads it.
   template <typename Access>
   std::string_view CellValue(const Access& access, typename Access::TRef cell) {
-    auto value = Access::kNull;
-    auto inlineString = Access::kNull;
-    for (auto c = access.FirstChild(cell); !access.Done(c); access.Next(c)) {
-      const std::string_view name = access.Name(access.Get(c));
-      if (value == Access::kNull && (name == "v" || LocalName(name) == "v")) {
-        value = access.Get(c);
-      } else if (inlineString == Access::kNull && LocalName(name) == "is") {
-        inlineString = access.Get(c);
-      }
-    }
-    const TCellType type = access.CellType(cell);
-    if (inlineString != Access::kNull && type.inlineString) {
-      scratch_.clear();
-      AppendItemText(access, inlineString, scratch_);
-      return DecodeSheetEscapes(scratch_, decoded_) ? decoded_ : scratch_;
-    }
-    if (value == Access::kNull) {
-      return {};
-    }
-    const std::string_view v = access.Text(value);
-    return ValueText(type, &v);
+    return TreeCellValue(
+        access, cell, scratch_, decoded_,
+        [this](const TCellType& type, const std::string_view* v) { return ValueText(type, v); });
   }
 
   const TWorkbookCells& cells_;
