@@ -8,9 +8,14 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace scv::codecs {
 namespace {
@@ -174,6 +179,20 @@ bool BuildTable(const std::uint8_t* lengths, unsigned count, const std::uint32_t
   unsigned codeLength = 0;
   std::uint32_t currentPrefix = std::numeric_limits<std::uint32_t>::max();
   std::size_t currentSub = 0;
+  // The primary table grows with the code lengths: a code of `len` bits is written once into
+  // the first 2^len entries, and each step to a longer length copies the entries so far
+  // behind themselves, which puts every shorter code into all the entries whose low bits are
+  // its own. The first step starts from invalid entries, so nothing undefined is copied.
+  unsigned builtBits = total == 0 ? primaryBits : std::min(lengths[sorted[0]] + 0u, primaryBits);
+  if (left == 0) {
+    std::fill(table, table + (std::size_t{1} << builtBits), kInvalid);
+  }
+  const auto growTo = [&](unsigned bits) {
+    for (; builtBits < bits; ++builtBits) {
+      const std::size_t size = std::size_t{1} << builtBits;
+      std::copy(table, table + size, table + size);
+    }
+  };
   for (unsigned i = 0; i < total; ++i) {
     const unsigned sym = sorted[i];
     const unsigned len = lengths[sym];
@@ -186,10 +205,10 @@ bool BuildTable(const std::uint8_t* lengths, unsigned count, const std::uint32_t
     const std::uint32_t reversed = ReverseBits(code, len);
     const std::uint32_t entry = symbols[sym];
     if (len <= primaryBits) {
-      for (std::size_t k = reversed; k < primarySize; k += std::size_t{1} << len) {
-        table[k] = entry | len;
-      }
+      growTo(len);
+      table[reversed] = entry | len;
     } else {
+      growTo(primaryBits);
       const std::uint32_t prefix = reversed & static_cast<std::uint32_t>(primarySize - 1);
       if (prefix != currentPrefix) {
         currentPrefix = prefix;
@@ -204,6 +223,7 @@ bool BuildTable(const std::uint8_t* lengths, unsigned count, const std::uint32_t
       }
     }
   }
+  growTo(primaryBits);
   return true;
 }
 
@@ -739,23 +759,133 @@ TInflateResult Inflate(std::span<const std::uint8_t> input, bytes::TMemoryStream
 
 class TInflateStream::TImpl {
 public:
-  TImpl(std::span<const std::uint8_t> input, std::uint64_t limit, std::size_t pieceSize)
+  TImpl(std::span<const std::uint8_t> input, std::uint64_t limit, std::size_t pieceSize, bool ahead)
       : inflater_(input, buffer_, limit, 2 * TInflater::kWindow + pieceSize + kMaxMatch) {
     inflater_.SetPieceSize(pieceSize);
+    if (ahead) {
+      try {
+        worker_ = std::thread([this] { DecodeAhead(); });
+        ahead_ = true;
+      } catch (const std::system_error&) {
+        // No thread to be had: the pieces are decoded as they are asked for.
+      }
+    }
   }
-  std::span<const std::uint8_t> Next() { return inflater_.NextPiece(status_); }
-  TInflateResult Result() const { return inflater_.Result(status_); }
+  ~TImpl() {
+    if (ahead_) {
+      {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+      }
+      changed_.notify_all();
+      worker_.join();
+    }
+  }
+  TImpl(const TImpl&) = delete;
+  TImpl& operator=(const TImpl&) = delete;
+
+  std::span<const std::uint8_t> Next() {
+    if (!ahead_) {
+      return inflater_.NextPiece(status_);
+    }
+    std::unique_lock lock(mutex_);
+    if (holding_) {
+      if (slots_[reading_].size == 0) {
+        return {}; // the last piece was the end
+      }
+      holding_ = false;
+      --filled_;
+      reading_ = (reading_ + 1) % kSlots;
+      changed_.notify_all();
+    }
+    changed_.wait(lock, [&] { return filled_ != 0 || error_; });
+    if (filled_ == 0) {
+      std::rethrow_exception(error_);
+    }
+    holding_ = true;
+    const TSlot& slot = slots_[reading_];
+    result_ = slot.result;
+    return {slot.bytes.get(), slot.size};
+  }
+  // In step with the pieces handed out, however far the decoding has gone ahead.
+  TInflateResult Result() const { return ahead_ ? result_ : inflater_.Result(status_); }
 
 private:
+  static constexpr std::size_t kSlots = 3; // one with the caller, two decoded ahead
+
+  struct TSlot {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t capacity = 0;
+    std::size_t size = 0;
+    TInflateResult result;
+  };
+
+  // The second thread: decodes into the free slots until the stream stops (the end is handed
+  // over as an empty piece), a failure (handed over once the pieces before it are taken) or
+  // the stream is dropped.
+  void DecodeAhead() {
+    std::size_t writing = 0;
+    for (;;) {
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || filled_ < kSlots; });
+        if (stop_) {
+          return;
+        }
+      }
+      TSlot& slot = slots_[writing];
+      try {
+        TInflateStatus status = TInflateStatus::kPaused;
+        const std::span<const std::uint8_t> piece = inflater_.NextPiece(status);
+        if (piece.size() > slot.capacity) {
+          slot.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(piece.size());
+          slot.capacity = piece.size();
+        }
+        std::copy(piece.begin(), piece.end(), slot.bytes.get());
+        slot.size = piece.size();
+        slot.result = inflater_.Result(status);
+      } catch (...) {
+        const std::lock_guard lock(mutex_);
+        error_ = std::current_exception();
+        changed_.notify_all();
+        return;
+      }
+      const bool end = slot.size == 0;
+      {
+        const std::lock_guard lock(mutex_);
+        ++filled_;
+      }
+      changed_.notify_all();
+      if (end) {
+        return;
+      }
+      writing = (writing + 1) % kSlots;
+    }
+  }
+
   bytes::TMemoryStream buffer_; // declared first: the inflater writes into it
   TInflater inflater_;
   TInflateStatus status_ = TInflateStatus::kPaused;
+  TInflateResult result_{TInflateStatus::kPaused, 0, 0};
+  // Decoding ahead: the slots from `reading_` on, `filled_` of them, are decoded and not yet
+  // given back (the first is the caller's while `holding_`); the guarded fields change only
+  // under `mutex_`.
+  bool ahead_ = false;
+  std::array<TSlot, kSlots> slots_;
+  std::size_t reading_ = 0;
+  std::size_t filled_ = 0;
+  bool holding_ = false;
+  bool stop_ = false;
+  std::exception_ptr error_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::thread worker_; // last: started once everything it uses exists
 };
 
 TInflateStream::TInflateStream(std::span<const std::uint8_t> input, std::uint64_t limit,
-                               std::size_t pieceSize)
+                               std::size_t pieceSize, bool ahead)
     : impl_(std::make_unique<TImpl>(input, limit,
-                                    std::clamp<std::size_t>(pieceSize, 1, kMaxPieceSize))) {}
+                                    std::clamp<std::size_t>(pieceSize, 1, kMaxPieceSize), ahead)) {}
 TInflateStream::~TInflateStream() = default;
 std::span<const std::uint8_t> TInflateStream::Next() {
   return impl_->Next();

@@ -39,8 +39,11 @@ public:
   static constexpr std::size_t kDefaultPieceSize = std::size_t{1} << 20;
   static constexpr std::size_t kMaxPieceSize = std::size_t{1} << 30; // larger sizes are cut
 
+  // With `ahead`, a second thread decodes the next pieces while the caller works on the
+  // current one (the same pieces; if no thread can be started, decoding stays on the
+  // caller's). Worth it for long streams only: each piece is handed over and copied once.
   TInflateStream(std::span<const std::uint8_t> input, std::uint64_t limit,
-                 std::size_t pieceSize = kDefaultPieceSize);
+                 std::size_t pieceSize = kDefaultPieceSize, bool ahead = false);
   ~TInflateStream();
   TInflateStream(const TInflateStream&) = delete;
   TInflateStream& operator=(const TInflateStream&) = delete;

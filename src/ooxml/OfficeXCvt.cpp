@@ -156,6 +156,8 @@ public:
   // extracted completely.
   bool Found() const { return zip_.PartExtracted() > 0; }
   bool Empty() const { return size_ == 0; }
+  // What the part's entry states it decodes to, bounded as the archive bounds it.
+  std::uint64_t SizeHint() const { return zip_.PartSizeHint(); }
   // The archive itself failed (the failure is the conversion's, not the walk's).
   bool Failed() const { return failed_; }
 
@@ -193,6 +195,9 @@ TPartRead ReadPart(TOfficeXModule& m, std::string_view first, std::string_view s
   TPartRead read;
   {
     TPartPieces pieces(m.zip, first, second);
+    if constexpr (requires { sink.ReserveText(std::uint64_t{}); }) {
+      sink.ReserveText(std::min(pieces.SizeHint(), m.walkCeiling));
+    }
     bool needTree = false;
     try {
       xml::TXMLLargeTokenizer tok(pieces, m.walkCeiling);

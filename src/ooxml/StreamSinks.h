@@ -134,6 +134,14 @@ public:
   // as many bytes of markup), so its room is set aside once: no copies as it grows, and pages
   // never written are never touched.
   TTextSink(bool word, std::size_t partSize) : word_(word) { text_.reserve(partSize); }
+  // Sets the room aside once the part's stated size is known. Only a hint: a refusal leaves the
+  // text to grow as it goes.
+  void ReserveText(std::uint64_t partSize) {
+    try {
+      text_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(partSize, gOfficeXTextLimit)));
+    } catch (const std::bad_alloc&) {
+    }
+  }
 
   void Begin() { BeginStack(TTextRole::kOther); }
   void SetName(std::uint32_t /*node*/, std::string_view name, bool /*stable*/) {

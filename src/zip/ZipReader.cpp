@@ -27,6 +27,10 @@ constexpr std::uint16_t kFlagEncrypted = 0x0001;
 constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;
 constexpr std::size_t kCryptHeaderSize = 12;
+// Entries stated to decode to this much or more are inflated ahead, in pieces of at most
+// kAheadPieceSize.
+constexpr std::uint64_t kInflateAheadFrom = std::uint64_t{2} << 20;
+constexpr std::size_t kAheadPieceSize = std::size_t{256} << 10;
 
 // The traditional PKWARE stream cipher, keyed with the empty password.
 class TZipCrypto {
@@ -575,6 +579,18 @@ void TZipReader::ClosePart() {
   }
 }
 
+std::uint64_t TZipReader::PartSizeHint() const {
+  if (!part_ || part_->selected.empty()) {
+    return 0;
+  }
+  const TZipEntry& entry = entries_[part_->selected.front()];
+  const std::uint64_t bound = entry.compressionMethod == 0
+                                  ? entry.compressedSize
+                                  : codecs::InflateBound(std::min<std::uint64_t>(
+                                        entry.compressedSize, std::uint64_t{1} << 40));
+  return std::min({entry.uncompressedSize, bound, entrySizeLimit_});
+}
+
 int TZipReader::PartExtracted() const {
   return part_ ? part_->extracted : 0;
 }
@@ -630,8 +646,12 @@ std::span<const std::uint8_t> TZipReader::NextPiece() {
         part.entry = &entry;
         part.packed = std::move(data.packed);
         part.crc = 0;
-        part.inflate =
-            std::make_unique<codecs::TInflateStream>(part.packed, data.limit, pieceSize_);
+        // A long entry is inflated ahead on a second thread, in smaller pieces so that the
+        // pieces waiting for the caller cost no more than one large piece would.
+        const bool ahead = std::min(entry.uncompressedSize, data.limit) >= kInflateAheadFrom;
+        part.inflate = std::make_unique<codecs::TInflateStream>(
+            part.packed, data.limit, ahead ? std::min(pieceSize_, kAheadPieceSize) : pieceSize_,
+            ahead);
         continue;
       }
       part.whole.Clear();

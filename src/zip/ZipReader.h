@@ -107,6 +107,10 @@ public:
   void OpenPart(std::string_view name);
   // The next piece, valid until the next call; empty once every selected entry is read.
   std::span<const std::uint8_t> NextPiece();
+  // After OpenPart: the bytes the first selected entry states it decodes to, no more than its
+  // compressed size can give or the entry size limit allows (0 without an entry). Meant for
+  // setting aside room, never for trusting: the entry may decode to fewer or more.
+  std::uint64_t PartSizeHint() const;
   // Entries decoded completely with a correct CRC so far.
   int PartExtracted() const;
   // Ends the reading early and lets the archive go.

@@ -6,6 +6,7 @@
 
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -461,23 +462,61 @@ TEST(Inflate, PiecesMatchTheWholeDecode) {
       const TOutcome whole = Decode(inputs[i], limit);
       for (const std::size_t piece :
            {std::size_t{1000}, std::size_t{40000}, TInflateStream::kDefaultPieceSize}) {
-        SCOPED_TRACE("input " + std::to_string(i) + " limit " + std::to_string(limit) + " piece " +
-                     std::to_string(piece));
-        TInflateStream stream(inputs[i], limit, piece);
-        std::string out;
-        for (auto p = stream.Next(); !p.empty(); p = stream.Next()) {
-          ASSERT_LE(p.size(), piece + 258);
-          out.append(reinterpret_cast<const char*>(p.data()), p.size());
+        for (const bool ahead : {false, true}) {
+          SCOPED_TRACE("input " + std::to_string(i) + " limit " + std::to_string(limit) +
+                       " piece " + std::to_string(piece) + (ahead ? " ahead" : ""));
+          TInflateStream stream(inputs[i], limit, piece, ahead);
+          std::string out;
+          for (auto p = stream.Next(); !p.empty(); p = stream.Next()) {
+            ASSERT_LE(p.size(), piece + 258);
+            out.append(reinterpret_cast<const char*>(p.data()), p.size());
+          }
+          ASSERT_TRUE(stream.Next().empty());
+          const TInflateResult r = stream.Result();
+          ASSERT_EQ(r.status, whole.result.status);
+          ASSERT_EQ(r.produced, whole.result.produced);
+          ASSERT_EQ(r.consumed, whole.result.consumed);
+          ASSERT_TRUE(out == whole.output);
         }
-        ASSERT_TRUE(stream.Next().empty());
-        const TInflateResult r = stream.Result();
-        ASSERT_EQ(r.status, whole.result.status);
-        ASSERT_EQ(r.produced, whole.result.produced);
-        ASSERT_EQ(r.consumed, whole.result.consumed);
-        ASSERT_TRUE(out == whole.output);
       }
     }
   }
+}
+
+// Decoding ahead keeps the pieces the caller holds intact while it decodes the next ones, and a
+// stream dropped at any point, before its end or after a failure, stops its thread.
+TEST(Inflate, AheadKeepsHeldPiecesAndStopsWhenDropped) {
+  const std::string data = RandomText(200000, 31, 40) + Periodic(100000, 17);
+  const auto packed = test::DeflateEncode(Bytes(data), TDeflateMode::kDynamic, 4000);
+  {
+    TInflateStream stream(packed, data.size(), 1000, true);
+    std::size_t at = 0;
+    for (auto p = stream.Next(); !p.empty(); p = stream.Next()) {
+      // The other thread has had time to fill every free slot; the piece must not have moved.
+      const std::string copy(reinterpret_cast<const char*>(p.data()), p.size());
+      std::this_thread::yield();
+      ASSERT_EQ(std::string(reinterpret_cast<const char*>(p.data()), p.size()), copy);
+      ASSERT_EQ(copy, data.substr(at, copy.size()));
+      at += copy.size();
+      ASSERT_EQ(stream.Result().produced, at);
+    }
+    EXPECT_EQ(at, data.size());
+    EXPECT_EQ(stream.Result().status, TInflateStatus::kDone);
+    EXPECT_TRUE(stream.Next().empty());
+  }
+  for (const std::size_t taken :
+       {std::size_t{0}, std::size_t{1}, std::size_t{5}, std::size_t{100}}) {
+    TInflateStream stream(packed, data.size(), 1000, true);
+    for (std::size_t k = 0; k < taken; ++k) {
+      ASSERT_FALSE(stream.Next().empty());
+    }
+  }
+  auto damaged = packed;
+  damaged.resize(damaged.size() / 2);
+  TInflateStream stream(damaged, data.size(), 1000, true);
+  while (!stream.Next().empty()) {
+  }
+  EXPECT_EQ(stream.Result().status, TInflateStatus::kTruncated);
 }
 
 } // namespace
