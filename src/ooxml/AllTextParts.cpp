@@ -7,8 +7,14 @@
 #include "ooxml/WalkSupport.h"
 #include "xml/XMLTagParams.h"
 
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -155,6 +161,24 @@ std::string Folded(std::string_view name) {
   return folded;
 }
 
+// Reads a story part and appends its text; a damaged one (its markup broken, its entry cut
+// short, its text or tree over the ceilings) is skipped.
+void AppendPart(TPackageAccess& package, const std::string& part, bool word, TStoryKind kind,
+                std::string& text) {
+  TStoryRules rules(kind);
+  std::string story;
+  bool read = false;
+  try {
+    read = package.ReadStory(part, {}, word, rules, story);
+  } catch (const bytes::EFormatError&) {
+    read = false;
+  }
+  if (read) {
+    CheckGrowth(text, story.size());
+    text += story;
+  }
+}
+
 // Reads a story part not read before and appends its text; a missing part is skipped, and so
 // is a damaged one (its markup broken, its entry cut short, its text or tree over the
 // ceilings): a footnote part should not cost the body its text.
@@ -164,19 +188,145 @@ void AppendStory(TPackageAccess& package, const TRelationship* relationship, boo
       !package.HasPart(relationship->part) || !done.insert(Folded(relationship->part)).second) {
     return;
   }
-  TStoryRules rules(kind);
-  std::string story;
-  bool read = false;
-  try {
-    read = package.ReadStory(relationship->part, {}, word, rules, story);
-  } catch (const bytes::EFormatError&) {
-    read = false;
-  }
-  if (read) {
-    CheckGrowth(text, story.size());
-    text += story;
-  }
+  AppendPart(package, relationship->part, word, kind, text);
 }
+
+// What the second thread read: a slide's relationships, and a notes page's text. A failure is
+// kept to be raised where reading it on this thread would have raised it.
+struct TSlideAhead {
+  std::vector<TRelationship> relationships;
+  std::exception_ptr error;
+};
+struct TNotesPageAhead {
+  bool read = false; // an entry of it extracted
+  std::string story;
+  std::exception_ptr error;
+};
+
+// Reads the relationships of each slide in turn, and each notes page they name (once however
+// many name it), on a second thread through a fork of the package, while this thread reads
+// the slides themselves.
+class TNotesReader {
+public:
+  // slides: distinct part names.
+  TNotesReader(const TPackageAccess& package, std::vector<std::string> slides)
+      : slides_(std::move(slides)), results_(slides_.size()), fork_(package.Fork()) {
+    if (fork_ == nullptr) {
+      return;
+    }
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      // No second thread: the notes are read as the slides come.
+    }
+  }
+  ~TNotesReader() {
+    if (thread_.joinable()) {
+      {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+      }
+      thread_.join();
+    }
+  }
+  TNotesReader(const TNotesReader&) = delete;
+  TNotesReader& operator=(const TNotesReader&) = delete;
+
+  // Slide i's relationships, once read; null when the second thread cannot give them.
+  TSlideAhead* Slide(std::size_t i) {
+    if (!thread_.joinable()) {
+      return nullptr;
+    }
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [&] { return done_ > i || finished_; });
+    return done_ > i ? &results_[i] : nullptr;
+  }
+  // A notes page that relationships given by Slide name, taken out; empty if it was not read.
+  std::optional<TNotesPageAhead> TakePage(const std::string& folded) {
+    const std::lock_guard lock(mutex_);
+    const auto page = pages_.find(folded);
+    if (page == pages_.end() || page->second.taken) {
+      return std::nullopt;
+    }
+    page->second.taken = true;
+    return std::move(page->second.page);
+  }
+
+private:
+  struct TPageSlot {
+    TNotesPageAhead page;
+    bool taken = false;
+  };
+
+  void Run() {
+    bool opened = false;
+    try {
+      opened = fork_->Open();
+    } catch (...) {
+      opened = false;
+    }
+    for (std::size_t i = 0; opened && i < slides_.size(); ++i) {
+      {
+        const std::lock_guard lock(mutex_);
+        if (stop_) {
+          break;
+        }
+      }
+      ReadOne(slides_[i], results_[i]);
+      {
+        const std::lock_guard lock(mutex_);
+        ++done_;
+      }
+      ready_.notify_all();
+    }
+    {
+      const std::lock_guard lock(mutex_);
+      finished_ = true;
+    }
+    ready_.notify_all();
+  }
+
+  void ReadOne(const std::string& slide, TSlideAhead& out) {
+    try {
+      out.relationships = ReadRelationships(*fork_, slide);
+    } catch (...) {
+      out.error = std::current_exception();
+      return;
+    }
+    const TRelationship* page = FirstOfType(out.relationships, "notesSlide");
+    if (page == nullptr || page->part.empty() || !fork_->HasPart(page->part)) {
+      return;
+    }
+    std::string folded = Folded(page->part);
+    if (!read_.insert(folded).second) {
+      return; // read for an earlier slide
+    }
+    TNotesPageAhead read;
+    TStoryRules rules(TStoryKind::kNotesPage);
+    try {
+      read.read = fork_->ReadStory(page->part, {}, false, rules, read.story);
+    } catch (const bytes::EFormatError&) {
+      read.read = false;
+    } catch (...) {
+      read.error = std::current_exception();
+    }
+    const std::lock_guard lock(mutex_);
+    pages_[std::move(folded)].page = std::move(read);
+  }
+
+  const std::vector<std::string> slides_;
+  // results_[i] is the second thread's until done_ passes i, then the caller's.
+  std::vector<TSlideAhead> results_;
+  std::unique_ptr<TPackageAccess> fork_;
+  std::unordered_set<std::string> read_; // the second thread's own
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::unordered_map<std::string, TPageSlot> pages_; // folded names; under mutex_
+  std::size_t done_ = 0;
+  bool finished_ = false;
+  bool stop_ = false;
+  std::thread thread_; // last: started once everything it uses exists
+};
 
 } // namespace
 
@@ -205,7 +355,7 @@ void AppendDocumentStories(TPackageAccess& package, const TStoryRules& bodyRules
   text += bodyRules.TextBoxes();
 }
 
-bool PresentationText(TPackageAccess& package, std::string& text) {
+bool PresentationText(TPackageAccess& package, std::string& text, std::size_t aheadFrom) {
   constexpr std::string_view kPresentation = "ppt\\presentation.xml";
   std::vector<std::string> ids;
   {
@@ -238,30 +388,75 @@ bool PresentationText(TPackageAccess& package, std::string& text) {
   for (const TRelationship& r : relationships) {
     byId.emplace(r.id, &r);
   }
+  // The slide a relationship names, whether or not it is read; the second thread takes each
+  // distinct one in order.
+  const auto slidePart = [&](const std::string& id) -> const std::string* {
+    const auto slide = byId.find(id);
+    if (slide == byId.end() || TypeName(slide->second->type) != "slide") {
+      return nullptr;
+    }
+    const std::string& name = slide->second->part;
+    return name.empty() || !package.HasPart(name) ? nullptr : &name;
+  };
+  std::vector<std::string> slides;
+  std::unordered_map<std::string, std::size_t> slideIndex; // folded name -> place in slides
+  for (const std::string& id : ids) {
+    if (const std::string* name = slidePart(id)) {
+      if (slideIndex.emplace(Folded(*name), slides.size()).second) {
+        slides.push_back(*name);
+      }
+    }
+  }
+  std::optional<TNotesReader> ahead;
+  if (slides.size() >= aheadFrom) {
+    ahead.emplace(package, slides);
+  }
   std::unordered_set<std::string> done{std::string(kPresentation)};
   std::string notes;
   bool found = false;
   for (const std::string& id : ids) {
-    const auto slide = byId.find(id);
-    if (slide == byId.end() || TypeName(slide->second->type) != "slide") {
+    const std::string* name = slidePart(id);
+    if (name == nullptr) {
       continue;
     }
-    const std::string& name = slide->second->part;
-    if (name.empty() || !package.HasPart(name) || !done.insert(Folded(name)).second) {
+    std::string folded = Folded(*name);
+    const std::size_t at = slideIndex.at(folded);
+    if (!done.insert(std::move(folded)).second) {
       continue;
     }
     TStoryRules rules(TStoryKind::kPlain);
     std::string slideText;
-    if (!package.ReadStory(name, {}, false, rules, slideText)) {
+    if (!package.ReadStory(*name, {}, false, rules, slideText)) {
       continue;
     }
     found = true;
     CheckGrowth(text.size() + notes.size(), slideText.size());
     text += slideText;
-    const std::vector<TRelationship> slideRelationships = ReadRelationships(package, name);
     const std::size_t before = notes.size();
-    AppendStory(package, FirstOfType(slideRelationships, "notesSlide"), false,
-                TStoryKind::kNotesPage, done, notes);
+    if (TSlideAhead* read = ahead ? ahead->Slide(at) : nullptr) {
+      // As AppendStory would have it, from what the second thread read.
+      if (read->error) {
+        std::rethrow_exception(read->error);
+      }
+      const TRelationship* page = FirstOfType(read->relationships, "notesSlide");
+      if (page != nullptr && !page->part.empty() && package.HasPart(page->part) &&
+          done.insert(Folded(page->part)).second) {
+        std::optional<TNotesPageAhead> story = ahead->TakePage(Folded(page->part));
+        if (!story) {
+          AppendPart(package, page->part, false, TStoryKind::kNotesPage, notes);
+        } else if (story->error) {
+          std::rethrow_exception(story->error);
+        } else if (story->read) {
+          CheckGrowth(notes, story->story.size());
+          notes += story->story;
+        }
+      }
+      read->relationships.clear();
+    } else {
+      const std::vector<TRelationship> slideRelationships = ReadRelationships(package, *name);
+      AppendStory(package, FirstOfType(slideRelationships, "notesSlide"), false,
+                  TStoryKind::kNotesPage, done, notes);
+    }
     CheckGrowth(text.size(), notes.size() - before);
   }
   CheckGrowth(text, notes.size());

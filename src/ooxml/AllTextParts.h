@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -225,6 +226,11 @@ public:
   // A small part (relationships, the presentation) read into a tree; bytes holds what the
   // tree points into. False when no entry of it extracted or it is too large to read whole.
   virtual bool ReadTree(std::string_view name, std::string& bytes, xml::TXMLTree& tree) = 0;
+  // An access of its own to the same archive, for reading on another thread while this one is
+  // in use; null when there is none. Made on this access's thread; Open must be its first
+  // call, on its own thread, and is false when the archive is no longer the one read here.
+  virtual std::unique_ptr<TPackageAccess> Fork() const { return nullptr; }
+  virtual bool Open() { return true; }
 };
 
 // One relationship of a part's relationships part.
@@ -252,9 +258,14 @@ std::string ResolveTarget(std::string_view part, std::string_view target);
 void AppendDocumentStories(TPackageAccess& package, const TStoryRules& bodyRules,
                            std::unordered_set<std::string>& done, std::string& text);
 
+inline constexpr std::size_t kNotesAheadFrom = 16;
+
 // The presentation's text: its slides in the order of p:sldIdLst, then the notes page of
 // each in the same order, with no header lines (as a 97-2003 presentation gives them). False
 // when the presentation lists no slide that extracts.
-bool PresentationText(TPackageAccess& package, std::string& text);
+// With at least `aheadFrom` slides and a fork of the package to be had, the notes pages are
+// read on a second thread while the slides are read on this one; the text is the same.
+bool PresentationText(TPackageAccess& package, std::string& text,
+                      std::size_t aheadFrom = kNotesAheadFrom);
 
 } // namespace scv::ooxml

@@ -44,6 +44,7 @@ bool gAllText = false;
 // Largest part read into memory; a larger entry counts as not extracted.
 std::uint64_t gPartLimit = std::uint64_t{1} << 30;
 std::size_t gPieceSize = codecs::TInflateStream::kDefaultPieceSize;
+std::size_t gNotesAheadFrom = kNotesAheadFrom;
 // A part read whole into the tree, or an entry decoded whole, may hold this many bytes per
 // byte of the archive, and at least the floor: the tree costs up to about 16 bytes per byte
 // of markup.
@@ -111,6 +112,10 @@ bool OfficeXAllText() {
 void SetOfficeXPartLimit(std::uint64_t limit) {
   gPartLimit = limit;
 }
+void SetOfficeXNotesAheadFrom(std::size_t slides) {
+  gNotesAheadFrom = slides;
+}
+
 void SetOfficeXPieceSize(std::size_t size) {
   gPieceSize = size;
 }
@@ -444,6 +449,8 @@ public:
     return true;
   }
 
+  std::unique_ptr<TPackageAccess> Fork() const override;
+
 private:
   static std::string Folded(std::string_view name) {
     std::string folded(name);
@@ -456,6 +463,58 @@ private:
   TOfficeXModule& m_;
   std::unordered_set<std::string> names_;
 };
+
+// The package through a module of its own, for another thread: it reads the archive's
+// directory again when opened and serves only if it found the archive the first module read.
+class TForkedPackage final : public TPackageAccess {
+public:
+  TForkedPackage(const TOfficeXModule& m, zip::TZipReader::TIdentity identity)
+      : name_(m.zip.ZipName()), identity_(identity), treeCeiling_(m.treeCeiling),
+        walkCeiling_(m.walkCeiling) {}
+
+  bool Open() override {
+    try {
+      own_.zip.SetEntrySizeLimit(gPartLimit);
+      own_.zip.SetPieceSize(gPieceSize);
+      own_.zip.SetZipName(name_);
+      own_.zip.ReadZip();
+    } catch (...) {
+      return false;
+    }
+    if (own_.zip.Identity() != identity_) {
+      return false;
+    }
+    own_.treeCeiling = treeCeiling_;
+    own_.walkCeiling = walkCeiling_;
+    own_.zip.SetWholeEntryLimit(treeCeiling_);
+    package_ = std::make_unique<TModulePackage>(own_);
+    return true;
+  }
+  bool HasPart(std::string_view name) const override { return package_->HasPart(name); }
+  bool ReadStory(std::string_view first, std::string_view second, bool word, TStoryRules& rules,
+                 std::string& text) override {
+    return package_->ReadStory(first, second, word, rules, text);
+  }
+  bool ReadTree(std::string_view name, std::string& bytes, xml::TXMLTree& tree) override {
+    return package_->ReadTree(name, bytes, tree);
+  }
+
+private:
+  const std::u16string name_;
+  const zip::TZipReader::TIdentity identity_;
+  const std::uint64_t treeCeiling_;
+  const std::uint64_t walkCeiling_;
+  TOfficeXModule own_;
+  std::unique_ptr<TModulePackage> package_;
+};
+
+std::unique_ptr<TPackageAccess> TModulePackage::Fork() const {
+  const std::optional<zip::TZipReader::TIdentity> identity = m_.zip.Identity();
+  if (!identity) {
+    return nullptr;
+  }
+  return std::make_unique<TForkedPackage>(m_, *identity);
+}
 
 // Room left behind the text for the byte-order mark that UTF-8 output puts in front of it.
 constexpr std::size_t kBomRoom = 3;
@@ -623,7 +682,7 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
         // The slides in the presentation's order and their notes; a presentation part that
         // lists no slide leaves the slides by part name, as without the mode.
         TModulePackage package(m);
-        if (PresentationText(package, text)) {
+        if (PresentationText(package, text, gNotesAheadFrom)) {
           break;
         }
         text.clear();

@@ -116,6 +116,9 @@ void SetOfficeXTextLimit(std::size_t limit);
 void SetOfficeXPartLimit(std::uint64_t limit);
 // Size of the pieces deflated parts are inflated and read in (default 1 MiB).
 void SetOfficeXPieceSize(std::size_t size);
+// In the all-text mode, presentations of at least this many slides have their notes pages
+// read on a second thread (default 16; the text is the same either way).
+void SetOfficeXNotesAheadFrom(std::size_t slides);
 inline constexpr std::size_t kDefaultOfficeXTextLimit = std::size_t{512} << 20;
 
 } // namespace scv::ooxml

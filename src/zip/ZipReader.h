@@ -89,6 +89,23 @@ public:
     return dirFileSize_ > 0 ? static_cast<std::uint64_t>(dirFileSize_) : 0;
   }
 
+  // The file the directory was read from (its identity, size and time) and the entries found:
+  // two readers of equal identities give the same bytes for every name. Empty before ReadZip.
+  struct TIdentity {
+    std::int64_t modifiedTime = 0;
+    std::int64_t size = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t device = 0;
+    std::size_t entries = 0;
+    bool operator==(const TIdentity&) const = default;
+  };
+  std::optional<TIdentity> Identity() const {
+    if (!haveDirectory_) {
+      return std::nullopt;
+    }
+    return TIdentity{dirModifiedTime_, dirFileSize_, dirInode_, dirDevice_, entries_.size()};
+  }
+
   // Extracts every entry (in directory order) whose name matches `name` (case-insensitive,
   // "\" or "/" as separators, "*", "?" and "<set>" wildcards) into the stream at its position.
   // Returns the number of entries decoded completely with a correct CRC; data of entries

@@ -330,6 +330,49 @@ TEST(AllText, SlidesInTheShowOrderThenTheirNotes) {
             "slide1:\r\nShown second\r\nslide2:\r\nShown first\r\n");
 }
 
+// Notes pages read on a second thread come out as read in turn: in the slides' order, each page
+// once however many slides name it, a damaged page skipped, a slide listed twice or named as
+// another's notes read once, a missing slide and a missing page passed over.
+TEST(AllText, NotesReadAheadKeepTheOrderAndTheRules) {
+  std::string ids;
+  std::string rels;
+  TEntries deck;
+  for (int i = 1; i <= 24; ++i) {
+    const std::string n = std::to_string(i);
+    ids += SldId("s" + n);
+    rels += Rel("s" + n, "slide", "slides/slide" + n + ".xml");
+    if (i != 7) {
+      deck.emplace_back("ppt/slides/slide" + n + ".xml", SlideXml("Slide " + n));
+    }
+    // Slides 3 and 4 share a page, 5 names slide 6 as its notes, 9 a missing page.
+    const std::string page = i == 4   ? "notesSlide3.xml"
+                             : i == 5 ? "../slides/slide6.xml"
+                             : i == 9 ? "notesSlide99.xml"
+                                      : "notesSlide" + n + ".xml";
+    deck.emplace_back("ppt/slides/_rels/slide" + n + ".xml.rels",
+                      Rels(Rel("n", "notesSlide", "../notesSlides/" + page)));
+    deck.emplace_back("ppt/notesSlides/notesSlide" + n + ".xml",
+                      i == 11 ? "<p:notes><p:cSld>" : NotesXml("Note " + n));
+  }
+  ids += SldId("s2");
+  deck.emplace_back("ppt/presentation.xml", Presentation(ids));
+  deck.emplace_back("ppt/_rels/presentation.xml.rels", Rels(rels));
+  test::TTempDir dir;
+  SetOfficeXNotesAheadFrom(std::numeric_limits<std::size_t>::max());
+  const TRun inTurn = Convert(dir, deck, kPackagePresentation, true);
+  SetOfficeXNotesAheadFrom(1);
+  const TRun ahead = Convert(dir, deck, kPackagePresentation, true);
+  SetOfficeXNotesAheadFrom(kNotesAheadFrom);
+  ASSERT_GT(inTurn.code, 0);
+  EXPECT_EQ(ahead.code, inTurn.code);
+  EXPECT_EQ(ahead.text, inTurn.text);
+  EXPECT_NE(inTurn.text.find("Slide 24\r\nNote 1\r\n"), std::string::npos);
+  EXPECT_EQ(inTurn.text.find("Note 4\r\n"), std::string::npos);
+  EXPECT_EQ(inTurn.text.find("Note 11"), std::string::npos);
+  EXPECT_EQ(inTurn.text.find("Slide 7"), std::string::npos);
+  EXPECT_EQ(inTurn.text.find("Slide 2\r\n"), inTurn.text.rfind("Slide 2\r\n"));
+}
+
 // Relationships that point at themselves, at parts read already, outside the package or at
 // nothing, and references by the ten thousand: each part is read once at most, and the
 // conversion ends quickly with the text of the parts that exist.
@@ -376,6 +419,9 @@ TEST(AllText, HostilePackagesEndQuickly) {
       {"ppt/slides/_rels/slide2.xml.rels", Rels(Rel("n", "notesSlide", "slide2.xml.rels"))},
   };
   EXPECT_EQ(Convert(dir, deck, kPackagePresentation, true).text, "One\r\nTwo\r\n");
+  SetOfficeXNotesAheadFrom(1);
+  EXPECT_EQ(Convert(dir, deck, kPackagePresentation, true).text, "One\r\nTwo\r\n");
+  SetOfficeXNotesAheadFrom(kNotesAheadFrom);
 
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
 }

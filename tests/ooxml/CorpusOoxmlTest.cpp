@@ -1,5 +1,6 @@
 // Real docx, xlsx and pptx files from the shared corpus: every file converts or fails with its
 // expected code, and selected files hold the phrases and headers they must.
+#include "ooxml/AllTextParts.h"
 #include "ooxml/OfficeXCvt.h"
 #include "platform/FileIo.h"
 #include "support/TestPaths.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <string>
 
@@ -98,6 +100,30 @@ TEST(CorpusOoxml, SmallPiecesGiveTheSameBytes) {
     }
   }
   EXPECT_GT(seen, 30);
+}
+
+// In the all-text mode, reading the notes pages on a second thread gives the bytes reading
+// them in turn gives.
+TEST(CorpusOoxml, NotesReadAheadGiveTheSameBytes) {
+  const std::string dir = test::CorpusDir("pptx");
+  if (!std::filesystem::is_directory(dir)) {
+    GTEST_SKIP() << "no corpus at " << dir;
+  }
+  int seen = 0;
+  SetOfficeXAllText(true);
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    SetOfficeXNotesAheadFrom(std::numeric_limits<std::size_t>::max());
+    const TOut inTurn = Convert("pptx", entry.path().string());
+    SetOfficeXNotesAheadFrom(1);
+    const TOut ahead = Convert("pptx", entry.path().string());
+    EXPECT_EQ(ahead.code, inTurn.code);
+    EXPECT_TRUE(ahead.text == inTurn.text);
+    ++seen;
+  }
+  SetOfficeXNotesAheadFrom(kNotesAheadFrom);
+  SetOfficeXAllText(false);
+  EXPECT_GT(seen, 20);
 }
 
 TEST(CorpusOoxml, Phrases) {
