@@ -246,6 +246,36 @@ std::int32_t AppendAdjustedToResult(std::string_view prefix, std::string_view te
   return static_cast<std::int32_t>(length);
 }
 
+bool MoveJoinedToResult(std::string_view prefix, std::vector<std::string>& pieces,
+                        TLineEndStyle style, TConversionResult& result, std::int32_t& length) {
+  // A piece whose breaks are all the style's line end cannot end in the half of a CR LF pair
+  // whose other half starts the next: a lone CR or LF is itself a change for every style but
+  // the one it is, and CR then LF is a change for that one. So the join is unchanged too.
+  std::size_t total = prefix.size();
+  for (const std::string& piece : pieces) {
+    if (!MeasureAdjusted(std::string_view(piece), style).unchanged) {
+      return false;
+    }
+    total += piece.size();
+  }
+  if (total > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) - 1) {
+    return false;
+  }
+  result.ResizeForOverwrite(total + 1);
+  const std::span<std::uint8_t> out(result.Data(), total + 1);
+  std::copy(prefix.begin(), prefix.end(), out.begin());
+  std::size_t o = prefix.size();
+  for (std::string& piece : pieces) {
+    std::copy(piece.begin(), piece.end(), out.subspan(o).begin());
+    o += piece.size();
+    std::string().swap(piece);
+  }
+  pieces.clear();
+  out[total] = 0;
+  length = static_cast<std::int32_t>(total);
+  return true;
+}
+
 std::string AdjustLineEnds(std::string_view text, TLineEndStyle style) {
   return AdjustLineEndsT<char>(text, style);
 }

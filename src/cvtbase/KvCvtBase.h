@@ -87,6 +87,13 @@ std::string AdjustLineEnds(std::string_view text, TLineEndStyle style);
 // gives -5 and stores nothing.
 std::int32_t AppendAdjustedToResult(std::string_view prefix, std::string_view text,
                                     TLineEndStyle style, TConversionResult& result);
+// As AppendAdjustedToResult(prefix, the pieces joined, style, result), when every break of the
+// pieces is already the style's line end (the join is then the pieces as they stand): the
+// pieces go into the result one by one, each freed once copied, so that the pieces and the
+// result are never both held whole. Otherwise (or when the text would not fit the 32-bit
+// count) false, with the pieces as they were and nothing stored.
+bool MoveJoinedToResult(std::string_view prefix, std::vector<std::string>& pieces,
+                        TLineEndStyle style, TConversionResult& result, std::int32_t& length);
 std::u16string AdjustLineEndsW(std::u16string_view text, TLineEndStyle style);
 
 void CleanControlChars(std::string& text);

@@ -293,6 +293,11 @@ public:
     parts_.push_back(std::move(line));
     parts_.push_back(std::move(text));
   }
+  // UTF-8 output: the mark and the texts straight into the result, when their line ends need
+  // no adjusting (see MoveJoinedToResult); false, with nothing stored, otherwise.
+  bool MoveToResult(TLineEndStyle style, TConversionResult& result, std::int32_t& length) {
+    return MoveJoinedToResult("\xEF\xBB\xBF", parts_, style, result, length);
+  }
   std::string Join(std::size_t spare) {
     std::string text;
     text.reserve(size_ + spare);
@@ -674,6 +679,13 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
       if (missing) {
         missing = ReadOtherSheets(m, texts);
       }
+      m.sharedStrings.Release(); // read by the sheets alone
+      if (!missing && codePage == platform::kCpUtf8) {
+        std::int32_t length = 0;
+        if (texts.MoveToResult(LineEndStyleFromOption(lineEndOption), result, length)) {
+          return length;
+        }
+      }
       text = texts.Join(kBomRoom);
       break;
     }
@@ -689,6 +701,12 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
       }
       TPageTexts texts;
       missing = ReadNumberedParts(m, texts, "ppt\\slides\\slide", "slide", false);
+      if (!missing && codePage == platform::kCpUtf8) {
+        std::int32_t length = 0;
+        if (texts.MoveToResult(LineEndStyleFromOption(lineEndOption), result, length)) {
+          return length;
+        }
+      }
       text = texts.Join(kBomRoom);
       break;
     }

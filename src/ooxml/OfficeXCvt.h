@@ -54,6 +54,11 @@ public:
     bytes_.clear();
     spans_.clear();
   }
+  // Clears and gives the storage back.
+  void Release() {
+    std::string().swap(bytes_);
+    std::vector<std::pair<std::size_t, std::size_t>>().swap(spans_);
+  }
   void Add(std::string_view text);
   std::size_t Count() const { return spans_.size(); }
   // Bytes the list holds: its texts and a place for each.

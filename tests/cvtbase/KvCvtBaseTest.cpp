@@ -107,6 +107,51 @@ TEST(KvCvtBase, AdjustedTextStoredStraightIntoTheResult) {
   EXPECT_EQ(empty.Capacity(), 1u);
 }
 
+TEST(KvCvtBase, JoinedPiecesMovedIntoTheResultOnlyWhenNothingChanges) {
+  // Random pieces, some cut between the CR and the LF of a pair: moved, they are exactly what
+  // adjusting their join stores; when the join needs adjusting, nothing is stored or touched.
+  unsigned seed = 777;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  int moved = 0;
+  for (int round = 0; round < 600; ++round) {
+    std::vector<std::string> pieces(next() % 5);
+    for (std::string& piece : pieces) {
+      const unsigned length = next() % 12;
+      for (unsigned k = 0; k < length; ++k) {
+        const unsigned pick = next() % 8;
+        piece += pick < 5    ? std::string(1, "abcde"[pick])
+                 : pick == 5 ? "\r\n"
+                 : pick == 6 ? "\r"
+                             : "\n";
+      }
+    }
+    std::string joined;
+    for (const std::string& piece : pieces) {
+      joined += piece;
+    }
+    for (const TLineEndStyle style : {kLineEndCrLf, kLineEndLf, kLineEndCr}) {
+      SCOPED_TRACE(testing::Message() << "round " << round << " style " << style);
+      TConversionResult want;
+      const std::int32_t wantCount = AppendAdjustedToResult("\xEF\xBB\xBF", joined, style, want);
+      std::vector<std::string> copy = pieces;
+      TConversionResult result;
+      std::int32_t count = -1;
+      if (!MoveJoinedToResult("\xEF\xBB\xBF", copy, style, result, count)) {
+        EXPECT_TRUE(result.IsNull());
+        EXPECT_EQ(copy, pieces);
+        EXPECT_NE(ReferenceAdjust(joined, style), joined);
+        continue;
+      }
+      ++moved;
+      EXPECT_TRUE(copy.empty());
+      ASSERT_EQ(count, wantCount);
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(result.Data()), result.Capacity()),
+                std::string(reinterpret_cast<const char*>(want.Data()), want.Capacity()));
+    }
+  }
+  EXPECT_GT(moved, 100);
+}
+
 TEST(KvCvtBase, LineEndOptionMapping) {
   EXPECT_EQ(LineEndStyleFromOption(1), kLineEndCr);
   EXPECT_EQ(LineEndStyleFromOption(2), kLineEndLf);
