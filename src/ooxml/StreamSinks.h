@@ -143,7 +143,10 @@ public:
     }
   }
 
-  void Begin() { BeginStack(TTextRole::kOther); }
+  void Begin() {
+    BeginStack(TTextRole::kOther);
+    openRuns_ = 0;
+  }
   void SetName(std::uint32_t /*node*/, std::string_view name, bool /*stable*/) {
     const bool first = Name(name);
     TEntry& e = Top();
@@ -162,6 +165,7 @@ public:
       CheckGrowth(text_, 0);
       e.role = TTextRole::kRun;
       e.start = text_.size();
+      ++openRuns_;
       break;
     case TTextName::kParagraph:
       e.role = TTextRole::kParagraph;
@@ -181,7 +185,15 @@ public:
     }
   }
   bool SetTagParams(std::uint32_t /*node*/, std::string_view tag, bool stable) {
-    return ScratchParams(tag, stable, Top().role == TTextRole::kTab);
+    const bool tab = Top().role == TTextRole::kTab;
+    if (!tab && openRuns_ == 0) {
+      // Whether a tag keeps spaces decides how the text after it is read; text is gathered
+      // only inside a run, and before any run a run's own start tag decides again. So outside
+      // every run the answer does not matter and the tag is not searched for it.
+      Top().attrs = nullptr;
+      return true;
+    }
+    return ScratchParams(tag, stable, tab);
   }
   bool TagDone(std::uint32_t /*node*/) {
     TEntry& e = Top();
@@ -208,8 +220,11 @@ public:
     text_ += text;
   }
   void Close(std::uint32_t /*node*/) {
-    if (Pop().role == TTextRole::kParagraph) {
+    const TTextRole role = Pop().role;
+    if (role == TTextRole::kParagraph) {
       text_ += "\r\n";
+    } else if (role == TTextRole::kRun) {
+      --openRuns_;
     }
   }
   std::string Finish() { return std::move(text_); }
@@ -257,6 +272,7 @@ private:
   }
 
   bool word_;
+  std::size_t openRuns_ = 0; // open elements whose role is a run
   std::string text_;
 };
 

@@ -167,10 +167,19 @@ bool RemoveLinePairs(std::string_view text, std::string& out) {
 
 std::string_view TagName(std::string_view tag) {
   const std::string_view rest = tag.empty() ? tag : tag.substr(1);
-  if (const std::size_t space = Find(rest, ' '); space != std::string_view::npos) {
-    return rest.substr(0, space);
+  // Up to the first space; without one, up to the first '/'; without either, all but the
+  // closing '>'. One pass: names are short, and most tags have a space right after them.
+  std::size_t slash = std::string_view::npos;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    const char c = rest[i];
+    if (c == ' ') {
+      return rest.substr(0, i);
+    }
+    if (c == '/' && slash == std::string_view::npos) {
+      slash = i;
+    }
   }
-  if (const std::size_t slash = Find(rest, '/'); slash != std::string_view::npos) {
+  if (slash != std::string_view::npos) {
     return rest.substr(0, slash);
   }
   return rest.empty() ? rest : rest.substr(0, rest.size() - 1);
