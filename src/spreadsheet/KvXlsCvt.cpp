@@ -147,11 +147,8 @@ struct TLayoutSink {
 // Reads the worksheet at its lbPlyPos (up to its substream's end, when it has one) and appends
 // its rows.
 void AppendWorksheetRows(const TWorkBookData& data, const TWorkSheetData8& sheet,
-                         std::span<const std::uint8_t> bytes, TReadBudget& budget,
-                         std::string& out) {
-  TBiffStream stream(sheet.substreamEnd != 0 && sheet.substreamEnd < bytes.size()
-                         ? bytes.first(sheet.substreamEnd)
-                         : bytes);
+                         const TBiffStream& whole, TReadBudget& budget, std::string& out) {
+  TBiffStream stream = whole.First(sheet.substreamEnd);
   const std::size_t start = sheet.boundSheet.lbPlyPos;
   if (start >= stream.Size()) {
     return;
@@ -218,18 +215,20 @@ void AppendUtf16Le(std::string& out, std::u16string_view units) {
 }
 
 // The opened compound file and its workbook stream, kept open while the stream's bytes are
-// parsed in place; or a file that is a workbook stream itself.
+// parsed in place, run by run of consecutive sectors; or a file that is a workbook stream
+// itself.
 struct TOpenWorkbook {
   std::unique_ptr<storage::TDocFileStorage> storage;
   std::unique_ptr<storage::TDocFileStream> stream; // null without "Workbook" and "Book"
+  std::vector<TStreamRun> runs;                    // the stream's runs, views of the file
   std::shared_ptr<const void> bareOwner;           // a bare stream's file bytes
   std::span<const std::uint8_t> bare;
 
-  std::span<const std::uint8_t> Bytes() const {
+  TBiffStream Records() const {
     if (bareOwner) {
-      return bare;
+      return TBiffStream(bare);
     }
-    return stream ? stream->Data() : std::span<const std::uint8_t>();
+    return TBiffStream(std::span<const TStreamRun>(runs));
   }
 };
 
@@ -263,6 +262,9 @@ std::int32_t OpenWorkbook(const std::u16string& fileName, TOpenWorkbook& book) {
   if (!book.stream) {
     book.stream = book.storage->OpenStream(u"Book", storage::kStgmReadShareExclusive);
   }
+  if (book.stream) {
+    book.runs = MakeStreamRuns(book.stream->Spans(0, book.stream->StreamSize()));
+  }
   return 0;
 }
 
@@ -295,6 +297,11 @@ std::string LayoutWorkbook(const TWorkBookData& data) {
 
 std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, std::string& text,
                                  bool bareStream) {
+  return ExtractWorkbookText(TBiffStream(workbookStream), text, bareStream);
+}
+
+std::int32_t ExtractWorkbookText(const TBiffStream& workbookStream, std::string& text,
+                                 bool bareStream) {
   auto data = std::make_unique<TWorkBookData>();
   // The worksheets are read after the globals and written as they are read, so their cells
   // need not be stored; the text is the same as laying out fully read workbook data.
@@ -308,9 +315,9 @@ std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, s
     // empty success would hide that.
     return kResultBadFormat;
   }
-  text.reserve(text.size() + workbookStream.size());
+  text.reserve(text.size() + workbookStream.Size());
   platform::AdviseLargeBuffer(text.data(), text.capacity());
-  TReadBudget budget = TReadBudget::ForStream(workbookStream.size());
+  TReadBudget budget = TReadBudget::ForStream(workbookStream.Size());
   for (const auto& sheet : data->sheets) {
     AppendSheetName(sheet, text);
     AppendWorksheetRows(*data, sheet, workbookStream, budget, text);
@@ -459,7 +466,7 @@ std::int32_t ExtractSpreadsheet(const std::u16string& fileName, std::int32_t /*b
     }
     text.append(kUtf8Bom.substr(0, bomSize));
     const std::int32_t extracted =
-        ExtractWorkbookText(book.Bytes(), text, book.bareOwner != nullptr);
+        ExtractWorkbookText(book.Records(), text, book.bareOwner != nullptr);
     if (extracted != 0) {
       return extracted;
     }
