@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace scv::spreadsheet {
 
@@ -73,48 +74,137 @@ struct TRecordHeader {
   std::uint16_t length = 0;
 };
 
-// The whole workbook stream in memory, walked one record at a time. Positions never pass the
-// end of the stream; a body is cut to the bytes that exist.
+// One run of consecutive bytes of the workbook stream: where it starts in the stream, and its
+// bytes. A compound file keeps a stream in runs of consecutive sectors.
+struct TStreamRun {
+  std::size_t offset = 0;
+  std::span<const std::uint8_t> bytes;
+};
+
+// The runs of a stream held as views of consecutive pieces, in stream order and without gaps.
+std::vector<TStreamRun> MakeStreamRuns(std::span<const std::span<const std::uint8_t>> pieces);
+
+// The workbook stream, walked one record at a time, over one buffer or over the runs a compound
+// file keeps it in, so that the stream is read in place and never copied whole. A header or body
+// that lies in one run is a view of it; one that crosses from a run into the next is assembled
+// in a buffer of the walker's own, which holds one record (at most 65,535 bytes). Positions
+// never pass the end of the stream; a body is cut to the bytes that exist. A copy walks on its
+// own from the same position and assembles into a buffer of its own; the runs are borrowed and
+// must outlive every copy.
 class TBiffStream {
 public:
-  explicit TBiffStream(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  explicit TBiffStream(std::span<const std::uint8_t> bytes)
+      : one_{0, bytes}, size_(bytes.size()), run_(bytes) {}
+  // Over runs (in stream order, without gaps) that outlive the stream.
+  explicit TBiffStream(std::span<const TStreamRun> runs) : runs_(runs) {
+    if (!runs_.empty()) {
+      size_ = runs_.back().offset + runs_.back().bytes.size();
+    }
+    FindRun(0);
+  }
 
-  std::size_t Position() const { return pos_; }
-  std::size_t Size() const { return bytes_.size(); }
-  bool AtEnd() const { return pos_ >= bytes_.size(); }
-  std::span<const std::uint8_t> Bytes() const { return bytes_; }
+  std::size_t Position() const { return runStart_ + at_; }
+  std::size_t Size() const { return size_; }
+  bool AtEnd() const { return Position() >= size_; }
+
+  // The first n bytes as a stream of their own, positioned at 0 (all of it when n is 0 or
+  // beyond the size).
+  TBiffStream First(std::size_t n) const {
+    TBiffStream s = *this;
+    if (n != 0 && n < s.size_) {
+      s.size_ = n;
+    }
+    s.FindRun(0);
+    return s;
+  }
 
   // Positions beyond the end land at the end.
-  void Seek(std::size_t position) { pos_ = position < bytes_.size() ? position : bytes_.size(); }
-  void SeekToEnd() { pos_ = bytes_.size(); }
+  void Seek(std::size_t position) {
+    if (position - runStart_ <= run_.size()) {
+      at_ = position - runStart_; // within the current run or at its end
+    } else {
+      FindRun(position < size_ ? position : size_);
+    }
+  }
+  void SeekToEnd() { FindRun(size_); }
 
   // Reads the header at the position and moves past it. Fewer than 4 bytes left: moves to the
   // end and returns false.
   bool ReadHeader(TRecordHeader& header) {
-    if (bytes_.size() - pos_ < kRecordHeaderSize) {
-      pos_ = bytes_.size();
-      return false;
+    // The current run is cut to the size, so a header inside it is inside the stream.
+    if (run_.size() - at_ >= kRecordHeaderSize) [[likely]] {
+      const auto p = run_.subspan(at_, kRecordHeaderSize);
+      header.id = bytes::LoadU16(p);
+      header.length = bytes::LoadU16(p.subspan(2));
+      at_ += kRecordHeaderSize;
+      return true;
     }
-    const auto p = bytes_.subspan(pos_, kRecordHeaderSize);
-    header.id = bytes::LoadU16(p);
-    header.length = bytes::LoadU16(p.subspan(2));
-    pos_ += kRecordHeaderSize;
-    return true;
+    return ReadHeaderAcross(header);
+  }
+
+  // The body length of a record whose header was just read, cut to the bytes that exist.
+  std::size_t BodySize(const TRecordHeader& header) const {
+    const std::size_t avail = size_ - Position();
+    return header.length < avail ? header.length : avail;
   }
 
   // The body of a record whose header was just read (the position is its start), cut to the
-  // bytes that exist. Does not move.
-  std::span<const std::uint8_t> Body(const TRecordHeader& header) const {
-    const std::size_t avail = bytes_.size() - pos_;
-    return bytes_.subspan(pos_, header.length < avail ? header.length : avail);
+  // bytes that exist. Does not move. Valid until the next Body of this stream (when assembled)
+  // and while the runs live.
+  std::span<const std::uint8_t> Body(const TRecordHeader& header) {
+    return Body(header, scratch_.bytes);
+  }
+  // The same, assembled in scratch when the body crosses runs; valid while scratch is not
+  // changed, and while the runs live.
+  std::span<const std::uint8_t> Body(const TRecordHeader& header,
+                                     std::vector<std::uint8_t>& scratch) {
+    if (header.length <= run_.size() - at_) [[likely]] {
+      return run_.subspan(at_, header.length);
+    }
+    return BodyAcross(header, scratch);
   }
 
   // Moves past the body of the record whose header was just read.
-  void SkipBody(const TRecordHeader& header) { Seek(pos_ + header.length); }
+  void SkipBody(const TRecordHeader& header) {
+    if (header.length <= run_.size() - at_) [[likely]] {
+      at_ += header.length;
+    } else {
+      Seek(Position() + header.length);
+    }
+  }
 
 private:
-  std::span<const std::uint8_t> bytes_;
-  std::size_t pos_ = 0;
+  // A buffer that stays with its walker: copying the walker gives the copy an empty one.
+  struct TScratch {
+    std::vector<std::uint8_t> bytes;
+    TScratch() = default;
+    TScratch(const TScratch& /*other*/) {}
+    TScratch(TScratch&&) noexcept = default;
+    TScratch& operator=(const TScratch& /*other*/) { return *this; }
+    TScratch& operator=(TScratch&&) noexcept = default;
+    ~TScratch() = default;
+  };
+
+  // The header or body at the position when it is not inside the current run: at the end of
+  // the stream, in the next run, or crossing from one run into the next.
+  bool ReadHeaderAcross(TRecordHeader& header);
+  std::span<const std::uint8_t> BodyAcross(const TRecordHeader& header,
+                                           std::vector<std::uint8_t>& scratch);
+  // Moves to offset (at most the size), making the run that holds it current, cut to the size
+  // (an empty one at the end of the stream).
+  void FindRun(std::size_t offset);
+  // Copies the bytes [offset, offset + out.size()) (within the size) from the runs they cross.
+  std::span<const std::uint8_t> Gather(std::size_t offset, std::span<std::uint8_t> out) const;
+
+  std::span<const TStreamRun> runs_; // empty: the stream is one_
+  TStreamRun one_;
+  std::size_t size_ = 0;
+  // The position is at_ bytes into the current run, which starts at runStart_ and is cut to the
+  // size (at_ <= run_.size(); at its end, the next run begins).
+  std::span<const std::uint8_t> run_;
+  std::size_t runStart_ = 0;
+  std::size_t at_ = 0;
+  TScratch scratch_;
 };
 
 inline constexpr std::uint16_t kBiff8Version = 0x0600;

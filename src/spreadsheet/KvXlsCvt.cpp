@@ -41,22 +41,10 @@ struct TCellSource {
   const TSharedStrings& strings;
 };
 
-// Appends one cell's text after the TABs that bring the column counter up to its column. Cells
-// of kind 4 bring their own characters (AppendTextCell).
-void AppendCell(const TCellSource& source, const TXlsCell& cell, std::uint32_t& column,
-                std::string& out) {
-  AppendTabs(cell, column, out);
-  if (cell.kind == kCellNumber) [[likely]] {
-    source.style.AppendNumber(out, cell.value, cell.ixfe);
-    return;
-  }
+// The text of a cell of a kind other than number and shared string.
+[[gnu::noinline]] void AppendOtherCell(const TCellSource& source, const TXlsCell& cell,
+                                       std::string& out) {
   switch (cell.kind) {
-  case kCellString:
-    if (cell.Isst() < source.strings.Count()) {
-      out.append(source.strings.At(cell.Isst()));
-    }
-    break;
-  case kCellNumber:
   case kCellFormula: // a formula's number shows through its format like any number
     source.style.AppendNumber(out, cell.value, cell.ixfe);
     break;
@@ -68,6 +56,23 @@ void AppendCell(const TCellSource& source, const TXlsCell& cell, std::uint32_t& 
     break;
   default:
     break;
+  }
+}
+
+// Appends one cell's text after the TABs that bring the column counter up to its column. Cells
+// of kind 4 bring their own characters (AppendTextCell). Inline, with the two kinds nearly
+// every cell has: it runs once per cell.
+[[gnu::always_inline]] inline void AppendCell(const TCellSource& source, const TXlsCell& cell,
+                                              std::uint32_t& column, std::string& out) {
+  AppendTabs(cell, column, out);
+  if (cell.kind == kCellNumber) [[likely]] {
+    source.style.AppendNumber(out, cell.value, cell.ixfe);
+  } else if (cell.kind == kCellString) {
+    if (cell.Isst() < source.strings.Count()) {
+      out.append(source.strings.At(cell.Isst()));
+    }
+  } else {
+    AppendOtherCell(source, cell, out);
   }
 }
 
@@ -147,11 +152,8 @@ struct TLayoutSink {
 // Reads the worksheet at its lbPlyPos (up to its substream's end, when it has one) and appends
 // its rows.
 void AppendWorksheetRows(const TWorkBookData& data, const TWorkSheetData8& sheet,
-                         std::span<const std::uint8_t> bytes, TReadBudget& budget,
-                         std::string& out) {
-  TBiffStream stream(sheet.substreamEnd != 0 && sheet.substreamEnd < bytes.size()
-                         ? bytes.first(sheet.substreamEnd)
-                         : bytes);
+                         const TBiffStream& whole, TReadBudget& budget, std::string& out) {
+  TBiffStream stream = whole.First(sheet.substreamEnd);
   const std::size_t start = sheet.boundSheet.lbPlyPos;
   if (start >= stream.Size()) {
     return;
@@ -218,18 +220,20 @@ void AppendUtf16Le(std::string& out, std::u16string_view units) {
 }
 
 // The opened compound file and its workbook stream, kept open while the stream's bytes are
-// parsed in place; or a file that is a workbook stream itself.
+// parsed in place, run by run of consecutive sectors; or a file that is a workbook stream
+// itself.
 struct TOpenWorkbook {
   std::unique_ptr<storage::TDocFileStorage> storage;
   std::unique_ptr<storage::TDocFileStream> stream; // null without "Workbook" and "Book"
+  std::vector<TStreamRun> runs;                    // the stream's runs, views of the file
   std::shared_ptr<const void> bareOwner;           // a bare stream's file bytes
   std::span<const std::uint8_t> bare;
 
-  std::span<const std::uint8_t> Bytes() const {
+  TBiffStream Records() const {
     if (bareOwner) {
-      return bare;
+      return TBiffStream(bare);
     }
-    return stream ? stream->Data() : std::span<const std::uint8_t>();
+    return TBiffStream(std::span<const TStreamRun>(runs));
   }
 };
 
@@ -263,6 +267,9 @@ std::int32_t OpenWorkbook(const std::u16string& fileName, TOpenWorkbook& book) {
   if (!book.stream) {
     book.stream = book.storage->OpenStream(u"Book", storage::kStgmReadShareExclusive);
   }
+  if (book.stream) {
+    book.runs = MakeStreamRuns(book.stream->Spans(0, book.stream->StreamSize()));
+  }
   return 0;
 }
 
@@ -295,6 +302,11 @@ std::string LayoutWorkbook(const TWorkBookData& data) {
 
 std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, std::string& text,
                                  bool bareStream) {
+  return ExtractWorkbookText(TBiffStream(workbookStream), text, bareStream);
+}
+
+std::int32_t ExtractWorkbookText(const TBiffStream& workbookStream, std::string& text,
+                                 bool bareStream) {
   auto data = std::make_unique<TWorkBookData>();
   // The worksheets are read after the globals and written as they are read, so their cells
   // need not be stored; the text is the same as laying out fully read workbook data.
@@ -308,9 +320,9 @@ std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, s
     // empty success would hide that.
     return kResultBadFormat;
   }
-  text.reserve(text.size() + workbookStream.size());
+  text.reserve(text.size() + workbookStream.Size());
   platform::AdviseLargeBuffer(text.data(), text.capacity());
-  TReadBudget budget = TReadBudget::ForStream(workbookStream.size());
+  TReadBudget budget = TReadBudget::ForStream(workbookStream.Size());
   for (const auto& sheet : data->sheets) {
     AppendSheetName(sheet, text);
     AppendWorksheetRows(*data, sheet, workbookStream, budget, text);
@@ -459,7 +471,7 @@ std::int32_t ExtractSpreadsheet(const std::u16string& fileName, std::int32_t /*b
     }
     text.append(kUtf8Bom.substr(0, bomSize));
     const std::int32_t extracted =
-        ExtractWorkbookText(book.Bytes(), text, book.bareOwner != nullptr);
+        ExtractWorkbookText(book.Records(), text, book.bareOwner != nullptr);
     if (extracted != 0) {
       return extracted;
     }

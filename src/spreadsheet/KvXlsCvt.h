@@ -11,6 +11,7 @@
 namespace scv::spreadsheet {
 
 struct TWorkBookData;
+class TBiffStream;
 
 // Extractor entry for XLS.
 std::int32_t ExtractSpreadsheet(const std::u16string& fileName, std::int32_t byteLimit,
@@ -26,6 +27,9 @@ std::string LayoutWorkbook(const TWorkBookData& data);
 // nothing is appended then. A compound file's BIFF5/8 workbook without worksheets gives no
 // text and 0.
 std::int32_t ExtractWorkbookText(std::span<const std::uint8_t> workbookStream, std::string& text,
+                                 bool bareStream = false);
+// The same over a stream walked from its runs (read from position 0 whatever its position).
+std::int32_t ExtractWorkbookText(const TBiffStream& workbookStream, std::string& text,
                                  bool bareStream = false);
 
 // The closing step: line ends to CR LF, encoding for the code page (65001: EF BB BF + UTF-8;

@@ -191,12 +191,14 @@ void AppendGeneral(std::string& out, double value, std::string_view decimalSepar
   if (value < 0) {
     buf[len++] = '-';
   }
-  if (v < 1e15 && v == std::floor(v)) {
-    // Whole numbers up to 15 digits are their own digits (zero included, without a sign).
+  // Whole numbers up to 15 digits are their own digits (zero included, without a sign). Below
+  // 1e15 the conversion to an integer is exact for them and drops the fraction of any other.
+  const auto whole = static_cast<std::uint64_t>(v < 1e15 ? v : 0.0);
+  if (v < 1e15 && static_cast<double>(whole) == v) {
     if (v == 0) {
       len = 0;
     }
-    len += ToChars(bufSpan.subspan(len), static_cast<std::uint64_t>(v));
+    len += ToChars(bufSpan.subspan(len), whole);
     out.append(buf.data(), len);
     return;
   }

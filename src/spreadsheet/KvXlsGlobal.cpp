@@ -5,6 +5,7 @@
 #include "spreadsheet/KvXlsBSheet8.h"
 #include "spreadsheet/KvXlsCellText.h"
 
+#include <deque>
 #include <string>
 
 namespace scv::spreadsheet {
@@ -15,12 +16,16 @@ namespace {
 // replaces the workbook's strings. The stream is positioned at the SST body and is left there.
 void ReadSstRecord(TBiffStream& stream, const TRecordHeader& header, TWorkBookData& data) {
   const std::size_t bodyStart = stream.Position();
-  const TKvMemoryStream first{stream.Body(header), 0};
+  // The bodies are decoded together, so a body that crosses from one run of the stream into the
+  // next is assembled in a buffer of its own (empty for those read in place; a deque keeps each
+  // where it is).
+  std::deque<std::vector<std::uint8_t>> assembled(1);
+  const TKvMemoryStream first{stream.Body(header, assembled.back()), 0};
   std::vector<TKvMemoryStream> segments;
   stream.SkipBody(header);
   TRecordHeader next;
   while (stream.ReadHeader(next) && next.id == kIdContinue) {
-    segments.push_back(TKvMemoryStream{stream.Body(next), 0});
+    segments.push_back(TKvMemoryStream{stream.Body(next, assembled.emplace_back()), 0});
     stream.SkipBody(next);
   }
   stream.Seek(bodyStart);
@@ -120,9 +125,7 @@ void AddSheet(TBiffStream& stream, TBoundSheet8 sheet, bool read, TReadBudget& b
   sheetData.ownFormatting = std::move(ownFormatting);
   sheetData.substreamEnd = substreamEnd;
   if (read && sheet.lbPlyPos < stream.Size()) {
-    const auto bytes = stream.Bytes();
-    TBiffStream sheetStream(
-        substreamEnd != 0 && substreamEnd < bytes.size() ? bytes.first(substreamEnd) : bytes);
+    TBiffStream sheetStream = stream.First(substreamEnd);
     sheetStream.Seek(sheet.lbPlyPos);
     const TSheetFormatting formatting(data, sheetData);
     ReadWorksheet(sheetStream, formatting.Context(), sheetData, budget);
@@ -133,10 +136,13 @@ void AddSheet(TBiffStream& stream, TBoundSheet8 sheet, bool read, TReadBudget& b
 
 // True when a SHEETHDR record starts at position and its name's count byte is there.
 bool IsSheetHdrAt(const TBiffStream& stream, std::size_t position) {
-  const auto bytes = stream.Bytes();
-  return position < bytes.size() && bytes.size() - position >= kRecordHeaderSize + 5 &&
-         bytes::LoadU16At(bytes, position) == kIdSheetHdr &&
-         bytes::LoadU16At(bytes, position + 2) >= 5;
+  if (position >= stream.Size() || stream.Size() - position < kRecordHeaderSize + 5) {
+    return false;
+  }
+  TBiffStream probe = stream;
+  probe.Seek(position);
+  TRecordHeader header;
+  return probe.ReadHeader(header) && header.id == kIdSheetHdr && header.length >= 5;
 }
 
 // One sheet substream of an Excel 4.0 workbook, walked from its BOF: whether it is a
@@ -152,7 +158,6 @@ struct TBundledSheet {
 TBundledSheet WalkBundledSheet(TBiffStream stream, std::size_t start, TReadBudget& budget) {
   TBundledSheet sheet;
   stream.Seek(start);
-  const auto bytes = stream.Bytes();
   std::size_t open = 0; // substreams begun and not ended: 1 is the sheet itself
   TRecordHeader header;
   while (stream.ReadHeader(header)) {
@@ -184,8 +189,13 @@ TBundledSheet WalkBundledSheet(TBiffStream stream, std::size_t start, TReadBudge
         break;
       }
     } else if (open == 1 && sheet.worksheet && IsFormattingRecord(header.id)) {
-      const auto record = bytes.subspan(at, kRecordHeaderSize + body.size());
-      sheet.formatting.insert(sheet.formatting.end(), record.begin(), record.end());
+      // The record as stored: its header (id and length, little-endian) and its body.
+      const std::uint8_t head[kRecordHeaderSize] = {static_cast<std::uint8_t>(header.id & 0xFF),
+                                                    static_cast<std::uint8_t>(header.id >> 8),
+                                                    static_cast<std::uint8_t>(header.length & 0xFF),
+                                                    static_cast<std::uint8_t>(header.length >> 8)};
+      sheet.formatting.insert(sheet.formatting.end(), std::begin(head), std::end(head));
+      sheet.formatting.insert(sheet.formatting.end(), body.begin(), body.end());
     }
     stream.SkipBody(header);
   }
@@ -240,8 +250,12 @@ void ReadBundledSheets(TBiffStream& stream, TWorkBookData& data, std::size_t she
 
 void ReadWorkbookGlobals(std::span<const std::uint8_t> bytes, TWorkBookData& data,
                          bool readSheets) {
-  TBiffStream stream(bytes);
-  TReadBudget budget = TReadBudget::ForStream(bytes.size());
+  ReadWorkbookGlobals(TBiffStream(bytes), data, readSheets);
+}
+
+void ReadWorkbookGlobals(const TBiffStream& whole, TWorkBookData& data, bool readSheets) {
+  TBiffStream stream = whole.First(0);
+  TReadBudget budget = TReadBudget::ForStream(stream.Size());
   bool first = true;
   bool singleSheet = false;
   std::size_t singleSheetPos = 0;

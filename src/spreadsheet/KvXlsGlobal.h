@@ -41,6 +41,8 @@ struct TWorkBookData {
 // record that names it; each keeps its own formatting records (TSheetFormatting).
 void ReadWorkbookGlobals(std::span<const std::uint8_t> stream, TWorkBookData& data,
                          bool readSheets = true);
+// The same over a stream walked from its runs (read from position 0 whatever its position).
+void ReadWorkbookGlobals(const TBiffStream& stream, TWorkBookData& data, bool readSheets = true);
 
 // The number formats, XF list and text code page a sheet is read and laid out with: the
 // workbook's, or for a sheet with formatting records of its own (the sheets of an Excel 4.0

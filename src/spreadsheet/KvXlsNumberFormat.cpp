@@ -484,10 +484,72 @@ std::size_t WriteDigitsBackward(std::span<char> buf, std::size_t end, std::uint6
   return end;
 }
 
+// A plain section's number, rounded: its integer digits (with the leading zeros the section
+// asks for) and the fraction digits it writes.
+struct TPlainDigits {
+  std::array<char, 32> intBuf;
+  std::size_t intStart = 0;
+  std::array<char, 16> fracBuf;
+  int fracWritten = 0;
+  std::string_view Int() const {
+    return std::string_view(intBuf.data(), intBuf.size()).substr(intStart);
+  }
+  std::string_view Frac() const {
+    return std::string_view(fracBuf.data(), static_cast<std::size_t>(fracWritten));
+  }
+};
+
+// A cell's text in a buffer of fixed size, for a writer that has checked that it fits: one
+// append per cell, and no check per character.
+class TFixedOut {
+public:
+  static constexpr std::size_t kSize = 96;
+  [[gnu::always_inline]] void Put(char c) { buf_[n_++] = c; }
+  [[gnu::always_inline]] void Put(std::string_view s) {
+    for (const char c : s) {
+      buf_[n_++] = c;
+    }
+  }
+  std::string_view Text() const { return {buf_.data(), n_}; }
+
+private:
+  std::array<char, kSize> buf_;
+  std::size_t n_ = 0;
+};
+
+// Writes sign, prefix, grouped integer digits, fraction and suffix of a plain section.
+template <class TSink>
+[[gnu::always_inline]] inline void WritePlain(TSink& out, const TNumberSection& sec,
+                                              const TPlainDigits& d, bool minus,
+                                              const platform::TLocaleFormat& locale) {
+  if (minus) {
+    out.Put('-');
+  }
+  out.Put(sec.Prefix());
+  const std::string_view intDigits = d.Int();
+  if (sec.grouping && intDigits.size() > 3) {
+    const std::string_view separator = locale.thousandSeparator;
+    const std::size_t group = intDigits.size() % 3 == 0 ? 3 : intDigits.size() % 3;
+    out.Put(intDigits.substr(0, group));
+    for (std::size_t k = group; k < intDigits.size(); k += 3) {
+      out.Put(separator);
+      out.Put(intDigits.substr(k, 3));
+    }
+  } else {
+    out.Put(intDigits);
+  }
+  if (d.fracWritten > 0) {
+    out.Put(locale.decimalSeparator);
+    out.Put(d.Frac());
+  }
+  out.Put(sec.Suffix());
+}
+
 // Fast path for plain sections: round by scaling, then write prefix, grouped integer digits,
-// fraction and suffix. Returns false (nothing written) where the general path must decide: near
-// rounding ties, huge values, and values that round to zero. Inline: it runs for nearly every
-// number cell with a format.
+// fraction and suffix, with one append when the text fits a cell buffer (always, but for
+// literals or separators of unusual length). Returns false (nothing written) where the general
+// path must decide: near rounding ties, huge values, and values that round to zero. Inline: it
+// runs for nearly every number cell with a format.
 [[gnu::always_inline]] inline bool AppendPlainSection(std::string& text, const TNumberSection& sec,
                                                       double value, bool minus,
                                                       const platform::TLocaleFormat& locale) {
@@ -500,46 +562,34 @@ std::size_t WriteDigitsBackward(std::span<char> buf, std::size_t end, std::uint6
   const std::uint64_t whole = n / scale;
   std::uint64_t frac = n % scale;
 
-  std::array<char, 32> intBuf;
-  const std::size_t intEnd = intBuf.size();
-  std::size_t intStart = whole == 0 ? intEnd : WriteDigitsBackward(intBuf, intEnd, whole);
-  while (static_cast<int>(intEnd - intStart) < sec.minIntDigits) {
-    intBuf[--intStart] = '0';
+  TPlainDigits d;
+  const std::size_t intEnd = d.intBuf.size();
+  d.intStart = whole == 0 ? intEnd : WriteDigitsBackward(d.intBuf, intEnd, whole);
+  while (static_cast<int>(intEnd - d.intStart) < sec.minIntDigits) {
+    d.intBuf[--d.intStart] = '0';
   }
-  char fracBuf[16];
-  for (int k = fracCount - 1; k >= 0; --k) {
-    fracBuf[k] = static_cast<char>('0' + frac % 10);
+  for (auto k = static_cast<std::size_t>(fracCount); k > 0; --k) {
+    d.fracBuf[k - 1] = static_cast<char>('0' + frac % 10);
     frac /= 10;
   }
-  int fracWritten = fracCount;
-  while (fracWritten > sec.minFracDigits && fracBuf[fracWritten - 1] == '0') {
-    --fracWritten;
+  d.fracWritten = fracCount;
+  while (d.fracWritten > sec.minFracDigits &&
+         d.fracBuf[static_cast<std::size_t>(d.fracWritten) - 1] == '0') {
+    --d.fracWritten;
   }
 
-  TOut out(text);
-  if (minus) {
-    out.Put('-');
-  }
-  out.Put(sec.Prefix());
-  const auto intLen = static_cast<int>(intEnd - intStart);
-  const std::span<const char> intDigits = std::span<const char>(intBuf).subspan(intStart);
-  if (sec.grouping && intLen > 3) {
-    const std::string_view separator = locale.thousandSeparator;
-    int group = intLen % 3 == 0 ? 3 : intLen % 3;
-    out.Put(std::string_view(intDigits.data(), static_cast<std::size_t>(group)));
-    for (auto rest = intDigits.subspan(static_cast<std::size_t>(group)); !rest.empty();
-         rest = rest.subspan(3)) {
-      out.Put(separator);
-      out.Put(std::string_view(rest.data(), 3));
-    }
+  // The longest text the digits can give: a sign, the literals, up to 32 digits with a
+  // separator before each, the point and up to 16 fraction digits.
+  const std::size_t longest = 1 + sec.Prefix().size() + 32 * (1 + locale.thousandSeparator.size()) +
+                              locale.decimalSeparator.size() + 16 + sec.Suffix().size();
+  if (longest <= TFixedOut::kSize) [[likely]] {
+    TFixedOut out;
+    WritePlain(out, sec, d, minus, locale);
+    text.append(out.Text());
   } else {
-    out.Put(std::string_view(intDigits.data(), static_cast<std::size_t>(intLen)));
+    TOut out(text);
+    WritePlain(out, sec, d, minus, locale);
   }
-  if (fracWritten > 0) {
-    out.Put(locale.decimalSeparator);
-    out.Put(std::string_view(fracBuf, static_cast<std::size_t>(fracWritten)));
-  }
-  out.Put(sec.Suffix());
   return true;
 }
 

@@ -160,11 +160,22 @@ bool ReadSharedStrings(TKvMemoryStream first, std::span<const TKvMemoryStream> s
     std::size_t n = cch;
     std::string& out = strings.Pending();
     if (width == 1 && reader.Remaining() >= n) {
-      // Common case: 1-byte characters within one segment, straight to UTF-8.
+      // Common case: 1-byte characters within one segment, straight to UTF-8; runs of ASCII
+      // characters (the zero character excepted) are their own UTF-8 and go in one append.
       const auto p = reader.Take(n);
-      for (std::size_t k = 0; k < n; ++k) {
-        const std::uint8_t b = p[k];
-        platform::AppendUtf8(out, b == 0 ? ' ' : b);
+      const std::string_view chars(reinterpret_cast<const char*>(p.data()), p.size());
+      for (std::size_t k = 0; k < n;) {
+        std::size_t end = k;
+        while (end < n && p[end] >= 0x01 && p[end] < 0x80) {
+          ++end;
+        }
+        out.append(chars.substr(k, end - k));
+        if (end < n) {
+          const std::uint8_t b = p[end];
+          platform::AppendUtf8(out, b == 0 ? ' ' : b);
+          ++end;
+        }
+        k = end;
       }
     } else {
       wide.clear();

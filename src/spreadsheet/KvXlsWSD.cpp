@@ -36,7 +36,7 @@ std::size_t CountCells(TBiffStream stream, const TReadBudget& budget) {
     if (bytes > budget.bytes) {
       break;
     }
-    const std::size_t body = stream.Body(header).size();
+    const std::size_t body = stream.BodySize(header);
     if (IsBofId(header.id) && !first) {
       ++embedded;
     }
