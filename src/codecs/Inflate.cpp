@@ -16,6 +16,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace scv::codecs {
 namespace {
@@ -759,8 +760,10 @@ TInflateResult Inflate(std::span<const std::uint8_t> input, bytes::TMemoryStream
 
 class TInflateStream::TImpl {
 public:
-  TImpl(std::span<const std::uint8_t> input, std::uint64_t limit, std::size_t pieceSize, bool ahead)
-      : inflater_(input, buffer_, limit, 2 * TInflater::kWindow + pieceSize + kMaxMatch) {
+  TImpl(std::span<const std::uint8_t> input, std::uint64_t limit, std::size_t pieceSize, bool ahead,
+        TObserver observe)
+      : inflater_(input, buffer_, limit, 2 * TInflater::kWindow + pieceSize + kMaxMatch),
+        observe_(std::move(observe)) {
     inflater_.SetPieceSize(pieceSize);
     if (ahead) {
       try {
@@ -786,7 +789,11 @@ public:
 
   std::span<const std::uint8_t> Next() {
     if (!ahead_) {
-      return inflater_.NextPiece(status_);
+      const std::span<const std::uint8_t> piece = inflater_.NextPiece(status_);
+      if (observe_ && !piece.empty()) {
+        observe_(piece);
+      }
+      return piece;
     }
     std::unique_lock lock(mutex_);
     if (holding_) {
@@ -843,6 +850,9 @@ private:
         }
         std::copy(piece.begin(), piece.end(), slot.bytes.get());
         slot.size = piece.size();
+        if (observe_ && !piece.empty()) {
+          observe_(piece);
+        }
         slot.result = inflater_.Result(status);
       } catch (...) {
         const std::lock_guard lock(mutex_);
@@ -866,6 +876,7 @@ private:
   bytes::TMemoryStream buffer_; // declared first: the inflater writes into it
   TInflater inflater_;
   TInflateStatus status_ = TInflateStatus::kPaused;
+  TObserver observe_;
   TInflateResult result_{TInflateStatus::kPaused, 0, 0};
   // Decoding ahead: the slots from `reading_` on, `filled_` of them, are decoded and not yet
   // given back (the first is the caller's while `holding_`); the guarded fields change only
@@ -883,9 +894,10 @@ private:
 };
 
 TInflateStream::TInflateStream(std::span<const std::uint8_t> input, std::uint64_t limit,
-                               std::size_t pieceSize, bool ahead)
+                               std::size_t pieceSize, bool ahead, TObserver observe)
     : impl_(std::make_unique<TImpl>(input, limit,
-                                    std::clamp<std::size_t>(pieceSize, 1, kMaxPieceSize), ahead)) {}
+                                    std::clamp<std::size_t>(pieceSize, 1, kMaxPieceSize), ahead,
+                                    std::move(observe))) {}
 TInflateStream::~TInflateStream() = default;
 std::span<const std::uint8_t> TInflateStream::Next() {
   return impl_->Next();

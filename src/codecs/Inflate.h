@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -42,8 +43,12 @@ public:
   // With `ahead`, a second thread decodes the next pieces while the caller works on the
   // current one (the same pieces; if no thread can be started, decoding stays on the
   // caller's). Worth it for long streams only: each piece is handed over and copied once.
+  // `observe`, when set, sees each piece on the thread that decoded it, before it is handed
+  // out (a running check over the output costs the caller's thread nothing then).
+  using TObserver = std::function<void(std::span<const std::uint8_t>)>;
   TInflateStream(std::span<const std::uint8_t> input, std::uint64_t limit,
-                 std::size_t pieceSize = kDefaultPieceSize, bool ahead = false);
+                 std::size_t pieceSize = kDefaultPieceSize, bool ahead = false,
+                 TObserver observe = {});
   ~TInflateStream();
   TInflateStream(const TInflateStream&) = delete;
   TInflateStream& operator=(const TInflateStream&) = delete;

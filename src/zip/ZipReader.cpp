@@ -27,8 +27,8 @@ constexpr std::uint16_t kFlagEncrypted = 0x0001;
 constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;
 constexpr std::size_t kCryptHeaderSize = 12;
-// Entries stated to decode to this much or more are inflated ahead, in pieces of at most
-// kAheadPieceSize.
+// Entries stated to decode to this much or more are inflated ahead, in pieces of
+// kAheadPieceSize (when the pieces asked for are no smaller).
 constexpr std::uint64_t kInflateAheadFrom = std::uint64_t{2} << 20;
 constexpr std::size_t kAheadPieceSize = std::size_t{256} << 10;
 
@@ -555,8 +555,8 @@ struct TZipReader::TPartState {
   // The deflated entry being inflated, with its compressed bytes and running CRC.
   const TZipEntry* entry = nullptr;
   std::vector<std::uint8_t> packed;
+  std::uint32_t crc = 0; // kept by the inflater's thread, read once it is done
   std::unique_ptr<codecs::TInflateStream> inflate;
-  std::uint32_t crc = 0;
   bytes::TMemoryStream whole; // an entry of another method, extracted in one go
 };
 
@@ -612,7 +612,6 @@ std::span<const std::uint8_t> TZipReader::NextPiece() {
       if (part.inflate) {
         const std::span<const std::uint8_t> piece = part.inflate->Next();
         if (!piece.empty()) {
-          part.crc = Crc32Update(part.crc, piece);
           return piece;
         }
         const codecs::TInflateStatus status = part.inflate->Result().status;
@@ -648,10 +647,13 @@ std::span<const std::uint8_t> TZipReader::NextPiece() {
         part.crc = 0;
         // A long entry is inflated ahead on a second thread, in smaller pieces so that the
         // pieces waiting for the caller cost no more than one large piece would.
-        const bool ahead = std::min(entry.uncompressedSize, data.limit) >= kInflateAheadFrom;
+        const bool ahead = std::min(entry.uncompressedSize, data.limit) >= kInflateAheadFrom &&
+                           pieceSize_ >= kAheadPieceSize;
         part.inflate = std::make_unique<codecs::TInflateStream>(
             part.packed, data.limit, ahead ? std::min(pieceSize_, kAheadPieceSize) : pieceSize_,
-            ahead);
+            ahead, [&crc = part.crc](std::span<const std::uint8_t> piece) {
+              crc = Crc32Update(crc, piece);
+            });
         continue;
       }
       part.whole.Clear();

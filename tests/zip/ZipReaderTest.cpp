@@ -279,6 +279,36 @@ TEST(ZipReader, StoredEntryEndingEarlyRaisesFatalError) {
   EXPECT_EQ(a.Extract("big.bin").first, 0); // its stated data overlaps the next entry's
 }
 
+// A long deflated entry, inflated ahead on a second thread, comes out as a short one does: the
+// same bytes, and a wrong CRC or a stream cut short still counts against it.
+TEST(ZipReader, LongEntriesInflatedAheadKeepTheirChecks) {
+  std::string data;
+  for (int i = 0; data.size() < (std::size_t{3} << 20); ++i) {
+    data += "line " + std::to_string(i * 7919 % 100003) + " of a long part\r\n";
+  }
+  TZipBuilder b;
+  b.Add("good.xml", data, 8);
+  b.Add("badcrc.xml", data, 8).crc = 1234;
+  TArchive a(b.Build());
+  a.reader.ReadZip();
+  const auto pieces = [&](std::string_view name) {
+    a.reader.OpenPart(name);
+    std::string bytes;
+    for (auto p = a.reader.NextPiece(); !p.empty(); p = a.reader.NextPiece()) {
+      bytes.append(reinterpret_cast<const char*>(p.data()), p.size());
+    }
+    return std::make_pair(a.reader.PartExtracted(), bytes);
+  };
+  EXPECT_EQ(pieces("good.xml"), std::make_pair(1, data));
+  EXPECT_EQ(pieces("badcrc.xml"), std::make_pair(0, data));
+  EXPECT_EQ(a.reader.LastOutcomes(), std::vector<TEntryOutcome>{TEntryOutcome::kBadCrc});
+  // Dropped halfway, the reader stops the decoding and reads the next part.
+  a.reader.OpenPart("good.xml");
+  EXPECT_FALSE(a.reader.NextPiece().empty());
+  a.reader.ClosePart();
+  EXPECT_EQ(pieces("good.xml").first, 1);
+}
+
 // Piece by piece, an entry that is decoded whole (any method but Deflate) may not produce
 // more than the limit set for that; whole extraction and deflated entries are not bound by it.
 TEST(ZipReader, WholeEntryLimitAppliesToWholeDecodingOnly) {
