@@ -93,6 +93,8 @@ template <typename Sink> void FinishText(Sink& sink, TOpenElement& open, std::st
   std::string_view view;
   if (open.text.SingleView(view)) {
     sink.SetText(open.node, view, true);
+  } else if (open.text.SinglePiece(view)) {
+    sink.SetText(open.node, view, false); // the sink copies what it keeps
   } else {
     scratch.clear();
     open.text.AppendTo(scratch);

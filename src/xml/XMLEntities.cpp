@@ -13,12 +13,8 @@ namespace scv::xml {
 
 namespace {
 
-std::size_t CountNonBlank(std::string_view text) {
-  std::size_t n = 0;
-  for (const char c : text) {
-    n += UByte(c) > 32 ? 1 : 0;
-  }
-  return n;
+bool HasNonBlank(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return UByte(c) > 32; });
 }
 
 } // namespace
@@ -180,11 +176,11 @@ std::string EncodeEntities(std::string_view text) {
 
 void TJoinedText::Clear() {
   used_ = 0;
-  nonBlank_ = 0;
+  nonBlank_ = false;
 }
 
 void TJoinedText::Join(std::string_view token, bool stableToken, bool verbatim) {
-  if (nonBlank_ == 0) {
+  if (!nonBlank_) {
     Clear();
   }
   if (used_ == pieces_.size()) {
@@ -200,7 +196,7 @@ void TJoinedText::Join(std::string_view token, bool stableToken, bool verbatim) 
     piece.owned = true;
     piece.own.assign(token);
   }
-  nonBlank_ += CountNonBlank(piece.Text());
+  nonBlank_ = nonBlank_ || HasNonBlank(piece.Text());
 }
 
 bool TJoinedText::SingleView(std::string_view& view) const {

@@ -26,13 +26,22 @@ public:
   void Clear();
   bool Empty() const { return used_ == 0; }
   // The text holds only characters of 32 or less (true for no text).
-  bool IsBlank() const { return nonBlank_ == 0; }
+  bool IsBlank() const { return !nonBlank_; }
   // Joins one token: the element's text becomes (text, CR LF, token), or the token alone when
   // the text is blank. The token is decoded unless it is taken verbatim (a CDATA section).
   // stableToken: the token's bytes stay valid until the text is taken.
   void Join(std::string_view token, bool stableToken, bool verbatim = false);
   // True when the text is a single view that needs no copy.
   bool SingleView(std::string_view& view) const;
+  // True when the text is one piece, decoded or copied: view is its bytes, valid until the text
+  // changes.
+  bool SinglePiece(std::string_view& view) const {
+    if (used_ != 1) {
+      return false;
+    }
+    view = pieces_[0].Text();
+    return true;
+  }
   // Appends the whole text to out.
   void AppendTo(std::string& out) const;
   std::size_t Size() const;
@@ -46,8 +55,8 @@ private:
   };
 
   std::vector<TPiece> pieces_;
-  std::size_t used_ = 0; // pieces_[0, used_) hold the text; later ones keep their storage
-  std::size_t nonBlank_ = 0;
+  std::size_t used_ = 0;  // pieces_[0, used_) hold the text; later ones keep their storage
+  bool nonBlank_ = false; // some character above 32
 };
 
 } // namespace scv::xml
