@@ -6,6 +6,7 @@
 #include "ooxml/OfficeXCvt.h"
 #include "ooxml/SheetLayout.h"
 #include "ooxml/WalkSupport.h"
+#include "platform/Memory.h"
 #include "xml/XMLBuild.h"
 #include "xml/XMLParser.h"
 #include "xml/XMLTokenizer.h"
@@ -139,6 +140,7 @@ public:
   void ReserveText(std::uint64_t partSize) {
     try {
       text_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(partSize, gOfficeXTextLimit)));
+      platform::AdviseLargeBuffer(text_.data(), text_.capacity());
     } catch (const std::bad_alloc&) {
     }
   }
