@@ -812,7 +812,7 @@ public:
     holding_ = true;
     const TSlot& slot = slots_[reading_];
     result_ = slot.result;
-    return {slot.bytes.get(), slot.size};
+    return {slot.bytes.get() + kRoomBefore, slot.size};
   }
   // In step with the pieces handed out, however far the decoding has gone ahead.
   TInflateResult Result() const { return ahead_ ? result_ : inflater_.Result(status_); }
@@ -820,6 +820,10 @@ public:
 private:
   static constexpr std::size_t kSlots = 3; // one with the caller, two decoded ahead
 
+public:
+  std::size_t RoomBefore() const { return ahead_ ? kRoomBefore : 0; }
+
+private:
   struct TSlot {
     std::unique_ptr<std::uint8_t[]> bytes;
     std::size_t capacity = 0;
@@ -845,10 +849,10 @@ private:
         TInflateStatus status = TInflateStatus::kPaused;
         const std::span<const std::uint8_t> piece = inflater_.NextPiece(status);
         if (piece.size() > slot.capacity) {
-          slot.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(piece.size());
+          slot.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(kRoomBefore + piece.size());
           slot.capacity = piece.size();
         }
-        std::copy(piece.begin(), piece.end(), slot.bytes.get());
+        std::copy(piece.begin(), piece.end(), slot.bytes.get() + kRoomBefore);
         slot.size = piece.size();
         if (observe_ && !piece.empty()) {
           observe_(piece);
@@ -899,6 +903,9 @@ TInflateStream::TInflateStream(std::span<const std::uint8_t> input, std::uint64_
                                     std::clamp<std::size_t>(pieceSize, 1, kMaxPieceSize), ahead,
                                     std::move(observe))) {}
 TInflateStream::~TInflateStream() = default;
+std::size_t TInflateStream::RoomBefore() const {
+  return impl_->RoomBefore();
+}
 std::span<const std::uint8_t> TInflateStream::Next() {
   return impl_->Next();
 }

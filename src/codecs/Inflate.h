@@ -58,6 +58,10 @@ public:
   std::span<const std::uint8_t> Next();
   // How decoding stopped (kPaused while pieces remain), with the totals so far.
   TInflateResult Result() const;
+  // Bytes just before the piece last handed out that the caller may overwrite: when decoding
+  // ahead, each piece has kRoomBefore of its own there; otherwise none (the history is there).
+  static constexpr std::size_t kRoomBefore = std::size_t{64} << 10;
+  std::size_t RoomBefore() const;
 
 private:
   class TImpl;

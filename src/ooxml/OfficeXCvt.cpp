@@ -161,6 +161,7 @@ public:
   // extracted completely.
   bool Found() const { return zip_.PartExtracted() > 0; }
   bool Empty() const { return size_ == 0; }
+  std::size_t RoomBefore() const override { return zip_.PieceRoomBefore(); }
   // What the part's entry states it decodes to, bounded as the archive bounds it.
   std::uint64_t SizeHint() const { return zip_.PartSizeHint(); }
   // The archive itself failed (the failure is the conversion's, not the walk's).

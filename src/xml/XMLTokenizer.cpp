@@ -299,10 +299,37 @@ bool TXMLLargeTokenizer::MorePieces(std::size_t& keepFrom) {
     throw bytes::EFormatError("token", dropped_ + keepFrom,
                               "longer than " + std::to_string(maxToken_) + " bytes");
   }
+  if (!inWindow_) {
+    // The piece read in place ends with the next call: what is kept moves to the window.
+    window_.assign(data_ + keepFrom, end_ - keepFrom);
+    dropped_ += keepFrom;
+    pos_ -= keepFrom;
+    end_ -= keepFrom;
+    keepFrom = 0;
+    data_ = window_.data();
+    inWindow_ = true;
+  }
   const std::string_view piece = pieces_->NextPiece();
   if (piece.empty()) {
     piecesDone_ = true;
     return false;
+  }
+  const std::size_t keep = end_ - keepFrom;
+  if (keep <= pieces_->RoomBefore() || keep == 0) {
+    // The kept bytes fit in front of the piece: read on in place, without copying the piece.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-const-cast): the source lends that room
+    char* front = const_cast<char*>(piece.data()) - keep;
+    if (keep != 0) {
+      std::memcpy(front, data_ + keepFrom, keep);
+    }
+    dropped_ += keepFrom;
+    pos_ -= keepFrom;
+    keepFrom = 0;
+    data_ = front;
+    end_ = keep + piece.size();
+    inWindow_ = false;
+    window_.clear();
+    return true;
   }
   // Bytes are dropped only when they are at least half the window, so a long token that
   // spans many pieces is moved a bounded number of times in all.
@@ -417,6 +444,7 @@ void TXMLLargeTokenizer::NextToken(bool preserveSpace) {
       const std::size_t scanned = end_ - pos_;
       std::size_t keep = pos_;
       if (!MorePieces(keep)) {
+        stop = end_; // the bytes may have moved, and the text runs to their end
         break;
       }
       TextTokenEnd(Data(), pos_ + scanned, preserveSpace, stop);

@@ -95,6 +95,10 @@ public:
   virtual ~TXMLPieceSource() = default;
   // The next bytes, valid until the next call; empty at the end.
   virtual std::string_view NextPiece() = 0;
+  // Bytes just before the piece last handed out that its reader may overwrite (none unless a
+  // source says so): a reader carrying the end of one piece over to the next can put those
+  // bytes there and read on in place instead of copying the piece.
+  virtual std::size_t RoomBefore() const { return 0; }
 };
 
 // Token kind of a complete tag text ("<" ... ">"), by the first matching rule: declaration
@@ -152,12 +156,14 @@ public:
 private:
   void SetToken(std::size_t from, std::size_t to, bool sawLf);
   // Drops the window's bytes before `keepFrom` (when that frees enough to be worth it) and
-  // adds the next piece; false when there are no more pieces. Positions move with the bytes.
+  // adds the next piece; false when there are no more pieces. Positions move with the bytes,
+  // also when it gives false (a piece read in place is left for the window).
   bool MorePieces(std::size_t& keepFrom);
 
   TXMLPieceSource* pieces_ = nullptr;
   std::size_t maxToken_ = 0;
   std::string window_;
+  bool inWindow_ = true;      // data_ is window_ (else the last piece, read in place)
   std::uint64_t dropped_ = 0; // input bytes dropped from the window's front
   bool piecesDone_ = true;
   std::unique_ptr<char[]> own_;

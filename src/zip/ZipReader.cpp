@@ -591,6 +591,10 @@ std::uint64_t TZipReader::PartSizeHint() const {
   return std::min({entry.uncompressedSize, bound, entrySizeLimit_});
 }
 
+std::size_t TZipReader::PieceRoomBefore() const {
+  return part_ && part_->inflate ? part_->inflate->RoomBefore() : 0;
+}
+
 int TZipReader::PartExtracted() const {
   return part_ ? part_->extracted : 0;
 }

@@ -128,6 +128,9 @@ public:
   // compressed size can give or the entry size limit allows (0 without an entry). Meant for
   // setting aside room, never for trusting: the entry may decode to fewer or more.
   std::uint64_t PartSizeHint() const;
+  // Bytes just before the piece NextPiece last gave that the caller may overwrite (see
+  // codecs::TInflateStream::RoomBefore); 0 for a piece of an entry decoded whole.
+  std::size_t PieceRoomBefore() const;
   // Entries decoded completely with a correct CRC so far.
   int PartExtracted() const;
   // Ends the reading early and lets the archive go.

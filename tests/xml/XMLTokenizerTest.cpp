@@ -221,6 +221,56 @@ TEST(XMLTokenizer, PieceTokensEqualWholeMemoryTokens) {
   }
 }
 
+// A source that lends room before its pieces has the tokens read in place, the bytes carried
+// over put in that room: the tokens are still those of the whole bytes, though each piece
+// lives in a buffer of its own, garbage in front of it, spoiled once the next is asked for.
+TEST(XMLTokenizer, PiecesReadInPlaceGiveTheSameTokens) {
+  struct TLendingPieces final : TXMLPieceSource {
+    std::string_view rest;
+    std::size_t size = 1;
+    std::size_t room = 0;
+    std::string buffer;
+    std::string_view NextPiece() override {
+      std::fill(buffer.begin(), buffer.end(), '<'); // the last piece is gone
+      const std::string_view p = rest.substr(0, size);
+      rest.remove_prefix(p.size());
+      if (p.empty()) {
+        return {};
+      }
+      buffer.assign(room, '&');
+      buffer.append(p);
+      return std::string_view(buffer).substr(room);
+    }
+    std::size_t RoomBefore() const override { return room; }
+  };
+  std::string big = "<?xml version=\"1.0\"?>\r\n<w:document><w:body>";
+  for (int i = 0; i < 300; ++i) {
+    big += "<w:p><w:r><w:t xml:space=\"preserve\"> word " + std::to_string(i) +
+           " &amp; more\r\n</w:t></w:r><w:r><w:t>" + std::string(i % 50, 'x') +
+           "</w:t></w:r></w:p>";
+  }
+  big += "<!-- " + std::string(3000, '-') + " --></w:body></w:document>  tail text   ";
+  for (const bool preserve : {false, true}) {
+    const std::vector<TTok> whole = Tokens(big, preserve);
+    for (const std::size_t size : {1, 5, 64, 1000, 70000}) {
+      for (const std::size_t room : {0, 1, 8, 200, 65536}) {
+        SCOPED_TRACE("pieces of " + std::to_string(size) + ", room " + std::to_string(room));
+        TLendingPieces pieces;
+        pieces.rest = big;
+        pieces.size = size;
+        pieces.room = room;
+        std::vector<TTok> out;
+        TXMLLargeTokenizer tok(pieces);
+        while (tok.Kind() != TTokenKind::kEnd) {
+          out.push_back({tok.Kind(), std::string(tok.Token())});
+          tok.NextToken(preserve);
+        }
+        EXPECT_EQ(out, whole);
+      }
+    }
+  }
+}
+
 // Read through pieces, a token may be as long as the tokenizer allows (plus what the last
 // piece brought); a longer one throws, whether a tag or a text, and blank runs between tokens
 // count for nothing.
