@@ -2,6 +2,7 @@
 // renders its text and hands the text out in pieces.
 #include "HtmlEncoding.h"
 #include "HtmlRender.h"
+#include "platform/Memory.h"
 
 #include <ScvConverter.h>
 #include <cstring>
@@ -41,6 +42,7 @@ bool ReadInput(ConverterHost* host, TInput& input) {
   constexpr std::uint64_t kMaxGuess = 1ull << 30;
   std::size_t capacity = static_cast<std::size_t>(size < kMaxGuess ? size : kMaxGuess) + 1;
   auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+  scv::platform::AdviseLargeBuffer(buffer.get(), capacity);
   std::size_t used = 0;
   for (;;) {
     if (used == capacity) {

@@ -5,6 +5,7 @@
 #include "platform/CodePage.h"
 #include "platform/Memory.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -244,6 +245,77 @@ std::int32_t AppendAdjustedToResult(std::string_view prefix, std::string_view te
   }
   out[length] = 0;
   return static_cast<std::int32_t>(length);
+}
+
+namespace {
+constexpr std::size_t kMaxText = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+} // namespace
+
+void TAdjustedResultWriter::Put(std::string_view bytes) {
+  std::memcpy(std::span(result_.Data(), result_.Capacity()).subspan(length_).data(), bytes.data(),
+              bytes.size());
+  length_ += bytes.size();
+}
+
+void TAdjustedResultWriter::Append(std::string_view piece) {
+  if (piece.empty() || tooLong_) {
+    return;
+  }
+  // Room for the worst case: every byte a line end that becomes CR LF, and the zero byte after
+  // them. Pieces are far smaller than the counts involved, so the sums cannot wrap.
+  const std::size_t need = length_ + (started_ ? 0 : prefix_.size()) + 2 * piece.size() + 1;
+  if (!started_ || need > result_.Capacity()) {
+    const std::size_t grown =
+        started_ ? result_.Capacity() + result_.Capacity() / 2 : std::min(sizeHint_, kMaxText);
+    result_.ResizeForOverwrite(std::max(need, grown));
+  }
+  if (!started_) {
+    started_ = true;
+    Put(prefix_);
+  }
+  static constexpr std::array<char, 2> kCrLf = {'\r', '\n'};
+  const std::string_view lineEnd = style_ == kLineEndCrLf ? std::string_view(kCrLf.data(), 2)
+                                   : style_ == kLineEndLf ? std::string_view(&kCrLf[1], 1)
+                                                          : std::string_view(kCrLf.data(), 1);
+  std::size_t i = 0;
+  if (afterCr_ && piece.front() == '\n') {
+    i = 1; // the second half of a CR LF already written
+  }
+  afterCr_ = false;
+  TBreakFinder<char> finder(piece);
+  const std::size_t n = piece.size();
+  while (i < n) {
+    const std::size_t b = finder.Next(i);
+    Put(piece.substr(i, b - i));
+    if (b >= n) {
+      break;
+    }
+    Put(lineEnd);
+    if (piece[b] == '\r') {
+      if (b + 1 < n) {
+        i = piece[b + 1] == '\n' ? b + 2 : b + 1;
+      } else {
+        afterCr_ = true;
+        i = n;
+      }
+    } else {
+      i = b + 1;
+    }
+  }
+  tooLong_ = length_ > kMaxText - 1; // the count is 32-bit; nothing more is worth storing
+}
+
+std::int32_t TAdjustedResultWriter::Finish() {
+  if (tooLong_) {
+    return kResultBadFormat;
+  }
+  if (!started_) {
+    return 0;
+  }
+  // As AppendToResult: the text at the start of the buffer, which ends one zero byte past it.
+  result_.ResizeForOverwrite(length_ + 1);
+  std::span(result_.Data(), length_ + 1)[length_] = 0;
+  return static_cast<std::int32_t>(length_);
 }
 
 std::string AdjustLineEnds(std::string_view text, TLineEndStyle style) {

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <string_view>
+
 namespace scv {
 namespace {
 
@@ -105,6 +109,64 @@ TEST(KvCvtBase, AdjustedTextStoredStraightIntoTheResult) {
   TConversionResult empty;
   EXPECT_EQ(AppendAdjustedToResult("", "", kLineEndCrLf, empty), 0);
   EXPECT_EQ(empty.Capacity(), 1u);
+}
+
+TEST(KvCvtBase, TextInPiecesStoredAsTheWholeTextWouldBe) {
+  // Random texts of letters and breaks cut into random pieces (empty ones and CR LF pairs cut
+  // in two included): the pieces stored one by one give the bytes the whole text gives.
+  unsigned seed = 777;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 300; ++round) {
+    std::string in;
+    const unsigned length = next() % 60;
+    for (unsigned k = 0; k < length; ++k) {
+      in.push_back("ab\r\n"[next() % 4]);
+    }
+    for (const TLineEndStyle style : {kLineEndCrLf, kLineEndLf, kLineEndCr}) {
+      SCOPED_TRACE(testing::Message() << "round " << round << " style " << style);
+      TConversionResult whole;
+      const std::int32_t wholeCount = AppendAdjustedToResult("\xEF\xBB\xBF", in, style, whole);
+      TConversionResult result;
+      AppendToResult(std::string(100, 'z'), result); // a larger text stored before
+      // A small size hint, so the buffer grows while the pieces come.
+      TAdjustedResultWriter writer("\xEF\xBB\xBF", style, next() % 8, result);
+      for (std::size_t pos = 0; pos < in.size();) {
+        const std::size_t n = std::min<std::size_t>(next() % 6, in.size() - pos);
+        writer.Append(std::string_view(in).substr(pos, n));
+        pos += n;
+      }
+      const std::int32_t count = writer.Finish();
+      if (in.empty()) {
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(result.Capacity(), 101u); // untouched
+        continue;
+      }
+      ASSERT_EQ(count, wholeCount);
+      ASSERT_EQ(result.Capacity(), whole.Capacity());
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(result.Data()), result.Capacity()),
+                std::string(reinterpret_cast<const char*>(whole.Data()), whole.Capacity()));
+    }
+  }
+  // A CR ending one piece and an LF starting the next are one line end, in every style.
+  for (const TLineEndStyle style : {kLineEndCrLf, kLineEndLf, kLineEndCr}) {
+    TConversionResult result;
+    TAdjustedResultWriter writer("", style, 0, result);
+    writer.Append("a\r");
+    writer.Append("\nb\r");
+    writer.Append("c");
+    const std::string lineEnd = style == kLineEndCrLf ? "\r\n" : style == kLineEndLf ? "\n" : "\r";
+    std::string want = "a";
+    want.append(lineEnd).append("b").append(lineEnd).append("c");
+    ASSERT_EQ(writer.Finish(), static_cast<std::int32_t>(want.size()));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(result.Data()), want.size()), want);
+    EXPECT_EQ(result.Capacity(), want.size() + 1);
+  }
+  // Only empty pieces: nothing stored, not even the prefix.
+  TConversionResult untouched;
+  TAdjustedResultWriter empty("\xEF\xBB\xBF", kLineEndCrLf, 64, untouched);
+  empty.Append("");
+  EXPECT_EQ(empty.Finish(), 0);
+  EXPECT_TRUE(untouched.IsNull());
 }
 
 TEST(KvCvtBase, LineEndOptionMapping) {
