@@ -153,8 +153,11 @@ void TConversionResult::Resize(std::size_t n) {
 
 void TConversionResult::ResizeForOverwrite(std::size_t n) {
   // realloc(p, 0) may free and return null; keep one byte so a stored empty text stays non-null.
-  // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): malloc's, for C callers who free() it
-  void* p = std::realloc(data_, n == 0 ? 1 : n);
+  // A first large buffer starts on a huge-page boundary. Either way the memory is malloc's,
+  // for C callers who free() it.
+  void* p = data_ == nullptr
+                ? platform::AllocateLargeBuffer(n)
+                : std::realloc(data_, n == 0 ? 1 : n); // NOLINT(cppcoreguidelines-owning-memory)
   if (p == nullptr) {
     throw std::bad_alloc();
   }
