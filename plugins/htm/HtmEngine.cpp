@@ -2,10 +2,13 @@
 // renders its text and hands the text out in pieces.
 #include "HtmlEncoding.h"
 #include "HtmlRender.h"
+#include "platform/Memory.h"
 
 #include <ScvConverter.h>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -20,9 +23,23 @@ std::unique_ptr<TConversion> Current;
 
 constexpr int32_t kFailed = 1;
 
+// A buffer from platform::AllocateLargeBuffer: a large one is backed by huge pages whole.
+struct TFreeBuffer {
+  void operator()(char* p) const { std::free(p); } // NOLINT(cppcoreguidelines-owning-memory)
+};
+using TBuffer = std::unique_ptr<char[], TFreeBuffer>;
+
+TBuffer AllocateBuffer(std::size_t size) {
+  TBuffer buffer(static_cast<char*>(scv::platform::AllocateLargeBuffer(size)));
+  if (!buffer) {
+    throw std::bad_alloc();
+  }
+  return buffer;
+}
+
 // Reads the whole input through the host. False when the host has no file or a read fails.
 struct TInput {
-  std::unique_ptr<char[]> data;
+  TBuffer data;
   std::size_t size = 0;
 };
 
@@ -40,12 +57,12 @@ bool ReadInput(ConverterHost* host, TInput& input) {
   const std::uint64_t size = std::uint64_t{high} << 32 | low;
   constexpr std::uint64_t kMaxGuess = 1ull << 30;
   std::size_t capacity = static_cast<std::size_t>(size < kMaxGuess ? size : kMaxGuess) + 1;
-  auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+  TBuffer buffer = AllocateBuffer(capacity);
   std::size_t used = 0;
   for (;;) {
     if (used == capacity) {
       const std::size_t bigger = capacity * 2;
-      auto grown = std::make_unique_for_overwrite<char[]>(bigger);
+      TBuffer grown = AllocateBuffer(bigger);
       std::memcpy(grown.get(), buffer.get(), used);
       buffer = std::move(grown);
       capacity = bigger;

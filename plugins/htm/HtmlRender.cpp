@@ -6,10 +6,14 @@
 #include "HtmlRender.h"
 
 #include "common/Ligatures.h"
+#include "platform/Memory.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <libxml/HTMLparser.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
@@ -156,6 +160,60 @@ constexpr std::array<std::uint8_t, 256> MakeByteClasses() {
 }
 constexpr std::array<std::uint8_t, 256> kByteClasses = MakeByteClasses();
 
+bool IsPlain(char c) {
+  return kByteClasses[static_cast<std::uint8_t>(c)] == kPlain;
+}
+
+#if defined(__SSE2__)
+// The lanes of the 16 bytes at block that end a run of plain text: whitespace, controls and the
+// lead bytes of characters that need a look, except a single space followed by a plain byte.
+// The block holds one byte more, the one after the last lane.
+unsigned RunStops(std::string_view block) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block.data()));
+  const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(0x1F)), _mm_set1_epi8(0x1F));
+  const __m128i del = _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F));
+  const __m128i c2 = _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xC2)));
+  const __m128i ef = _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xEF)));
+  const auto special = static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(control, del), _mm_or_si128(c2, ef))));
+  const auto space =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' '))));
+  // Lane k's next byte is lane k + 1's; the last lane's is the extra byte.
+  const unsigned nextNotPlain = (special | space) >> 1 | (IsPlain(block[16]) ? 0u : 0x8000u);
+  return special | (space & nextNotPlain);
+}
+#endif
+
+// The end of the run of text starting at i that is copied as it stands: plain bytes, and
+// single spaces between two of them (one space between words collapses to itself). The run
+// never starts with a space.
+std::size_t PlainRunEnd(std::string_view text, std::size_t i) {
+  const std::size_t n = text.size();
+  std::size_t j = i;
+  while (j < n) {
+#if defined(__SSE2__)
+    // Sixteen bytes at a time once the run has started; each block's stop, if any, is where
+    // the byte-wise rules below take over.
+    while (j > i && n - j >= 17) {
+      const unsigned stops = RunStops(text.substr(j, 17));
+      if (stops != 0) {
+        j += static_cast<std::size_t>(__builtin_ctz(stops));
+        break;
+      }
+      j += 16;
+    }
+#endif
+    if (IsPlain(text[j])) {
+      ++j;
+    } else if (text[j] == ' ' && j > i && j + 1 < n && IsPlain(text[j + 1])) {
+      j += 2;
+    } else {
+      break;
+    }
+  }
+  return j;
+}
+
 bool IsHiddenByAttributes(const xmlChar** atts) {
   if (atts == nullptr) {
     return false;
@@ -234,7 +292,10 @@ public:
   void SetContext(htmlParserCtxtPtr ctxt) { ctxt_ = ctxt; }
   // Room for text as long as the document: the text is shorter than its markup, and pages
   // never written to are never touched.
-  void Reserve(std::size_t n) { out_.reserve(n); }
+  void Reserve(std::size_t n) {
+    out_.reserve(n);
+    platform::AdviseLargeBuffer(out_.data(), out_.capacity());
+  }
   bool Failed() const { return failed_; }
 
   void Start(const char* name, const xmlChar** atts) {
@@ -357,35 +418,39 @@ public:
   void InlineText(std::string_view text) {
     const std::size_t n = text.size();
     std::size_t i = 0;
-    while (i < n) {
-      // A run of plain bytes, single spaces between words included: one space between two
-      // plain bytes collapses to itself, so most text is copied a line at a time.
-      std::size_t j = i;
-      while (j < n) {
-        const std::uint8_t cls = kByteClasses[static_cast<std::uint8_t>(text[j])];
-        if (cls == kPlain) {
-          ++j;
-        } else if (text[j] == ' ' && j > i && j + 1 < n &&
-                   kByteClasses[static_cast<std::uint8_t>(text[j + 1])] == kPlain) {
-          j += 2;
-        } else {
-          break;
-        }
+    bool spaced = false;  // whitespace since the last text written
+    bool written = false; // this text has written some of itself
+    // What is owed before the first text (line breaks, tabs, a space) is settled then; after
+    // it, the line holds this text's own bytes, none of them a line end or TAB, so whitespace
+    // between two of its words is exactly one space.
+    const auto put = [&](std::string_view bytes) {
+      if (!written) {
+        space_ = space_ || spaced;
+        FlushPending();
+        written = true;
+      } else if (spaced) {
+        out_.push_back(' ');
       }
-      if (j > i) {
-        Emit(text.substr(i, j - i));
+      spaced = false;
+      out_.append(bytes);
+    };
+    while (i < n) {
+      // A run of plain bytes, single spaces between words included, is copied as it stands:
+      // most text goes a line at a time.
+      if (const std::size_t j = PlainRunEnd(text, i); j > i) {
+        put(text.substr(i, j - i));
         i = j;
         continue;
       }
       const auto b = static_cast<std::uint8_t>(text[i]);
       const std::uint8_t cls = kByteClasses[b];
       if (cls == kSpace) {
-        space_ = true;
+        spaced = true;
         ++i;
       } else if (cls == kControl) {
         ++i;
       } else if (b == 0xC2 && i + 1 < n && static_cast<std::uint8_t>(text[i + 1]) == 0xA0) {
-        space_ = true; // no-break space: a space like any other in plain text
+        spaced = true; // no-break space: a space like any other in plain text
         i += 2;
       } else if (b == 0xC2 && i + 1 < n && static_cast<std::uint8_t>(text[i + 1]) == 0xAD) {
         i += 2; // soft hyphen: invisible unless a line is broken there
@@ -393,12 +458,18 @@ public:
                  static_cast<std::uint8_t>(text[i + 2]) == 0xBF) {
         i += 3; // zero-width no-break space
       } else if (const std::string_view letters = plugin::LigatureAt(text, i); !letters.empty()) {
-        Emit(letters);
+        put(letters);
         i += 3;
       } else {
-        Emit(text.substr(i, 1));
+        put(text.substr(i, 1));
         ++i;
       }
+    }
+    if (written) {
+      ++emitted_;
+      space_ = spaced;
+    } else if (spaced) {
+      space_ = true;
     }
   }
 
@@ -424,12 +495,10 @@ public:
     if (title.empty()) {
       return std::move(out_);
     }
-    std::string text;
-    text.reserve(title.size() + 2 + out_.size());
-    text.append(title);
-    text.append(out_.empty() ? "\n" : "\n\n");
-    text.append(out_);
-    return text;
+    // The title goes in front of the text, in the text's own buffer when it has room.
+    title.append(out_.empty() ? "\n" : "\n\n");
+    out_.insert(0, title);
+    return std::move(out_);
   }
 
 private:
@@ -612,12 +681,6 @@ private:
     }
   }
 
-  void Emit(std::string_view text) {
-    FlushPending();
-    out_.append(text);
-    ++emitted_;
-  }
-
   void PreText(std::string_view text) {
     const std::size_t n = text.size();
     std::size_t i = 0;
@@ -745,6 +808,52 @@ void OnCharacters(void* ctx, const xmlChar* ch, int len) {
 void OnDiagnostic(void* /*ctx*/, const char* /*msg*/, ...) {}
 void OnStructuredError(void* /*ctx*/, xmlErrorPtr /*error*/) {}
 
+// The parser reads the text as it reads a file, a block at a time, and keeps only a window of
+// it: no copy of the whole document is made.
+struct TTextSource {
+  std::string_view text;
+  std::size_t pos = 0;
+};
+
+int ReadSource(void* context, char* buffer, int len) {
+  auto& source = *static_cast<TTextSource*>(context);
+  if (buffer == nullptr || len <= 0) {
+    return 0;
+  }
+  const std::string_view block = source.text.substr(source.pos, static_cast<std::size_t>(len));
+  std::memcpy(buffer, block.data(), block.size());
+  source.pos += block.size();
+  return static_cast<int>(block.size());
+}
+
+// A parser over the text, or nullptr when memory runs out.
+htmlParserCtxtPtr NewParser(TTextSource& source) {
+  htmlParserCtxtPtr ctxt = htmlNewParserCtxt();
+  if (ctxt == nullptr) {
+    return nullptr;
+  }
+  xmlParserInputBufferPtr buffer =
+      xmlParserInputBufferCreateIO(&ReadSource, nullptr, &source, XML_CHAR_ENCODING_NONE);
+  if (buffer == nullptr) {
+    htmlFreeParserCtxt(ctxt);
+    return nullptr;
+  }
+  xmlParserInputPtr input = xmlNewIOInputStream(ctxt, buffer, XML_CHAR_ENCODING_NONE);
+  if (input == nullptr) {
+    xmlFreeParserInputBuffer(buffer);
+    htmlFreeParserCtxt(ctxt);
+    return nullptr;
+  }
+  if (inputPush(ctxt, input) < 0) { // the input is freed with it
+    htmlFreeParserCtxt(ctxt);
+    return nullptr;
+  }
+  // The first block is read now, so that what the parser sees at the start (a byte-order mark
+  // skipped when the encoding is set) is what it would see with the whole text in memory.
+  xmlParserInputGrow(ctxt->input, INPUT_CHUNK);
+  return ctxt;
+}
+
 } // namespace
 
 std::string RenderHtml(std::string_view utf8) {
@@ -760,9 +869,9 @@ std::string RenderHtml(std::string_view utf8) {
     throw std::bad_alloc(); // beyond what the parser can take in one buffer
   }
   // The whole-document parser, not the push parser: only it keeps content that follows the
-  // end of <html>, as browsers do. It works on a copy of the text (libxml2 2.9's in-place
-  // buffers are not safe with the HTML parser).
-  htmlParserCtxtPtr ctxt = htmlCreateMemoryParserCtxt(utf8.data(), static_cast<int>(utf8.size()));
+  // end of <html>, as browsers do.
+  TTextSource source{utf8};
+  htmlParserCtxtPtr ctxt = NewParser(source);
   if (ctxt == nullptr || ctxt->sax == nullptr) {
     if (ctxt != nullptr) {
       htmlFreeParserCtxt(ctxt);

@@ -161,9 +161,11 @@ void StoreFileName(const std::u16string& fileName) {
   AppData.fileName = buffer.subspan(2).data();
 }
 
-// Collects the library's pieces in call order. Returns false when the library refused the
-// document: its first read failed. A failure after some pieces keeps what came before it.
-bool ReadPieces(const TFilterLibrary& lib, std::int32_t byteLimit, std::string& text) {
+// Hands the library's pieces to store(piece) in call order. Returns false when the library
+// refused the document: its first read failed. A failure after some pieces keeps what came
+// before it.
+template <typename TStore>
+bool ReadPieces(const TFilterLibrary& lib, std::int32_t byteLimit, TStore&& store) {
   std::unique_ptr<char[]>& buffer = PieceBuffer;
   if (!buffer) {
     buffer = std::make_unique_for_overwrite<char[]>(kPieceSize);
@@ -183,7 +185,7 @@ bool ReadPieces(const TFilterLibrary& lib, std::int32_t byteLimit, std::string& 
     if (count <= 0) {
       return true;
     }
-    text.append(buffer.get(), static_cast<std::size_t>(std::min(count, capacity)));
+    store(std::string_view(buffer.get(), static_cast<std::size_t>(std::min(count, capacity))));
     if (onePiece) {
       return true;
     }
@@ -208,10 +210,18 @@ std::int32_t FilterToText(TFilterLibrary& lib, const std::u16string& fileName,
   // saves regrowing a large text piece by piece (untouched room costs nothing).
   constexpr std::int64_t kMaxReserve = std::int64_t{1} << 28;
   const std::int64_t fileSize = InputFile.Size();
+  const std::size_t sizeHint =
+      fileSize > 0 ? static_cast<std::size_t>(std::min(fileSize, kMaxReserve)) : 0;
+  const TLineEndStyle style = LineEndStyleFromOption(lineEndOption);
+  // UTF-8 output is the library's text with its line ends adjusted: each piece goes straight
+  // into the result, behind the byte-order mark. Other code pages encode the whole text.
+  const bool direct = codePage == platform::kCpUtf8;
+  TAdjustedResultWriter writer("\xEF\xBB\xBF", style, sizeHint + std::size_t{2} * kPieceSize,
+                               result);
   std::string text;
-  if (fileSize > 0) {
+  if (!direct && sizeHint > 0) {
     try {
-      text.reserve(static_cast<std::size_t>(std::min(fileSize, kMaxReserve)));
+      text.reserve(sizeHint);
       platform::AdviseLargeBuffer(text.data(), text.capacity());
     } catch (...) {
       // Only a hint: the text grows as it comes.
@@ -225,7 +235,12 @@ std::int32_t FilterToText(TFilterLibrary& lib, const std::u16string& fileName,
     // A library that will not start, or whose first read fails, has rejected the document;
     // that is reported as a format error rather than as an empty conversion.
     if (lib.create(&Host) == 0) {
-      accepted = ReadPieces(lib, byteLimit, text);
+      if (direct) {
+        accepted =
+            ReadPieces(lib, byteLimit, [&](std::string_view piece) { writer.Append(piece); });
+      } else {
+        accepted = ReadPieces(lib, byteLimit, [&](std::string_view piece) { text.append(piece); });
+      }
     }
   } catch (...) {
     failed = true; // out of memory while collecting
@@ -237,14 +252,12 @@ std::int32_t FilterToText(TFilterLibrary& lib, const std::u16string& fileName,
   if (failed || !accepted) {
     return kResultBadFormat;
   }
-  if (text.empty()) {
-    return 0;
-  }
   try {
-    const TLineEndStyle style = LineEndStyleFromOption(lineEndOption);
-    if (codePage == platform::kCpUtf8) {
-      // The mark and the adjusted text go straight into the result.
-      return AppendAdjustedToResult("\xEF\xBB\xBF", text, style, result);
+    if (direct) {
+      return writer.Finish();
+    }
+    if (text.empty()) {
+      return 0;
     }
     const std::string adjusted = AdjustLineEnds(text, style);
     std::string().swap(text);

@@ -5,6 +5,7 @@
 #include "platform/CodePage.h"
 #include "platform/Memory.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -152,8 +153,11 @@ void TConversionResult::Resize(std::size_t n) {
 
 void TConversionResult::ResizeForOverwrite(std::size_t n) {
   // realloc(p, 0) may free and return null; keep one byte so a stored empty text stays non-null.
-  // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): malloc's, for C callers who free() it
-  void* p = std::realloc(data_, n == 0 ? 1 : n);
+  // A first large buffer starts on a huge-page boundary. Either way the memory is malloc's,
+  // for C callers who free() it.
+  void* p = data_ == nullptr
+                ? platform::AllocateLargeBuffer(n)
+                : std::realloc(data_, n == 0 ? 1 : n); // NOLINT(cppcoreguidelines-owning-memory)
   if (p == nullptr) {
     throw std::bad_alloc();
   }
@@ -246,34 +250,75 @@ std::int32_t AppendAdjustedToResult(std::string_view prefix, std::string_view te
   return static_cast<std::int32_t>(length);
 }
 
-bool MoveJoinedToResult(std::string_view prefix, std::vector<std::string>& pieces,
-                        TLineEndStyle style, TConversionResult& result, std::int32_t& length) {
-  // A piece whose breaks are all the style's line end cannot end in the half of a CR LF pair
-  // whose other half starts the next: a lone CR or LF is itself a change for every style but
-  // the one it is, and CR then LF is a change for that one. So the join is unchanged too.
-  std::size_t total = prefix.size();
-  for (const std::string& piece : pieces) {
-    if (!MeasureAdjusted(std::string_view(piece), style).unchanged) {
-      return false;
+namespace {
+constexpr std::size_t kMaxText = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+} // namespace
+
+void TAdjustedResultWriter::Put(std::string_view bytes) {
+  std::memcpy(std::span(result_.Data(), result_.Capacity()).subspan(length_).data(), bytes.data(),
+              bytes.size());
+  length_ += bytes.size();
+}
+
+void TAdjustedResultWriter::Append(std::string_view piece) {
+  if (piece.empty() || tooLong_) {
+    return;
+  }
+  // Room for the worst case: every byte a line end that becomes CR LF, and the zero byte after
+  // them. Pieces are far smaller than the counts involved, so the sums cannot wrap.
+  const std::size_t need = length_ + (started_ ? 0 : prefix_.size()) + 2 * piece.size() + 1;
+  if (!started_ || need > result_.Capacity()) {
+    const std::size_t grown =
+        started_ ? result_.Capacity() + result_.Capacity() / 2 : std::min(sizeHint_, kMaxText);
+    result_.ResizeForOverwrite(std::max(need, grown));
+  }
+  if (!started_) {
+    started_ = true;
+    Put(prefix_);
+  }
+  static constexpr std::array<char, 2> kCrLf = {'\r', '\n'};
+  const std::string_view lineEnd = style_ == kLineEndCrLf ? std::string_view(kCrLf.data(), 2)
+                                   : style_ == kLineEndLf ? std::string_view(&kCrLf[1], 1)
+                                                          : std::string_view(kCrLf.data(), 1);
+  std::size_t i = 0;
+  if (afterCr_ && piece.front() == '\n') {
+    i = 1; // the second half of a CR LF already written
+  }
+  afterCr_ = false;
+  TBreakFinder<char> finder(piece);
+  const std::size_t n = piece.size();
+  while (i < n) {
+    const std::size_t b = finder.Next(i);
+    Put(piece.substr(i, b - i));
+    if (b >= n) {
+      break;
     }
-    total += piece.size();
+    Put(lineEnd);
+    if (piece[b] == '\r') {
+      if (b + 1 < n) {
+        i = piece[b + 1] == '\n' ? b + 2 : b + 1;
+      } else {
+        afterCr_ = true;
+        i = n;
+      }
+    } else {
+      i = b + 1;
+    }
   }
-  if (total > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) - 1) {
-    return false;
+  tooLong_ = length_ > kMaxText - 1; // the count is 32-bit; nothing more is worth storing
+}
+
+std::int32_t TAdjustedResultWriter::Finish() {
+  if (tooLong_) {
+    return kResultBadFormat;
   }
-  result.ResizeForOverwrite(total + 1);
-  const std::span<std::uint8_t> out(result.Data(), total + 1);
-  std::copy(prefix.begin(), prefix.end(), out.begin());
-  std::size_t o = prefix.size();
-  for (std::string& piece : pieces) {
-    std::copy(piece.begin(), piece.end(), out.subspan(o).begin());
-    o += piece.size();
-    std::string().swap(piece);
+  if (!started_) {
+    return 0;
   }
-  pieces.clear();
-  out[total] = 0;
-  length = static_cast<std::int32_t>(total);
-  return true;
+  // As AppendToResult: the text at the start of the buffer, which ends one zero byte past it.
+  result_.ResizeForOverwrite(length_ + 1);
+  std::span(result_.Data(), length_ + 1)[length_] = 0;
+  return static_cast<std::int32_t>(length_);
 }
 
 std::string AdjustLineEnds(std::string_view text, TLineEndStyle style) {

@@ -87,14 +87,35 @@ std::string AdjustLineEnds(std::string_view text, TLineEndStyle style);
 // gives -5 and stores nothing.
 std::int32_t AppendAdjustedToResult(std::string_view prefix, std::string_view text,
                                     TLineEndStyle style, TConversionResult& result);
-// As AppendAdjustedToResult(prefix, the pieces joined, style, result), when every break of the
-// pieces is already the style's line end (the join is then the pieces as they stand): the
-// pieces go into the result one by one, each freed once copied, so that the pieces and the
-// result are never both held whole. Otherwise (or when the text would not fit the 32-bit
-// count) false, with the pieces as they were and nothing stored.
-bool MoveJoinedToResult(std::string_view prefix, std::vector<std::string>& pieces,
-                        TLineEndStyle style, TConversionResult& result, std::int32_t& length);
 std::u16string AdjustLineEndsW(std::u16string_view text, TLineEndStyle style);
+
+// Stores a text that arrives in pieces as AppendAdjustedToResult stores it whole: the prefix,
+// the pieces with their line ends adjusted to the style (a CR LF split between two pieces is
+// one line end), one zero byte after them. The result is untouched until the first non-empty
+// piece; sizeHint sizes it then, so a text no longer than the hint is never moved (room that
+// is never written costs nothing).
+class TAdjustedResultWriter {
+public:
+  TAdjustedResultWriter(std::string_view prefix, TLineEndStyle style, std::size_t sizeHint,
+                        TConversionResult& result)
+      : prefix_(prefix), style_(style), sizeHint_(sizeHint), result_(result) {}
+  // Throws std::bad_alloc when memory runs out.
+  void Append(std::string_view piece);
+  // Ends the text and returns its length: 0 when no piece held a byte, -5 when the text would
+  // not fit the 32-bit count. Throws std::bad_alloc when memory runs out.
+  std::int32_t Finish();
+
+private:
+  void Put(std::string_view bytes);
+  std::string_view prefix_;
+  TLineEndStyle style_;
+  std::size_t sizeHint_;
+  TConversionResult& result_;
+  std::size_t length_ = 0;
+  bool started_ = false;
+  bool afterCr_ = false; // the last piece ended with CR: an LF starting the next one is its pair
+  bool tooLong_ = false;
+};
 
 void CleanControlChars(std::string& text);
 void CleanControlCharsW(std::u16string& text);

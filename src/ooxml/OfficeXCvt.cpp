@@ -281,6 +281,9 @@ void ReadSharedStrings(TOfficeXModule& m) {
 // end into a buffer of the exact size (with room for the byte-order mark in front): appending
 // them one by one would double the buffer as it grows, and briefly hold both copies.
 class TPageTexts {
+  // Freed text is given back to the system after this much, while the result fills.
+  static constexpr std::size_t kReleaseEvery = std::size_t{2} << 20;
+
 public:
   void Add(std::string_view header, std::size_t number, std::string text) {
     std::string line(header);
@@ -294,10 +297,25 @@ public:
     parts_.push_back(std::move(line));
     parts_.push_back(std::move(text));
   }
-  // UTF-8 output: the mark and the texts straight into the result, when their line ends need
-  // no adjusting (see MoveJoinedToResult); false, with nothing stored, otherwise.
-  bool MoveToResult(TLineEndStyle style, TConversionResult& result, std::int32_t& length) {
-    return MoveJoinedToResult("\xEF\xBB\xBF", parts_, style, result, length);
+  // UTF-8 output: the mark and the texts straight into the result, each text given back once
+  // stored, so that the texts and the result are never both held whole. The writer's room is
+  // what it could need if every byte were a line end to widen (it never moves then; room that
+  // is never written costs nothing).
+  std::int32_t MoveToResult(TLineEndStyle style, TConversionResult& result) {
+    TAdjustedResultWriter writer("\xEF\xBB\xBF", style, 2 * size_ + 4, result);
+    std::size_t freed = 0;
+    for (std::string& part : parts_) {
+      writer.Append(part);
+      freed += part.capacity();
+      std::string().swap(part);
+      if (freed >= kReleaseEvery) {
+        platform::ReleaseFreedMemory(); // the result is a mapping of its own: it cannot reuse them
+        freed = 0;
+      }
+    }
+    parts_.clear();
+    const std::int32_t length = writer.Finish();
+    return length != 0 ? length : AppendAdjustedToResult("\xEF\xBB\xBF", "", style, result);
   }
   std::string Join(std::size_t spare) {
     std::string text;
@@ -682,10 +700,7 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
       }
       m.sharedStrings.Release(); // read by the sheets alone
       if (!missing && codePage == platform::kCpUtf8) {
-        std::int32_t length = 0;
-        if (texts.MoveToResult(LineEndStyleFromOption(lineEndOption), result, length)) {
-          return length;
-        }
+        return texts.MoveToResult(LineEndStyleFromOption(lineEndOption), result);
       }
       text = texts.Join(kBomRoom);
       break;
@@ -703,10 +718,7 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
       TPageTexts texts;
       missing = ReadNumberedParts(m, texts, "ppt\\slides\\slide", "slide", false);
       if (!missing && codePage == platform::kCpUtf8) {
-        std::int32_t length = 0;
-        if (texts.MoveToResult(LineEndStyleFromOption(lineEndOption), result, length)) {
-          return length;
-        }
+        return texts.MoveToResult(LineEndStyleFromOption(lineEndOption), result);
       }
       text = texts.Join(kBomRoom);
       break;

@@ -11,4 +11,14 @@ namespace scv::platform {
 // conversion. Advice only: it changes no byte, and a system that declines it changes nothing.
 void AdviseLargeBuffer(void* data, std::size_t size);
 
+// Allocates size bytes as malloc does (free() releases them, realloc() resizes them); null when
+// memory runs out. A buffer of 4 MB or more starts on a 2 MB boundary and is advised whole, so
+// none of it is left to 4 KB pages at its ends.
+void* AllocateLargeBuffer(std::size_t size);
+
+// Gives the pages of freed memory back to the system: freed blocks stay with the allocator,
+// and count as the process's, until something reuses them. For a caller that has just freed
+// large buffers which what it allocates next (a fresh mapping) will not reuse.
+void ReleaseFreedMemory();
+
 } // namespace scv::platform

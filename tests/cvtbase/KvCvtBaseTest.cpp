@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <string_view>
+
 namespace scv {
 namespace {
 
@@ -107,49 +111,62 @@ TEST(KvCvtBase, AdjustedTextStoredStraightIntoTheResult) {
   EXPECT_EQ(empty.Capacity(), 1u);
 }
 
-TEST(KvCvtBase, JoinedPiecesMovedIntoTheResultOnlyWhenNothingChanges) {
-  // Random pieces, some cut between the CR and the LF of a pair: moved, they are exactly what
-  // adjusting their join stores; when the join needs adjusting, nothing is stored or touched.
+TEST(KvCvtBase, TextInPiecesStoredAsTheWholeTextWouldBe) {
+  // Random texts of letters and breaks cut into random pieces (empty ones and CR LF pairs cut
+  // in two included): the pieces stored one by one give the bytes the whole text gives.
   unsigned seed = 777;
   const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
-  int moved = 0;
-  for (int round = 0; round < 600; ++round) {
-    std::vector<std::string> pieces(next() % 5);
-    for (std::string& piece : pieces) {
-      const unsigned length = next() % 12;
-      for (unsigned k = 0; k < length; ++k) {
-        const unsigned pick = next() % 8;
-        piece += pick < 5    ? std::string(1, "abcde"[pick])
-                 : pick == 5 ? "\r\n"
-                 : pick == 6 ? "\r"
-                             : "\n";
-      }
-    }
-    std::string joined;
-    for (const std::string& piece : pieces) {
-      joined += piece;
+  for (int round = 0; round < 300; ++round) {
+    std::string in;
+    const unsigned length = next() % 60;
+    for (unsigned k = 0; k < length; ++k) {
+      in.push_back("ab\r\n"[next() % 4]);
     }
     for (const TLineEndStyle style : {kLineEndCrLf, kLineEndLf, kLineEndCr}) {
       SCOPED_TRACE(testing::Message() << "round " << round << " style " << style);
-      TConversionResult want;
-      const std::int32_t wantCount = AppendAdjustedToResult("\xEF\xBB\xBF", joined, style, want);
-      std::vector<std::string> copy = pieces;
+      TConversionResult whole;
+      const std::int32_t wholeCount = AppendAdjustedToResult("\xEF\xBB\xBF", in, style, whole);
       TConversionResult result;
-      std::int32_t count = -1;
-      if (!MoveJoinedToResult("\xEF\xBB\xBF", copy, style, result, count)) {
-        EXPECT_TRUE(result.IsNull());
-        EXPECT_EQ(copy, pieces);
-        EXPECT_NE(ReferenceAdjust(joined, style), joined);
+      AppendToResult(std::string(100, 'z'), result); // a larger text stored before
+      // A small size hint, so the buffer grows while the pieces come.
+      TAdjustedResultWriter writer("\xEF\xBB\xBF", style, next() % 8, result);
+      for (std::size_t pos = 0; pos < in.size();) {
+        const std::size_t n = std::min<std::size_t>(next() % 6, in.size() - pos);
+        writer.Append(std::string_view(in).substr(pos, n));
+        pos += n;
+      }
+      const std::int32_t count = writer.Finish();
+      if (in.empty()) {
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(result.Capacity(), 101u); // untouched
         continue;
       }
-      ++moved;
-      EXPECT_TRUE(copy.empty());
-      ASSERT_EQ(count, wantCount);
+      ASSERT_EQ(count, wholeCount);
+      ASSERT_EQ(result.Capacity(), whole.Capacity());
       EXPECT_EQ(std::string(reinterpret_cast<const char*>(result.Data()), result.Capacity()),
-                std::string(reinterpret_cast<const char*>(want.Data()), want.Capacity()));
+                std::string(reinterpret_cast<const char*>(whole.Data()), whole.Capacity()));
     }
   }
-  EXPECT_GT(moved, 100);
+  // A CR ending one piece and an LF starting the next are one line end, in every style.
+  for (const TLineEndStyle style : {kLineEndCrLf, kLineEndLf, kLineEndCr}) {
+    TConversionResult result;
+    TAdjustedResultWriter writer("", style, 0, result);
+    writer.Append("a\r");
+    writer.Append("\nb\r");
+    writer.Append("c");
+    const std::string lineEnd = style == kLineEndCrLf ? "\r\n" : style == kLineEndLf ? "\n" : "\r";
+    std::string want = "a";
+    want.append(lineEnd).append("b").append(lineEnd).append("c");
+    ASSERT_EQ(writer.Finish(), static_cast<std::int32_t>(want.size()));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(result.Data()), want.size()), want);
+    EXPECT_EQ(result.Capacity(), want.size() + 1);
+  }
+  // Only empty pieces: nothing stored, not even the prefix.
+  TConversionResult untouched;
+  TAdjustedResultWriter empty("\xEF\xBB\xBF", kLineEndCrLf, 64, untouched);
+  empty.Append("");
+  EXPECT_EQ(empty.Finish(), 0);
+  EXPECT_TRUE(untouched.IsNull());
 }
 
 TEST(KvCvtBase, LineEndOptionMapping) {

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace scv::htm {
 namespace {
@@ -219,6 +222,108 @@ TEST(HtmlRender, DeepNestingAndLongInputStayLinear) {
   const std::string text = RenderHtml("<table>" + big + "</table>");
   EXPECT_EQ(text.substr(0, 16), "cell\t0\ncell\t1\nce");
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 20000);
+}
+
+// Whitespace collapsed the plain way, one character at a time: the reference for text whose
+// special characters sit anywhere in long runs of plain ones.
+std::string CollapsedReference(std::string_view text) {
+  std::string out;
+  bool space = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b == ' ' || b == '\t' || b == '\n' || b == '\r' || b == '\f' ||
+        (b == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xA0)) {
+      space = !out.empty();
+      i += b == 0xC2 ? 1 : 0;
+      continue;
+    }
+    if (b == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xAD) {
+      ++i; // soft hyphen
+      continue;
+    }
+    if (b < 0x20 || b == 0x7F) {
+      continue;
+    }
+    if (space) {
+      out.push_back(' ');
+      space = false;
+    }
+    if (text.substr(i, 3) == "\xEF\xAC\x81") {
+      out.append("fi");
+      i += 2;
+      continue;
+    }
+    out.push_back(static_cast<char>(b));
+  }
+  return out;
+}
+
+TEST(HtmlRender, SpecialCharactersAnywhereInLongRuns) {
+  // Each special character (or pair of them) at every offset of a long run of words, and at
+  // its ends: the text is what collapsing it one character at a time gives.
+  const std::string_view specials[] = {" ",
+                                       "  ",
+                                       "\n",
+                                       "\t",
+                                       " \n",
+                                       "\n ",
+                                       "\r\n",
+                                       "\x01",
+                                       "\x7F",
+                                       "\xC2\xA0",
+                                       "\xC2\xAD",
+                                       "\xC2\xA0\xC2\xA0",
+                                       "\xEF\xAC\x81",
+                                       "\xC3\xA9",
+                                       "\xEF\xBC\x81",
+                                       " \xC2\xA0"};
+  const std::string words = "lorem ipsum dolor sit amet consectetur adipiscing elit sed do";
+  for (const std::string_view special : specials) {
+    for (std::size_t at = 0; at <= words.size(); ++at) {
+      std::string text = words.substr(0, at);
+      text.append(special);
+      text.append(words.substr(at));
+      SCOPED_TRACE(testing::Message()
+                   << "at " << at << " special " << testing::PrintToString(std::string(special)));
+      // Escaped as references where the parser would not take the bytes as they are.
+      std::string html = "<p>";
+      for (const char c : text) {
+        html += c == '\x01' ? "&#1;" : c == '\x7F' ? "&#127;" : std::string(1, c);
+      }
+      html += "</p>";
+      const std::string want = CollapsedReference(text);
+      EXPECT_EQ(RenderHtml(html), want.empty() ? "" : want + "\n");
+    }
+  }
+}
+
+TEST(HtmlRender, ByteOrderMarksAtTheStart) {
+  RunCases({
+      {"one mark", "\xEF\xBB\xBF<title>T</title><p>x</p>", "T\n\nx\n"},
+      {"two marks", "\xEF\xBB\xBF\xEF\xBB\xBF<title>T</title><p>x</p>", "T\n\nx\n"},
+      {"only a mark", "\xEF\xBB\xBF", ""},
+  });
+}
+
+TEST(HtmlRender, LongDocumentReadInBlocksKeepsEveryConstruct) {
+  // The parser reads the text a block at a time: comments, scripts, references, attributes
+  // and multi-byte characters land on every kind of block boundary in a long page.
+  std::string html = "<!DOCTYPE html><html><head><title>Long</title></head><body>";
+  std::string want = "Long\n\n";
+  for (int i = 0; i < 3000; ++i) {
+    const std::string pad(static_cast<std::size_t>(i % 97), 'x');
+    html += "<p class=\"c" + std::to_string(i) + "\">" + pad +
+            " &amp; \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 ";
+    html.append("<!-- a comment ").append(pad).append(" --><script>var s = '</p>");
+    html.append(pad).append("';</script>");
+    html += "n" + std::to_string(i) + "</p>\n";
+    want += pad + (pad.empty() ? "" : " ") + "& \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 n" +
+            std::to_string(i);
+    want += i + 1 < 3000 ? "\n\n" : "\n";
+  }
+  html += "</body></html><p>after the end</p>";
+  want.insert(want.size() - 1, "\n\nafter the end");
+  EXPECT_EQ(RenderHtml(html), want);
 }
 
 } // namespace
