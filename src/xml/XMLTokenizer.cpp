@@ -301,7 +301,7 @@ bool TXMLLargeTokenizer::MorePieces(std::size_t& keepFrom) {
   }
   if (!inWindow_) {
     // The piece read in place ends with the next call: what is kept moves to the window.
-    window_.assign(data_ + keepFrom, end_ - keepFrom);
+    window_.assign(Data().substr(keepFrom));
     dropped_ += keepFrom;
     pos_ -= keepFrom;
     end_ -= keepFrom;
@@ -317,10 +317,11 @@ bool TXMLLargeTokenizer::MorePieces(std::size_t& keepFrom) {
   const std::size_t keep = end_ - keepFrom;
   if (keep <= pieces_->RoomBefore() || keep == 0) {
     // The kept bytes fit in front of the piece: read on in place, without copying the piece.
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-const-cast): the source lends that room
+    // The source lends the room before its piece for this.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-const-cast,cppcoreguidelines-pro-bounds-pointer-arithmetic)
     char* front = const_cast<char*>(piece.data()) - keep;
     if (keep != 0) {
-      std::memcpy(front, data_ + keepFrom, keep);
+      std::memcpy(front, Data().substr(keepFrom).data(), keep);
     }
     dropped_ += keepFrom;
     pos_ -= keepFrom;
