@@ -816,14 +816,10 @@ public:
   }
   // In step with the pieces handed out, however far the decoding has gone ahead.
   TInflateResult Result() const { return ahead_ ? result_ : inflater_.Result(status_); }
-
-private:
-  static constexpr std::size_t kSlots = 3; // one with the caller, two decoded ahead
-
-public:
   std::size_t RoomBefore() const { return ahead_ ? kRoomBefore : 0; }
 
 private:
+  static constexpr std::size_t kSlots = 3; // one with the caller, two decoded ahead
   struct TSlot {
     std::unique_ptr<std::uint8_t[]> bytes;
     std::size_t capacity = 0;

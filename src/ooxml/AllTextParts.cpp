@@ -102,6 +102,14 @@ std::string ResolveTarget(std::string_view part, std::string_view target) {
   return name;
 }
 
+std::string FoldedPartName(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) {
+    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  }
+  return folded;
+}
+
 std::vector<TRelationship> ReadRelationships(TPackageAccess& package, std::string_view part) {
   std::vector<TRelationship> relationships;
   const std::size_t slash = part.find_last_of('\\') + 1;
@@ -152,15 +160,6 @@ const TRelationship* FirstOfType(const std::vector<TRelationship>& relationships
   return nullptr;
 }
 
-// A part name in lower case: names that differ only in case select the same entries.
-std::string Folded(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded) {
-    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-  }
-  return folded;
-}
-
 // Reads a story part and appends its text; a damaged one (its markup broken, its entry cut
 // short, its text or tree over the ceilings) is skipped.
 void AppendPart(TPackageAccess& package, const std::string& part, bool word, TStoryKind kind,
@@ -185,7 +184,8 @@ void AppendPart(TPackageAccess& package, const std::string& part, bool word, TSt
 void AppendStory(TPackageAccess& package, const TRelationship* relationship, bool word,
                  TStoryKind kind, std::unordered_set<std::string>& done, std::string& text) {
   if (relationship == nullptr || relationship->part.empty() ||
-      !package.HasPart(relationship->part) || !done.insert(Folded(relationship->part)).second) {
+      !package.HasPart(relationship->part) ||
+      !done.insert(FoldedPartName(relationship->part)).second) {
     return;
   }
   AppendPart(package, relationship->part, word, kind, text);
@@ -297,9 +297,12 @@ private:
     if (page == nullptr || page->part.empty() || !fork_->HasPart(page->part)) {
       return;
     }
-    std::string folded = Folded(page->part);
-    if (!read_.insert(folded).second) {
-      return; // read for an earlier slide
+    std::string folded = FoldedPartName(page->part);
+    {
+      const std::lock_guard lock(mutex_);
+      if (pages_.contains(folded)) {
+        return; // read for an earlier slide
+      }
     }
     TNotesPageAhead read;
     TStoryRules rules(TStoryKind::kNotesPage);
@@ -318,7 +321,6 @@ private:
   // results_[i] is the second thread's until done_ passes i, then the caller's.
   std::vector<TSlideAhead> results_;
   std::unique_ptr<TPackageAccess> fork_;
-  std::unordered_set<std::string> read_; // the second thread's own
   std::mutex mutex_;
   std::condition_variable ready_;
   std::unordered_map<std::string, TPageSlot> pages_; // folded names; under mutex_
@@ -402,7 +404,7 @@ bool PresentationText(TPackageAccess& package, std::string& text, std::size_t ah
   std::unordered_map<std::string, std::size_t> slideIndex; // folded name -> place in slides
   for (const std::string& id : ids) {
     if (const std::string* name = slidePart(id)) {
-      if (slideIndex.emplace(Folded(*name), slides.size()).second) {
+      if (slideIndex.emplace(FoldedPartName(*name), slides.size()).second) {
         slides.push_back(*name);
       }
     }
@@ -419,7 +421,7 @@ bool PresentationText(TPackageAccess& package, std::string& text, std::size_t ah
     if (name == nullptr) {
       continue;
     }
-    std::string folded = Folded(*name);
+    std::string folded = FoldedPartName(*name);
     const std::size_t at = slideIndex.at(folded);
     if (!done.insert(std::move(folded)).second) {
       continue;
@@ -440,8 +442,8 @@ bool PresentationText(TPackageAccess& package, std::string& text, std::size_t ah
       }
       const TRelationship* page = FirstOfType(read->relationships, "notesSlide");
       if (page != nullptr && !page->part.empty() && package.HasPart(page->part) &&
-          done.insert(Folded(page->part)).second) {
-        std::optional<TNotesPageAhead> story = ahead->TakePage(Folded(page->part));
+          done.insert(FoldedPartName(page->part)).second) {
+        std::optional<TNotesPageAhead> story = ahead->TakePage(FoldedPartName(page->part));
         if (!story) {
           AppendPart(package, page->part, false, TStoryKind::kNotesPage, notes);
         } else if (story->error) {

@@ -233,6 +233,9 @@ public:
   virtual bool Open() { return true; }
 };
 
+// A part name in lower case (ASCII letters): names that differ only so select the same entries.
+std::string FoldedPartName(std::string_view name);
+
 // One relationship of a part's relationships part.
 struct TRelationship {
   std::string id;

@@ -422,13 +422,13 @@ class TModulePackage final : public TPackageAccess {
 public:
   explicit TModulePackage(TOfficeXModule& m) : m_(m) {
     for (const zip::TZipEntry& entry : m_.zip.Entries()) {
-      names_.insert(Folded(entry.FullName()));
+      names_.insert(FoldedPartName(entry.FullName()));
     }
   }
 
   // Part names select entries ignoring case, as the archive reader matches them.
   bool HasPart(std::string_view name) const override {
-    return names_.find(Folded(name)) != names_.end();
+    return names_.find(FoldedPartName(name)) != names_.end();
   }
   bool ReadStory(std::string_view first, std::string_view second, bool word, TStoryRules& rules,
                  std::string& text) override {
@@ -476,14 +476,6 @@ public:
   std::unique_ptr<TPackageAccess> Fork() const override;
 
 private:
-  static std::string Folded(std::string_view name) {
-    std::string folded(name);
-    for (char& c : folded) {
-      c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-    }
-    return folded;
-  }
-
   TOfficeXModule& m_;
   std::unordered_set<std::string> names_;
 };

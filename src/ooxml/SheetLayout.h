@@ -132,6 +132,19 @@ std::string_view TreeCellValue(const Access& access, typename Access::TRef cell,
 // present, with the line ends of empty rows added only when a later row has text. Rows are
 // given one at a time, in order, so the layout serves the tree walk and the streaming walk
 // alike.
+// A cell of a tree placed by a layout's PlaceCell, through its "r" when it has one; valueOf()
+// gives its value, asked only for a cell that is placed.
+template <typename Layout, typename Access, typename ValueOf>
+void PlaceTreeCell(Layout& layout, const Access& access, typename Access::TRef cell, bool isCell,
+                   ValueOf valueOf) {
+  if (!access.HasParam(cell, "r")) {
+    layout.PlaceCell(nullptr, isCell, valueOf);
+    return;
+  }
+  const std::string_view ref = access.ParamValue(cell, "r");
+  layout.PlaceCell(&ref, isCell, valueOf);
+}
+
 class TSheetLayout {
 public:
   using TSource = TSharedStrings;
@@ -186,13 +199,7 @@ public:
   // isCell: the element's local name is "c".
   template <typename Access>
   void AddCell(const Access& access, typename Access::TRef cell, bool isCell) {
-    const auto value = [&] { return CellValue(access, cell); };
-    if (!access.HasParam(cell, "r")) {
-      PlaceCell(nullptr, isCell, value);
-      return;
-    }
-    const std::string_view ref = access.ParamValue(cell, "r");
-    PlaceCell(&ref, isCell, value);
+    PlaceTreeCell(*this, access, cell, isCell, [&] { return CellValue(access, cell); });
   }
   // The same from a cell's "r" (null when it has none) and what gives its value, asked only
   // for a cell that is placed.

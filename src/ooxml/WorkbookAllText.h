@@ -64,13 +64,7 @@ public:
 
   template <typename Access>
   void AddCell(const Access& access, typename Access::TRef cell, bool isCell) {
-    const auto value = [&] { return CellValue(access, cell); };
-    if (!access.HasParam(cell, "r")) {
-      PlaceCell(nullptr, isCell, value);
-      return;
-    }
-    const std::string_view ref = access.ParamValue(cell, "r");
-    PlaceCell(&ref, isCell, value);
+    PlaceTreeCell(*this, access, cell, isCell, [&] { return CellValue(access, cell); });
   }
   template <typename ValueOf>
   void PlaceCell(const std::string_view* ref, bool isCell, ValueOf valueOf) {

@@ -91,10 +91,9 @@ template <typename Sink> void FinishText(Sink& sink, TOpenElement& open, std::st
     return;
   }
   std::string_view view;
-  if (open.text.SingleView(view)) {
-    sink.SetText(open.node, view, true);
-  } else if (open.text.SinglePiece(view)) {
-    sink.SetText(open.node, view, false); // the sink copies what it keeps
+  bool stable = false;
+  if (open.text.SinglePiece(view, stable)) {
+    sink.SetText(open.node, view, stable); // the sink copies what it keeps unless stable
   } else {
     scratch.clear();
     open.text.AppendTo(scratch);

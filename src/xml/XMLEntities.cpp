@@ -199,14 +199,6 @@ void TJoinedText::Join(std::string_view token, bool stableToken, bool verbatim) 
   nonBlank_ = nonBlank_ || HasNonBlank(piece.Text());
 }
 
-bool TJoinedText::SingleView(std::string_view& view) const {
-  if (used_ == 1 && !pieces_[0].owned) {
-    view = pieces_[0].view;
-    return true;
-  }
-  return false;
-}
-
 void TJoinedText::AppendTo(std::string& out) const {
   out.reserve(out.size() + Size());
   for (std::size_t k = 0; k < used_; ++k) {

@@ -31,15 +31,15 @@ public:
   // the text is blank. The token is decoded unless it is taken verbatim (a CDATA section).
   // stableToken: the token's bytes stay valid until the text is taken.
   void Join(std::string_view token, bool stableToken, bool verbatim = false);
-  // True when the text is a single view that needs no copy.
-  bool SingleView(std::string_view& view) const;
-  // True when the text is one piece, decoded or copied: view is its bytes, valid until the text
-  // changes.
-  bool SinglePiece(std::string_view& view) const {
+  // True when the text is one piece: view is its bytes, and stable tells whether they are the
+  // token's own (valid as long as the token) or a decoded or copied piece (valid until the
+  // text changes).
+  bool SinglePiece(std::string_view& view, bool& stable) const {
     if (used_ != 1) {
       return false;
     }
     view = pieces_[0].Text();
+    stable = !pieces_[0].owned;
     return true;
   }
   // Appends the whole text to out.

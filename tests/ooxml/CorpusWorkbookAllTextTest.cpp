@@ -4,11 +4,11 @@
 #include "platform/FileIo.h"
 #include "spreadsheet/KvXlsCvt.h"
 #include "support/TestPaths.h"
+#include "support/TextWords.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,14 +32,7 @@ TOut Convert(const std::string& path, bool allText) {
   return out;
 }
 
-std::vector<std::string> Words(const std::string& text) {
-  std::vector<std::string> words;
-  std::istringstream in(text);
-  for (std::string w; in >> w;) {
-    words.push_back(w);
-  }
-  return words;
-}
+using test::Words;
 
 TEST(CorpusWorkbookAllText, EveryFileConvertsOrFailsAsInTheDefaultMode) {
   const std::string dir = test::CorpusDir("xlsx");

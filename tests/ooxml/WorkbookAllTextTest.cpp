@@ -8,13 +8,13 @@
 #include "spreadsheet/KvXlsCvt.h"
 #include "support/ProcessRunner.h"
 #include "support/TestPaths.h"
+#include "support/TextWords.h"
 #include "support/ZipBuilder.h"
 #include "xml/XMLTree.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -428,15 +428,7 @@ TEST(WorkbookAllText, ResolveTargets) {
   }
 }
 
-// The words of a text, in order: runs between white space.
-std::vector<std::string> Words(const std::string& text) {
-  std::vector<std::string> words;
-  std::istringstream in(text);
-  for (std::string w; in >> w;) {
-    words.push_back(w);
-  }
-  return words;
-}
+using test::Words;
 
 // The office suite's workbook of one source (tests/fixtures/all-text/workbook.fods) as .xls
 // and .xlsx: the all-text mode of the .xlsx gives the words of the .xls in the same order.
