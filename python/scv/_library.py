@@ -61,34 +61,35 @@ class Library:
         h.scv_version.argtypes = []
         h.scv_version.restype = ctypes.c_char_p
 
-        self.convert_memory = _optional(h, "scv_convert_memory")
-        if self.convert_memory is not None:
-            # c_char_p takes a bytes object without copying it; the size says where it ends.
-            self.convert_memory.argtypes = [
-                ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32,
-                out_text, out_length,
-            ]
-            self.convert_memory.restype = ctypes.c_int32
+        # c_char_p takes a bytes object without copying it; the size says where it ends.
+        self.convert_memory = _optional_entry(h, "scv_convert_memory", [
+            ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32,
+            out_text, out_length,
+        ])
         # The entries with flags (SCV_ALL_TEXT): the same arguments with the flags before the
         # outputs.
-        self.convert_file_ex = _optional(h, "scv_convert_file_ex")
-        if self.convert_file_ex is not None:
-            self.convert_file_ex.argtypes = [
-                ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_uint32,
-                out_text, out_length,
-            ]
-            self.convert_file_ex.restype = ctypes.c_int32
-        self.convert_memory_ex = _optional(h, "scv_convert_memory_ex")
-        if self.convert_memory_ex is not None:
-            self.convert_memory_ex.argtypes = [
-                ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32,
-                ctypes.c_uint32, out_text, out_length,
-            ]
-            self.convert_memory_ex.restype = ctypes.c_int32
+        self.convert_file_ex = _optional_entry(h, "scv_convert_file_ex", [
+            ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_uint32,
+            out_text, out_length,
+        ])
+        self.convert_memory_ex = _optional_entry(h, "scv_convert_memory_ex", [
+            ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32,
+            ctypes.c_uint32, out_text, out_length,
+        ])
         self.result_message = _optional(h, "scv_result_message")
         if self.result_message is not None:
             self.result_message.argtypes = [ctypes.c_int32]
             self.result_message.restype = ctypes.c_char_p
+
+
+def _optional_entry(handle: ctypes.CDLL, name: str, argtypes: list) -> Optional[Any]:
+    """A conversion entry of the library (arguments as given, an int32 result), or None when
+    this library does not export it."""
+    entry = _optional(handle, name)
+    if entry is not None:
+        entry.argtypes = argtypes
+        entry.restype = ctypes.c_int32
+    return entry
 
 
 def _optional(handle: ctypes.CDLL, name: str) -> Optional[Any]:
