@@ -317,9 +317,9 @@ public:
     const std::int32_t length = writer.Finish();
     return length != 0 ? length : AppendAdjustedToResult("\xEF\xBB\xBF", "", style, result);
   }
-  std::string Join(std::size_t spare) {
+  std::string Join() {
     std::string text;
-    text.reserve(size_ + spare);
+    text.reserve(size_);
     platform::AdviseLargeBuffer(text.data(), text.capacity());
     for (std::string& part : parts_) {
       text.append(part);
@@ -532,9 +532,6 @@ std::unique_ptr<TPackageAccess> TModulePackage::Fork() const {
   return std::make_unique<TForkedPackage>(m_, *identity);
 }
 
-// Room left behind the text for the byte-order mark that UTF-8 output puts in front of it.
-constexpr std::size_t kBomRoom = 3;
-
 // A password-protected package: a compound file whose root holds an "EncryptedPackage" stream.
 bool IsEncryptedPackage(const std::u16string& fileName) {
   std::span<const std::uint8_t> bytes;
@@ -682,7 +679,7 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
       ReadSharedStrings(m);
       if (OfficeXAllText()) {
         TWorkbookParts parts(m);
-        missing = !WorkbookAllText(parts, m.tree, kBomRoom, text);
+        missing = !WorkbookAllText(parts, m.tree, text);
         break;
       }
       TPageTexts texts;
@@ -694,7 +691,7 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
       if (!missing && codePage == platform::kCpUtf8) {
         return texts.MoveToResult(LineEndStyleFromOption(lineEndOption), result);
       }
-      text = texts.Join(kBomRoom);
+      text = texts.Join();
       break;
     }
     case kPackagePresentation: {
@@ -712,7 +709,7 @@ std::int32_t Convert(const std::u16string& fileName, TConversionResult& result,
       if (!missing && codePage == platform::kCpUtf8) {
         return texts.MoveToResult(LineEndStyleFromOption(lineEndOption), result);
       }
-      text = texts.Join(kBomRoom);
+      text = texts.Join();
       break;
     }
     default:

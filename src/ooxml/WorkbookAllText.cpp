@@ -459,8 +459,7 @@ std::vector<TWorkbookSheet> FallbackSheets(const std::vector<std::string>& entry
   return sheets;
 }
 
-bool WorkbookAllText(TWorkbookPackage& package, xml::TXMLTree& tree, std::size_t spare,
-                     std::string& text) {
+bool WorkbookAllText(TWorkbookPackage& package, xml::TXMLTree& tree, std::string& text) {
   std::vector<TWorkbookSheet> sheets;
   bool date1904 = false;
   if (package.LoadPart("xl\\workbook.xml", tree)) {
@@ -515,7 +514,7 @@ bool WorkbookAllText(TWorkbookPackage& package, xml::TXMLTree& tree, std::size_t
     return false;
   }
   text.clear();
-  text.reserve(size + spare);
+  text.reserve(size);
   for (std::string& part : parts) {
     text.append(part);
     std::string().swap(part);

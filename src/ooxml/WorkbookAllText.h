@@ -187,10 +187,9 @@ public:
   virtual std::vector<std::string> EntryNames() const = 0;
 };
 
-// The all-text text of a workbook, with `spare` bytes of room behind it; false when no
+// The all-text text of a workbook; false when no
 // worksheet part was found. Without a workbook part, or when none of its sheets' parts is
 // found, the worksheet parts the default text reads are taken instead (see FallbackSheets).
-bool WorkbookAllText(TWorkbookPackage& package, xml::TXMLTree& tree, std::size_t spare,
-                     std::string& text);
+bool WorkbookAllText(TWorkbookPackage& package, xml::TXMLTree& tree, std::string& text);
 
 } // namespace scv::ooxml
